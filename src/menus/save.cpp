@@ -1,0 +1,186 @@
+#include "menus/save.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/encoding.h"
+#include "platform/files.h"
+#include "shell/game.h"
+
+namespace {
+
+// The file's line order: 'i' integer field, 's' string field, with the mode
+// whose value it holds (-1: volume / name / id).
+struct Field {
+  char type;
+  enum What { kVolume, kHi, kName, kId, kComment, kPlays } what;
+  int mode;
+};
+constexpr Field kLayout[24] = {
+    {'i', Field::kVolume, -1},  {'i', Field::kHi, EASY},       {'i', Field::kHi, HARD},
+    {'s', Field::kName, -1},    {'i', Field::kId, -1},         {'s', Field::kComment, EASY},
+    {'i', Field::kPlays, EASY}, {'i', Field::kPlays, HARD},    {'s', Field::kComment, HARD},
+    {'i', Field::kHi, EXTREAM}, {'i', Field::kPlays, EXTREAM}, {'s', Field::kComment, EXTREAM},
+    {'i', Field::kHi, NOVA},    {'i', Field::kPlays, NOVA},    {'s', Field::kComment, NOVA},
+    {'i', Field::kHi, SQ},      {'i', Field::kPlays, SQ},      {'s', Field::kComment, SQ},
+    {'i', Field::kHi, LIGHT},   {'i', Field::kPlays, LIGHT},   {'s', Field::kComment, LIGHT},
+    {'i', Field::kHi, HELL},    {'i', Field::kPlays, HELL},    {'s', Field::kComment, HELL},
+};
+
+int32_t& IntField(Game& g, const Field& f) {
+  switch (f.what) {
+    case Field::kVolume: return g.my.se_volume;
+    case Field::kHi: return g.my.hi_score(f.mode);
+    case Field::kId: return g.my.player_id();
+    default: return g.my.play_count(f.mode);
+  }
+}
+
+std::string& StrField(Game& g, const Field& f) {
+  return f.what == Field::kName ? g.my.name() : g.my.comment(f.mode);
+}
+
+// An optionally signed decimal after leading blanks. false when there is no
+// number, it does not fit 32 bits, or other text follows it (the leading
+// number is still taken then).
+bool ParseInt(const std::string& line, int32_t& out) {
+  size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  bool neg = false;
+  if (i < line.size() && (line[i] == '-' || line[i] == '+')) {
+    neg = line[i] == '-';
+    ++i;
+  }
+  size_t start = i;
+  int64_t v = 0;
+  while (i < line.size() && line[i] >= '0' && line[i] <= '9') {
+    v = v * 10 + (line[i] - '0');
+    if (v > int64_t(1) << 32) return false;
+    ++i;
+  }
+  if (i == start) return false;
+  if (neg) v = -v;
+  if (v < INT32_MIN || v > INT32_MAX) return false;
+  out = int32_t(v);
+  for (; i < line.size(); ++i)
+    if (line[i] != ' ' && line[i] != '\t') return false;
+  return true;
+}
+
+}  // namespace
+
+void ResetSaveValues(Game& g) {
+  g.my.se_volume = -600;
+  g.my.name().clear();
+  g.my.player_id() = 0;
+  for (int m = 0; m < kModeCount; ++m) {
+    g.my.hi_score(m) = 0;
+    g.my.play_count(m) = 0;
+    g.my.comment(m).clear();
+  }
+  ResetGame(g);
+}
+
+std::string SaveText(Game& g) {
+  std::string out;
+  for (const Field& f : kLayout) {
+    if (f.type == 'i') out += std::to_string(IntField(g, f));
+    else out += StrField(g, f);
+    out += "\r\n";
+  }
+  return out;
+}
+
+bool ParseSave(Game& g, const std::string& bytes) {
+  // Split into lines (CR LF, or a lone LF or CR from an edited file).
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = bytes.size();
+    lines.push_back(bytes.substr(start, end - start));
+    if (end < bytes.size() && bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n')
+      ++end;
+    start = end + 1;
+  }
+  bool clean = lines.size() >= 24;
+  for (int i = 0; i < 24; ++i) {
+    const Field& f = kLayout[i];
+    std::string line = size_t(i) < lines.size() ? lines[size_t(i)] : std::string();
+    if (f.type == 'i') {
+      int32_t v = 0;
+      if (!ParseInt(line, v) && size_t(i) < lines.size()) clean = false;
+      IntField(g, f) = v;
+    } else {
+      std::string text = Cp932ToUtf8(line);
+      // Bytes that are not CP932 come back as U+FFFD: the file was damaged.
+      if (text.find("\xEF\xBF\xBD") != std::string::npos) clean = false;
+      StrField(g, f) = text;
+    }
+  }
+  return clean;
+}
+
+bool WriteSave(Game& g) {
+  std::string path = SavePath(g);
+  std::string text = SaveText(g);
+  if (g.save_blocked) {
+    g.save_error = path + ": the existing file could not be read, so it is left untouched";
+    return false;
+  }
+  std::string err;
+  if (g.save_damaged) {
+    // The damaged original is kept once, before anything overwrites it.
+    if (!WriteFileAtomically(path + ".bad", g.save_damaged_bytes, &err)) {
+      g.save_error = err;
+      std::fprintf(stderr, "kv: cannot keep the damaged save file aside: %s\n", err.c_str());
+      return false;
+    }
+    g.save_damaged = false;
+    g.save_damaged_bytes.clear();
+  }
+  if (!WriteFileAtomically(path, Utf8ToCp932Lossy(text), &err)) {
+    if (g.save_error != err) std::fprintf(stderr, "kv: cannot write the save file: %s\n", err.c_str());
+    g.save_error = err;
+    return false;
+  }
+  g.save_error.clear();
+  g.save_snapshot = text;
+  return true;
+}
+
+void LoadSave(Game& g) {
+  std::string path = SavePath(g);
+  if (!FileExists(path)) {
+    ResetSaveValues(g);
+    WriteSave(g);
+    return;
+  }
+  auto bytes = ReadWholeFile(path);
+  if (!bytes) {
+    std::fprintf(stderr, "kv: cannot read the save file %s; starting with defaults and leaving it as it is\n",
+                 path.c_str());
+    ResetSaveValues(g);
+    g.save_blocked = true;
+    g.save_snapshot = SaveText(g);
+    return;
+  }
+  if (!ParseSave(g, *bytes)) {
+    std::fprintf(stderr, "kv: the save file %s is damaged; it is kept as my.dat.bad\n", path.c_str());
+    g.save_damaged = true;
+    g.save_damaged_bytes = *bytes;
+    g.save_snapshot.clear();  // differs from anything: the next check rewrites it
+    return;
+  }
+  g.save_snapshot = SaveText(g);
+}
+
+void SaveIfChanged(Game& g) {
+  if (g.save_blocked) return;
+  std::string text = SaveText(g);
+  if (text == g.save_snapshot) return;
+  WriteSave(g);
+  // A failed write is not retried every frame: the next change or the close tries again.
+  g.save_snapshot = text;
+}

@@ -1,0 +1,22 @@
+// The save file dat/my.dat: 24 CP932 lines, CR LF.
+#pragma once
+
+#include <string>
+
+struct Game;
+
+// Reads the save file; a missing file gets the defaults and is written at once.
+// A damaged file is read as far as it parses and kept as my.dat.bad.
+void LoadSave(Game& g);
+// Writes the save file atomically; false (with g.save_error set) on failure.
+bool WriteSave(Game& g);
+// The save defaults, then the new-game reset. Does not write the file.
+void ResetSaveValues(Game& g);
+// Writes the file when any saved value changed since it was last written.
+void SaveIfChanged(Game& g);
+
+// The 24 lines as UTF-8 text (joined by "\r\n", each line ended), and the parser.
+std::string SaveText(Game& g);
+// Parses CP932 bytes into the saved fields; returns false when anything in the
+// file was malformed (what parses is kept, the rest reads as 0 or empty).
+bool ParseSave(Game& g, const std::string& bytes);

@@ -1,0 +1,18 @@
+// Small file helpers over the OS.
+#pragma once
+
+#include <optional>
+#include <string>
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Whole file as bytes; nullopt when it cannot be opened or read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+// Writes a temporary file beside `path`, flushes it to disk and renames it
+// over `path`, so a crash leaves either the old file or the new one.
+// On failure returns false with a reason in *error.
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error);
+// Creates a folder and its parents; true when it exists afterwards.
+bool MakeDirectories(const std::string& path);
+// Folder of the running executable, without a trailing slash.
+std::string ExecutableDir();

@@ -1,0 +1,224 @@
+#include "platform/window.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+
+#include "platform/canvas.h"
+#include "platform/dialogs.h"
+
+int SdlKeyToVirtualKey(int k) {
+  if (k >= SDLK_a && k <= SDLK_z) return 'A' + (k - SDLK_a);
+  if (k >= SDLK_0 && k <= SDLK_9) return '0' + (k - SDLK_0);
+  if (k >= SDLK_F1 && k <= SDLK_F12) return 112 + (k - SDLK_F1);
+  switch (k) {
+    case SDLK_ESCAPE: return 27;
+    case SDLK_SPACE: return 32;
+    case SDLK_RETURN: return 13;
+    case SDLK_KP_ENTER: return 13;
+    case SDLK_BACKSPACE: return 8;
+    case SDLK_TAB: return 9;
+    case SDLK_DELETE: return 46;
+    case SDLK_LEFT: return 37;
+    case SDLK_UP: return 38;
+    case SDLK_RIGHT: return 39;
+    case SDLK_DOWN: return 40;
+    case SDLK_HOME: return 36;
+    case SDLK_END: return 35;
+    case SDLK_LSHIFT: case SDLK_RSHIFT: return 16;
+    case SDLK_LCTRL: case SDLK_RCTRL: return 17;
+    case SDLK_LALT: case SDLK_RALT: return 18;
+    default: return 0;
+  }
+}
+
+namespace {
+
+int ButtonIndex(Uint8 b) {
+  switch (b) {
+    case SDL_BUTTON_LEFT: return 0;
+    case SDL_BUTTON_RIGHT: return 1;
+    case SDL_BUTTON_MIDDLE: return 2;
+    default: return -1;
+  }
+}
+
+class SdlWindow : public Window {
+ public:
+  ~SdlWindow() override {
+    if (texture_) SDL_DestroyTexture(texture_);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    if (window_) SDL_DestroyWindow(window_);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  }
+
+  bool Open(const std::string& caption, int w, int h, std::string* error) {
+    w_ = w;
+    h_ = h;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+      if (error) *error = SDL_GetError();
+      return false;
+    }
+    window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w,
+                               h, SDL_WINDOW_SHOWN);
+    if (!window_) {
+      if (error) *error = SDL_GetError();
+      return false;
+    }
+    renderer_ = SDL_CreateRenderer(window_, -1, 0);
+    if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (!renderer_) {
+      if (error) *error = SDL_GetError();
+      return false;
+    }
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
+                                 w, h);
+    if (!texture_) {
+      if (error) *error = SDL_GetError();
+      return false;
+    }
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    SDL_RenderClear(renderer_);
+    SDL_RenderPresent(renderer_);
+    SDL_StopTextInput();
+    return true;
+  }
+
+  bool Poll(InputEvent& e) override {
+    SDL_Event ev;
+    while (SDL_PollEvent(&ev)) {
+      if (Translate(ev, e)) return true;
+    }
+    return false;
+  }
+
+  bool Wait(InputEvent& e, int timeout_ms) override {
+    SDL_Event ev;
+    if (SDL_WaitEventTimeout(&ev, timeout_ms) && Translate(ev, e)) return true;
+    return Poll(e);
+  }
+
+  void Present(const Canvas& c) override {
+    SDL_UpdateTexture(texture_, nullptr, c.Data(), c.Stride());
+    SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_RenderPresent(renderer_);
+  }
+
+  bool Focused() override {
+    Uint32 f = SDL_GetWindowFlags(window_);
+    return (f & SDL_WINDOW_INPUT_FOCUS) != 0;
+  }
+
+  void StartTextInput(int x, int y, int w, int h) override {
+    SDL_Rect r{x, y, w, h};
+    SDL_SetTextInputRect(&r);
+    SDL_StartTextInput();
+  }
+  void StopTextInput() override { SDL_StopTextInput(); }
+  void* NativeHandle() override { return window_; }
+
+ private:
+  bool Translate(const SDL_Event& ev, InputEvent& e) {
+    e = InputEvent{};
+    switch (ev.type) {
+      case SDL_QUIT:
+        e.type = InputEvent::kClose;
+        return true;
+      case SDL_WINDOWEVENT:
+        switch (ev.window.event) {
+          case SDL_WINDOWEVENT_CLOSE: e.type = InputEvent::kClose; return true;
+          case SDL_WINDOWEVENT_FOCUS_GAINED: e.type = InputEvent::kFocusGained; return true;
+          case SDL_WINDOWEVENT_FOCUS_LOST: e.type = InputEvent::kFocusLost; return true;
+          case SDL_WINDOWEVENT_EXPOSED: e.type = InputEvent::kExposed; return true;
+          default: return false;
+        }
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP: {
+        int b = ButtonIndex(ev.button.button);
+        if (b < 0) return false;
+        e.type = ev.type == SDL_MOUSEBUTTONDOWN ? InputEvent::kMouseDown : InputEvent::kMouseUp;
+        e.button = b;
+        e.x = ev.button.x;
+        e.y = ev.button.y;
+        // While a button is held the pointer keeps reporting outside the window.
+        if (ev.type == SDL_MOUSEBUTTONDOWN) SDL_CaptureMouse(SDL_TRUE);
+        else if (SDL_GetMouseState(nullptr, nullptr) == 0) SDL_CaptureMouse(SDL_FALSE);
+        return true;
+      }
+      case SDL_MOUSEMOTION:
+        e.type = InputEvent::kMouseMove;
+        e.x = ev.motion.x;
+        e.y = ev.motion.y;
+        return true;
+      case SDL_KEYDOWN:
+        e.type = InputEvent::kKeyDown;
+        e.key = SdlKeyToVirtualKey(ev.key.keysym.sym);
+        e.repeat = ev.key.repeat != 0;
+        e.button = (ev.key.keysym.mod & KMOD_ALT) ? 1 : 0;  // Alt held
+        return e.key != 0;
+      case SDL_TEXTINPUT:
+        e.type = InputEvent::kTextInput;
+        e.text = ev.text.text;
+        return true;
+      case SDL_TEXTEDITING:
+        e.type = InputEvent::kTextEditing;
+        e.text = ev.edit.text;
+        e.x = ev.edit.start;
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  SDL_Window* window_ = nullptr;
+  SDL_Renderer* renderer_ = nullptr;
+  SDL_Texture* texture_ = nullptr;
+  int w_ = 0, h_ = 0;
+};
+
+class SdlDialogs : public Dialogs {
+ public:
+  explicit SdlDialogs(SDL_Window* w) : window_(w) {}
+  void Message(const std::string& text) override {
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, "K.V.", text.c_str(), window_);
+  }
+  bool Confirm(const std::string& text) override {
+    const SDL_MessageBoxButtonData buttons[] = {
+        {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "いいえ"},
+        {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "はい"},
+    };
+    SDL_MessageBoxData data{};
+    data.flags = SDL_MESSAGEBOX_INFORMATION;
+    data.window = window_;
+    data.title = "K.V.";
+    data.message = text.c_str();
+    data.numbuttons = 2;
+    data.buttons = buttons;
+    int hit = 0;
+    if (SDL_ShowMessageBox(&data, &hit) != 0) return false;
+    return hit == 1;
+  }
+
+ private:
+  SDL_Window* window_;
+};
+
+}  // namespace
+
+std::unique_ptr<Window> OpenGameWindow(const std::string& caption, int width, int height,
+                                       std::string* error) {
+  auto w = std::make_unique<SdlWindow>();
+  if (!w->Open(caption, width, height, error)) return nullptr;
+  return w;
+}
+
+std::unique_ptr<Dialogs> MakeSdlDialogs(void* window) {
+  return std::make_unique<SdlDialogs>(static_cast<SDL_Window*>(window));
+}
+
+void ShowFatalError(const std::string& title, const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, title.c_str(), text.c_str(), nullptr);
+}

@@ -1,0 +1,53 @@
+// The one game window: a fixed 640 x 480 client area showing a canvas, and
+// the input events the game reacts to, already in field pixels.
+#pragma once
+
+#include <memory>
+#include <string>
+
+class Canvas;
+
+struct InputEvent {
+  enum Type {
+    kNone,
+    kMouseDown,   // button: 0 left, 1 right, 2 middle; x, y in field pixels
+    kMouseUp,
+    kMouseMove,
+    kKeyDown,     // key: Windows virtual-key code
+    kTextInput,   // text: committed UTF-8 text
+    kTextEditing, // text: IME composition in progress (may be empty)
+    kFocusGained,
+    kFocusLost,
+    kExposed,
+    kClose,
+  };
+  Type type = kNone;
+  int button = 0;
+  int x = 0, y = 0;
+  int key = 0;
+  bool repeat = false;
+  std::string text;
+};
+
+class Window {
+ public:
+  virtual ~Window() = default;
+  virtual bool Poll(InputEvent& e) = 0;
+  virtual bool Wait(InputEvent& e, int timeout_ms) = 0;
+  virtual void Present(const Canvas& c) = 0;
+  virtual bool Focused() = 0;
+  virtual void StartTextInput(int x, int y, int w, int h) = 0;
+  virtual void StopTextInput() = 0;
+  virtual void* NativeHandle() = 0;  // SDL_Window*, for dialogs
+};
+
+// Opens the window (centred, not resizable, black). On failure returns null
+// and puts the reason in *error.
+std::unique_ptr<Window> OpenGameWindow(const std::string& caption, int width, int height,
+                                       std::string* error);
+
+// Shows an error box (or prints it when no display can be reached).
+void ShowFatalError(const std::string& title, const std::string& text);
+
+// Maps an SDL keycode to a Windows virtual-key code (0 when it has none).
+int SdlKeyToVirtualKey(int sdl_keycode);

@@ -1,0 +1,88 @@
+#include "shell/form.h"
+
+#include "assets/pictures.h"
+#include "combat/input.h"
+#include "menus/save.h"
+#include "platform/files.h"
+#include "platform/window.h"
+#include "ranking/panels.h"
+#include "shell/game.h"
+
+bool FormCreate(Game& g, std::string* error) {
+  std::string title = CgPath(g, "title.bmp");
+  if (!g.bak->LoadPicture(title)) {
+    if (error) *error = "The title picture is missing or unreadable: " + title;
+    return false;
+  }
+  g.closing_mark = 1;
+  g.title_phase = -2;
+  if (!CreateBitmapTable(g)) {
+    if (error) *error = "The title picture is missing or unreadable: " + title;
+    return false;
+  }
+  ResetGame(g);
+  std::string dat = g.pf.game_dir + "/dat";
+  if (!DirectoryExists(dat)) {
+    if (error) *error = "The data folder is missing: " + dat;
+    return false;
+  }
+  if (!DirectoryExists(g.pf.data_dir) && !MakeDirectories(g.pf.data_dir)) {
+    if (error) *error = "The save folder cannot be created: " + g.pf.data_dir;
+    return false;
+  }
+  LoadSave(g);
+  g.story.clear();
+  g.sound_queue.clear();
+  return true;
+}
+
+void FormClose(Game& g) {
+  g.closing_mark = -1;
+  WriteSave(g);
+  g.quit = true;
+}
+
+void FormDestroy(Game& g) {
+  g.sound_queue.clear();
+  g.story.clear();
+  for (auto& b : g.bitmaps) b.reset();
+  g.waves.clear();
+}
+
+void DispatchInput(Game& g, const InputEvent& e) {
+  if (e.type == InputEvent::kClose) {
+    FormClose(g);
+    return;
+  }
+  if (e.type == InputEvent::kMouseMove) {
+    cgMouseMove(g, e.x, e.y);
+    return;
+  }
+  if (g.busy) return;  // a ranking exchange is running: clicks and keys are ignored
+  switch (e.type) {
+    case InputEvent::kMouseDown:
+      if (!PanelsMouseDown(g, e.button, e.x, e.y)) cgMouseDown(g, e.button, e.x, e.y);
+      break;
+    case InputEvent::kMouseUp:
+      if (!PanelsMouseUp(g, e.button, e.x, e.y)) cgMouseUp(g, e.button);
+      break;
+    case InputEvent::kKeyDown:
+      if (!PanelsKeyDown(g, e.key)) FormKeyDown(g, e.key);
+      break;
+    case InputEvent::kTextInput:
+      PanelsTextInput(g, e.text);
+      break;
+    case InputEvent::kTextEditing:
+      PanelsTextEditing(g, e.text);
+      break;
+    default:
+      break;
+  }
+}
+
+void AfterInput(Game& g) { SaveIfChanged(g); }
+
+void ComposeWindow(Game& g, Canvas& screen) {
+  screen.CopyFrom(*g.cg, 0, 0, 640, 480, 0, 0);
+  DrawPanels(g, screen);
+}

@@ -1,0 +1,24 @@
+// The main window's life: create, input routing, close, destroy.
+#pragma once
+
+#include <string>
+
+struct Game;
+struct InputEvent;
+class Canvas;
+
+// Loads the title picture, the bitmap table and the save file. Returns false
+// with a message naming the missing path when the game folder is incomplete.
+bool FormCreate(Game& g, std::string* error);
+// The close handler: marks the close and writes the save file.
+void FormClose(Game& g);
+void FormDestroy(Game& g);
+
+// Routes one window event to the panels or the field handlers. Keys and
+// clicks are ignored while a ranking exchange is running.
+void DispatchInput(Game& g, const InputEvent& e);
+// After each event and frame: write the save file if a saved value changed.
+void AfterInput(Game& g);
+
+// The picture the window shows: cg with the visible panels over it.
+void ComposeWindow(Game& g, Canvas& screen);

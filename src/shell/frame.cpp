@@ -1,0 +1,101 @@
+#include "shell/frame.h"
+
+#include "assets/sound.h"
+#include "combat/items.h"
+#include "combat/player.h"
+#include "combat/shots.h"
+#include "effects/effects.h"
+#include "effects/speed_lines.h"
+#include "menus/menu.h"
+#include "platform/clock.h"
+#include "shell/game.h"
+#include "shell/hud.h"
+#include "stages/enemies.h"
+#include "stages/timeline.h"
+
+namespace {
+constexpr double kMsPerDay = 24.0 * 3600.0 * 1000.0;
+}
+
+bool DXTimer1Timer(Game& g) {
+  Clock& clock = *g.pf.clock;
+  clock.SleepMs(1);
+  StepSoundGuard(g);
+  bool ran = false;
+  double now = clock.NowDays();
+  if (now > g.next_frame) {
+    int interval = g.frame_interval_ms < 1 ? 50 : g.frame_interval_ms;
+    // The next deadline counts from this check: late frames are not caught up.
+    g.next_frame = now + interval / kMsPerDay;
+    RunFrame(g);
+    ran = true;
+  }
+  now = clock.NowDays();
+  if (now > g.next_second) {
+    g.next_second = now + 1000.0 / kMsPerDay;
+    g.frame_interval_ms = 40;
+  }
+  if (now > g.next_sound) {
+    g.next_sound = now + 400.0 / kMsPerDay;
+    DrainSoundQueue(g);
+  }
+  return ran;
+}
+
+void RunFrame(Game& g) {
+  g.frame_no += 1;
+  if (g.frame_no > 999) g.frame_no = 0;
+  Canvas& cg = *g.cg;
+  if (g.title_phase < 0) {
+    cg.Clear(0);
+    g.bak->Clear(0);
+    if (g.bitmaps[0]) cg.CopyFrom(*g.bitmaps[0], 0, 0, 640, 480, 0, 0);
+    cg.OrFrom(*g.bak, 0, 0, 640, 480, 0, 0);
+    return;
+  }
+  if (g.paused == 1) {
+    // Drawn over the last frame in whatever colour the HUD left on the canvas.
+    cg.SetFontSize(20);
+    cg.SetBrushSolid(false);
+    TextSize t = cg.MeasureText("PAUSE");
+    cg.TextOut(320 - t.width / 2, 240 - t.height / 2, "PAUSE");
+    cg.SetBrushSolid(true);
+    return;
+  }
+  ComposeFrame(g);
+  DrawHud(g);
+  if (g.my.stage() < 0) g.my.stage() = 0;
+  if (g.my.distance() < 0) g.my.distance() = 0;
+}
+
+void ComposeFrame(Game& g) {
+  Canvas& cg = *g.cg;
+  Canvas& bak = *g.bak;
+  cg.Clear(0);
+  bak.Clear(0);
+  cg.SetPen(0, 1);
+  cg.SetBrush(0);
+  bak.SetPen(0, 1);
+  bak.SetBrush(0);
+  if (g.backdrop_on == 1 && g.bitmaps[0]) cg.CopyFrom(*g.bitmaps[0], 0, 0, 640, 480, 0, 0);
+  RunStageTimeline(g);
+  DrawSpeedLines(g);
+  UpdateItems(g);
+  UpdateEnemies(g);
+  UpdateShots(g);
+  UpdatePlayer(g);
+  DrawEffects(g);
+  DrawMenu(g);
+  cg.OrFrom(bak, 0, 0, 640, 480, 0, 0);
+  ApplyShake(g);
+}
+
+void ApplyShake(Game& g) {
+  if (g.shake < 1) return;
+  g.shake -= 1;
+  int s = g.shake;
+  int dx = Random(g, 2 * s + 1) - s;
+  // For a leftward jump the vertical range would be empty: no vertical offset then.
+  int dy = dx >= 0 ? Random(g, 2 * dx + 1) - dx : 0;
+  g.cg->CopyFrom(*g.cg, dx, dy, dx + 640, dy + 480, 0, 0);
+}

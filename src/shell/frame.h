@@ -1,0 +1,13 @@
+// The frame clock and the fixed order of a frame.
+#pragma once
+
+struct Game;
+
+// One timer tick: sleep 1 ms, step the sound guard, and run whatever of the
+// frame, the once-a-second step and the sound queue is due. Returns true when
+// a frame ran.
+bool DXTimer1Timer(Game& g);
+void RunFrame(Game& g);
+void ComposeFrame(Game& g);
+// The screen shake step of a composed frame.
+void ApplyShake(Game& g);

@@ -1,0 +1,280 @@
+// The whole state of one game: the player record `my`, the three pools, the
+// effect ring, the log, the menu table and every run-time value. Everything is
+// fixed in size and lives in one `Game` value that is passed by reference.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/canvas.h"
+
+class Audio;
+class Dialogs;
+class Clock;
+class Http;
+
+// Difficulty modes as stored in my.mode.
+enum Mode : int32_t { EASY = 0, HARD = 1, EXTREAM = 2, NOVA = 3, SQ = 4, LIGHT = 5, HELL = 6 };
+constexpr int kModeCount = 7;
+extern const char* const kModeNames[kModeCount];  // "EASY" .. "HELL"
+
+inline bool IsMovingShipMode(int mode) { return mode == EXTREAM || mode == NOVA || mode == HELL; }
+
+// One record of the enemy, shot and item pools: 19 signed 32-bit integers.
+struct EnemySlot {
+  int32_t passed = 0;
+  int32_t links = 0;
+  int32_t lockOn = 0;
+  int32_t retreat = 0;
+  int32_t cls = 0;
+  int32_t big = 0;
+  int32_t link = 0;
+  int32_t flash = 0;
+  int32_t hp = 0;
+  int32_t originX = 0;
+  int32_t originY = 0;
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t size = 0;
+  int32_t timer = 0;
+  int32_t radius = 0;
+  int32_t angle = 0;
+  int32_t speed = 0;
+  int32_t kind = 0;
+};
+
+constexpr int kEnemySlots = 700;
+constexpr int kShotSlots = 100;
+constexpr int kItemSlots = 200;
+
+// The player record.
+struct Tmy {
+  // String slots 0..6 hold the per-mode hi-score comments (slot order LIGHT,
+  // HELL, SQ, EASY, HARD, EXTREAM, NOVA); slot 7 the player name.
+  std::string str[8];
+  int32_t se_volume = 0;
+  int32_t level = 0;
+  int32_t time_stop = 0;
+  int32_t stop_time = 0;
+  int32_t barrier_time = 0;
+  int32_t barrier_timer = 0;
+  int32_t barrier_x = 0;
+  int32_t barrier_y = 0;
+  int32_t barrier_size = 0;
+  int32_t ring_step = 0;
+  int32_t ring_radius = 0;
+  int32_t mode = 0;
+  int32_t lives = 0;
+  int32_t num[299] = {};
+
+  // Where each mode keeps its saved values.
+  static constexpr int kHiScoreIndex[kModeCount] = {288, 289, 290, 291, 292, 286, 287};
+  static constexpr int kPlayCountIndex[kModeCount] = {263, 264, 262, 261, 260, 259, 258};
+  static constexpr int kCommentSlot[kModeCount] = {3, 4, 5, 6, 2, 0, 1};
+
+  int32_t& buy_count(int id) { return num[id]; }
+  int32_t& player_id() { return num[102]; }
+  int32_t& stage() { return num[107]; }
+  int32_t& distance() { return num[109]; }
+  int32_t& play_count(int mode) { return num[kPlayCountIndex[mode]]; }
+  int32_t& shot_size() { return num[267]; }
+  int32_t& shot_power() { return num[268]; }
+  int32_t& shot_way() { return num[269]; }
+  int32_t& shot_speed() { return num[270]; }
+  int32_t& laser_way() { return num[271]; }
+  int32_t& chain_link() { return num[272]; }
+  int32_t& chain_count() { return num[273]; }
+  int32_t& player_x() { return num[275]; }
+  int32_t& player_y() { return num[276]; }
+  int32_t& ship_size() { return num[281]; }
+  int32_t& score() { return num[285]; }
+  int32_t& hi_score(int mode) { return num[kHiScoreIndex[mode]]; }
+  int32_t& target_lock() { return num[298]; }
+  std::string& comment(int mode) { return str[kCommentSlot[mode]]; }
+  std::string& name() { return str[7]; }
+};
+
+// One slot of the effect ring.
+struct EffectSlot {
+  int32_t age = 0;
+  int32_t x = 0, y = 0;
+  int32_t x0 = 0, y0 = 0;
+  int32_t u = 0, v = 0;
+  int32_t kind = 0;
+  std::string text;
+  int32_t scratch[230] = {};
+};
+constexpr int kEffectSlots = 200;
+
+// One record of the message log.
+struct LogRecord {
+  std::string text;
+  int32_t code = 0;
+};
+constexpr int kLogRecords = 21;
+
+// One button of the menu table.
+struct MenuItem {
+  std::string caption;  // empty: the button does not exist
+  int32_t cost_kind = 0;
+  int32_t action = 0;
+  int32_t visible = 0;
+  int32_t enabled = 0;
+  int32_t cost = 0;
+  int32_t screen = 0;
+  int32_t x = 0, y = 0;
+  int32_t target_x = 0, target_y = 0;
+  int32_t width = 0, height = 0;
+  int32_t back = 0;
+  int32_t item_id = 0;  // shop: the item id whose buy count the button raises
+};
+constexpr int kMenuRecords = 3000;
+
+// One speed line of the background.
+struct SpeedLine {
+  int32_t count = 0;
+  int32_t look = 0;
+  int32_t radius = 0;
+  int32_t angle = 0;
+  int32_t length = 0;
+  int32_t speed = 0;
+};
+constexpr int kSpeedLines = 20;
+
+// A single-line text field of the name and comment panels.
+struct EditBox {
+  std::string text;         // UTF-8
+  std::string composition;  // IME text being composed, not yet part of text
+  int max_bytes = 0;        // limit in CP932 bytes
+};
+
+// The services the game reaches the outside world through.
+struct Platform {
+  Audio* audio = nullptr;
+  Dialogs* dialogs = nullptr;
+  Clock* clock = nullptr;
+  Http* http = nullptr;
+  std::shared_ptr<FontSet> fonts;
+  std::string game_dir;  // folder holding cg/ and dat/, without a trailing slash
+  std::string data_dir;  // folder of the save file (normally game_dir + "/dat")
+};
+
+struct Game {
+  Platform pf;
+
+  // The player record and the pools.
+  Tmy my;
+  std::array<EnemySlot, kEnemySlots> enemies{};
+  std::array<EnemySlot, kShotSlots> shots{};
+  std::array<EnemySlot, kItemSlots> items{};
+  int32_t spawn_cursor = 0;
+  int32_t shot_cursor = 0;
+  int32_t item_cursor = 0;
+
+  // Run-time values.
+  int32_t title_phase = -2;
+  int32_t in_play = 0;
+  int32_t stage_end_countdown = 0;
+  int32_t time_up = 0;
+  int32_t shake = 0;
+  int32_t paused = 0;
+  int32_t record_mode = 0;
+  int32_t backdrop_on = 0;
+  int32_t game_over_banner = 0;
+  int32_t menu_screen = 0;
+  int32_t menu_back = 0;
+  int32_t menu_hovered = 0;
+  int32_t chapter_run = 0;
+  int32_t mouse_x = 0, mouse_y = 0;
+  int32_t click = 0;
+  int32_t burst_request = 0;
+  int32_t boss_slot = 0;
+  int32_t frame_no = 0;
+  int32_t invulnerable = 0;
+  int32_t closing_mark = 0;
+
+  // Story messages of the running stage.
+  std::vector<std::string> story;
+  int32_t story_index = 0;
+  int32_t story_on = 0;
+
+  // Sound: repeat guard, queue and the named wave cache (-1 = failed load).
+  std::string last_sound;
+  int32_t last_sound_hold = 0;
+  std::deque<std::string> sound_queue;
+  std::map<std::string, int> waves;
+
+  // Frame clock.
+  double next_frame = 0, next_second = 0, next_sound = 0;
+  int32_t frame_interval_ms = 0;
+
+  // Effect ring, message log, speed lines.
+  std::array<EffectSlot, kEffectSlots> effects{};
+  int32_t effect_cursor = 0;
+  std::array<LogRecord, kLogRecords> log{};
+  int32_t log_count = 0;
+  std::array<SpeedLine, kSpeedLines> speed_lines{};
+
+  // Menu table.
+  std::vector<MenuItem> menu = std::vector<MenuItem>(kMenuRecords);
+
+  // Panels: name entry, hi-score comment entry, ranking list.
+  bool name_box_visible = false;
+  int32_t name_box_x = 3, name_box_y = 490;
+  EditBox name_l{{}, {}, 12};
+  bool hi_score_box_visible = false;
+  int32_t hi_score_box_x = -1, hi_score_box_y = 286;
+  EditBox hi_score_l{{}, {}, 30};
+  bool rank_box_visible = false;
+  std::string rank_l = "RANKING";
+  std::vector<std::string> rank_list;
+  int32_t rank_selected = -1;
+  int32_t rank_top = 0;  // first list line shown
+  bool busy = false;     // a ranking exchange is running
+
+  // Canvases: cg is what the window shows; effects glow on bak, which is
+  // OR-ed onto cg once per frame. memo only measures text for the log.
+  std::unique_ptr<Canvas> cg, bak, memo;
+  // The bitmap table; only entries that hold a picture are allocated.
+  std::array<std::unique_ptr<Canvas>, 50> bitmaps;
+
+  // The one random generator of the game.
+  std::mt19937 rng;
+
+  // Save file: the saved values as last written, and the bytes of a damaged
+  // file that must be kept aside before it is first overwritten.
+  std::string save_snapshot;
+  std::string save_damaged_bytes;
+  bool save_damaged = false;
+  bool save_blocked = false;  // the file exists but cannot be read: never overwrite it
+  std::string save_error;     // the last write failure, empty when fine
+
+  // Set when the window should close (the close handler has run).
+  bool quit = false;
+};
+
+// A uniform integer 0..n-1 (0 when n < 1).
+int Random(Game& g, int n);
+
+// Builds a game on the given platform: canvases, bitmap table, new-game reset.
+// Does not load anything from disk (FormCreate does).
+std::unique_ptr<Game> MakeGame(const Platform& pf, uint64_t seed);
+
+// Resets.
+void ResetGame(Game& g);
+void ResetStage(Game& g);
+void StartStage(Game& g);
+// The hi-score rule: a strictly greater score becomes the mode's hi score and
+// sets record_mode; then the new-game reset.
+void ApplyHiScoreRule(Game& g);
+
+// Paths inside the game folder.
+std::string CgPath(const Game& g, const std::string& file);
+std::string DatPath(const Game& g, const std::string& file);
+std::string SavePath(const Game& g);

@@ -1,0 +1,88 @@
+// K.V.: the window program.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "platform/audio.h"
+#include "platform/canvas.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/window.h"
+#include "shell/form.h"
+#include "shell/frame.h"
+#include "shell/game.h"
+#include "ranking/panels.h"
+
+int main(int argc, char** argv) {
+  (void)argc;
+  (void)argv;
+  std::string dir = ExecutableDir();
+
+  std::string error;
+  std::unique_ptr<Window> win = OpenGameWindow("K.V. ver3.2", 640, 480, &error);
+  if (!win) {
+    ShowFatalError("K.V.", "The window cannot be opened: " + error);
+    return 1;
+  }
+  auto fonts = std::make_shared<FontSet>(dir + "/dat/ipagp.ttf");
+  if (!fonts->Ok()) std::fprintf(stderr, "kv: font %s/dat/ipagp.ttf not found; texts are not drawn\n", dir.c_str());
+  std::unique_ptr<Audio> audio = MakeSdlAudio();
+  std::unique_ptr<Dialogs> dialogs = MakeSdlDialogs(win->NativeHandle());
+  std::unique_ptr<Clock> clock = MakeSystemClock();
+
+  Platform pf;
+  pf.audio = audio.get();
+  pf.dialogs = dialogs.get();
+  pf.clock = clock.get();
+  pf.fonts = fonts;
+  pf.game_dir = dir;
+  pf.data_dir = dir + "/dat";
+  std::unique_ptr<Game> game = MakeGame(pf, clock->Seed());
+  Game& g = *game;
+  if (!FormCreate(g, &error)) {
+    ShowFatalError("K.V.", error);
+    return 1;
+  }
+
+  Canvas screen(640, 480, fonts);
+  bool text_on = false;
+  bool focused = win->Focused();
+  while (!g.quit) {
+    InputEvent e;
+    bool repaint = false;
+    while (!g.quit && win->Poll(e)) {
+      if (e.type == InputEvent::kFocusGained) focused = true;
+      else if (e.type == InputEvent::kFocusLost) focused = false;
+      else if (e.type == InputEvent::kExposed) repaint = true;
+      DispatchInput(g, e);
+      AfterInput(g);
+      repaint = true;
+    }
+    if (g.quit) break;
+    bool want_text = PanelsWantText(g);
+    if (want_text != text_on) {
+      if (want_text) win->StartTextInput(0, 362, 640, 119);
+      else win->StopTextInput();
+      text_on = want_text;
+    }
+    if (focused) {
+      // The frame timer ticks only while the window is the active one.
+      if (DXTimer1Timer(g)) {
+        AfterInput(g);
+        repaint = true;
+      }
+    } else if (!repaint && win->Wait(e, 50)) {
+      if (e.type == InputEvent::kFocusGained) focused = true;
+      DispatchInput(g, e);
+      AfterInput(g);
+      repaint = true;
+    }
+    if (repaint) {
+      ComposeWindow(g, screen);
+      win->Present(screen);
+    }
+  }
+  FormDestroy(g);
+  return 0;
+}
