@@ -1,0 +1,27 @@
+// Helpers for tests: a fresh game on the headless platform in one line.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/audio.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "shell/game.h"
+
+struct TestGame {
+  RecordingAudio audio;
+  ScriptedDialogs dialogs;
+  VirtualClock clock;
+  std::unique_ptr<Game> game;
+  Game& g() { return *game; }
+  Game* operator->() { return game.get(); }
+};
+
+// A game whose pictures, sounds and fonts come from the generated game folder
+// and whose save folder is `data_dir` (empty: a fresh temporary folder).
+// The title phase is left at -2 as after start; no save file is loaded.
+std::unique_ptr<TestGame> MakeTestGame(uint64_t seed = 1, const std::string& data_dir = "");
+
+// A fresh empty temporary folder.
+std::string MakeTempDir();
