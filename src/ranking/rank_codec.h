@@ -1,0 +1,161 @@
+// The online ranking's wire format: the record text the game sends, the
+// percent-encoded UTF-7 body that carries it, the parse of the server's reply
+// into the 1000-entry ranking table, and the lines of the ranking list.
+//
+// Everything here is pure: no game state, no network, no globals. Texts handed
+// in and out are UTF-8; the record itself is CP932 bytes, because every rule
+// that counts or searches bytes works on CP932.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// Character set conversions (glibc iconv). Each returns nullopt when the input
+// cannot be converted completely (an invalid byte sequence, a character the
+// target cannot hold, or a truncated sequence at the end).
+
+std::optional<std::string> Utf8ToCp932(std::string_view utf8);
+std::optional<std::string> Cp932ToUtf8(std::string_view cp932);
+std::optional<std::string> Cp932ToUtf16(std::string_view cp932);  // UTF-16LE bytes
+std::optional<std::string> Utf16ToCp932(std::string_view utf16le);
+// UTF-16LE bytes to UTF-7 (RFC 2152); a final base64 run is closed with "-".
+std::optional<std::string> Utf16ToUtf7(std::string_view utf16le);
+std::optional<std::string> Utf7ToUtf16(std::string_view utf7);       // UTF-16LE bytes
+
+// glibc loads a converter's module when it is opened and unloads it soon
+// after the last one is closed, so alternating one-shot conversions (CP932,
+// UTF-7, CP932, ...) load and unload modules over and over. While an object of
+// this class lives, the modules stay loaded. Programs that convert often (the
+// server, the game's ranking) keep one; nothing else changes.
+class CodecModules {
+ public:
+  CodecModules();
+  ~CodecModules();
+  CodecModules(const CodecModules&) = delete;
+  CodecModules& operator=(const CodecModules&) = delete;
+
+ private:
+  void* utf7_;
+  void* cp932_;
+};
+
+// UTF-16LE to CP932 where each character CP932 cannot hold becomes "?";
+// nullopt only for malformed UTF-16 (an odd byte count or a broken surrogate).
+std::optional<std::string> Utf16ToCp932Lossy(std::string_view utf16le);
+// CP932 to UTF-8 where each byte that does not start a valid CP932 character
+// becomes "?". Used for texts that are only shown, such as server messages.
+std::string Cp932ToUtf8Lossy(std::string_view cp932);
+
+// Whether every character of the UTF-8 text can be written in CP932.
+bool FitsCp932(std::string_view utf8);
+// Length of the UTF-8 text in CP932 bytes; nullopt when it does not fit.
+std::optional<std::size_t> Cp932Length(std::string_view utf8);
+
+// ---------------------------------------------------------------------------
+// The record text.
+
+inline constexpr int kRankEntries = 1000;
+inline constexpr long long kMaxSentScore = 19999999;
+// "[hいk[]kあ#{" in CP932: the 12 bytes every record line begins with.
+inline constexpr std::string_view kRecordHeader{"\x5B\x68\x82\xA2\x6B\x5B\x5D\x6B\x82\xA0\x23\x7B", 12};
+inline constexpr std::string_view kFieldSeparator{"#{"};
+// "＊　" and "　＊" in CP932: the framing around a record on the wire.
+inline constexpr std::string_view kFrameOpen{"\x81\x96\x81\x40", 4};
+inline constexpr std::string_view kFrameClose{"\x81\x40\x81\x96", 4};
+// "あ" in CP932: appended to the body before the random number.
+inline constexpr std::string_view kBodyTailMark{"\x82\xA0", 2};
+
+// What a record holds. Name and comment are UTF-8.
+struct RankRecord {
+  std::string name;
+  int player_id = 0;
+  long long score = 0;
+  std::string comment;
+  int month = 1;  // today's date, passed in so the text is deterministic
+  int day = 1;
+  int play_count = 0;
+};
+
+// Every "#{" in the CP932 text becomes "#.", so a typed separator cannot shift
+// the fields that follow it.
+std::string EscapeSeparators(std::string_view cp932);
+
+// The record text in CP932: the 12-byte header, then name, id, score (capped at
+// 19999999), 0, comment, 0, month/day, 0, play count, 0, 0, each followed by
+// "#{". The player portal5529 is sent as "GM". A "#{" typed into the comment
+// (or the name) is sent as "#.". nullopt when name or comment do not fit CP932.
+std::optional<std::string> BuildRecordText(const RankRecord& record);
+
+// The POST body for a record: "＊　" + record + "　＊", as UTF-16, then UTF-7,
+// first and last character dropped, then "あ" (82 A0) and the decimal random
+// number, and every byte percent-encoded as %XX in upper-case hex.
+// nullopt when the record is not valid CP932 or random is outside 0..98.
+std::optional<std::string> BuildSendBody(std::string_view record_cp932, int random_0_to_98);
+
+// The inverse of the wire framing used by BuildSendBody and by the server's
+// reply lines: UTF-7 text with its leading "+" and trailing "-" dropped.
+// EncodeWireLine frames a CP932 record with "＊　"/"　＊" and returns the
+// dropped-ends UTF-7 text; DecodeWireLine restores "+"/"-", decodes and returns
+// the CP932 text (framing still inside). nullopt on any failure.
+std::optional<std::string> EncodeWireLine(std::string_view record_cp932);
+std::optional<std::string> DecodeWireLine(std::string_view line);
+
+// Percent-encoding of every byte as %XX (upper-case hex), and its strict
+// inverse (only %XX triples, either case of hex digit; nullopt otherwise).
+std::string PercentEncodeAll(std::string_view bytes);
+std::optional<std::string> PercentDecodeStrict(std::string_view text);
+
+// ---------------------------------------------------------------------------
+// The reply.
+
+inline constexpr std::size_t kMaxReplyBytes = 2 * 1024 * 1024;
+inline constexpr std::size_t kMaxReplyLines = 5000;
+
+// One place of the ranking. Texts are UTF-8; an empty name is an empty place.
+struct RankEntry {
+  std::string name;
+  int id = 0;
+  int score = 0;
+  int field4 = 0;
+  std::string comment;
+  int field6 = 0;
+  std::string date;
+  int field8 = 0;
+  int play_count = 0;
+  int field10 = 0;
+  int field11 = 0;
+};
+
+struct RankingReply {
+  // The "[m" lines, in order, as UTF-8, for the message log (colour "pink2").
+  std::vector<std::string> messages;
+  // Always kRankEntries entries; index + 1 is the rank.
+  std::vector<RankEntry> table;
+  // How many entries the reply filled (0..kRankEntries).
+  int filled = 0;
+};
+
+// Splits the body into lines (CR LF, LF or CR) and reads them in order: a line
+// beginning with "[m" goes to the messages; every line is then tried as a
+// ranking line ("+" + line + "-" decoded from UTF-7). At most 2 MiB of body and
+// 5000 lines are looked at, and at most 1000 entries are filled.
+RankingReply ParseRankingReply(std::string_view body);
+
+// Reads one decoded ranking line (CP932, framing allowed) into an entry.
+// false when it is no ranking line ("k[" and "]k" are not both there).
+bool ParseRankingLine(std::string_view line_cp932, RankEntry& entry);
+
+// Index of the last entry whose name and id are the player's; -1 when none.
+int OwnRankIndex(const std::vector<RankEntry>& table, std::string_view name, int id);
+
+// One line of the ranking list, UTF-8: rank (index + 1), score, name, play
+// count + "回", date and comment, each but the comment padded with spaces to
+// 5, 10, 13, 7 and 5 CP932 bytes; an empty place is the rank and "--------".
+std::string FormatRankingLine(int index, const RankEntry& entry);
+
+// The ranking's URL on a host ("example.org" or "example.org:8765").
+std::string RankingUrl(std::string_view host, bool write, int mode_number);
