@@ -82,6 +82,10 @@ class SdlWindow : public Window {
     SDL_RenderClear(renderer_);
     SDL_RenderPresent(renderer_);
     SDL_StopTextInput();
+    // A freshly started game is the active application (a desktop without a
+    // window manager would otherwise never give it the focus frames need).
+    SDL_RaiseWindow(window_);
+    SDL_SetWindowInputFocus(window_);
     return true;
   }
 

@@ -1,0 +1,116 @@
+// The canvas: exact shapes, OR combination, self copies and pictures.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/canvas.h"
+#include "test_util.h"
+
+namespace {
+
+std::shared_ptr<FontSet> Fonts() {
+  return std::make_shared<FontSet>(std::string(KV_GAME_DIR) + "/dat/ipagp.ttf");
+}
+
+TEST(Canvas, RectangleLeavesRightAndBottomEdgesOut) {
+  Canvas c(40, 40, nullptr);
+  c.SetPen(0x0000FF, 1);
+  c.SetBrush(0x00FF00);
+  c.Rectangle(5, 5, 15, 10);
+  EXPECT_EQ(c.GetPixel(5, 5), 0x0000FFu);
+  EXPECT_EQ(c.GetPixel(14, 9), 0x0000FFu);
+  EXPECT_EQ(c.GetPixel(15, 9), 0u);
+  EXPECT_EQ(c.GetPixel(14, 10), 0u);
+  EXPECT_EQ(c.GetPixel(8, 7), 0x00FF00u);
+  c.SetBrushSolid(false);
+  c.Rectangle(20, 20, 30, 30);
+  EXPECT_EQ(c.GetPixel(25, 25), 0u);
+}
+
+TEST(Canvas, LinesAreDrawnWithoutAntialiasing) {
+  Canvas c(50, 50, nullptr);
+  c.SetPen(0xFFFFFF, 1);
+  c.MoveTo(0, 0);
+  c.LineTo(40, 17);
+  for (int y = 0; y < 50; ++y)
+    for (int x = 0; x < 50; ++x) {
+      uint32_t p = c.GetPixel(x, y);
+      ASSERT_TRUE(p == 0 || p == 0xFFFFFF) << x << "," << y;
+    }
+  EXPECT_EQ(c.GetPixel(0, 0), 0xFFFFFFu);
+}
+
+TEST(Canvas, AZeroLengthWideLineIsARoundDot) {
+  Canvas c(30, 30, nullptr);
+  c.SetPen(0x00FFFF, 6);
+  c.MoveTo(15, 15);
+  c.LineTo(15, 15);
+  EXPECT_EQ(c.GetPixel(15, 15), 0x00FFFFu);
+  EXPECT_EQ(c.GetPixel(17, 15), 0x00FFFFu);
+  EXPECT_EQ(c.GetPixel(15, 24), 0u);
+}
+
+TEST(Canvas, OrCombinationBrightensOnlyWhereTheGlowIs) {
+  Canvas a(10, 10, nullptr), b(10, 10, nullptr);
+  a.Clear(RGB(0x10, 0x20, 0x30));
+  b.Clear(0);
+  b.SetPixel(3, 3, RGB(0x01, 0x02, 0xC0));
+  a.OrFrom(b, 0, 0, 10, 10, 0, 0);
+  EXPECT_EQ(a.GetPixel(3, 3), RGB(0x11, 0x22, 0xF0));
+  EXPECT_EQ(a.GetPixel(4, 4), RGB(0x10, 0x20, 0x30));
+}
+
+TEST(Canvas, SelfCopyShiftsWithoutSmearing) {
+  Canvas c(20, 20, nullptr);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 20; ++x) c.SetPixel(x, y, uint32_t(y * 20 + x));
+  c.CopyFrom(c, 2, 3, 22, 23, 0, 0);  // the shake's shape of copy
+  EXPECT_EQ(c.GetPixel(2, 3), 0u);
+  EXPECT_EQ(c.GetPixel(19, 19), uint32_t(16 * 20 + 17));
+  EXPECT_EQ(c.GetPixel(0, 0), 0u);       // uncovered: old pixels stay
+  EXPECT_EQ(c.GetPixel(1, 10), uint32_t(10 * 20 + 1));
+  c.CopyFrom(c, -2, -1, 18, 19, 0, 0);  // and the other way
+  EXPECT_EQ(c.GetPixel(0, 2), uint32_t(0 * 20 + 0));  // moved from (2,3)
+}
+
+TEST(Canvas, TextIsMeasuredAndDrawnInTheFontColour) {
+  Canvas c(200, 60, Fonts());
+  c.SetFontSize(12);
+  TextSize s = c.MeasureText("HI SCORE");
+  EXPECT_GT(s.width, 40);
+  EXPECT_GE(s.height, 14);
+  c.SetFontSize(24);
+  EXPECT_GT(c.TextWidth("HI SCORE"), s.width);
+  c.SetBrushSolid(false);
+  c.SetFontColor(0x00FFFF);
+  c.TextOut(2, 2, "■");
+  EXPECT_EQ(c.GetPixel(2 + c.TextWidth("■") / 2, 2 + c.TextHeight("■") / 2), 0x00FFFFu);
+  EXPECT_EQ(Canvas(10, 10, nullptr).TextWidth("x"), 0);  // no font: nothing, no crash
+}
+
+TEST(Canvas, PicturesRoundTripAndBadFilesAreRefused) {
+  std::string dir = MakeTempDir();
+  Canvas c(64, 48, nullptr);
+  c.Clear(RGB(200, 100, 50));
+  c.SetPixel(3, 4, RGB(1, 2, 3));
+  ASSERT_TRUE(c.SaveBmp(dir + "/a.bmp"));
+  Canvas d(64, 48, nullptr);
+  ASSERT_TRUE(d.LoadPicture(dir + "/a.bmp"));
+  EXPECT_EQ(d.GetPixel(3, 4), RGB(1, 2, 3));
+  EXPECT_EQ(d.GetPixel(63, 47), RGB(200, 100, 50));
+  ASSERT_TRUE(c.SaveJpeg(dir + "/a.jpg", 95));
+  Picture p;
+  ASSERT_TRUE(DecodePicture(dir + "/a.jpg", p));
+  EXPECT_EQ(p.width, 64);
+  EXPECT_EQ(p.height, 48);
+  std::ofstream(dir + "/bad.jpg", std::ios::binary) << "\xFF\xD8\xFF\xE0 not really a jpeg";
+  std::ofstream(dir + "/bad.bmp", std::ios::binary) << "BM short";
+  EXPECT_FALSE(DecodePicture(dir + "/bad.jpg", p));
+  EXPECT_FALSE(DecodePicture(dir + "/bad.bmp", p));
+  EXPECT_FALSE(DecodePicture(dir + "/missing.jpg", p));
+  EXPECT_FALSE(DecodePicture(dir + "/a.png", p));
+  EXPECT_FALSE(d.LoadPicture(dir + "/bad.jpg"));
+  EXPECT_EQ(d.GetPixel(3, 4), RGB(1, 2, 3));  // unchanged
+}
+
+}  // namespace
