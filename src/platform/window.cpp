@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/canvas.h"
@@ -32,6 +33,27 @@ int SdlKeyToVirtualKey(int k) {
   }
 }
 
+FieldView FitField(int area_w, int area_h, int field_w, int field_h) {
+  FieldView v;
+  v.scale = std::max(1, std::min(area_w / field_w, area_h / field_h));
+  v.offset_x = (area_w - field_w * v.scale) / 2;
+  v.offset_y = (area_h - field_h * v.scale) / 2;
+  return v;
+}
+
+namespace {
+int FloorDiv(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+}  // namespace
+
+void WindowToField(const FieldView& v, int wx, int wy, int& fx, int& fy) {
+  fx = FloorDiv(wx - v.offset_x, v.scale);
+  fy = FloorDiv(wy - v.offset_y, v.scale);
+}
+
+int DesktopScale(int desktop_w, int desktop_h) {
+  return std::max(1, std::min(desktop_w / 640, desktop_h / 480));
+}
+
 namespace {
 
 int ButtonIndex(Uint8 b) {
@@ -59,8 +81,12 @@ class SdlWindow : public Window {
       if (error) *error = SDL_GetError();
       return false;
     }
-    window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w,
-                               h, SDL_WINDOW_SHOWN);
+    // The largest whole scale the desktop holds; pixels stay crisp.
+    SDL_Rect desk{0, 0, w, h};
+    if (SDL_GetDisplayBounds(0, &desk) != 0) desk = SDL_Rect{0, 0, w, h};
+    int scale = DesktopScale(desk.w, desk.h);
+    window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                               w * scale, h * scale, SDL_WINDOW_SHOWN | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!window_) {
       if (error) *error = SDL_GetError();
       return false;
@@ -105,9 +131,17 @@ class SdlWindow : public Window {
 
   void Present(const Canvas& c) override {
     SDL_UpdateTexture(texture_, nullptr, c.Data(), c.Stride());
+    FieldView v = View();
+    SDL_Rect dst{v.offset_x, v.offset_y, w_ * v.scale, h_ * v.scale};
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
     SDL_RenderClear(renderer_);
-    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_RenderCopy(renderer_, texture_, nullptr, &dst);
     SDL_RenderPresent(renderer_);
+  }
+
+  void ToggleFullscreen() {
+    bool full = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) != 0;
+    SDL_SetWindowFullscreen(window_, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
   }
 
   bool Focused() override {
@@ -124,6 +158,22 @@ class SdlWindow : public Window {
   void* NativeHandle() override { return window_; }
 
  private:
+  // Where the field sits in the drawable area, in window (event) pixels.
+  FieldView View() {
+    int ow = 0, oh = 0;
+    SDL_GetRendererOutputSize(renderer_, &ow, &oh);
+    return FitField(ow, oh, w_, h_);
+  }
+  void ToField(int wx, int wy, int& fx, int& fy) {
+    // Event coordinates are in window units; the renderer may have more pixels (HiDPI).
+    int ww = 1, wh = 1, ow = 1, oh = 1;
+    SDL_GetWindowSize(window_, &ww, &wh);
+    SDL_GetRendererOutputSize(renderer_, &ow, &oh);
+    int px = ww > 0 ? int(int64_t(wx) * ow / ww) : wx;
+    int py = wh > 0 ? int(int64_t(wy) * oh / wh) : wy;
+    WindowToField(FitField(ow, oh, w_, h_), px, py, fx, fy);
+  }
+
   bool Translate(const SDL_Event& ev, InputEvent& e) {
     e = InputEvent{};
     switch (ev.type) {
@@ -135,7 +185,8 @@ class SdlWindow : public Window {
           case SDL_WINDOWEVENT_CLOSE: e.type = InputEvent::kClose; return true;
           case SDL_WINDOWEVENT_FOCUS_GAINED: e.type = InputEvent::kFocusGained; return true;
           case SDL_WINDOWEVENT_FOCUS_LOST: e.type = InputEvent::kFocusLost; return true;
-          case SDL_WINDOWEVENT_EXPOSED: e.type = InputEvent::kExposed; return true;
+          case SDL_WINDOWEVENT_EXPOSED:
+          case SDL_WINDOWEVENT_SIZE_CHANGED: e.type = InputEvent::kExposed; return true;
           default: return false;
         }
       case SDL_MOUSEBUTTONDOWN:
@@ -144,8 +195,7 @@ class SdlWindow : public Window {
         if (b < 0) return false;
         e.type = ev.type == SDL_MOUSEBUTTONDOWN ? InputEvent::kMouseDown : InputEvent::kMouseUp;
         e.button = b;
-        e.x = ev.button.x;
-        e.y = ev.button.y;
+        ToField(ev.button.x, ev.button.y, e.x, e.y);
         // While a button is held the pointer keeps reporting outside the window.
         if (ev.type == SDL_MOUSEBUTTONDOWN) SDL_CaptureMouse(SDL_TRUE);
         else if (SDL_GetMouseState(nullptr, nullptr) == 0) SDL_CaptureMouse(SDL_FALSE);
@@ -153,15 +203,21 @@ class SdlWindow : public Window {
       }
       case SDL_MOUSEMOTION:
         e.type = InputEvent::kMouseMove;
-        e.x = ev.motion.x;
-        e.y = ev.motion.y;
+        ToField(ev.motion.x, ev.motion.y, e.x, e.y);
         return true;
-      case SDL_KEYDOWN:
+      case SDL_KEYDOWN: {
+        // Alt+Enter and F11 toggle fullscreen; the game never sees them.
+        SDL_Keycode k = ev.key.keysym.sym;
+        bool alt = (ev.key.keysym.mod & KMOD_ALT) != 0;
+        if (((k == SDLK_RETURN || k == SDLK_KP_ENTER) && alt) || k == SDLK_F11) {
+          if (!ev.key.repeat) ToggleFullscreen();
+          return false;
+        }
         e.type = InputEvent::kKeyDown;
         e.key = SdlKeyToVirtualKey(ev.key.keysym.sym);
         e.repeat = ev.key.repeat != 0;
-        e.button = (ev.key.keysym.mod & KMOD_ALT) ? 1 : 0;  // Alt held
         return e.key != 0;
+      }
       case SDL_TEXTINPUT:
         e.type = InputEvent::kTextInput;
         e.text = ev.text.text;

@@ -51,3 +51,17 @@ void ShowFatalError(const std::string& title, const std::string& text);
 
 // Maps an SDL keycode to a Windows virtual-key code (0 when it has none).
 int SdlKeyToVirtualKey(int sdl_keycode);
+
+// How the 640 x 480 field sits in a window's drawable area: the largest whole
+// scale that fits, centred, with black bars around it.
+struct FieldView {
+  int scale = 1;
+  int offset_x = 0, offset_y = 0;
+};
+FieldView FitField(int area_w, int area_h, int field_w = 640, int field_h = 480);
+// Window pixels -> field pixels. Points outside the field map outside
+// 0..640 x 0..480 (rounding toward minus infinity), as a held button reports them.
+void WindowToField(const FieldView& v, int wx, int wy, int& fx, int& fy);
+// The window scale for a desktop of the given size: 1x up to 1279 x 959,
+// 2x from 1280 x 960, 3x from 1920 x 1440, and so on.
+int DesktopScale(int desktop_w, int desktop_h);

@@ -1,0 +1,73 @@
+// Where the field sits in the window, and how window pixels map to field pixels.
+#include <gtest/gtest.h>
+
+#include "platform/window.h"
+
+namespace {
+
+TEST(WindowScale, DesktopSizesPickWholeScales) {
+  EXPECT_EQ(DesktopScale(1024, 768), 1);
+  EXPECT_EQ(DesktopScale(1280, 800), 1);
+  EXPECT_EQ(DesktopScale(1920, 1080), 2);
+  EXPECT_EQ(DesktopScale(2560, 1440), 3);
+  EXPECT_EQ(DesktopScale(3840, 2160), 4);
+  EXPECT_EQ(DesktopScale(600, 400), 1);  // never below 1
+}
+
+TEST(WindowScale, ExactScaledWindowsMapEveryFieldPixelBack) {
+  for (int s = 1; s <= 4; ++s) {
+    FieldView v = FitField(640 * s, 480 * s);
+    EXPECT_EQ(v.scale, s);
+    EXPECT_EQ(v.offset_x, 0);
+    EXPECT_EQ(v.offset_y, 0);
+    int fx, fy;
+    WindowToField(v, 0, 0, fx, fy);
+    EXPECT_EQ(fx, 0);
+    EXPECT_EQ(fy, 0);
+    WindowToField(v, 640 * s - 1, 480 * s - 1, fx, fy);
+    EXPECT_EQ(fx, 639);
+    EXPECT_EQ(fy, 479);
+    WindowToField(v, 100 * s + s - 1, 37 * s, fx, fy);  // every window pixel of a field pixel
+    EXPECT_EQ(fx, 100);
+    EXPECT_EQ(fy, 37);
+  }
+}
+
+TEST(WindowScale, FullscreenIsLetterboxedAndCentred) {
+  // 1920 x 1080: scale 2 (1280 x 960), bars of 320 left and right, 60 top and bottom.
+  FieldView v = FitField(1920, 1080);
+  EXPECT_EQ(v.scale, 2);
+  EXPECT_EQ(v.offset_x, 320);
+  EXPECT_EQ(v.offset_y, 60);
+  int fx, fy;
+  WindowToField(v, 320, 60, fx, fy);
+  EXPECT_EQ(fx, 0);
+  EXPECT_EQ(fy, 0);
+  WindowToField(v, 320 + 2 * 100 + 1, 60 + 2 * 25, fx, fy);
+  EXPECT_EQ(fx, 100);
+  EXPECT_EQ(fy, 25);
+  // 1366 x 768 (a laptop): scale 1 with bars
+  v = FitField(1366, 768);
+  EXPECT_EQ(v.scale, 1);
+  EXPECT_EQ(v.offset_x, 363);
+  EXPECT_EQ(v.offset_y, 144);
+}
+
+TEST(WindowScale, PointsOutsideTheFieldStayOutside) {
+  FieldView v = FitField(1920, 1080);
+  int fx, fy;
+  WindowToField(v, 319, 59, fx, fy);  // one window pixel left of and above the field
+  EXPECT_EQ(fx, -1);
+  EXPECT_EQ(fy, -1);
+  WindowToField(v, 0, 0, fx, fy);
+  EXPECT_EQ(fx, -160);
+  EXPECT_EQ(fy, -30);
+  WindowToField(v, 1919, 1079, fx, fy);
+  EXPECT_EQ(fx, 799);
+  EXPECT_EQ(fy, 509);
+  WindowToField(FitField(640, 480), -5, 700, fx, fy);  // a held button dragged off the window
+  EXPECT_EQ(fx, -5);
+  EXPECT_EQ(fy, 700);
+}
+
+}  // namespace
