@@ -36,7 +36,7 @@ struct Accepted {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CodecModules codec_modules;
+  rank_text::CodecModules codec_modules;
   int clients = 8;
   int requests = 50;
   std::string server;

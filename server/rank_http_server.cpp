@@ -22,6 +22,7 @@ RankHttpServer::RankHttpServer(RankStore& store) : store_(store), server_(std::m
   server_->set_read_timeout(10, 0);
   server_->set_write_timeout(10, 0);
   server_->set_keep_alive_max_count(20);
+  server_->set_keep_alive_timeout(2);  // idle connections do not hold workers long
   // Bodies over the limit are refused by the service with 400; far larger
   // ones are not even read.
   server_->set_payload_max_length(64 * 1024);
@@ -47,7 +48,14 @@ int RankHttpServer::Start(const std::string& host, int port) {
   if (bound <= 0) return -1;
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   // Return once the accept loop runs, so an early Stop() cannot miss it.
-  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int waited = 0; !server_->is_running() && waited < 5000; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (!server_->is_running()) {
+    server_->stop();
+    thread_.join();
+    return -1;
+  }
   return bound;
 }
 

@@ -6,6 +6,8 @@
 
 #include "ranking/rank_codec.h"
 
+using namespace rank_text;
+
 namespace {
 
 constexpr std::string_view kRankPath = "/zrk/zrk_rank.exe";

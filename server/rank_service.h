@@ -88,7 +88,7 @@ class RankStore {
   explicit RankStore(sqlite3* db);
   bool Prepare(std::string* error);
 
-  CodecModules codec_modules_;  // conversions stay cheap for every request
+  rank_text::CodecModules codec_modules_;  // conversions stay cheap for every request
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* upsert_ = nullptr;

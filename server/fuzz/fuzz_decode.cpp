@@ -10,6 +10,10 @@
 #include "rank_service.h"
 #include "ranking/rank_codec.h"
 
+// Keeps glibc's converter modules loaded between runs; without it every run
+// loads and unloads them and the fuzzer crawls.
+const rank_text::CodecModules keep_converters_loaded;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view in(reinterpret_cast<const char*>(data), size);
   ParseRankQuery(in);

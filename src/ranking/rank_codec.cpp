@@ -167,6 +167,8 @@ constexpr std::string_view kPortalName = "portal5529";
 
 // --- conversions -----------------------------------------------------------
 
+namespace rank_text {
+
 CodecModules::CodecModules()
     : utf7_(iconv_open("UTF-16LE", "UTF-7")), cp932_(iconv_open("UTF-16LE", "CP932")) {}
 
@@ -201,6 +203,10 @@ std::optional<std::size_t> Cp932Length(std::string_view utf8) {
   if (!cp) return std::nullopt;
   return cp->size();
 }
+
+}  // namespace rank_text
+
+using namespace rank_text;
 
 // --- the record ------------------------------------------------------------
 
@@ -405,4 +411,35 @@ std::string RankingUrl(std::string_view host, bool write, int mode_number) {
   url += write ? "/zrk/zrk_rank.exe?write&" : "/zrk/zrk_rank.exe?read&";
   url += std::to_string(mode_number);
   return url;
+}
+
+// --- the exchanges ---------------------------------------------------------
+
+RankExchange ReadRankExchange(const HttpReply& http) {
+  RankExchange out;
+  if (!http.ok) {
+    out.error = http.error.empty() ? "no reply" : http.error;
+  } else if (http.status != 200) {
+    out.error = "HTTP status " + std::to_string(http.status);
+  } else {
+    out.ok = true;
+    out.reply = ParseRankingReply(http.body);
+  }
+  return out;
+}
+
+RankExchange SendRecordOver(Http& http, std::string_view host, int mode_number, const RankRecord& record,
+                            int random_0_to_98) {
+  auto text = BuildRecordText(record);
+  auto body = text ? BuildSendBody(*text, random_0_to_98) : std::nullopt;
+  if (!body) {
+    RankExchange out;
+    out.error = "the record cannot be written in CP932";
+    return out;
+  }
+  return ReadRankExchange(http.Post(RankingUrl(host, true, mode_number), *body));
+}
+
+RankExchange ReadRankingOver(Http& http, std::string_view host, int mode_number) {
+  return ReadRankExchange(http.Get(RankingUrl(host, false, mode_number)));
 }

@@ -13,10 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/http.h"
+
 // ---------------------------------------------------------------------------
 // Character set conversions (glibc iconv). Each returns nullopt when the input
 // cannot be converted completely (an invalid byte sequence, a character the
-// target cannot hold, or a truncated sequence at the end).
+// target cannot hold, or a truncated sequence at the end). They live in their
+// own namespace so they never mix with the game's other text helpers.
+namespace rank_text {
 
 std::optional<std::string> Utf8ToCp932(std::string_view utf8);
 std::optional<std::string> Cp932ToUtf8(std::string_view cp932);
@@ -54,6 +58,8 @@ std::string Cp932ToUtf8Lossy(std::string_view cp932);
 bool FitsCp932(std::string_view utf8);
 // Length of the UTF-8 text in CP932 bytes; nullopt when it does not fit.
 std::optional<std::size_t> Cp932Length(std::string_view utf8);
+
+}  // namespace rank_text
 
 // ---------------------------------------------------------------------------
 // The record text.
@@ -159,3 +165,22 @@ std::string FormatRankingLine(int index, const RankEntry& entry);
 
 // The ranking's URL on a host ("example.org" or "example.org:8765").
 std::string RankingUrl(std::string_view host, bool write, int mode_number);
+
+// ---------------------------------------------------------------------------
+// The two exchanges, over any Http (the game runs them on a worker thread).
+
+struct RankExchange {
+  bool ok = false;     // a reply with status 200 arrived and was read
+  RankingReply reply;  // meaningful only when ok; on failure keep the old table
+  std::string error;   // what failed, for diagnostics (never shown as is)
+};
+
+// Judges a reply: only a complete transfer with status 200 counts.
+RankExchange ReadRankExchange(const HttpReply& http);
+
+// POST "write&N" with the record's body; fails without a request when the
+// record cannot be written in CP932.
+RankExchange SendRecordOver(Http& http, std::string_view host, int mode_number, const RankRecord& record,
+                            int random_0_to_98);
+// GET "read&N".
+RankExchange ReadRankingOver(Http& http, std::string_view host, int mode_number);

@@ -5,6 +5,8 @@
 
 #include "ranking/rank_codec.h"
 
+using namespace rank_text;
+
 namespace {
 
 const std::string kHeader(kRecordHeader);

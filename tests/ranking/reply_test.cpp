@@ -3,7 +3,10 @@
 
 #include <string>
 
+#include "platform/http_fake.h"
 #include "ranking/rank_codec.h"
+
+using namespace rank_text;
 
 namespace {
 
@@ -55,7 +58,7 @@ TEST(RankReply, AnyLineBreakSeparatesLines) {
 }
 
 TEST(RankReply, TwelveHundredLinesFillOnlyAThousandEntries) {
-  CodecModules keep_converters_loaded;
+  rank_text::CodecModules keep_converters_loaded;
   std::string body;
   for (int i = 0; i < 1200; ++i) body += Line("P" + std::to_string(i), i, 100000 - i) + "\r\n";
   body += "[mlate message\r\n";
@@ -147,7 +150,7 @@ TEST(RankReply, OpenLastFieldRunsTo254thByte) {
 }
 
 TEST(RankReply, WhatIsReadIsBounded) {
-  CodecModules keep_converters_loaded;
+  rank_text::CodecModules keep_converters_loaded;
   // 5000 lines are looked at, no more.
   std::string body;
   for (int i = 0; i < 4999; ++i) body += "junk\n";
@@ -204,4 +207,54 @@ TEST(RankListLine, EmptyPlaceShowsDashes) {
   int dashed = 0;
   for (int i = 0; i < kRankEntries; ++i) dashed += FormatRankingLine(i, reply.table[i]).ends_with("--------") ? 1 : 0;
   EXPECT_EQ(dashed, 997);
+}
+
+TEST(RankExchanges, OnlyAFullReplyWithStatus200Counts) {
+  ScriptedHttp http;
+  http.PushOk(Line("A", 1, 10) + "\r\n");
+  http.PushOk(Line("B", 2, 20) + "\r\n", 500);
+  http.PushFailure("Operation timed out");
+  http.PushOk("", 200);
+
+  RankExchange ok = ReadRankingOver(http, "rank.example:8765", 3);
+  ASSERT_TRUE(ok.ok);
+  EXPECT_EQ(ok.reply.filled, 1);
+  EXPECT_EQ(ok.reply.table[0].name, "A");
+  EXPECT_FALSE(ReadRankingOver(http, "rank.example:8765", 3).ok);  // status 500
+  RankExchange timed_out = ReadRankingOver(http, "rank.example:8765", 3);
+  EXPECT_FALSE(timed_out.ok);
+  EXPECT_EQ(timed_out.error, "Operation timed out");
+  RankExchange empty = ReadRankingOver(http, "rank.example:8765", 3);
+  ASSERT_TRUE(empty.ok);  // an empty ranking is a valid answer
+  EXPECT_EQ(empty.reply.filled, 0);
+
+  const auto requests = http.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].url, "http://rank.example:8765/zrk/zrk_rank.exe?read&3");
+  EXPECT_TRUE(requests[0].body.empty());
+}
+
+TEST(RankExchanges, SendPostsTheRecordBody) {
+  ScriptedHttp http;
+  http.PushOk(Line("ME", 5, 700) + "\r\n");
+  RankRecord r;
+  r.name = "ME";
+  r.player_id = 5;
+  r.score = 700;
+  r.comment = "yo";
+  r.month = 2;
+  r.day = 9;
+  RankExchange sent = SendRecordOver(http, "h", 6, r, 17);
+  ASSERT_TRUE(sent.ok);
+  EXPECT_EQ(OwnRankIndex(sent.reply.table, "ME", 5), 0);
+  auto requests = http.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].url, "http://h/zrk/zrk_rank.exe?write&6");
+  EXPECT_EQ(requests[0].body, BuildSendBody(*BuildRecordText(r), 17));
+
+  r.comment = "\xF0\x9F\x98\x80";  // nothing CP932 cannot hold is sent
+  EXPECT_FALSE(SendRecordOver(http, "h", 6, r, 17).ok);
+  EXPECT_EQ(http.Requests().size(), 1u);
 }

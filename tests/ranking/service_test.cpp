@@ -13,6 +13,8 @@
 #include "rank_service.h"
 #include "ranking/rank_codec.h"
 
+using namespace rank_text;
+
 namespace {
 
 const std::string kPath = "/zrk/zrk_rank.exe";
@@ -140,7 +142,7 @@ TEST(RankService, KeepsEachPlayersBestAndOrdersByScoreThenSubmission) {
 }
 
 TEST(RankService, AnswersAtMostAThousandLines) {
-  CodecModules keep_converters_loaded;
+  rank_text::CodecModules keep_converters_loaded;
   auto store = RankStore::Open(":memory:");
   ASSERT_TRUE(store);
   for (int i = 0; i < 1005; ++i) ASSERT_TRUE(store->Submit(5, Wire("P" + std::to_string(i), i, i)));
@@ -213,7 +215,7 @@ TEST(RankService, RefusesMalformedOversizedAndOutOfRangeRequests) {
 }
 
 TEST(RankService, RandomAndMutatedBodiesNeverCrashTheDecoder) {
-  CodecModules keep_converters_loaded;
+  rank_text::CodecModules keep_converters_loaded;
   std::mt19937 rng(12345);
   const std::string good = Body(Rec("ほろぐ", 77, 1234, "コメント#{x"));
   int decoded = 0;
@@ -263,7 +265,7 @@ TEST(RankService, AcceptedRecordsSurviveARestart) {
 }
 
 TEST(RankService, ConcurrentWritersAllKept) {
-  CodecModules keep_converters_loaded;
+  rank_text::CodecModules keep_converters_loaded;
   ScratchDb db;
   auto store = RankStore::Open(db.path());
   ASSERT_TRUE(store);
