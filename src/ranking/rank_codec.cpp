@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
-#include <cstdint>
 
 namespace {
 
@@ -106,16 +104,6 @@ std::string LossyUtf8(Converter& cp932_to_utf8, std::string_view cp932) {
 
 bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
-// Replaces every "#{" with "#.", byte by byte. In CP932 neither "#" nor "{"
-// can be part of a double-byte character's lead, so this never splits one.
-std::string ReplaceSeparators(std::string_view text) {
-  std::string out(text);
-  for (std::size_t i = 0; i + 1 < out.size(); ++i) {
-    if (out[i] == '#' && out[i + 1] == '{') out[i + 1] = '.';
-  }
-  return out;
-}
-
 // A decimal int: optional sign, digits, nothing else, within 32 bits.
 std::optional<int> ParseInt(std::string_view text) {
   if (text.empty()) return std::nullopt;
@@ -210,7 +198,15 @@ using namespace rank_text;
 
 // --- the record ------------------------------------------------------------
 
-std::string EscapeSeparators(std::string_view cp932) { return ReplaceSeparators(cp932); }
+// Byte by byte: in CP932 "#" is never part of a double-byte character, so
+// this never splits one.
+std::string EscapeSeparators(std::string_view cp932) {
+  std::string out(cp932);
+  for (std::size_t i = 0; i + 1 < out.size(); ++i) {
+    if (out[i] == '#' && out[i + 1] == '{') out[i + 1] = '.';
+  }
+  return out;
+}
 
 std::optional<std::string> BuildRecordText(const RankRecord& record) {
   auto name = Utf8ToCp932(record.name == kPortalName ? std::string_view("GM") : std::string_view(record.name));
