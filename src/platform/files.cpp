@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -92,4 +93,22 @@ std::string ExecutableDir() {
   std::string p(buf);
   size_t slash = p.find_last_of('/');
   return slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+bool DirectoryWritable(const std::string& path) {
+  return DirectoryExists(path) && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+std::string ChooseDataDir(const std::string& game_dir) {
+  std::string own = game_dir + "/dat";
+  if (DirectoryWritable(own)) return own;
+  std::string base;
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::string(home && home[0] ? home : "/tmp") + "/.local/share";
+  }
+  return base + "/kv";
 }

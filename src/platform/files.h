@@ -16,3 +16,10 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
 bool MakeDirectories(const std::string& path);
 // Folder of the running executable, without a trailing slash.
 std::string ExecutableDir();
+
+// True when files can be created in the folder.
+bool DirectoryWritable(const std::string& path);
+// Where the save file, the local ranking and server.txt live: the game's own
+// dat folder when it is writable, else $XDG_DATA_HOME/kv (default
+// ~/.local/share/kv), created on first use.
+std::string ChooseDataDir(const std::string& game_dir);

@@ -37,7 +37,9 @@ int main(int argc, char** argv) {
   pf.clock = clock.get();
   pf.fonts = fonts;
   pf.game_dir = dir;
-  pf.data_dir = dir + "/dat";
+  // Installed system-wide the game folder is read-only: the player's files
+  // then live in the XDG data folder.
+  pf.data_dir = ChooseDataDir(dir);
   std::unique_ptr<Game> game = MakeGame(pf, clock->Seed());
   Game& g = *game;
   if (!FormCreate(g, &error)) {

@@ -106,6 +106,34 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The desktop icon: the moon over the neon floor, with the initials.
+  if (!MakeDirectories(dir + "/icon")) return 1;
+  for (int size : {64, 256}) {
+    Canvas big(256, 256, fonts);
+    std::mt19937 rng(99);
+    art::VerticalGradient(big, {10, 2, 30}, {60, 10, 70});
+    art::Stars(big, rng, 60, 140);
+    art::NeonGrid(big, 170, 128, {220, 60, 255});
+    art::Moon(big, 128, 92, 58, {235, 230, 255});
+    art::GlowText(big, "K.V.", 44, 128, 150, 0xFFEEFF, 0xCC33AA, true);
+    Canvas icon(size, size, fonts);
+    // Box-filter the 256 x 256 drawing down to the icon size.
+    int f = 256 / size;
+    for (int y = 0; y < size; ++y)
+      for (int x = 0; x < size; ++x) {
+        int r = 0, gr = 0, b = 0;
+        for (int dy = 0; dy < f; ++dy)
+          for (int dx = 0; dx < f; ++dx) {
+            uint32_t p = big.GetPixel(x * f + dx, y * f + dy);
+            r += RedOf(p);
+            gr += GreenOf(p);
+            b += BlueOf(p);
+          }
+        icon.SetPixel(x, y, RGB(r / (f * f), gr / (f * f), b / (f * f)));
+      }
+    if (!icon.SavePng(dir + "/icon/kv-" + std::to_string(size) + ".png")) return 1;
+  }
+
   bool ok = WriteStory(dir + "/dat/1.txt",
                        {"月の海の上、静かな航路が続いている。",
                         "……遠くで何かが目を覚ました。",
