@@ -22,71 +22,6 @@ double MidiToHz(double midi) { return 440.0 * std::pow(2.0, (midi - 69.0) / 12.0
 float DbToGain(float db) { return std::pow(10.0f, db / 20.0f); }
 float GainToDb(float gain) { return 20.0f * std::log10(std::max(gain, 1e-9f)); }
 
-float FastSin(double phase) {
-  const double p = phase - std::floor(phase);
-  double x = (p < 0.5 ? p : p - 1.0) * 2.0 * kPi;  // -pi .. pi
-  if (x > kPi / 2) x = kPi - x;
-  else if (x < -kPi / 2) x = -kPi - x;
-  const double x2 = x * x;
-  return static_cast<float>(
-      x * (1.0 + x2 * (-1.0 / 6 + x2 * (1.0 / 120 + x2 * (-1.0 / 5040 + x2 * (1.0 / 362880))))));
-}
-
-float OscSine(double phase) { return FastSin(phase); }
-
-float OscTriangle(double phase) {
-  double p = phase - std::floor(phase);
-  return static_cast<float>(p < 0.5 ? 4.0 * p - 1.0 : 3.0 - 4.0 * p);
-}
-
-namespace {
-// Band-limited step correction around a discontinuity at phase 0.
-double PolyBlep(double t, double dt) {
-  if (dt <= 0) return 0;
-  if (t < dt) {
-    t /= dt;
-    return t + t - t * t - 1.0;
-  }
-  if (t > 1.0 - dt) {
-    t = (t - 1.0) / dt;
-    return t * t + t + t + 1.0;
-  }
-  return 0;
-}
-}  // namespace
-
-float OscSaw(double phase, double inc) {
-  double p = phase - std::floor(phase);
-  return static_cast<float>(2.0 * p - 1.0 - PolyBlep(p, inc));
-}
-
-float OscSquare(double phase, double inc, double width) {
-  double p = phase - std::floor(phase);
-  double v = p < width ? 1.0 : -1.0;
-  v += PolyBlep(p, inc);
-  double q = p - width;
-  q -= std::floor(q);
-  v -= PolyBlep(q, inc);
-  return static_cast<float>(v);
-}
-
-float Adsr(double t, double gate, float attack, float decay, float sustain, float release) {
-  if (t < 0) return 0;
-  auto held = [&](double u) -> double {
-    if (u < attack) return attack > 0 ? u / attack : 1.0;
-    u -= attack;
-    if (u < decay) return 1.0 - (1.0 - sustain) * (u / decay);
-    return sustain;
-  };
-  if (t < gate) return static_cast<float>(held(t));
-  double level = held(gate);
-  double r = t - gate;
-  if (release <= 0 || r >= release) return 0;
-  return static_cast<float>(level * (1.0 - r / release));
-}
-
-float Decay(double t, double tau) { return t < 0 ? 0.0f : static_cast<float>(std::exp(-t / tau)); }
-
 void Svf::Set(float cutoff_hz, float resonance) {
   float fc = std::clamp(cutoff_hz, 20.0f, kSampleRate * 0.45f);
   g_ = std::tan(static_cast<float>(kPi) * fc / kSampleRate);
@@ -94,30 +29,6 @@ void Svf::Set(float cutoff_hz, float resonance) {
   a1_ = 1.0f / (1.0f + g_ * (g_ + k_));
   a2_ = g_ * a1_;
   a3_ = g_ * a2_;
-}
-
-void Svf::Tick(float x) {
-  float v3 = x - ic2_;
-  float v1 = a1_ * ic1_ + a2_ * v3;
-  float v2 = ic2_ + a2_ * ic1_ + a3_ * v3;
-  ic1_ = 2 * v1 - ic1_;
-  ic2_ = 2 * v2 - ic2_;
-  lp_ = v2;
-  bp_ = v1;
-  hp_ = x - k_ * v1 - v2;
-}
-
-float Svf::Lowpass(float x) {
-  Tick(x);
-  return lp_;
-}
-float Svf::Bandpass(float x) {
-  Tick(x);
-  return bp_;
-}
-float Svf::Highpass(float x) {
-  Tick(x);
-  return hp_;
 }
 
 float LoudestWindowRms(const std::vector<float>& x, int window) {

@@ -1,6 +1,7 @@
 // kv-soundgen OUTDIR: synthesises every sound effect and stage track of the
 // game into OUTDIR (the game's dat/ folder).
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <exception>
 
@@ -25,7 +26,8 @@ int main(int argc, char** argv) {
     for (const auto& t : tracks)
       std::printf("kv-soundgen: %-40s %6.1f s audio, render %.2f s, encode %.2f s, %zu bytes\n", t.file.c_str(),
                   t.seconds, t.render_seconds, t.encode_seconds, t.bytes);
-    std::printf("kv-soundgen: total %.2f s\n", std::chrono::duration<double>(end - start).count());
+    std::printf("kv-soundgen: total %.2f s wall, %.2f s CPU\n", std::chrono::duration<double>(end - start).count(),
+                double(std::clock()) / CLOCKS_PER_SEC);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kv-soundgen: %s\n", e.what());
     return 1;

@@ -29,7 +29,7 @@ std::vector<uint8_t> EncodeMp3(const std::vector<float>& left, const std::vector
   lame_set_mode(g, JOINT_STEREO);
   lame_set_VBR(g, vbr_off);
   lame_set_brate(g, kbps);
-  lame_set_quality(g, 5);
+  lame_set_quality(g, 7);
   lame_set_bWriteVbrTag(g, 1);
   lame_set_write_id3tag_automatic(g, 0);
   if (lame_init_params(g) < 0) throw std::runtime_error("mp3: encoder settings refused");

@@ -432,57 +432,61 @@ void RenderDrums(const SongDef& s, const std::vector<DrumEvent>& events, Bus& bu
   }
 }
 
-// Schroeder-style reverb: parallel damped combs and two all-passes per side.
+// Schroeder-style reverb: parallel damped combs and two all-passes per side,
+// run on ring buffers straight into the output.
+struct Comb {
+  std::vector<float> line;
+  size_t pos = 0;
+  float store = 0;
+};
+
 void AddReverb(const std::vector<float>& send, float room, std::vector<float>& left, std::vector<float>& right) {
-  const int combs[4] = {1116, 1277, 1422, 1557};
-  const int allpasses[2] = {556, 441};
+  constexpr int kCombs[4] = {1116, 1277, 1422, 1557};
+  constexpr int kAllpasses[2] = {556, 441};
   const float feedback = 0.7f + 0.25f * room;
   const float damp = 0.3f;
   for (int side = 0; side < 2; ++side) {
-    const int spread = side ? 23 : 0;
-    std::vector<float> wet(send.size(), 0.0f);
-    for (int c : combs) {
-      const size_t d = size_t(c + spread);
-      std::vector<float> line(d, 0.0f);
-      float store = 0;
-      size_t pos = 0;
-      for (size_t i = 0; i < send.size(); ++i) {
-        const float out = line[pos];
-        store = out * (1 - damp) + store * damp;
-        line[pos] = send[i] * 0.015f + store * feedback;
-        pos = pos + 1 == d ? 0 : pos + 1;
-        wet[i] += out;
-      }
-    }
-    for (int a : allpasses) {
-      const size_t d = size_t(a + spread);
-      std::vector<float> line(d, 0.0f);
-      size_t pos = 0;
-      for (size_t i = 0; i < wet.size(); ++i) {
-        const float buffered = line[pos];
-        const float out = buffered - wet[i];
-        line[pos] = wet[i] + buffered * 0.5f;
-        pos = pos + 1 == d ? 0 : pos + 1;
-        wet[i] = out;
-      }
-    }
+    const size_t spread = side ? 23 : 0;
+    Comb combs[4], allpasses[2];
+    for (int c = 0; c < 4; ++c) combs[c].line.assign(size_t(kCombs[c]) + spread, 0.0f);
+    for (int a = 0; a < 2; ++a) allpasses[a].line.assign(size_t(kAllpasses[a]) + spread, 0.0f);
     std::vector<float>& dst = side ? right : left;
-    for (size_t i = 0; i < dst.size(); ++i) dst[i] += wet[i] * 3.0f;
+    for (size_t i = 0; i < send.size(); ++i) {
+      const float in = send[i] * 0.015f;
+      float wet = 0;
+      for (Comb& c : combs) {
+        const float out = c.line[c.pos];
+        c.store = out * (1 - damp) + c.store * damp;
+        c.line[c.pos] = in + c.store * feedback;
+        if (++c.pos == c.line.size()) c.pos = 0;
+        wet += out;
+      }
+      for (Comb& a : allpasses) {
+        const float buffered = a.line[a.pos];
+        a.line[a.pos] = wet + buffered * 0.5f;
+        if (++a.pos == a.line.size()) a.pos = 0;
+        wet = buffered - wet;
+      }
+      dst[i] += wet * 3.0f;
+    }
   }
 }
 
-// Ping-pong echo of a dotted eighth.
+// Ping-pong echo: each repeat crosses to the other side.
 void AddEcho(const std::vector<float>& send, double delay, std::vector<float>& left, std::vector<float>& right) {
-  const size_t d = static_cast<size_t>(delay * kSampleRate);
+  const size_t d = std::max<size_t>(1, static_cast<size_t>(delay * kSampleRate));
   const float fb = 0.4f;
-  std::vector<float> el(send.size(), 0.0f), er(send.size(), 0.0f);
-  for (size_t i = d; i < send.size(); ++i) {
-    el[i] = send[i - d] + fb * er[i - d];
-    er[i] = fb * el[i - d];
-  }
-  for (size_t i = 0; i < left.size(); ++i) {
-    left[i] += el[i] * 0.8f;
-    right[i] += er[i] * 0.8f + el[i] * 0.2f;
+  std::vector<float> in(d, 0.0f), el(d, 0.0f), er(d, 0.0f);  // the last d samples
+  size_t pos = 0;
+  for (size_t i = 0; i < send.size(); ++i) {
+    const float l = in[pos] + fb * er[pos];
+    const float r = fb * el[pos];
+    in[pos] = send[i];
+    el[pos] = l;
+    er[pos] = r;
+    if (++pos == d) pos = 0;
+    left[i] += l * 0.8f;
+    right[i] += r * 0.8f + l * 0.2f;
   }
 }
 
