@@ -71,3 +71,28 @@ TEST(WindowScale, PointsOutsideTheFieldStayOutside) {
 }
 
 }  // namespace
+
+#include <cstdlib>
+
+#include "platform/files.h"
+
+namespace {
+
+TEST(DataFolder, WritableGameFolderKeepsItsOwnDat) {
+  std::string dir = std::string(KV_GAME_DIR);
+  EXPECT_EQ(ChooseDataDir(dir), dir + "/dat");
+}
+
+TEST(DataFolder, ReadOnlyGameFolderUsesTheXdgDataHome) {
+  const char* old = std::getenv("XDG_DATA_HOME");
+  std::string saved = old ? old : "";
+  setenv("XDG_DATA_HOME", "/tmp/kv-xdg-test", 1);
+  EXPECT_EQ(ChooseDataDir("/nonexistent/game"), "/tmp/kv-xdg-test/kv");
+  setenv("XDG_DATA_HOME", "relative/is/ignored", 1);
+  std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/tmp";
+  EXPECT_EQ(ChooseDataDir("/nonexistent/game"), home + "/.local/share/kv");
+  if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else unsetenv("XDG_DATA_HOME");
+}
+
+}  // namespace
