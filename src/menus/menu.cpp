@@ -1,11 +1,220 @@
 #include "menus/menu.h"
 
+#include <cstdlib>
+#include <string>
+
 #include "assets/pictures.h"
 #include "assets/sound.h"
 #include "effects/log.h"
+#include "menus/shop.h"
+#include "ranking/name_entry.h"
+#include "ranking/ranking_screen.h"
+#include "shell/frame.h"
 #include "shell/game.h"
 
-void BuildMenuTable(Game& g) { (void)g; }
+namespace {
+
+constexpr uint32_t kButtonFrame = 8421504;
+constexpr uint32_t kWhite = 0xFFFFFF;
+// The hovered button's fill, pulsing with the frame number.
+constexpr uint32_t kHoverPulse[8] = {5592405, 4473924, 3355443, 2236962,
+                                     0,       2236962, 3355443, 4473924};
+
+struct Button {
+  const char* caption;
+  int action;
+};
+
+// The fixed screens, each in layout order.
+constexpr Button kChapterButtons[] = {
+    {"第１章", 2}, {"第２章", 4}, {"第３章", 5},   {"第４章", 6},    {"第５章", 7},
+    {"最終章", 8}, {"<クリア>", 9}, {"<SHOP>", 10}, {"OPTION", 3},
+};
+constexpr Button kStartButtons[] = {
+    {"このゲームについて", 1}, {"<LIGHT スタート>", 9}, {"<EASY スタート>", 2},
+    {"<HARD スタート>", 3},    {"<EXTREAM スタート>", 6}, {"<NOVA スタート>", 7},
+    {"<SQ スタート>", 8},      {"<HELL スタート>", 10}, {"RANKING", 4},
+    {"名前入力", 5},
+};
+constexpr Button kRankingButtons[] = {
+    {"LIGHT RANK", 6}, {"EASY RANK", 1}, {"HARD RANK", 2}, {"EXTREAM RANK", 3},
+    {"NOVA RANK", 4},  {"SQ RANK", 5},   {"HELL RANK", 7},
+};
+
+// Ranking list codes 1..7 in mode order of the list: EASY, HARD, EXTREAM, NOVA, SQ, LIGHT, HELL.
+constexpr int kListMode[8] = {-1, EASY, HARD, EXTREAM, NOVA, SQ, LIGHT, HELL};
+
+struct ModeStart {
+  int action;
+  int mode;
+  const char* text;
+};
+constexpr ModeStart kModeStarts[] = {
+    {2, EASY, "EASY スタートします"},       {3, HARD, "HARD スタートします"},
+    {6, EXTREAM, "EXTREAM スタートします"}, {7, NOVA, "NOVA スタートします"},
+    {8, SQ, "SQ スタートします"},           {9, LIGHT, "LIGHT スタートします"},
+    {10, HELL, "HELL スタートします"},
+};
+
+// Builds the record in place; returns the next free record number.
+int Put(Game& g, int record, int screen, const std::string& caption, int action, int back,
+        int width = 200) {
+  MenuItem& m = g.menu[size_t(record)];
+  m = MenuItem{};
+  m.caption = caption;
+  m.screen = screen;
+  m.action = action;
+  m.back = back;
+  m.width = width;
+  m.height = 25;
+  return record + 1;
+}
+
+// Whether a start-screen button is left out for this player.
+bool StartButtonHidden(Game& g, int action) {
+  Tmy& my = g.my;
+  bool named = !my.name().empty();
+  switch (action) {
+    case 1: return false;
+    case 5: return named;
+    case 4: return !named;
+    case 2: return !named;
+    case 9: return !named || my.play_count(EASY) < 4;
+    case 3: return !named || my.play_count(EASY) < 3;
+    case 6: return !named || my.play_count(HARD) < 10;
+    case 7: return !named || my.play_count(EXTREAM) < 10;
+    case 8: return !named || my.play_count(LIGHT) < 3;
+    case 10: return !named || my.play_count(SQ) < 10;
+    default: return true;
+  }
+}
+
+bool ChapterButtonHidden(Game& g, int action) {
+  int s = g.my.stage();
+  switch (action) {
+    case 2: return s != 0;
+    case 4: return s != 1;
+    case 5: return s != 2;
+    case 6: return s != 3;
+    case 7: return s != 4;
+    case 8: return s != 5;
+    case 9: return s != 6;
+    case 10: return s < 1;
+    default: return false;
+  }
+}
+
+void StartAction(Game& g, int action) {
+  Tmy& my = g.my;
+  if (action == 1) {
+    PlayEffect(g, "1.wav");
+    AddSilverLogLine(g, "左Click:ショット　右Click:バリア　[Q]key:自殺 [Space]:一時停止");
+    const int listed[] = {EASY, HARD, EXTREAM, NOVA, SQ};
+    for (int m : listed) {
+      if (my.play_count(m) > 0)
+        AddSilverLogLine(g, std::string(kModeNames[m]) + " プレー回数 " +
+                                std::to_string(my.play_count(m)) + "回");
+    }
+    return;
+  }
+  if (action == 4) {
+    ShowPicture(g, "net.jpg");
+    OpenMenuScreen(g, kRankingScreen);
+    return;
+  }
+  if (action == 5) {
+    CloseMenu(g);
+    AddSilverLogLine(g, "あなたの名前を入力して下さい");
+    ShowNameBox(g);
+    return;
+  }
+  for (const ModeStart& s : kModeStarts) {
+    if (s.action != action) continue;
+    AddSilverLogLine(g, s.text);
+    g.record_mode = 0;
+    OpenMenuScreen(g, kChapterScreen);
+    ShowPicture(g, "1.jpg");
+    ResetGame(g);
+    my.mode = s.mode;
+    my.play_count(s.mode) += 1;
+    return;
+  }
+}
+
+void ChapterAction(Game& g, int action) {
+  switch (action) {
+    case 2:
+      CloseMenu(g);
+      ResetGame(g);
+      g.chapter_run = 1;
+      g.my.stage() += 1;
+      PlayEffect(g, "1.wav");
+      StartStage(g);
+      break;
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+      CloseMenu(g);
+      g.my.stage() += 1;
+      PlayEffect(g, "1.wav");
+      StartStage(g);
+      break;
+    case 9:
+      CloseMenu(g);
+      AddSilverLogLine(g, "クリアおめでとうございます");
+      g.in_play = 0;
+      g.game_over_banner = 1;
+      PlayEffect(g, "gameover.wav");
+      ShowPicture(g, "gameover.jpg");
+      ApplyHiScoreRule(g);
+      break;
+    case 10:
+      AddSilverLogLine(g, "ポイントを消費し、特殊効果を購入できます");
+      OpenMenuScreen(g, kShopScreen);
+      break;
+    case 3:
+      OpenMenuScreen(g, kOptionScreen);
+      break;
+    default:
+      break;
+  }
+}
+
+void RankingAction(Game& g, int code) {
+  if (code < 1 || code > 7) return;
+  AddSilverLogLine(g, "読み込み中........");
+  // Compose once so the waiting text is on the field while the fetch blocks.
+  ComposeFrame(g);
+  FetchAndShowRanking(g, code);
+}
+
+}  // namespace
+
+void BuildMenuTable(Game& g) {
+  for (MenuItem& m : g.menu) m = MenuItem{};
+  int r = 1;
+  for (const Button& b : kChapterButtons)
+    r = Put(g, r, kChapterScreen, ChapterButtonHidden(g, b.action) ? "" : b.caption, b.action, 0);
+  r = Put(g, r, kOptionScreen, "SOUND", 1, 1);
+  r = Put(g, r, kSoundScreen, "SE音量を下げる", 1, kOptionScreen);
+  r = Put(g, r, kSoundScreen, "SE音量を上げる", 2, kOptionScreen);
+  for (const Button& b : kStartButtons)
+    r = Put(g, r, kStartScreen, StartButtonHidden(g, b.action) ? "" : b.caption, b.action, 0);
+  for (const ShopOffer& o : ShopOffers(g)) {
+    r = Put(g, r, kShopScreen, o.caption, o.id, 0, 250);
+    MenuItem& m = g.menu[size_t(r - 1)];
+    m.cost_kind = o.cost_kind;
+    m.cost = o.price;
+    m.item_id = o.id;
+  }
+  for (const Button& b : kRankingButtons) {
+    int mode = kListMode[b.action];
+    bool hidden = mode != EASY && g.my.play_count(mode) == 0;
+    r = Put(g, r, kRankingScreen, hidden ? "" : b.caption, b.action, kStartScreen);
+  }
+}
 
 void OpenMenuScreen(Game& g, int screen) {
   PlayEffect(g, "2.wav");
@@ -35,12 +244,79 @@ void CloseMenu(Game& g) {
   g.menu_screen = 0;
 }
 
-void DrawMenu(Game& g) { (void)g; }
+int CaptionFontSize(Game& g, const std::string& caption, int width) {
+  Canvas& c = *g.cg;
+  c.SetFontBold(true);
+  int size = 12;
+  for (; size > 8; --size) {
+    c.SetFontSize(size);
+    if (c.TextWidth(caption) < width) break;
+  }
+  c.SetFontSize(size);
+  return size;
+}
 
-void MenuAction(Game& g, int record) { (void)g; (void)record; }
+void DrawMenu(Game& g) {
+  if (g.in_play != 0) return;
+  Canvas& c = *g.cg;
+  g.menu_hovered = 0;
+  for (size_t i = 1; i < g.menu.size(); ++i) {
+    MenuItem& m = g.menu[i];
+    if (!m.visible) continue;
+    auto step = [](int32_t& v, int32_t target) {
+      int d = std::abs(target - v) / 2 + 1;
+      if (v < target) v = v + d > target ? target : v + d;
+      else if (v > target) v = v - d < target ? target : v - d;
+    };
+    step(m.x, m.target_x);
+    step(m.y, m.target_y);
+    bool hovered = g.mouse_x >= m.x && g.mouse_x < m.x + m.width && g.mouse_y >= m.y &&
+                   g.mouse_y < m.y + m.height - 1;
+    if (hovered) g.menu_hovered = int32_t(i);
+
+    uint32_t fill = hovered ? kHoverPulse[g.frame_no % 8] : 0;
+    c.SetPen(kButtonFrame, 1);
+    c.SetBrush(fill);
+    c.SetBrushSolid(true);
+    c.Rectangle(m.x, m.y, m.x + m.width, m.y + m.height);
+
+    CaptionFontSize(g, m.caption, m.width);
+    c.SetFontColor(kWhite);
+    c.SetBrushSolid(false);
+    TextSize t = c.MeasureText(m.caption);
+    c.TextOut(m.x + (m.width - t.width) / 2, m.y + (m.height - t.height) / 2, m.caption);
+    c.SetBrushSolid(true);
+  }
+  if (g.click > 0) {
+    g.click = 0;
+    int h = g.menu_hovered;
+    if (h != 0 && g.menu[size_t(h)].enabled) MenuAction(g, h);
+  }
+}
+
+void MenuAction(Game& g, int record) {
+  if (record < 1 || record >= int(g.menu.size())) return;
+  ClearLog(g);
+  g.log_count = 0;
+  const MenuItem m = g.menu[size_t(record)];  // a copy: actions rebuild the table
+  switch (m.screen) {
+    case kStartScreen: StartAction(g, m.action); break;
+    case kChapterScreen: ChapterAction(g, m.action); break;
+    case kRankingScreen: RankingAction(g, m.action); break;
+    case kOptionScreen:
+      if (m.action == 1) OpenMenuScreen(g, kSoundScreen);
+      break;
+    case kSoundScreen: ChangeVolume(g, m.action == 2 ? +1 : -1); break;
+    case kShopScreen: Buy(g, m.item_id, m.cost, m.cost_kind); break;
+    default: break;
+  }
+}
 
 void FieldClick(Game& g, int x, int y, int button) {
   if (g.hi_score_box_visible) return;
+  // While the name is being entered the field takes no clicks: a right click
+  // would otherwise go "back" to the chapter screen and start a run unnamed.
+  if (g.name_box_visible) return;
   if (g.record_mode >= 1) {
     g.hi_score_box_visible = true;
     g.hi_score_box_x = 0;
@@ -53,7 +329,7 @@ void FieldClick(Game& g, int x, int y, int button) {
   if (g.game_over_banner >= 1) {
     g.game_over_banner = 0;
     ShowPicture(g, "0.jpg");
-    OpenMenuScreen(g, 5);
+    OpenMenuScreen(g, kStartScreen);
     return;
   }
   if (g.in_play != 0) {
@@ -76,20 +352,26 @@ void FieldClick(Game& g, int x, int y, int button) {
   }
   if (g.title_phase == -1) {
     g.title_phase = 0;
-    OpenMenuScreen(g, 5);
+    OpenMenuScreen(g, kStartScreen);
     return;
   }
   if (button == 1) {
     int d = g.menu_back;
-    if (d != 0 && d != g.menu_screen && g.menu_screen != 5) {
+    if (d != 0 && d != g.menu_screen && g.menu_screen != kStartScreen) {
       if (d == 1) ShowPicture(g, "1.jpg");
       if (d == 5) ShowPicture(g, "0.jpg");
       OpenMenuScreen(g, d);
       return;
     }
-    if (g.menu_screen == 1 && g.chapter_run == 0) {
+    if (g.menu_screen == kChapterScreen && g.chapter_run == 0) {
       ShowPicture(g, "0.jpg");
-      OpenMenuScreen(g, 5);
+      OpenMenuScreen(g, kStartScreen);
     }
   }
+}
+
+int FindMenuButton(const Game& g, const std::string& caption) {
+  for (size_t i = 1; i < g.menu.size(); ++i)
+    if (g.menu[i].visible && g.menu[i].caption == caption) return int(i);
+  return 0;
 }

@@ -29,9 +29,15 @@ constexpr HiLine kHiLines[7] = {
 };
 }  // namespace
 
-void DrawHud(Game& g) {
+void DrawHud(Game& g) { DrawHud(g, nullptr); }
+
+void DrawHud(Game& g, std::vector<HudText>* placed) {
   Canvas& c = *g.cg;
   Tmy& my = g.my;
+  auto text_out = [&](int x, int y, const std::string& s) {
+    c.TextOut(x, y, s);
+    if (placed) placed->push_back({s, x, y, c.FontSize(), c.FontColor()});
+  };
   c.SetBrushSolid(false);
   c.SetFontBold(true);
   c.SetFontSize(10);
@@ -40,7 +46,7 @@ void DrawHud(Game& g) {
     c.SetFontSize(20);
     c.SetFontColor(kYellow);
     TextSize t = c.MeasureText("HI SCORE NEW RECORD!!");
-    c.TextOut(320 - t.width / 2, 270 + t.height / 2, "HI SCORE NEW RECORD!!");
+    text_out(320 - t.width / 2, 270 + t.height / 2, "HI SCORE NEW RECORD!!");
   }
   if (g.title_phase != 0) {
     c.SetBrushSolid(true);
@@ -50,13 +56,13 @@ void DrawHud(Game& g) {
   c.SetFontSize(9);
   if (my.distance() > 0) {
     std::string s = "Stage" + std::to_string(my.stage()) + " " + std::to_string(my.distance()) + "km";
-    c.TextOut(640 - c.TextWidth(s), 1, s);
+    text_out(640 - c.TextWidth(s), 1, s);
   }
   c.SetFontSize(9);
-  if (my.score() > 0) c.TextOut(1, 1, "Score " + std::to_string(my.score()));
+  if (my.score() > 0) text_out(1, 1, "Score " + std::to_string(my.score()));
   if (my.chain_link() > 0 && my.chain_count() > 0 && g.boss_slot == 0 && g.menu_screen == 0) {
     c.SetFontSize(8);
-    c.TextOut(1, 457, Repeat("＊", my.chain_count()));
+    text_out(1, 457, Repeat("＊", my.chain_count()));
   }
   if (g.in_play == 0) {
     c.SetFontSize(10);
@@ -65,11 +71,11 @@ void DrawHud(Game& g) {
       if (i > 0) c.SetFontColor(kSilver);
       if (l.mode != EASY && my.hi_score(l.mode) <= 0) continue;
       std::string text = std::string(l.text) + std::to_string(my.hi_score(l.mode));
-      c.TextOut(2, l.top, text);
+      text_out(2, l.top, text);
       if (g.record_mode == l.mode + 1) {
         int w = c.TextWidth(text);
         c.SetFontColor(kYellow);
-        c.TextOut(w + 7, l.top, "NEW RECORD");
+        text_out(w + 7, l.top, "NEW RECORD");
       }
     }
   }
@@ -77,10 +83,10 @@ void DrawHud(Game& g) {
     c.SetFontSize(10);
     std::string lives = Repeat("◆", my.lives);
     TextSize t = c.MeasureText(lives);
-    c.TextOut(640 - t.width, 480 - t.height, lives);
+    text_out(640 - t.width, 480 - t.height, lives);
     c.SetFontSize(8);
     std::string lv = "Lv " + std::to_string(my.level);
-    c.TextOut(2, 480 - c.TextHeight(lv), lv);
+    text_out(2, 480 - c.TextHeight(lv), lv);
   }
   if (g.boss_slot > 0 && g.boss_slot < kEnemySlots) {
     c.SetPen(kRed, 1);

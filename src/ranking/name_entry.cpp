@@ -1,0 +1,118 @@
+#include "ranking/name_entry.h"
+
+#include <cstring>
+
+#include "assets/pictures.h"
+#include "effects/log.h"
+#include "menus/menu.h"
+#include "platform/dialogs.h"
+#include "platform/encoding.h"
+#include "ranking/panels.h"
+#include "shell/game.h"
+
+namespace {
+
+const char* const kReservedNames[] = {"ほろ", "ほろみ", "GM", "ＧＭ", "ヴァルネク"};
+
+// The signs a name may not contain; each becomes ".".
+constexpr char kBadSigns[] = ",/\\\"?|<>:*&{";
+
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+}  // namespace
+
+void ShowNameBox(Game& g) {
+  g.name_box_visible = true;
+  g.name_box_x = NameBoxLayout::kLeft;
+  g.name_box_y = NameBoxLayout::kTop;
+  g.name_l.composition.clear();
+}
+
+bool IsReservedName(const std::string& utf8) {
+  for (const char* r : kReservedNames)
+    if (utf8 == r) return true;
+  return false;
+}
+
+std::string CleanName(const std::string& utf8) {
+  // Work on the CP932 form a character at a time, so a two-byte character is
+  // never mistaken for the sign its second byte happens to equal.
+  std::string in = Utf8ToCp932Lossy(utf8);
+  std::string out;
+  out.reserve(in.size());
+  for (size_t i = 0; i < in.size();) {
+    unsigned char c = static_cast<unsigned char>(in[i]);
+    if (IsLeadByte(c) && i + 1 < in.size()) {
+      unsigned char t = static_cast<unsigned char>(in[i + 1]);
+      if (c == 0x82 && t == 0xCD) out += "\x83\x6E";  // は -> ハ
+      else out.append(in, i, 2);
+      i += 2;
+      continue;
+    }
+    out += (c != 0 && std::strchr(kBadSigns, c)) ? '.' : char(c);
+    i += 1;
+  }
+  return Cp932ToUtf8(out);
+}
+
+void Button1Click(Game& g) {
+  EditBox& box = g.name_l;
+  if (box.text.empty()) return;
+  if (IsReservedName(box.text)) {
+    box.text.clear();
+    if (g.pf.dialogs) g.pf.dialogs->Message("その名前は使用できません");
+    return;
+  }
+  box.text = CleanName(box.text);
+  bool yes = !g.pf.dialogs || g.pf.dialogs->Confirm(box.text + "、という名前でOKですか？");
+  if (!yes) return;
+  g.my.name() = box.text;
+  g.name_box_visible = false;
+  box.composition.clear();
+  g.my.player_id() = Random(g, 10000);
+  OpenMenuScreen(g, kStartScreen);
+  ShowPicture(g, "0.jpg");
+  ClearLog(g);
+}
+
+bool NameBoxMouseDown(Game& g, int button, int x, int y) {
+  if (!g.name_box_visible) return false;
+  using L = NameBoxLayout;
+  int px = x - g.name_box_x, py = y - g.name_box_y;
+  if (!Inside(px, py, 0, 0, L::kWidth, L::kHeight)) return false;
+  if (button == 0 && Inside(px, py, L::kOkX, L::kOkY, L::kOkW, L::kOkH)) Button1Click(g);
+  return true;
+}
+
+bool NameBoxKeyDown(Game& g, int key) {
+  if (!g.name_box_visible) return false;
+  // The edit box has the keyboard: keys never reach the field (no pause,
+  // no story skip while typing); Esc does nothing.
+  if (EditBoxKeyDown(g.name_l, key) == EditKey::kEnter) Button1Click(g);
+  return true;
+}
+
+void DrawNameBox(Game& g, Canvas& c) {
+  if (!g.name_box_visible) return;
+  using L = NameBoxLayout;
+  int x0 = g.name_box_x, y0 = g.name_box_y;
+  c.FillRect(x0, y0, x0 + L::kWidth, y0 + L::kHeight, 0);
+  c.SetPen(0x808080, 1);
+  c.MoveTo(x0, y0);
+  c.LineTo(x0 + L::kWidth, y0);
+  c.SetBrushSolid(false);
+  c.SetFontBold(false);
+  c.SetFontSize(11);
+  c.SetFontColor(0xFFFFFF);
+  c.TextOut(x0 + L::kLabelX, y0 + L::kLabelY, "名前を入力して下さい。一部の文字は使用できません。");
+  c.SetBrushSolid(true);
+  EditBoxLook look;
+  look.x = x0 + L::kEditX;
+  look.y = y0 + L::kEditY;
+  look.width = L::kEditW;
+  look.height = L::kEditH;
+  look.font_size = 20;
+  look.caret_on = CaretPhase(g.frame_no);
+  DrawEditBox(c, g.name_l, look);
+  DrawPanelButton(c, x0 + L::kOkX, y0 + L::kOkY, L::kOkW, L::kOkH, "<OK>");
+}

@@ -1,0 +1,11 @@
+// The ranking screen's fetch: reads one mode's ranking from the server and
+// shows it as the list.
+#pragma once
+
+struct Game;
+
+// list_code 1..7: EASY, HARD, EXTREAM, NOVA, SQ, LIGHT, HELL. The caller has
+// logged "読み込み中........" and composed a frame; this fetches the list,
+// clears the log, sets the list title, shows the list and plays "1.wav".
+// When the server cannot be reached nothing more is logged and no list is shown.
+void FetchAndShowRanking(Game& g, int list_code);
