@@ -1,20 +1,583 @@
 #include "stages/enemies.h"
 
 #include <algorithm>
+#include <cmath>
 
+#include "effects/effects.h"
 #include "shell/game.h"
+#include "stages/bosses.h"
+
+namespace {
+
+constexpr uint32_t kGrey = 0x889988;
+
+// Lock-on diamonds cycle through these colours.
+constexpr uint32_t kLockColors[9] = {0x9999FF, 0x0000FF, 0xFF00AA, 0xAA00CC, 0x9900BB,
+                                     0x880077, 0x550066, 0x440022, 0x110011};
+
+bool TimeStopped(const Game& g) { return g.my.time_stop != 0; }
+
+// EXTREAM, NOVA, SQ, LIGHT and HELL: the ordinary orbiters fire only there.
+bool FiringMode(const Game& g) { return g.my.mode != EASY && g.my.mode != HARD; }
+
+bool Even(const Game& g) { return g.frame_no % 2 == 0; }
+bool Every(const Game& g, int k) { return g.frame_no % k == 0; }
+
+// Where an orbiter is drawn for a stored radius and angle.
+void OrbiterPoint(const Game& g, const EnemySlot& e, int& r, int& a) {
+  if (!IsMovingShipMode(g.my.mode)) {
+    r = std::max(e.radius, 0);
+    a = e.angle;
+  } else if (e.passed == 0) {
+    r = e.radius;
+    a = e.angle;
+  } else {
+    r = e.radius;
+    a = e.angle - 180;
+  }
+}
+
+// The shared slot search of the three spawns. Returns the slot to fill, or -1
+// when the search ends on a live big slot (bosses are never overwritten).
+int FindSlot(Game& g) {
+  auto advance = [&g] {
+    g.spawn_cursor += 1;
+    if (g.spawn_cursor >= kEnemySlots) g.spawn_cursor = 1;
+  };
+  advance();
+  int steps = 0;
+  while (g.enemies[size_t(g.spawn_cursor)].timer >= 1 && steps < 1000) {
+    advance();
+    ++steps;
+  }
+  EnemySlot& s = g.enemies[size_t(g.spawn_cursor)];
+  if (s.timer >= 1 && s.big != 0) return -1;
+  return g.spawn_cursor;
+}
+
+// Fills one orbiter slot. A spawn starts from a cleared slot so nothing of the
+// previous occupant (a boss's big mark, a running hit flash, its lock-ons) is
+// carried over.
+bool PlaceOrbiter(Game& g, int kind, int size, int link, int speed, int radius, int angle) {
+  int s = FindSlot(g);
+  if (s < 0) return false;
+  EnemySlot& e = g.enemies[size_t(s)];
+  e = EnemySlot{};
+  e.size = size;
+  e.hp = size / 5 + 1;
+  e.timer = 1;
+  e.radius = radius;
+  e.angle = angle;
+  e.kind = kind;
+  e.speed = speed;
+  e.link = link;
+  e.cls = 0;
+  int r = 0, a = 0;
+  OrbiterPoint(g, e, r, a);
+  e.x = PolarX(320, a, r);
+  e.y = PolarY(240, a, r);
+  SetEnemyHitPoints(g, s);
+  return true;
+}
+
+bool PlaceFlyer(Game& g, int kind, int x, int link, int speed, int angle, int size, int y, int radius) {
+  int s = FindSlot(g);
+  if (s < 0) return false;
+  EnemySlot& e = g.enemies[size_t(s)];
+  e = EnemySlot{};
+  e.size = size;
+  e.originX = e.x = x;
+  e.originY = e.y = y;
+  e.hp = size / 5 + 1;
+  e.timer = 1;
+  e.radius = radius;
+  e.angle = angle;
+  e.kind = kind;
+  e.speed = speed;
+  e.link = link;
+  e.cls = 1;
+  SetEnemyHitPoints(g, s);
+  return true;
+}
+
+int Aimed(Game& g, const EnemySlot& e) { return AngleFromPlayer(g, e.x, e.y) + 180; }
+
+// fire k (sp, a): a size-4 bullet from the centre with the slot's own link.
+void Fire(Game& g, int i, int kind, int speed, int angle) {
+  const EnemySlot& e = g.enemies[size_t(i)];
+  SpawnBullet(g, kind, e.x, e.link, speed, angle, 4, e.y);
+}
+
+// spawn k (s, sp): an orbiter at the slot's own radius and angle.
+void SpawnHere(Game& g, int i, int kind, int size, int speed) {
+  const EnemySlot& e = g.enemies[size_t(i)];
+  SpawnOrbiter(g, kind, size, 0, speed, e.radius, e.angle);
+}
+
+// The kind behaviour of an ordinary orbiter; returns its pen colour.
+uint32_t OrbiterKind(Game& g, int i) {
+  EnemySlot& e = g.enemies[size_t(i)];
+  const int t = e.timer;
+  const bool fire = FiringMode(g);
+  switch (e.kind) {
+    case 1:
+      if (fire && t == 100) Fire(g, i, 10, 2, Aimed(g, e) + Random(g, 5));
+      return 0x9900FF;
+    case 2:
+      if (t >= 50 && t <= 69) {
+        e.radius += e.speed;
+        e.angle += 1;
+      } else if (t >= 100 && t <= 119) {
+        e.radius += e.speed;
+        e.angle -= 1;
+      } else if (t >= 130 && t <= 169) {
+        e.radius += 4 * e.speed;
+        if (e.radius > 359) e.timer = 0;
+      }
+      if (fire && t == 60) Fire(g, i, 9, 4, Aimed(g, e) + 30);
+      return 0x9999FF;
+    case 3:
+    case 4:
+      e.angle += e.kind == 3 ? 1 : -1;
+      if (fire && t == 50) Fire(g, i, 24, 2, Aimed(g, e) + Random(g, 10));
+      return 0x0099FF;
+    case 5:
+      if (t >= 80 && t <= 180) {
+        e.radius += e.speed;
+        e.angle += 2;
+      } else if (t >= 181 && t <= 999) {
+        e.radius += 2 * e.speed;
+        if (e.radius > 359) e.timer = 0;
+      }
+      if (fire && t == 50) Fire(g, i, 9, 4, Aimed(g, e));
+      return 0x99CCFF;
+    case 7:
+    case 8:
+      if (Even(g)) e.speed = std::max(e.speed - 1, 1);
+      e.angle += e.kind == 7 ? e.speed : -e.speed;
+      if (fire && t == 70) {
+        if (e.kind == 8) {
+          Fire(g, i, 1, 3, Aimed(g, e));
+        } else if (g.boss_slot == 0 || i % 2 == 0) {
+          // While a boss is alive only every other ring member shoots.
+          Fire(g, i, 7, 3, Aimed(g, e));
+        }
+      }
+      return 0x6699CC;
+    case 9:
+      e.angle += 1;
+      if (t < 90) {
+        if (Every(g, 21)) e.speed += 1;
+        if (e.radius < 50) e.timer = 89;
+      } else if (t <= 99) {
+        e.speed -= e.speed / 2 + 1;
+        if (e.speed < 1) {
+          e.speed = 0;
+          e.timer = 99;
+        }
+      } else if (t <= 999) {
+        e.speed -= 3;  // it backs away
+        if (e.radius > 360) e.timer = 0;
+      }
+      if (g.my.stage() >= 2 && fire && t == 40) {
+        int a = Aimed(g, e);
+        for (int k = 0; k < 6; ++k) SpawnBullet(g, 22, e.x, 0, 3, a + 60 * k, 4, e.y);
+      }
+      return 0xCC99FF;
+    case 10:
+      if (fire && t == 20) Fire(g, i, 24, 3, Aimed(g, e) + Random(g, 5));
+      return 0xCCCCFF;
+    case 11:
+      if (e.radius > 240) e.radius -= 2 * e.speed;
+      if (e.radius < 100) e.radius += e.speed;
+      e.angle -= 2;
+      if (t >= 60 && t <= 109) e.radius += 2 * e.speed;
+      if (t == 159) e.timer = 1;
+      if (fire && t % 60 == 0) {
+        int a = Aimed(g, e);
+        for (int k = 0; k < 18; ++k) Fire(g, i, 22, 4, a + 20 * k);
+      }
+      if ((g.my.mode == SQ || g.my.mode == LIGHT || g.my.mode == HELL) && t % 90 >= 70) {
+        int a = Aimed(g, e);
+        for (int k = 0; k < 9; ++k) Fire(g, i, 10, 3, a + 40 * k);
+      }
+      return 0x9999CC;
+    case 12:
+      if (e.radius > 240) e.radius -= 2 * e.speed;
+      if (e.radius < 150) e.radius += e.speed;
+      e.angle -= 2;
+      if (t >= 60 && t <= 109) {
+        e.radius += 2 * e.speed;
+        if (Every(g, 4)) SpawnHere(g, i, 7, (t - 50) / 10 + 5, 4);
+      }
+      if (t == 159) e.timer = 1;
+      return 0xFF99CC;
+    case 13:
+      if (e.radius > 240) e.radius -= 2 * e.speed;
+      if (e.radius < 70) e.radius += e.speed;
+      e.angle += 1;
+      if (t >= 40 && t <= 89) e.radius += 2 * e.speed;
+      if (t >= 90 && t <= 128 && Every(g, 3)) SpawnHere(g, i, 1, 6, 2);
+      if (t == 139) e.timer = 1;
+      if (fire && t % 60 == 0) {
+        int a = Aimed(g, e);
+        for (int k = 0; k < 36; ++k)
+          if (k % 12 <= 5) Fire(g, i, 23, 4, a + 10 * k);
+      }
+      return 0x99CCCC;
+    case 15:
+      e.angle += 1;
+      if (t % 50 <= 10) Fire(g, i, 11, 2, Aimed(g, e) + Random(g, 30));
+      return 0x99CC99;
+    case 20:
+      e.angle -= 1;
+      if (e.radius < 50) e.retreat = 1;
+      if (e.retreat != 0) {
+        e.radius += 2 * e.speed;
+        if (e.radius > 359) e.timer = 0;
+      }
+      if (t % 150 == 60)
+        for (int k = 0; k < 6; ++k) Fire(g, i, 1, 2, e.angle + 60 * k - 135);
+      return 0xCC00FF;
+    case 6:
+    case 14:
+    case 16:
+    case 25:
+      return RunBossPattern(g, i);
+    default:
+      return kGrey;
+  }
+}
+
+// The kind behaviour of a flyer or enemy bullet; returns its pen colour.
+uint32_t FlyerKind(Game& g, int i) {
+  EnemySlot& e = g.enemies[size_t(i)];
+  const int t = e.timer;
+  switch (e.kind) {
+    case 1:
+      return 0x9900FF;
+    case 2:
+      if (t >= 50 && t <= 69) {
+        e.radius -= e.speed;
+        e.angle += 1;
+      } else if (t >= 100 && t <= 119) {
+        e.radius -= e.speed;
+        e.angle -= 1;
+      } else if (t >= 130 && t <= 169) {
+        e.radius -= 4 * e.speed;  // it flies back to where it came from
+        if (e.radius <= 0) e.timer = 0;
+      }
+      return 0x9999FF;
+    case 3:
+      if (t % 50 > 40) e.angle += 1;
+      return 0x0099FF;
+    case 4:
+      if (t % 50 > 40) e.angle -= 1;
+      return 0x0099FF;
+    case 5:
+      if (t >= 80 && t <= 180) {
+        e.radius -= e.speed;
+        e.angle += 2;
+      } else if (t >= 181 && t <= 999) {
+        e.radius -= 2 * e.speed;
+        if (e.radius < 1) e.timer = 0;
+      }
+      return 0x99CCFF;
+    case 7:
+      if (Even(g)) e.speed = std::max(e.speed - 1, 1);
+      return 0x66CCFF;
+    case 8:
+      if (Even(g)) e.speed = std::max(e.speed - 1, 1);
+      return 0xCCCCFF;
+    case 9:
+      return 0xFF00CC;
+    case 10:
+      return 0xCCCCFF;
+    case 21:
+      if ((t + 10 * i) % 80 <= 10 && Every(g, 3)) {
+        int b = AngleFromPlayer(g, e.x, e.y);
+        int x = e.x, y = e.y, link = e.link;
+        SpawnBullet(g, 10, PolarX(x, b + 240, 25), link, 4, b + 180, 4, PolarY(y, b + 240, 25));
+        SpawnBullet(g, 10, PolarX(x, b + 120, 25), link, 4, b + 180, 4, PolarY(y, b + 120, 25));
+      }
+      return 0xCC99FF;
+    case 22:
+      return 0xCC99FF;
+    case 23:
+      if ((t + 10 * i) % 60 <= 20 && Every(g, 8)) {
+        int a = Aimed(g, e) - 20 + Random(g, 41);
+        SpawnBullet(g, 10, e.x, e.link, 3, a, 4, e.y);
+      }
+      return 0x66CC66;
+    case 24:
+      return 0x66CCFF;
+    default:
+      return kGrey;
+  }
+}
+
+// Hit flash: counts down, lights the pen on even frames and shakes the slot.
+uint32_t Flash(Game& g, EnemySlot& e, uint32_t colour) {
+  if (e.flash > 0) {
+    e.flash -= 1;
+    if (Even(g)) colour = ShiftColor(colour, 160);
+    e.x += Random(g, 3) - 1;
+    e.y += Random(g, 3) - 1;
+  }
+  return colour;
+}
+
+// A closed outline of `corners` vertices turning with the slot's age.
+void DrawOutline(Canvas& cg, const EnemySlot& e, int step, int corners, bool fill) {
+  int pts[2 * 8];
+  for (int k = 0; k <= corners; ++k) {
+    pts[2 * k] = PolarX(e.x, e.timer + step * k, e.size);
+    pts[2 * k + 1] = PolarY(e.y, e.timer + step * k, e.size);
+  }
+  if (fill)
+    cg.FillPolygon(pts, corners);
+  else
+    cg.Polyline(pts, corners + 1);
+}
+
+// Lock-on diamonds about a marked slot.
+void DrawLockOns(Canvas& cg, const EnemySlot& e, int i) {
+  if (e.lockOn <= 0) return;
+  constexpr double kRad314 = 3.14 / 180.0;
+  for (int g = 1; g <= e.lockOn; ++g) {
+    cg.SetPen(kLockColors[unsigned(e.timer + i + g) % 9], 2);
+    int d = e.size + g + 10;
+    int pts[10];
+    for (int k = 0; k <= 4; ++k) {
+      double a = 90.0 * k * kRad314;
+      pts[2 * k] = e.x + int(std::cos(a) * d);
+      pts[2 * k + 1] = e.y + int(std::sin(a) * d);
+    }
+    cg.Polyline(pts, 5);
+  }
+  cg.SetPenWidth(1);
+}
+
+void StepOrbiter(Game& g, int i, int* pts) {
+  EnemySlot& e = g.enemies[size_t(i)];
+  const bool ts = TimeStopped(g);
+  // An old orbiter far out starts its age again; under time stop it is gone.
+  if (e.timer >= 300 && e.radius >= 360) e.timer = 0;
+  if (!ts) e.timer += 1;
+  if (e.timer < 1) return;
+
+  if (!IsMovingShipMode(g.my.mode)) {
+    if (!ts) e.radius -= e.speed;  // it settles on the centre
+  } else if (e.passed == 0) {
+    if (!ts) e.radius -= e.speed;
+    if (e.radius < 0) e.passed = 1;
+  } else {
+    e.speed = std::max(e.speed, 1);
+    if (!ts) e.radius += e.speed;
+  }
+  const bool leaving = IsMovingShipMode(g.my.mode) && e.passed != 0;
+  if (leaving && e.radius > 400) e.timer = 0;
+  int r = 0, a = 0;
+  OrbiterPoint(g, e, r, a);
+  e.x = PolarX(320, a, r);
+  e.y = PolarY(240, a, r);
+
+  uint32_t colour = kGrey;
+  if (!ts && e.timer >= 1) colour = OrbiterKind(g, i);
+  colour = Flash(g, e, colour);
+
+  Canvas& cg = *g.cg;
+  cg.SetPen(colour, e.big != 0 ? 2 : 1);
+  cg.SetBrushColor(colour);
+  DrawOutline(cg, e, 60, 6, false);
+
+  // Links: orbiters earlier in the pool on the same parity, and bullets, at
+  // most nine lines ending on any one slot.
+  if (e.link != 0) {
+    int n = 0;
+    pts[0] = e.x;
+    pts[1] = e.y;
+    n = 1;
+    const int parity = i % 2;
+    for (int j = 0; j < kEnemySlots; ++j) {
+      EnemySlot& o = g.enemies[size_t(j)];
+      if (o.link != e.link || o.timer < 1 || j == i || o.links > 8) continue;
+      if (!((o.cls == 0 && j < i && j % 2 == parity) || o.cls == 2)) continue;
+      o.links += 1;
+      pts[2 * n] = o.x;
+      pts[2 * n + 1] = o.y;
+      ++n;
+    }
+    if (n > 1) cg.Polyline(pts, n);
+  }
+  DrawLockOns(cg, e, i);
+}
+
+void StepFlyer(Game& g, int i, int* pts) {
+  EnemySlot& e = g.enemies[size_t(i)];
+  const bool ts = TimeStopped(g);
+  if (!ts) {
+    e.timer += 1;
+    e.radius += e.speed;
+  }
+  int d = std::max(e.radius, 0);
+  e.x = PolarX(e.originX, e.angle, d);
+  e.y = PolarY(e.originY, e.angle, d);
+
+  uint32_t colour = kGrey;
+  if (!ts) colour = FlyerKind(g, i);
+  if (e.timer >= 150 && (e.x + e.size < -50 || e.x - e.size > 690 || e.y + e.size < -50 || e.y - e.size > 530))
+    e.timer = 0;  // drawn once more this frame
+  colour = Flash(g, e, colour);
+  colour = OffsetColor(colour, 50, -40, -20);
+
+  Canvas& cg = *g.cg;
+  cg.SetPen(colour, e.big != 0 ? 2 : 1);
+  cg.SetBrushColor(colour);
+  if (e.cls == 1)
+    DrawOutline(cg, e, 72, 5, false);
+  else
+    DrawOutline(cg, e, 90, 4, true);
+
+  if (e.cls == 1 && e.link != 0) {
+    int n = 1;
+    pts[0] = e.x;
+    pts[1] = e.y;
+    for (int j = 0; j < kEnemySlots; ++j) {
+      const EnemySlot& o = g.enemies[size_t(j)];
+      if (o.link != e.link || o.timer < 1 || j == i) continue;
+      if (!((o.cls == 1 && j < i) || o.cls == 2)) continue;
+      pts[2 * n] = o.x;
+      pts[2 * n + 1] = o.y;
+      ++n;
+    }
+    if (n > 1) cg.Polyline(pts, n);
+  }
+  DrawLockOns(cg, e, i);
+}
+
+}  // namespace
 
 void SpawnOrbiter(Game& g, int kind, int size, int link, int speed, int radius, int angle) {
-  (void)g; (void)kind; (void)size; (void)link; (void)speed; (void)radius; (void)angle;
+  if (!PlaceOrbiter(g, kind, size, link, speed, radius, angle)) return;
+  if (g.my.mode != HELL) return;
+  // HELL: a twin on the far side, farther out and one step slower.
+  PlaceOrbiter(g, kind, size, link != 0 ? link + 512 : 0, std::max(speed - 1, 1), radius + 50, angle + 180);
 }
+
 void SpawnFlyer(Game& g, int kind, int x, int link, int speed, int angle, int size, int y) {
-  (void)g; (void)kind; (void)x; (void)link; (void)speed; (void)angle; (void)size; (void)y;
+  if (!PlaceFlyer(g, kind, x, link, speed, angle, size, y, 0)) return;
+  if (g.my.mode != HELL) return;
+  // HELL: a twin that waits at the origin a while and turns 30 degrees off.
+  PlaceFlyer(g, kind, x, link != 0 ? link + 512 : 0, std::max(speed - 1, 1), angle + 30, size, y, -50);
 }
+
 void SpawnBullet(Game& g, int kind, int x, int link, int speed, int angle, int size, int y) {
-  (void)g; (void)kind; (void)x; (void)link; (void)speed; (void)angle; (void)size; (void)y;
+  if (x < -100 || x > 740 || y < -100 || y > 580) return;
+  int s = FindSlot(g);
+  if (s < 0) return;
+  EnemySlot& e = g.enemies[size_t(s)];
+  e = EnemySlot{};
+  e.size = size;
+  e.originX = e.x = x;
+  e.originY = e.y = y;
+  e.hp = 1;
+  e.timer = 1;
+  e.radius = 0;
+  e.angle = angle;
+  e.speed = speed;
+  e.kind = kind;
+  e.link = link;
+  e.cls = 2;
 }
-void SetEnemyHitPoints(Game& g, int slot) { (void)g; (void)slot; }
-void UpdateEnemies(Game& g) { (void)g; }
+
+void SetEnemyHitPoints(Game& g, int slot) {
+  if (slot < 0 || slot >= kEnemySlots) return;
+  EnemySlot& e = g.enemies[size_t(slot)];
+  const int mode = g.my.mode;
+  const int stage = g.my.stage();
+  const bool tough = mode == HARD || mode == NOVA || mode == HELL;
+  const bool boss_alive = g.boss_slot != 0;
+  switch (e.kind) {
+    case 6:
+      e.hp = 250;
+      e.big = 1;
+      break;
+    case 9:
+    case 10:
+      e.hp = 1;
+      break;
+    case 11:
+      e.hp = 150;
+      e.big = 1;
+      break;
+    case 12:
+      e.hp = tough ? 350 : 300;
+      e.big = 1;
+      break;
+    case 13:
+      e.hp = 100;
+      break;
+    case 14:
+      e.hp = tough ? 500 : 400;
+      e.big = 1;
+      break;
+    case 15:
+    case 20:
+    case 21:
+    case 22:
+    case 23:
+    case 24:
+      e.hp = e.size / 5 + 1 + 5;
+      break;
+    case 16:
+      e.hp = tough ? 650 : 500;
+      e.big = 1;
+      break;
+    case 25:
+      e.hp = tough ? 900 : 700;
+      if (g.my.shot_way() >= 1) e.hp += 50 * g.my.shot_power();
+      e.hp += 200 * g.my.shot_way();
+      e.big = 1;
+      break;
+    default:
+      break;
+  }
+  // Later stages are tougher in the gentler modes (bosses excepted).
+  if ((mode == EASY || mode == EXTREAM || mode == SQ || mode == LIGHT) && e.big == 0 && !boss_alive) {
+    if (stage == 3) e.hp += e.hp / 5 + 1;
+    else if (stage == 4) e.hp += e.hp / 4 + 1;
+    else if (stage == 5) e.hp += e.hp / 3 + 1;
+    else if (stage == 6) e.hp += e.hp / 2 + 1;
+  }
+  // The hard modes thin everything out a little, less so later on.
+  if (tough) {
+    if (stage >= 0 && stage <= 2) e.hp -= e.hp / 3;
+    else if (stage == 3) e.hp -= e.hp / 4;
+    else if (stage == 4) e.hp -= e.hp / 5;
+    else if (stage == 5) e.hp -= e.hp / 6;
+    else if (stage == 6) e.hp -= e.hp / 7;
+  }
+  if (e.big != 0) {
+    if (g.my.shot_way() >= 1) e.hp += 100;
+    if (g.my.shot_way() >= 2) e.hp += 100;
+  }
+  if (mode == HELL && boss_alive && stage >= 3) e.hp += 100;
+}
+
+void UpdateEnemies(Game& g) {
+  for (EnemySlot& e : g.enemies) e.links = 0;
+  // Room for a polyline through the whole pool.
+  int pts[2 * (kEnemySlots + 1)];
+  for (int i = 0; i < kEnemySlots; ++i) {
+    EnemySlot& e = g.enemies[size_t(i)];
+    if (e.timer < 1) continue;
+    if (e.cls == 0)
+      StepOrbiter(g, i, pts);
+    else if (e.cls == 1 || e.cls == 2)
+      StepFlyer(g, i, pts);
+  }
+}
 
 uint32_t OffsetColor(uint32_t color, int d_blue, int d_red, int d_green) {
   int r = std::clamp(RedOf(color) + d_red, 0, 255);
