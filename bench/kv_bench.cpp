@@ -1,0 +1,217 @@
+// kv-bench: frame costs, start-up time and memory, one line per figure:
+//   NAME median_ms=X p99_ms=Y      (peak_rss_mb value=Z)
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "autoplay.h"
+#include "effects/log.h"
+#include "platform/files.h"
+#include "shell/frame.h"
+#include "simlib.h"
+#include "stages/enemies.h"
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+double Ms(Steady::time_point a, Steady::time_point b) {
+  return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+void Report(const char* name, std::vector<double> v) {
+  if (v.empty()) {
+    std::printf("%s median_ms=nan p99_ms=nan\n", name);
+    return;
+  }
+  std::sort(v.begin(), v.end());
+  double median = v[v.size() / 2];
+  double p99 = v[std::min(v.size() - 1, size_t(double(v.size()) * 0.99))];
+  std::printf("%s median_ms=%.3f p99_ms=%.3f\n", name, median, p99);
+  std::fflush(stdout);
+}
+
+std::string TempDir() {
+  char templ[] = "/tmp/kv-bench.XXXXXX";
+  return mkdtemp(templ) ? templ : "/tmp";
+}
+
+// The fullest frame the pools allow: every enemy slot live in linked groups of
+// ten (three orbiters, two flyers, five bullets, as the stage scripts build
+// them), a boss, 100 shots, 200 items, 200 live effects with particles, and
+// the log full.
+void FillWorstCase(Game& g) {
+  g.title_phase = 0;
+  g.in_play = 1;
+  g.my.stage() = 5;
+  g.my.mode = NOVA;
+  g.my.distance() = 500;
+  g.my.player_x() = 320;
+  g.my.player_y() = 240;
+  g.my.ship_size() = 10;
+  g.my.level = 12;
+  g.my.score() = 123456;
+  g.my.lives = 5;
+  g.my.barrier_timer = 20;
+  g.my.barrier_size = 60;
+  g.my.target_lock() = 4;
+  for (int i = 1; i < kEnemySlots; ++i) {
+    EnemySlot& s = g.enemies[size_t(i)];
+    s = EnemySlot{};
+    int k = i % 10;
+    s.cls = k < 3 ? 0 : k < 5 ? 1 : 2;
+    s.link = i / 10 + 1;
+    s.timer = 20 + i % 50;
+    s.size = s.cls == 2 ? 4 : 10;
+    s.hp = 1000;  // nothing dies: the frame stays worst-case
+    s.kind = s.cls == 0 ? 3 : s.cls == 1 ? 21 : 10;
+    s.speed = 0;
+    s.radius = 60 + (i * 7) % 300;
+    s.angle = (i * 37) % 360;
+    s.originX = 320 + (i * 13) % 300 - 150;
+    s.originY = 240 + (i * 29) % 200 - 100;
+    s.lockOn = i % 3;
+    s.flash = i % 2;
+  }
+  g.enemies[1].big = 1;
+  g.enemies[1].kind = 16;
+  g.enemies[1].cls = 0;
+  g.boss_slot = 1;
+  for (int i = 0; i < kShotSlots; ++i) {
+    EnemySlot& s = g.shots[size_t(i)];
+    s = EnemySlot{};
+    s.kind = 1 + i % 4;
+    s.timer = 1 + i % 20;
+    s.x = s.originX = 20 + (i * 61) % 600;
+    s.y = s.originY = 20 + (i * 23) % 440;
+    s.size = 5;
+    s.speed = 1;
+    s.angle = (i * 40) % 360;
+    s.lockOn = 1 + i % 600;
+  }
+  for (int i = 0; i < kItemSlots; ++i) {
+    EnemySlot& s = g.items[size_t(i)];
+    s = EnemySlot{};
+    s.kind = 1 + i % 4;
+    s.timer = 1 + i;
+    s.size = 5;
+    s.speed = 0;
+    s.radius = 50 + i;
+    s.angle = (i * 17) % 360;
+    s.hp = 3;
+  }
+  const int kinds[] = {158, 160, 161, 168, 180, 189, 280, 18, 19, 177, 396, 137, 170, 249};
+  for (int i = 0; i < kEffectSlots; ++i) {
+    EffectSlot& e = g.effects[size_t(i)];
+    e = EffectSlot{};
+    e.kind = kinds[i % 14];
+    e.age = 2 + i % 5;
+    e.x = e.x0 = e.u = 20 + (i * 31) % 600;
+    e.y = e.y0 = e.v = 20 + (i * 53) % 440;
+    e.text = e.kind == 18 ? "12345" : e.kind == 19 ? "Cool" : "";
+  }
+  g.log_count = 0;
+  for (int i = 0; i < 14; ++i) AddSilverLogLine(g, "ログの行 " + std::to_string(i) + " LIFE +1");
+}
+
+struct Snapshot {
+  std::array<EnemySlot, kEnemySlots> enemies;
+  std::array<EnemySlot, kShotSlots> shots;
+  std::array<EnemySlot, kItemSlots> items;
+  std::array<EffectSlot, kEffectSlots> effects;
+  Tmy my;
+  int boss_slot;
+};
+
+Snapshot Take(const Game& g) { return {g.enemies, g.shots, g.items, g.effects, g.my, g.boss_slot}; }
+void Restore(Game& g, const Snapshot& s) {
+  g.enemies = s.enemies;
+  g.shots = s.shots;
+  g.items = s.items;
+  g.effects = s.effects;
+  g.my = s.my;
+  g.boss_slot = s.boss_slot;
+  g.in_play = 1;
+  g.paused = 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string game_dir = ExecutableDir();
+  int frames = 600;
+  int autoplay_frames = 12000;
+  bool skip_autoplay = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--game-dir" && i + 1 < argc) game_dir = argv[++i];
+    else if (a == "--quick") {
+      frames = 100;
+      autoplay_frames = 1500;
+    } else if (a == "--no-autoplay") skip_autoplay = true;
+    else {
+      std::fprintf(stderr, "usage: kv-bench [--game-dir DIR] [--quick] [--no-autoplay]\n");
+      return 2;
+    }
+  }
+
+  // Start-up to the first shown frame.
+  {
+    std::vector<double> v;
+    for (int i = 0; i < 7; ++i) {
+      auto t0 = Steady::now();
+      Simulator sim(game_dir, 1, TempDir());
+      if (!sim.Ok()) {
+        std::fprintf(stderr, "kv-bench: %s\n", sim.Error().c_str());
+        return 1;
+      }
+      sim.Frame();
+      sim.SavePng("/dev/null");
+      v.push_back(Ms(t0, Steady::now()));
+    }
+    Report("startup_first_frame", v);
+  }
+
+  // The worst frame, and the enemy update alone.
+  {
+    Simulator sim(game_dir, 1, TempDir());
+    Game& g = sim.game();
+    FillWorstCase(g);
+    Snapshot snap = Take(g);
+    std::vector<double> frame, enemies;
+    for (int i = 0; i < frames; ++i) {
+      Restore(g, snap);
+      auto t0 = Steady::now();
+      RunFrame(g);
+      frame.push_back(Ms(t0, Steady::now()));
+    }
+    for (int i = 0; i < frames; ++i) {
+      Restore(g, snap);
+      auto t0 = Steady::now();
+      UpdateEnemies(g);
+      enemies.push_back(Ms(t0, Steady::now()));
+    }
+    sim.SavePng("/tmp/kv-bench-worst.png");
+    Report("frame_worst", frame);
+    Report("update_enemies_full", enemies);
+  }
+
+  if (!skip_autoplay) {
+    for (int m = 0; m < kModeCount; ++m) {
+      Simulator sim(game_dir, uint64_t(100 + m), TempDir());
+      AutoplayResult r = Autoplay(sim, m, autoplay_frames, true);
+      std::string name = std::string("frame_autoplay_") + kModeNames[m];
+      Report(name.c_str(), r.frame_ms);
+    }
+  }
+
+  struct rusage ru {};
+  getrusage(RUSAGE_SELF, &ru);
+  std::printf("peak_rss_mb value=%.1f\n", double(ru.ru_maxrss) / 1024.0);
+  return 0;
+}

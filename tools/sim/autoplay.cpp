@@ -1,0 +1,296 @@
+#include "autoplay.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// Button texts of the menus the bot uses.
+const char* const kStartButtons[kModeCount] = {
+    "<EASY スタート>", "<HARD スタート>", "<EXTREAM スタート>", "<NOVA スタート>",
+    "<SQ スタート>",   "<LIGHT スタート>", "<HELL スタート>"};
+const char* const kChapterButtons[6] = {"第１章", "第２章", "第３章", "第４章", "第５章", "最終章"};
+// What the bot buys, most wanted first (prefix of the shop caption).
+const char* const kShopWishes[] = {"LIFE +1", "SHOT POWER+1", "2 WAY", "3 WAY", "SHOT SIZE+1",
+                                   "SHOT SPEED+1", "BARRIER SIZE+10", "BARRIER Time+10",
+                                   "STOP Time+20", "LAZER WAY+1"};
+
+class Bot {
+ public:
+  Bot(Simulator& sim, int mode, bool time_frames)
+      : sim_(sim), g_(sim.game()), mode_(mode), time_frames_(time_frames) {}
+
+  AutoplayResult Run(int max_frames) {
+    r_.mode = mode_;
+    // The bot plays the mode it is asked for: modes not yet unlocked are opened
+    // by giving the save the play counts that unlock them.
+    Unlock();
+    for (int f = 0; f < max_frames && r_.end.empty() && !g_.quit; ++f) {
+      Decide();
+      if (!r_.end.empty()) break;
+      int lives = g_.my.lives;
+      bool playing = g_.in_play != 0;
+      auto t0 = std::chrono::steady_clock::now();
+      sim_.Frame();
+      auto t1 = std::chrono::steady_clock::now();
+      if (playing && time_frames_)
+        r_.frame_ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+      if (playing && (g_.my.lives < lives || (g_.in_play == 0 && g_.game_over_banner)))
+        r_.lives_lost += 1;
+      r_.frames += 1;
+      if (g_.my.score() > r_.score) r_.score = g_.my.score();
+      if (g_.my.stage() > r_.stage) r_.stage = g_.my.stage();
+      if (playing && g_.in_play == 0 && g_.time_up && r_.stage == 6) last_timeup_ = true;
+    }
+    if (r_.end.empty()) r_.end = "stuck";
+    return r_;
+  }
+
+ private:
+  void Send(const std::string& verb, std::vector<std::string> args) {
+    ScriptEvent e;
+    e.verb = verb;
+    e.args = std::move(args);
+    std::string err;
+    sim_.Apply(e, &err);
+  }
+  void Move(int x, int y) { Send("move", {std::to_string(x), std::to_string(y)}); }
+  void Down(const char* b, int x, int y) { Send("down", {b, std::to_string(x), std::to_string(y)}); }
+  void Up(const char* b, int x, int y) { Send("up", {b, std::to_string(x), std::to_string(y)}); }
+
+  void Unlock() {
+    Tmy& my = g_.my;
+    auto at_least = [&](int m, int n) {
+      if (my.play_count(m) < n) my.play_count(m) = n;
+    };
+    switch (mode_) {
+      case HARD: at_least(EASY, 3); break;
+      case LIGHT: at_least(EASY, 4); break;
+      case EXTREAM: at_least(EASY, 3); at_least(HARD, 10); break;
+      case NOVA: at_least(EASY, 3); at_least(HARD, 10); at_least(EXTREAM, 10); break;
+      case SQ: at_least(EASY, 4); at_least(LIGHT, 3); break;
+      case HELL: at_least(EASY, 4); at_least(LIGHT, 3); at_least(SQ, 10); break;
+      default: break;
+    }
+  }
+
+  // A visible menu button whose caption starts with `text`, settled in place.
+  const MenuItem* Button(const std::string& text) {
+    for (const MenuItem& m : g_.menu)
+      if (m.visible && m.caption.compare(0, text.size(), text) == 0) return &m;
+    return nullptr;
+  }
+  bool ClickButton(const std::string& text) {
+    const MenuItem* m = Button(text);
+    if (!m || m->x != m->target_x) return false;
+    int x = m->x + m->width / 2, y = m->y + m->height / 2;
+    Move(x, y);
+    Down("left", x, y);
+    Up("left", x, y);
+    return true;
+  }
+
+  void Decide() {
+    if (wait_ > 0) {
+      --wait_;
+      return;
+    }
+    if (g_.in_play) {
+      Play();
+      return;
+    }
+    if (holding_) {
+      Up("left", g_.mouse_x, g_.mouse_y);
+      holding_ = false;
+    }
+    if (g_.hi_score_box_visible) {  // a new record: leave a comment and send it
+      Send("text", {"autoplay"});
+      Send("key", {"13"});
+      wait_ = 2;
+      return;
+    }
+    if (g_.rank_box_visible) {
+      Down("right", 300, 200);
+      Up("right", 300, 200);
+      wait_ = 2;
+      return;
+    }
+    if (started_ && g_.game_over_banner && g_.record_mode == 0) {
+      r_.end = clear_clicked_ ? (last_timeup_ ? "timeup" : "clear") : "gameover";
+      return;
+    }
+    if (g_.title_phase < 0 || g_.game_over_banner || g_.record_mode) {
+      Down("left", 600, 20);
+      Up("left", 600, 20);
+      wait_ = 2;
+      return;
+    }
+    if (g_.name_box_visible) {
+      Send("text", {"autoplay"});
+      Send("key", {"13"});
+      wait_ = 2;
+      return;
+    }
+    switch (g_.menu_screen) {
+      case 5:
+        if (g_.my.name().empty()) {
+          if (ClickButton("名前入力")) wait_ = 2;
+        } else if (ClickButton(kStartButtons[mode_])) {
+          started_ = true;
+          wait_ = 2;
+        }
+        break;
+      case 1:
+        Chapter();
+        break;
+      case 6:
+        Shop();
+        break;
+      default:  // options or anything else: back
+        Down("right", 600, 400);
+        Up("right", 600, 400);
+        wait_ = 2;
+        break;
+    }
+  }
+
+  void Chapter() {
+    int s = g_.my.stage();
+    if (s >= 1 && s <= 5 && !shopped_[s]) {
+      shopped_[s] = true;
+      if (ClickButton("<SHOP>")) {
+        wait_ = 3;
+        return;
+      }
+    }
+    if (s >= 0 && s <= 5) {
+      if (ClickButton(kChapterButtons[s])) wait_ = 2;
+      return;
+    }
+    if (s == 6 && ClickButton("<クリア>")) {
+      clear_clicked_ = true;
+      wait_ = 2;
+    }
+  }
+
+  void Shop() {
+    for (const char* wish : kShopWishes) {
+      const MenuItem* m = Button(wish);
+      if (!m || m->x != m->target_x) continue;
+      bool lives = m->caption.find("LIFE -") != std::string::npos;
+      if (!lives && m->cost > g_.my.score()) continue;
+      if (std::string(wish) == "LIFE +1" && g_.my.lives >= 6) continue;
+      if (ClickButton(wish)) {
+        wait_ = 3;
+        return;
+      }
+    }
+    Down("right", 600, 400);  // back to the chapter screen
+    Up("right", 600, 400);
+    wait_ = 2;
+  }
+
+  void Play() {
+    int px = g_.my.player_x(), py = g_.my.player_y();
+    // The nearest live enemy (orbiters and flyers first; bullets only to dodge).
+    int best = -1;
+    long best_d = 1L << 40;
+    int threat = 0;
+    int bullet_dx = 0, bullet_dy = 0;
+    for (int i = 1; i < kEnemySlots; ++i) {
+      const EnemySlot& s = g_.enemies[size_t(i)];
+      if (s.timer < 1) continue;
+      long dx = s.x - px, dy = s.y - py;
+      long d = dx * dx + dy * dy;
+      if (d < 70L * 70L) ++threat;
+      if (s.cls == 2) {
+        if (d < 60L * 60L) {
+          bullet_dx += int(dx);
+          bullet_dy += int(dy);
+        }
+        continue;
+      }
+      if (s.x < 0 || s.x > 640 || s.y < 0 || s.y > 480) continue;
+      if (d < best_d) {
+        best_d = d;
+        best = i;
+      }
+    }
+    int tx = 320, ty = 120;
+    if (best >= 0) {
+      tx = g_.enemies[size_t(best)].x;
+      ty = g_.enemies[size_t(best)].y;
+    }
+    bool moving = IsMovingShipMode(mode_);
+    int mx = tx, my = ty;
+    if (moving) {
+      // Fire upward from below the target, and step away from close bullets.
+      mx = tx;
+      my = std::min(440, ty + 160);
+      if (bullet_dx || bullet_dy) {
+        mx = px - (bullet_dx > 0 ? 60 : -60);
+        my = py - (bullet_dy > 0 ? 60 : -60);
+      }
+      mx = std::clamp(mx, 20, 620);
+      my = std::clamp(my, 60, 460);
+    }
+    Move(mx, my);
+    bool lockon = mode_ == HARD || mode_ == NOVA || mode_ == HELL;
+    ++tick_;
+    if (threat >= 3 && g_.my.level >= 2 && g_.my.barrier_timer == 0 && g_.my.time_stop == 0 &&
+        tick_ - last_right_ > 30) {
+      if (holding_) {
+        Up("left", mx, my);
+        holding_ = false;
+      }
+      Down("right", mx, my);
+      Up("right", mx, my);
+      last_right_ = tick_;
+      return;
+    }
+    if (!holding_) {
+      Down("left", mx, my);
+      holding_ = true;
+      held_since_ = tick_;
+    } else if (lockon && tick_ - held_since_ > 18) {
+      Up("left", mx, my);  // release the lock-on burst
+      holding_ = false;
+    }
+  }
+
+  Simulator& sim_;
+  Game& g_;
+  int mode_;
+  bool time_frames_;
+  AutoplayResult r_;
+  int wait_ = 0;
+  bool holding_ = false;
+  int held_since_ = 0;
+  int tick_ = 0;
+  int last_right_ = -1000;
+  bool started_ = false;
+  bool clear_clicked_ = false;
+  bool last_timeup_ = false;
+  bool shopped_[7] = {};
+};
+
+}  // namespace
+
+int ModeFromName(const std::string& name) {
+  for (int m = 0; m < kModeCount; ++m)
+    if (name == kModeNames[m]) return m;
+  return -1;
+}
+
+AutoplayResult Autoplay(Simulator& sim, int mode, int max_frames, bool time_frames) {
+  Bot bot(sim, mode, time_frames);
+  return bot.Run(max_frames);
+}
+
+std::string AutoplaySummary(const AutoplayResult& r) {
+  return "play: mode=" + std::string(kModeNames[r.mode]) + " stage=" + std::to_string(r.stage) +
+         " score=" + std::to_string(r.score) + " frames=" + std::to_string(r.frames) +
+         " lives_lost=" + std::to_string(r.lives_lost) + " end=" + r.end;
+}

@@ -1,0 +1,26 @@
+// The autoplay bot: registers a name, starts a mode and plays every chapter,
+// buying in the shop between chapters.
+#pragma once
+
+#include <string>
+
+#include "simlib.h"
+
+struct AutoplayResult {
+  int mode = 0;
+  int stage = 0;          // the highest chapter reached
+  long long score = 0;    // the best score the run held
+  int frames = 0;
+  int lives_lost = 0;
+  std::string end;        // gameover, clear or timeup (or "stuck" when the bot gave up)
+  std::vector<double> frame_ms;  // time each play frame took (filled when asked)
+};
+
+// Mode number from its name (EASY .. HELL), -1 when unknown.
+int ModeFromName(const std::string& name);
+
+// Plays one whole run of `mode` on the simulator; stops after max_frames.
+AutoplayResult Autoplay(Simulator& sim, int mode, int max_frames = 60000, bool time_frames = false);
+
+// The summary line: play: mode=EASY stage=3 score=123456 frames=9000 lives_lost=4 end=gameover
+std::string AutoplaySummary(const AutoplayResult& r);
