@@ -17,19 +17,30 @@ const char* const kShopWishes[] = {"LIFE +1", "SHOT POWER+1", "2 WAY", "3 WAY", 
                                    "SHOT SPEED+1", "BARRIER SIZE+10", "BARRIER Time+10",
                                    "STOP Time+20", "LAZER WAY+1"};
 
-class Bot {
+}  // namespace
+
+class AutoplayBot::Impl {
  public:
-  Bot(Simulator& sim, int mode, bool time_frames)
-      : sim_(sim), g_(sim.game()), mode_(mode), time_frames_(time_frames) {}
+  Impl(Simulator& sim, int mode, bool time_frames)
+      : sim_(sim), g_(sim.game()), mode_(mode), time_frames_(time_frames) {
+    r_.mode = mode;
+  }
 
   AutoplayResult Run(int max_frames) {
-    r_.mode = mode_;
     // The bot plays the mode it is asked for: modes not yet unlocked are opened
     // by giving the save the play counts that unlock them.
     Unlock();
     for (int f = 0; f < max_frames && r_.end.empty() && !g_.quit; ++f) {
       Decide();
       if (!r_.end.empty()) break;
+      Frame();
+    }
+    if (r_.end.empty()) r_.end = "stuck";
+    return r_;
+  }
+
+  void Frame() {
+    {
       int lives = g_.my.lives;
       bool playing = g_.in_play != 0;
       auto t0 = std::chrono::steady_clock::now();
@@ -44,11 +55,10 @@ class Bot {
       if (g_.my.stage() > r_.stage) r_.stage = g_.my.stage();
       if (playing && g_.in_play == 0 && g_.time_up && r_.stage == 6) last_timeup_ = true;
     }
-    if (r_.end.empty()) r_.end = "stuck";
-    return r_;
   }
 
- private:
+  const AutoplayResult& result() const { return r_; }
+  bool done() const { return !r_.end.empty(); }
   void Send(const std::string& verb, std::vector<std::string> args) {
     ScriptEvent e;
     e.verb = verb;
@@ -93,6 +103,7 @@ class Bot {
   }
 
   void Decide() {
+    if (!r_.end.empty()) return;
     if (wait_ > 0) {
       --wait_;
       return;
@@ -276,7 +287,14 @@ class Bot {
   bool shopped_[7] = {};
 };
 
-}  // namespace
+AutoplayBot::AutoplayBot(Simulator& sim, int mode, bool time_frames)
+    : impl_(new Impl(sim, mode, time_frames)) {}
+AutoplayBot::~AutoplayBot() { delete impl_; }
+void AutoplayBot::Unlock() { impl_->Unlock(); }
+void AutoplayBot::Decide() { impl_->Decide(); }
+void AutoplayBot::Frame() { impl_->Frame(); }
+const AutoplayResult& AutoplayBot::result() const { return impl_->result(); }
+bool AutoplayBot::done() const { return impl_->done(); }
 
 int ModeFromName(const std::string& name) {
   for (int m = 0; m < kModeCount; ++m)
@@ -285,7 +303,7 @@ int ModeFromName(const std::string& name) {
 }
 
 AutoplayResult Autoplay(Simulator& sim, int mode, int max_frames, bool time_frames) {
-  Bot bot(sim, mode, time_frames);
+  AutoplayBot::Impl bot(sim, mode, time_frames);
   return bot.Run(max_frames);
 }
 

@@ -19,6 +19,26 @@ struct AutoplayResult {
 // Mode number from its name (EASY .. HELL), -1 when unknown.
 int ModeFromName(const std::string& name);
 
+// The bot itself, for drivers that mix its moves with their own.
+class AutoplayBot {
+ public:
+  AutoplayBot(Simulator& sim, int mode, bool time_frames = false);
+  ~AutoplayBot();
+  // Opens the mode by giving the save the play counts that unlock it.
+  void Unlock();
+  // Chooses and sends this frame's input (does not run the frame).
+  void Decide();
+  // Runs one frame and keeps the run's figures.
+  void Frame();
+  const AutoplayResult& result() const;
+  bool done() const;
+
+  class Impl;
+
+ private:
+  Impl* impl_;
+};
+
 // Plays one whole run of `mode` on the simulator; stops after max_frames.
 AutoplayResult Autoplay(Simulator& sim, int mode, int max_frames = 60000, bool time_frames = false);
 
