@@ -14,8 +14,11 @@ class Dialogs {
   virtual bool Confirm(const std::string& text) = 0;
 };
 
-// Real boxes through SDL; `window` is the SDL_Window* they belong to (may be null).
-std::unique_ptr<Dialogs> MakeSdlDialogs(void* window);
+class Window;
+class FontSet;
+// Real boxes through SDL over the game window; where the desktop cannot show
+// one, the game draws its own modal box over its last picture.
+std::unique_ptr<Dialogs> MakeSdlDialogs(Window* window, std::shared_ptr<FontSet> fonts);
 
 // Answers from a script; when no answer is queued the default button (Yes) is taken.
 class ScriptedDialogs : public Dialogs {

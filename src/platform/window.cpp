@@ -26,6 +26,8 @@ int SdlKeyToVirtualKey(int k) {
     case SDLK_DOWN: return 40;
     case SDLK_HOME: return 36;
     case SDLK_END: return 35;
+    case SDLK_PAGEUP: return 33;
+    case SDLK_PAGEDOWN: return 34;
     case SDLK_LSHIFT: case SDLK_RSHIFT: return 16;
     case SDLK_LCTRL: case SDLK_RCTRL: return 17;
     case SDLK_LALT: case SDLK_RALT: return 18;
@@ -130,6 +132,7 @@ class SdlWindow : public Window {
   }
 
   void Present(const Canvas& c) override {
+    last_ = &c;
     SDL_UpdateTexture(texture_, nullptr, c.Data(), c.Stride());
     FieldView v = View();
     SDL_Rect dst{v.offset_x, v.offset_y, w_ * v.scale, h_ * v.scale};
@@ -157,7 +160,112 @@ class SdlWindow : public Window {
   void StopTextInput() override { SDL_StopTextInput(); }
   void* NativeHandle() override { return window_; }
 
+  // A modal box drawn by the game itself over the last picture, for desktops
+  // where no native message box can be shown. Returns true for Yes / OK.
+  bool RunModal(const std::string& text, bool yes_no, std::shared_ptr<FontSet> fonts) {
+    Canvas pic(w_, h_, fonts);
+    if (last_) pic.CopyFrom(*last_, 0, 0, w_, h_, 0, 0);
+    // Darken what lies behind the box.
+    uint8_t* d = pic.MutableData();
+    for (int y = 0; y < h_; ++y) {
+      uint32_t* row = reinterpret_cast<uint32_t*>(d + y * pic.Stride());
+      for (int x = 0; x < w_; ++x) row[x] = (row[x] >> 1) & 0x7F7F7F;
+    }
+    Canvas box(w_, h_, fonts);
+    const int bx = 90, by = 170, bw = 460, bh = 140;
+    const int btn_w = 110, btn_h = 28, btn_y = by + bh - btn_h - 14;
+    int yes_x = yes_no ? bx + bw / 2 - btn_w - 15 : bx + (bw - btn_w) / 2;
+    int no_x = bx + bw / 2 + 15;
+    int focus = 0;  // 0 yes / OK, 1 no
+    int hover = -1;
+    // Afterwards the window shows and types as it did before the box.
+    struct Restore {
+      SdlWindow* w;
+      const Canvas* picture;
+      bool text;
+      ~Restore() {
+        w->last_ = picture;
+        if (text) SDL_StartTextInput();
+      }
+    } restore{this, last_, SDL_IsTextInputActive() == SDL_TRUE};
+    SDL_StopTextInput();
+    for (;;) {
+      box.CopyFrom(pic, 0, 0, w_, h_, 0, 0);
+      box.SetPen(0x808080, 1);
+      box.SetBrush(0x101010);
+      box.Rectangle(bx, by, bx + bw, by + bh);
+      box.SetBrushSolid(false);
+      box.SetFontBold(true);
+      box.SetFontSize(12);
+      box.SetFontColor(0xEEEEEE);
+      box.TextOut(bx + 20, by + 24, text);
+      auto button = [&](int x, const char* caption, bool lit) {
+        box.SetPen(lit ? 0xFFFFFF : 0x808080, 1);
+        box.SetBrush(lit ? 0x555555 : 0x000000);
+        box.Rectangle(x, btn_y, x + btn_w, btn_y + btn_h);
+        box.SetBrushSolid(false);
+        TextSize t = box.MeasureText(caption);
+        box.TextOut(x + (btn_w - t.width) / 2, btn_y + (btn_h - t.height) / 2, caption);
+      };
+      button(yes_x, yes_no ? "はい" : "OK", focus == 0 || hover == 0);
+      if (yes_no) button(no_x, "いいえ", focus == 1 || hover == 1);
+      box.SetBrushSolid(true);
+      Present(box);
+      SDL_Event ev;
+      if (!SDL_WaitEventTimeout(&ev, 100)) continue;
+      auto hit = [&](int fx, int fy) {
+        if (fy < btn_y || fy >= btn_y + btn_h) return -1;
+        if (fx >= yes_x && fx < yes_x + btn_w) return 0;
+        if (yes_no && fx >= no_x && fx < no_x + btn_w) return 1;
+        return -1;
+      };
+      switch (ev.type) {
+        case SDL_QUIT:
+          SDL_PushEvent(&ev);  // the main loop still closes the window
+          return false;
+        case SDL_WINDOWEVENT:
+          if (ev.window.event == SDL_WINDOWEVENT_CLOSE) {
+            SDL_Event q{};
+            q.type = SDL_QUIT;
+            SDL_PushEvent(&q);
+            return false;
+          }
+          break;
+        case SDL_MOUSEMOTION: {
+          int fx, fy;
+          ToField(ev.motion.x, ev.motion.y, fx, fy);
+          hover = hit(fx, fy);
+          break;
+        }
+        case SDL_MOUSEBUTTONDOWN: {
+          int fx, fy;
+          ToField(ev.button.x, ev.button.y, fx, fy);
+          int h = hit(fx, fy);
+          if (h >= 0) return h == 0;
+          break;
+        }
+        case SDL_KEYDOWN:
+          switch (ev.key.keysym.sym) {
+            case SDLK_RETURN:
+            case SDLK_KP_ENTER:
+            case SDLK_SPACE: return focus == 0;
+            case SDLK_ESCAPE: return !yes_no;
+            case SDLK_y: return true;
+            case SDLK_n: if (yes_no) return false; break;
+            case SDLK_LEFT:
+            case SDLK_RIGHT:
+            case SDLK_TAB: if (yes_no) focus = 1 - focus; break;
+            default: break;
+          }
+          break;
+        default:
+          break;
+      }
+    }
+  }
+
  private:
+  const Canvas* last_ = nullptr;
   // Where the field sits in the drawable area, in window (event) pixels.
   FieldView View() {
     int ow = 0, oh = 0;
@@ -205,6 +313,16 @@ class SdlWindow : public Window {
         e.type = InputEvent::kMouseMove;
         ToField(ev.motion.x, ev.motion.y, e.x, e.y);
         return true;
+      case SDL_MOUSEWHEEL: {
+        int notches = ev.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -ev.wheel.y : ev.wheel.y;
+        if (notches == 0) return false;
+        e.type = InputEvent::kMouseWheel;
+        e.wheel = notches;
+        int wx = 0, wy = 0;
+        SDL_GetMouseState(&wx, &wy);
+        ToField(wx, wy, e.x, e.y);
+        return true;
+      }
       case SDL_KEYDOWN: {
         // Alt+Enter and F11 toggle fullscreen; the game never sees them.
         SDL_Keycode k = ev.key.keysym.sym;
@@ -240,9 +358,12 @@ class SdlWindow : public Window {
 
 class SdlDialogs : public Dialogs {
  public:
-  explicit SdlDialogs(SDL_Window* w) : window_(w) {}
+  SdlDialogs(SdlWindow* w, std::shared_ptr<FontSet> fonts) : win_(w), fonts_(std::move(fonts)) {}
   void Message(const std::string& text) override {
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, "K.V.", text.c_str(), window_);
+    SDL_Window* parent = win_ ? static_cast<SDL_Window*>(win_->NativeHandle()) : nullptr;
+    if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, "K.V.", text.c_str(), parent) != 0 &&
+        win_)
+      win_->RunModal(text, false, fonts_);
   }
   bool Confirm(const std::string& text) override {
     const SDL_MessageBoxButtonData buttons[] = {
@@ -251,18 +372,22 @@ class SdlDialogs : public Dialogs {
     };
     SDL_MessageBoxData data{};
     data.flags = SDL_MESSAGEBOX_INFORMATION;
-    data.window = window_;
+    data.window = win_ ? static_cast<SDL_Window*>(win_->NativeHandle()) : nullptr;
     data.title = "K.V.";
     data.message = text.c_str();
     data.numbuttons = 2;
     data.buttons = buttons;
-    int hit = 0;
-    if (SDL_ShowMessageBox(&data, &hit) != 0) return false;
-    return hit == 1;
+    int hit = -1;
+    if (SDL_ShowMessageBox(&data, &hit) == 0) return hit == 1;
+    // No native box on this desktop (e.g. no X fonts for it): the game draws its own.
+    if (win_) return win_->RunModal(text, true, fonts_);
+    std::fprintf(stderr, "kv: cannot show a dialog (%s): %s\n", SDL_GetError(), text.c_str());
+    return false;  // No changes nothing
   }
 
  private:
-  SDL_Window* window_;
+  SdlWindow* win_;
+  std::shared_ptr<FontSet> fonts_;
 };
 
 }  // namespace
@@ -274,8 +399,8 @@ std::unique_ptr<Window> OpenGameWindow(const std::string& caption, int width, in
   return w;
 }
 
-std::unique_ptr<Dialogs> MakeSdlDialogs(void* window) {
-  return std::make_unique<SdlDialogs>(static_cast<SDL_Window*>(window));
+std::unique_ptr<Dialogs> MakeSdlDialogs(Window* window, std::shared_ptr<FontSet> fonts) {
+  return std::make_unique<SdlDialogs>(dynamic_cast<SdlWindow*>(window), std::move(fonts));
 }
 
 void ShowFatalError(const std::string& title, const std::string& text) {

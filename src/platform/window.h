@@ -13,6 +13,7 @@ struct InputEvent {
     kMouseDown,   // button: 0 left, 1 right, 2 middle; x, y in field pixels
     kMouseUp,
     kMouseMove,
+    kMouseWheel,  // wheel: notches, positive away from the user (scroll up); x, y: the pointer
     kKeyDown,     // key: Windows virtual-key code
     kTextInput,   // text: committed UTF-8 text
     kTextEditing, // text: IME composition in progress (may be empty)
@@ -25,6 +26,7 @@ struct InputEvent {
   int button = 0;
   int x = 0, y = 0;
   int key = 0;
+  int wheel = 0;
   bool repeat = false;
   std::string text;
 };

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   auto fonts = std::make_shared<FontSet>(dir + "/dat/ipagp.ttf");
   if (!fonts->Ok()) std::fprintf(stderr, "kv: font %s/dat/ipagp.ttf not found; texts are not drawn\n", dir.c_str());
   std::unique_ptr<Audio> audio = MakeSdlAudio();
-  std::unique_ptr<Dialogs> dialogs = MakeSdlDialogs(win->NativeHandle());
+  std::unique_ptr<Dialogs> dialogs = MakeSdlDialogs(win.get(), fonts);
   std::unique_ptr<Clock> clock = MakeSystemClock();
 
   Platform pf;
