@@ -1,7 +1,43 @@
 #include "combat/chain.h"
 
+#include <string>
+
+#include "assets/sound.h"
+#include "effects/effects.h"
 #include "shell/game.h"
 
+namespace {
+constexpr const char* kChainSounds[7] = {"",           "chain01.wav", "chain02.wav", "chain03.wav",
+                                         "chain04.wav", "chain05.wav", "chain06.wav"};
+}  // namespace
+
+std::string ChainSound(int n) {
+  if (n >= 1 && n <= 6) return kChainSounds[n];
+  if (n >= 7 && n <= 999) return "chain_x.wav";
+  return "";
+}
+
 void ChainHit(Game& g, int link, int x, int y) {
-  (void)g; (void)link; (void)x; (void)y;
+  Tmy& my = g.my;
+  // No chains while a boss lives.
+  if (g.boss_slot >= 1) {
+    my.chain_link() = 0;
+    my.chain_count() = 0;
+    return;
+  }
+  if (link == 0) return;
+  if (link != my.chain_link()) {
+    my.chain_link() = link;
+    my.chain_count() = 1;
+    return;
+  }
+  my.chain_count() += 1;
+  int count = my.chain_count();
+  if (count % 4 != 0) return;
+  int n = count / 4;
+  int bonus = (my.level + 1) * count;
+  my.score() += bonus;
+  AddEffect(g, x, y - 10 - 2 * count, 318 + n,
+            "Chain" + std::to_string(n) + " +" + std::to_string(bonus));
+  QueueEffect(g, ChainSound(n));
 }

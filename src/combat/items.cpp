@@ -1,13 +1,152 @@
 #include "combat/items.h"
 
+#include <string>
+
+#include "assets/sound.h"
+#include "effects/effects.h"
 #include "shell/game.h"
 
-void SpawnItem(Game& g, int type, int angle, int distance) {
-  (void)g; (void)type; (void)angle; (void)distance;
+namespace {
+
+struct ItemLook {
+  int size;
+  int speed;
+};
+
+// Size and closing speed per item type 1..4.
+bool ItemTypeLook(int type, ItemLook& out) {
+  switch (type) {
+    case 1: out = {5, 40}; return true;   // score
+    case 2: out = {10, 4}; return true;   // level up
+    case 3: out = {50, 4}; return true;   // stage-clear points
+    case 4: out = {5, 15}; return true;   // laser kill bonus
+    default: return false;
+  }
 }
 
-void UpdateItems(Game& g) { (void)g; }
+uint32_t ItemColor(int type, int frame_no) {
+  int delta = (frame_no % 3) * 10;
+  switch (type) {
+    case 4: return ShiftColor(0xDDCC00, delta);
+    case 2: return ShiftColor(0x00CCCC, delta);
+    default: return ShiftColor(0xCCFF00, delta);
+  }
+}
+
+void DrawItem(Game& g, const EnemySlot& it) {
+  Canvas& cg = *g.cg;
+  int r = it.radius / 50 + it.size;  // a far item looks larger
+  uint32_t c = ItemColor(it.kind, g.frame_no);
+  cg.SetPen(c, 1);
+  cg.SetBrushColor(c);
+  cg.MoveTo(PolarX(it.x, it.timer, r), PolarY(it.y, it.timer, r));
+  if (it.kind < 1 || it.kind > 4) return;
+  // A triangle turning one degree per frame.
+  for (int k = 0; k <= 3; ++k) {
+    int a = it.timer + 120 * k;
+    cg.LineTo(PolarX(it.x, a, r), PolarY(it.y, a, r));
+  }
+  if (it.kind == 2) {
+    // The level-up item adds the inverted triangle.
+    for (int k = 0; k <= 3; ++k) {
+      int a = it.timer + 180 + 120 * k;
+      cg.LineTo(PolarX(it.x, a, r), PolarY(it.y, a, r));
+    }
+  }
+}
+
+void PickUp(Game& g, EnemySlot& it) {
+  Tmy& my = g.my;
+  int sx = my.player_x(), sy = my.player_y();
+  switch (it.kind) {
+    case 1: {
+      AddEffect(g, sx, sy, 280);
+      PlayEffect(g, "item_get.wav");
+      int dy = Random(g, 11);
+      int dx = Random(g, 21);
+      AddScore(g, it.hp, sx - 10 + dx, sy - 30 + dy);
+      break;
+    }
+    case 2:
+      AddEffect(g, sx, sy, 189);
+      PlayEffect(g, "lvup.wav");
+      my.level += 1;
+      AddEffect(g, sx, sy - 25, 19, "Lvup→" + std::to_string(my.level));
+      break;
+    case 3: {
+      AddEffect(g, sx, sy, 280);
+      PlayEffect(g, "point.wav");
+      // The stage-clear item pays a flat sum: no level multiplier, no boss cut.
+      int bonus = my.stage() * 10000;
+      my.score() += bonus;
+      AddEffect(g, sx, sy - 20, 18, std::to_string(bonus));
+      break;
+    }
+    case 4: {
+      AddEffect(g, sx, sy, 280);
+      PlayEffect(g, "item_get.wav");
+      int dy = Random(g, 11);
+      int dx = Random(g, 21);
+      AddScore(g, 5 * it.hp, sx - 10 + dx, sy - 40 + dy);
+      break;
+    }
+    default:
+      break;
+  }
+  it.timer = 0;
+}
+
+}  // namespace
+
+void SpawnItem(Game& g, int type, int angle, int distance) {
+  auto advance = [&g] {
+    g.item_cursor += 1;
+    if (g.item_cursor > kItemSlots - 1) g.item_cursor = 0;
+  };
+  advance();
+  // Look for a free record; after 1000 further steps the one reached is taken.
+  for (int tries = 0; g.items[size_t(g.item_cursor)].timer >= 1 && tries < 1000; ++tries) advance();
+  EnemySlot& it = g.items[size_t(g.item_cursor)];
+  ItemLook look;
+  if (ItemTypeLook(type, look)) {
+    it.size = look.size;
+    it.speed = look.speed;
+  }
+  // An orbiter that has sunk past the centre still sits at the centre: its
+  // drop is worth what a drop at distance 0 is worth, never less.
+  if (distance < 0) distance = 0;
+  it.timer = 1;
+  it.angle = angle;
+  it.radius = distance;
+  it.hp = distance / 100 + 1;
+  it.kind = type;
+  it.cls = 0;
+}
+
+void UpdateItems(Game& g) {
+  Tmy& my = g.my;
+  for (int i = 0; i < kItemSlots; ++i) {
+    EnemySlot& it = g.items[size_t(i)];
+    if (it.timer < 1) continue;
+    it.timer += 1;
+    it.radius -= it.speed;
+    int d = it.radius < 0 ? 0 : it.radius;
+    it.x = PolarX(my.player_x(), it.angle, d);
+    it.y = PolarY(my.player_y(), it.angle, d);
+    DrawItem(g, it);
+    int sx = my.player_x(), sy = my.player_y(), ss = my.ship_size();
+    if (it.x - it.size < sx + ss && it.x + it.size > sx - ss && it.y - it.size < sy + ss &&
+        it.y + it.size > sy - ss) {
+      PickUp(g, it);
+    }
+  }
+}
 
 void AddScore(Game& g, int value, int x, int y) {
-  (void)g; (void)value; (void)x; (void)y;
+  if (value == 0) return;
+  int points = value * (g.my.level + 1);
+  // A boss fight pays a tenth.
+  if (g.boss_slot >= 1) points = points / 10 + 1;
+  g.my.score() += points;
+  AddEffect(g, x, y, 18, std::to_string(points));
 }

@@ -1,9 +1,364 @@
 #include "combat/shots.h"
 
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "assets/pictures.h"
+#include "assets/sound.h"
+#include "combat/chain.h"
+#include "combat/items.h"
+#include "effects/effects.h"
 #include "shell/game.h"
 
-void SpawnShot(Game& g, int kind, int x, int speed, int angle, int size, int y) {
-  (void)g; (void)kind; (void)x; (void)speed; (void)angle; (void)size; (void)y;
+namespace {
+
+// Where a kill's item starts: a direction and a distance from the ship.
+struct ItemPlace {
+  int angle;
+  int distance;
+};
+
+ItemPlace MeasuredPlace(Game& g, const EnemySlot& s) {
+  double dx = double(s.x - g.my.player_x());
+  double dy = double(g.my.player_y() - s.y);
+  return {AngleFromPlayer(g, s.x, s.y), int(std::sqrt(dx * dx + dy * dy))};
 }
 
-void UpdateShots(Game& g) { (void)g; }
+// With the ship at the centre, an orbiter's own polar fields are its true
+// place; everything else is measured from the ship.
+ItemPlace KillPlace(Game& g, const EnemySlot& s) {
+  if (s.cls == 0 && !IsMovingShipMode(g.my.mode)) return {s.angle, s.radius};
+  return MeasuredPlace(g, s);
+}
+
+// The volley of one direction A: one shot from the ship, or two or three
+// half-size shots from fan points laid out behind the ship about A.
+// `straight_up` fixes the headings near -90 instead of A.
+void Volley(Game& g, int kind, int speed, int a, bool straight_up) {
+  Tmy& my = g.my;
+  int px = my.player_x(), py = my.player_y();
+  int z = my.shot_size() + 8;
+  int ways = my.shot_way();
+  if (ways == 0) {
+    SpawnShot(g, kind, px, speed, straight_up ? -90 : a, z, py);
+    return;
+  }
+  if (ways != 1 && ways != 2) return;
+  int bx = PolarX(px, a, -12), by = PolarY(py, a, -12);
+  const int fan2[2] = {-20, 20};
+  const int fan3[3] = {-20, 0, 20};
+  const int up2[2] = {-91, -89};
+  const int up3[3] = {-91, -90, -89};
+  int n = ways + 1;
+  for (int k = 0; k < n; ++k) {
+    int fa = a + (n == 2 ? fan2[k] : fan3[k]);
+    int heading = straight_up ? (n == 2 ? up2[k] : up3[k]) : a;
+    SpawnShot(g, kind, PolarX(bx, fa, 12), speed, heading, z / 2, PolarY(by, fa, 12));
+  }
+}
+
+struct BoltColors {
+  uint32_t bak;
+  uint32_t cg;
+};
+
+BoltColors BoltBase(int mode, int phase) {
+  if (mode == HELL) {
+    switch (phase) {
+      case 0: return {0x0000FF, 0x000099};
+      case 1: return {0x0000BB, 0x000055};
+      default: return {0x000033, 0x000022};
+    }
+  }
+  switch (phase) {
+    case 0: return {0xEE00FF, 0xCC0000};
+    case 1: return {0xAA00BB, 0x990033};
+    default: return {0x770033, 0x220055};
+  }
+}
+
+// A homing bolt: a jagged line of 21 segments from its origin to its head on
+// both canvases, brightening toward the head.
+void DrawBolt(Game& g, const EnemySlot& s, int index) {
+  Canvas& bak = *g.bak;
+  Canvas& cg = *g.cg;
+  bak.SetPenWidth(Random(g, 2) + 1);
+  cg.SetPenWidth(Random(g, 3) + 3);
+  BoltColors c = BoltBase(g.my.mode, (s.timer + index) % 3);
+  int wx = s.originX, wy = s.originY;
+  for (int i = 0; i <= 20; ++i) {
+    c.bak = ShiftColor(c.bak, i);
+    c.cg = ShiftColor(c.cg, i);
+    bak.SetPenColor(c.bak);
+    cg.SetPenColor(c.cg);
+    int nx = s.x, ny = s.y;
+    if (i < 20) {
+      int step_x = std::abs(s.originX - s.x) / 20;
+      if (step_x < 2) step_x = 2;
+      nx = s.x < wx ? wx - (Random(g, 2 * step_x) + 1) : wx + (Random(g, 2 * step_x) + 1);
+      int step_y = std::abs(s.originY - s.y) / 20;
+      if (step_y < 2) step_y = 2;
+      ny = s.y < wy ? wy - (Random(g, 2 * step_y) + 1) : wy + (Random(g, 2 * step_y) + 1);
+    }
+    bak.MoveTo(wx, wy);
+    bak.LineTo(nx, ny);
+    cg.MoveTo(wx, wy);
+    cg.LineTo(nx, ny);
+    wx = nx;
+    wy = ny;
+  }
+  bak.SetPenWidth(1);
+  cg.SetPenWidth(1);
+}
+
+void MoveAndDrawShot(Game& g, int index) {
+  EnemySlot& s = g.shots[size_t(index)];
+  s.timer += 1;
+  int d = s.kind == kShotBolt ? (s.timer - 1) * s.speed : s.timer * s.speed;
+  s.x = PolarX(s.originX, s.angle, d);
+  s.y = PolarY(s.originY, s.angle, d);
+  Canvas& cg = *g.cg;
+  if (s.kind == kShotBolt) {
+    int t = s.lockOn;
+    if (t >= 0 && t < kEnemySlots) {
+      // Steer toward the target's last place, alive or not, from the next frame on.
+      const EnemySlot& target = g.enemies[size_t(t)];
+      s.angle = AngleFromPlayer(g, target.x, target.y);
+    }
+    DrawBolt(g, s, index);
+    return;
+  }
+  int width = 2;
+  uint32_t color;
+  switch (s.kind) {
+    case kShotPlain: color = 0x9900FF; break;
+    case kShotMarker: color = 0x999999; break;
+    case kShotLaser: color = 0xEEFFEE; width = 6; break;
+    default: return;
+  }
+  cg.SetPen(color, width);
+  cg.SetBrushColor(color);
+  int len = s.size + 1;
+  if (s.kind == kShotLaser) len *= 2;
+  cg.MoveTo(PolarX(s.x, s.angle, len), PolarY(s.y, s.angle, len));
+  cg.LineTo(PolarX(s.x, s.angle + 180, len), PolarY(s.y, s.angle + 180, len));
+}
+
+bool BoltMayHit(const Game& g, const EnemySlot& shot, int j) {
+  if (shot.lockOn == j) return true;
+  // A bolt whose target is gone hits whatever it meets.
+  if (shot.lockOn < 0 || shot.lockOn >= kEnemySlots) return true;
+  return g.enemies[size_t(shot.lockOn)].timer == 0;
+}
+
+void ResolveHits(Game& g, int index) {
+  EnemySlot& shot = g.shots[size_t(index)];
+  const int mode = g.my.mode;
+  for (int j = 0; j < kEnemySlots; ++j) {
+    EnemySlot& e = g.enemies[size_t(j)];
+    if (e.timer < 1) continue;
+    // Enemy bullets: immune in NOVA; in HELL only lasers reach them.
+    if (e.cls == 2 && mode == NOVA) continue;
+    if (e.cls == 2 && mode == HELL && shot.kind != kShotLaser) continue;
+    if (shot.timer < 1) break;  // spent earlier in this loop
+    if (!(e.x - e.size < shot.x + shot.size && e.x + e.size > shot.x - shot.size &&
+          e.y - e.size < shot.y + shot.size && e.y + e.size > shot.y - shot.size)) {
+      continue;
+    }
+    if (shot.kind == kShotMarker) {
+      shot.timer = 0;
+      e.lockOn += 1;
+      PlayEffect(g, "target.wav");
+      AddEffect(g, e.x, e.y, 176, std::to_string(j));
+      continue;
+    }
+    bool damages = shot.kind == kShotPlain || shot.kind == kShotLaser ||
+                   (shot.kind == kShotBolt && BoltMayHit(g, shot, j));
+    if (!damages) continue;
+    int dmg = 1;
+    if (g.my.shot_power() >= 1 && Random(g, 2) == 0) dmg = 1 + Random(g, g.my.shot_power() + 1);
+    // The last boss's kind-25 parts cannot be hurt until late in the final stage.
+    if (g.my.stage() == 6 && g.boss_slot >= 1 && e.kind == 25 && g.my.distance() <= 1900) dmg = 0;
+    e.hp -= dmg;
+    e.flash = 2;
+    AddEffect(g, shot.x, shot.y, 160);
+    PlayEffect(g, "enemy_cut.wav");
+    bool laser = shot.kind == kShotLaser;
+    if (laser) {
+      // A laser passes through, shrinking with every hit.
+      shot.size -= 1;
+      if (shot.size < 5) shot.timer = 0;
+    } else {
+      shot.timer = 0;
+    }
+    if (e.hp <= 0) DestroyEnemy(g, j, laser);
+  }
+  if (shot.x + shot.size < 0 || shot.x - shot.size > 640 || shot.y + shot.size < 0 ||
+      shot.y - shot.size > 480) {
+    shot.timer = 0;
+  }
+}
+
+void KillQuietly(Game& g, EnemySlot& e) {
+  e.timer = 0;
+  AddEffect(g, e.x, e.y, 160);
+  AddEffect(g, e.x, e.y, 158);
+}
+
+void ClearStage(Game& g, const EnemySlot& last_big) {
+  PlayMusic(g, "not");
+  g.my.chain_count() = 0;
+  for (EnemySlot& e : g.enemies) {
+    if (e.timer < 1 || e.big != 0) continue;
+    if (!(e.x > 0 && e.x < 640 && e.y > 0 && e.y < 480)) continue;
+    e.timer = 0;
+    PlayEffect(g, "enemy_down.wav");
+    AddEffect(g, e.x, e.y, 160);
+    AddEffect(g, e.x, e.y, 158);
+    SpawnItem(g, 1, e.angle, e.radius);
+  }
+  g.stage_end_countdown = 100;
+  g.boss_slot = 0;
+  ShowPicture(g, "clear.jpg");
+  SpawnItem(g, 3, last_big.angle, last_big.radius);
+}
+
+}  // namespace
+
+void SpawnShot(Game& g, int kind, int x, int speed, int angle, int size, int y) {
+  g.shot_cursor += 1;
+  if (g.shot_cursor > kShotSlots - 1) g.shot_cursor = 0;
+  // The oldest shot gives way when the pool is full.
+  EnemySlot& s = g.shots[size_t(g.shot_cursor)];
+  s.x = s.originX = x;
+  s.y = s.originY = y;
+  s.size = size;
+  s.timer = 1;
+  s.angle = angle;
+  s.kind = kind;
+  s.lockOn = 0;
+  if (kind == kShotBolt) {
+    s.speed = size - 2;
+    s.lockOn = speed;
+  } else {
+    s.speed = speed;
+  }
+}
+
+void FireVolley(Game& g) {
+  if (g.click != 1) return;
+  PlayEffect(g, "tama.wav");
+  Tmy& my = g.my;
+  int a = AngleFromPlayer(g, g.mouse_x, g.mouse_y);
+  int s = my.shot_speed() + 8;
+  switch (my.mode) {
+    case EASY:
+    case SQ:
+      Volley(g, kShotPlain, s, a, false);
+      break;
+    case LIGHT:
+      for (int k = 0; k < 3; ++k) Volley(g, kShotPlain, s - 1, a + 120 * k, false);
+      break;
+    case EXTREAM:
+      Volley(g, kShotPlain, s, a, true);
+      break;
+    case HARD:
+      Volley(g, kShotMarker, s + 1, a, false);
+      break;
+    case NOVA:
+    case HELL:
+      Volley(g, kShotMarker, s, a, true);
+      break;
+    default:
+      break;
+  }
+}
+
+void LockOnBurst(Game& g) {
+  Tmy& my = g.my;
+  bool hell_press = my.mode == HELL && g.click == 2 && my.level >= 2 && my.time_stop == 0;
+  if (g.burst_request < 1 && !hell_press) return;
+  g.burst_request = 0;
+  for (EnemySlot& s : g.shots) s.timer = 0;
+  PlayEffect(g, "bom3.wav");
+  AddEffect(g, 320, 240, 397);
+  for (int i = 0; i < kEnemySlots; ++i) {
+    EnemySlot& e = g.enemies[size_t(i)];
+    if (e.lockOn < 1) continue;
+    // Every mark becomes one bolt, even when the marked slot has died since.
+    for (int k = 0; k < e.lockOn; ++k) {
+      SpawnShot(g, kShotBolt, my.player_x(), i, AngleFromPlayer(g, e.x, e.y), 55, my.player_y());
+    }
+    e.lockOn = 0;
+  }
+}
+
+void UpdateShots(Game& g) {
+  if (g.in_play == 0) return;
+  for (int i = 0; i < kShotSlots; ++i) {
+    if (g.shots[size_t(i)].timer < 1) continue;
+    MoveAndDrawShot(g, i);
+    ResolveHits(g, i);
+  }
+  g.cg->SetPenWidth(1);
+}
+
+void DestroyEnemy(Game& g, int j, bool by_laser) {
+  EnemySlot& e = g.enemies[size_t(j)];
+  PlayEffect(g, "enemy_down.wav");
+  if (g.shake == 0) g.shake = 2;
+  AddEffect(g, e.x, e.y, 158);
+  e.timer = 0;
+  e.flash = 0;
+
+  ItemPlace place = KillPlace(g, e);
+  SpawnItem(g, 1, place.angle, place.distance);
+  if (by_laser) SpawnItem(g, 4, place.angle, place.distance);
+
+  if (e.link >= 1 && e.cls != 2) {
+    ChainHit(g, e.link, e.x, e.y);
+    bool group_left = false;
+    for (const EnemySlot& o : g.enemies) {
+      if (o.timer >= 1 && o.link == e.link && (o.cls == 0 || o.cls == 1)) {
+        group_left = true;
+        break;
+      }
+    }
+    if (!group_left) {
+      // The whole linked group is down.
+      if (g.boss_slot == 0) {
+        AddEffect(g, e.x, e.y, 249);
+        AddEffect(g, e.x, e.y, 19, "Cool");
+        PlayEffect(g, "item.wav");
+        SpawnItem(g, 2, place.angle, place.distance);
+      }
+      // Its bullets go down with it and turn into items.
+      for (EnemySlot& b : g.enemies) {
+        if (b.timer < 1 || b.link != e.link || b.cls != 2) continue;
+        KillQuietly(g, b);
+        if (b.x > -5 && b.x < 645 && b.y > -5 && b.y < 485) AddLinkEffect(g, e.x, e.y, b.x, b.y, 137);
+        ItemPlace bp = MeasuredPlace(g, b);
+        SpawnItem(g, 1, bp.angle, bp.distance);
+      }
+    }
+  }
+
+  if (e.kind == 13) {
+    AddEffect(g, e.x, e.y, 177);
+    PlayEffect(g, "boss.wav");
+    g.shake = 10;
+  }
+
+  if (e.big >= 1) {
+    AddEffect(g, e.x, e.y, 177);
+    PlayEffect(g, "boss.wav");
+    g.shake = 15;
+    e.big = 0;
+    e.timer = 0;
+    for (const EnemySlot& o : g.enemies) {
+      if (o.big >= 1) return;
+    }
+    ClearStage(g, e);
+  }
+}

@@ -3,5 +3,22 @@
 
 struct Game;
 
+// Shot kinds.
+constexpr int kShotPlain = 1;
+constexpr int kShotMarker = 2;
+constexpr int kShotBolt = 3;
+constexpr int kShotLaser = 4;
+
+// For a homing bolt (kind 3) `speed` is the index of its target in the enemy pool.
 void SpawnShot(Game& g, int kind, int x, int speed, int angle, int size, int y);
+// Moves and draws every shot, then resolves its hits on the enemy pool.
 void UpdateShots(Game& g);
+
+// Weapon steps of the player's frame: the held left button's volley, and the
+// lock-on burst (on a left release in HARD, NOVA and HELL, or a right press in HELL).
+void FireVolley(Game& g);
+void LockOnBurst(Game& g);
+
+// Destroys enemy-pool slot j as a kill by a player shot (drops, chain, group
+// wipe-out, big kills and the stage clear). `by_laser` adds the laser bonus item.
+void DestroyEnemy(Game& g, int j, bool by_laser);

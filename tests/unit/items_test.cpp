@@ -1,0 +1,258 @@
+// Items: placement from the ship, closing in, pickup and what they pay.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "combat/items.h"
+#include "shell/game.h"
+#include "test_util.h"
+
+namespace {
+
+std::unique_ptr<TestGame> InPlay(int mode = EASY) {
+  auto t = MakeTestGame(5);
+  Game& g = t->g();
+  g.title_phase = 0;
+  g.my.mode = mode;
+  g.my.stage() = 1;
+  g.in_play = 1;
+  g.my.player_x() = 320;
+  g.my.player_y() = 240;
+  g.my.ship_size() = 10;
+  return t;
+}
+
+bool HasEffect(Game& g, int kind, const std::string& text = "") {
+  for (const EffectSlot& e : g.effects) {
+    if (e.age >= 1 && e.kind == kind && (text.empty() || e.text == text)) return true;
+  }
+  return false;
+}
+
+void ForgetSounds(Game& g) {
+  g.waves.clear();
+  g.last_sound.clear();
+  g.last_sound_hold = 0;
+}
+bool Played(Game& g, const std::string& name) { return g.waves.count(name) != 0; }
+
+EnemySlot& LastItem(Game& g) { return g.items[size_t(g.item_cursor)]; }
+
+// Runs item updates until the item at `index` is collected; returns the frames taken.
+int CollectItem(Game& g, int index) {
+  for (int f = 1; f <= 200; ++f) {
+    UpdateItems(g);
+    if (g.items[size_t(index)].timer == 0) return f;
+  }
+  return -1;
+}
+
+}  // namespace
+
+TEST(SpawnItem, TypesSetSizeSpeedAndValue) {
+  auto t = InPlay();
+  Game& g = t->g();
+  struct Want {
+    int type, size, speed;
+  } wants[] = {{1, 5, 40}, {2, 10, 4}, {3, 50, 4}, {4, 5, 15}};
+  for (const Want& w : wants) {
+    SpawnItem(g, w.type, 45, 350);
+    const EnemySlot& it = LastItem(g);
+    EXPECT_EQ(it.kind, w.type);
+    EXPECT_EQ(it.size, w.size) << w.type;
+    EXPECT_EQ(it.speed, w.speed) << w.type;
+    EXPECT_EQ(it.hp, 4);  // 350 / 100 + 1
+    EXPECT_EQ(it.radius, 350);
+    EXPECT_EQ(it.angle, 45);
+    EXPECT_EQ(it.timer, 1);
+  }
+}
+
+TEST(SpawnItem, SkipsBusyRecordsAndWraps) {
+  auto t = InPlay();
+  Game& g = t->g();
+  g.item_cursor = 198;
+  g.items[199].timer = 3;
+  g.items[0].timer = 3;
+  SpawnItem(g, 1, 0, 100);
+  EXPECT_EQ(g.item_cursor, 1);
+  EXPECT_EQ(g.items[199].timer, 3);
+}
+
+TEST(SpawnItem, FullPoolOverwritesALiveItemAfterTheSearch) {
+  auto t = InPlay();
+  Game& g = t->g();
+  for (auto& it : g.items) {
+    it.timer = 9;
+    it.kind = 1;
+    it.hp = 77;
+  }
+  g.item_cursor = 50;
+  SpawnItem(g, 2, 10, 0);
+  // 1 + 1000 steps from 50 land on 51 again.
+  EXPECT_EQ(g.item_cursor, 51);
+  EXPECT_EQ(g.items[51].kind, 2);
+  EXPECT_EQ(g.items[51].timer, 1);
+  EXPECT_EQ(g.items[51].hp, 1);
+}
+
+TEST(Items, CloseInOnTheShipFromTheirDirection) {
+  auto t = InPlay();
+  Game& g = t->g();
+  SpawnItem(g, 2, 0, 200);  // to the right, 4 px per frame
+  UpdateItems(g);
+  const EnemySlot& it = LastItem(g);
+  EXPECT_EQ(it.radius, 196);
+  EXPECT_EQ(it.x, 516);
+  EXPECT_EQ(it.y, 240);
+  EXPECT_EQ(it.timer, 2);
+  // The ship moves: the item keeps its direction and distance from the ship.
+  g.my.player_x() = 100;
+  g.my.player_y() = 100;
+  UpdateItems(g);
+  EXPECT_EQ(it.x, 292);
+  EXPECT_EQ(it.y, 100);
+}
+
+TEST(Items, KeepFlyingOutsidePlay) {
+  auto t = InPlay();
+  Game& g = t->g();
+  g.in_play = 0;
+  SpawnItem(g, 1, 90, 400);
+  int frames = CollectItem(g, g.item_cursor);
+  EXPECT_EQ(frames, 10);  // 400 / 40, then the pickup box catches it
+  EXPECT_EQ(g.my.score(), 5);
+}
+
+TEST(Items, DropAtDistanceZeroIsWorthOneAndCollectedAtOnce) {
+  auto t = InPlay();
+  Game& g = t->g();
+  SpawnItem(g, 1, 0, 0);
+  EXPECT_EQ(LastItem(g).hp, 1);
+  EXPECT_EQ(CollectItem(g, g.item_cursor), 1);
+  EXPECT_EQ(g.my.score(), 1);
+}
+
+TEST(Items, SunkOrbiterDropIsWorthWhatACentreDropIsWorth) {
+  // An orbiter that sat on the centre for a while has a negative radius; its
+  // item must not take score away.
+  auto t = InPlay();
+  Game& g = t->g();
+  g.my.score() = 100;
+  SpawnItem(g, 1, 0, -450);
+  EXPECT_EQ(LastItem(g).hp, 1);
+  CollectItem(g, g.item_cursor);
+  EXPECT_EQ(g.my.score(), 101);
+}
+
+TEST(Items, ValueByDistanceLevelAndBoss) {
+  {
+    auto t = InPlay();
+    Game& g = t->g();
+    g.my.level = 9;
+    SpawnItem(g, 1, 180, 350);
+    ForgetSounds(g);
+    CollectItem(g, g.item_cursor);
+    EXPECT_EQ(g.my.score(), 40);
+    EXPECT_TRUE(HasEffect(g, 18, "40"));
+    EXPECT_TRUE(HasEffect(g, 280));
+    EXPECT_TRUE(Played(g, "item_get.wav"));
+  }
+  {
+    auto t = InPlay();
+    Game& g = t->g();
+    g.my.level = 9;
+    g.boss_slot = 12;
+    SpawnItem(g, 1, 180, 350);
+    CollectItem(g, g.item_cursor);
+    EXPECT_EQ(g.my.score(), 5);
+    EXPECT_TRUE(HasEffect(g, 18, "5"));
+  }
+}
+
+TEST(Items, LaserBonusItemPaysFiveTimes) {
+  auto t = InPlay();
+  Game& g = t->g();
+  g.my.level = 1;
+  SpawnItem(g, 4, 0, 250);  // value 3
+  CollectItem(g, g.item_cursor);
+  EXPECT_EQ(g.my.score(), 30);
+}
+
+TEST(Items, PointItemPaysStageTimesTenThousandFlat) {
+  auto t = InPlay();
+  Game& g = t->g();
+  g.my.stage() = 5;
+  g.my.level = 30;
+  g.boss_slot = 4;
+  SpawnItem(g, 3, 270, 180);
+  ForgetSounds(g);
+  CollectItem(g, g.item_cursor);
+  EXPECT_EQ(g.my.score(), 50000);
+  EXPECT_TRUE(HasEffect(g, 18, "50000"));
+  EXPECT_TRUE(Played(g, "point.wav"));
+}
+
+TEST(Items, LevelItemRaisesTheLevel) {
+  auto t = InPlay();
+  Game& g = t->g();
+  g.my.level = 7;
+  SpawnItem(g, 2, 0, 40);
+  ForgetSounds(g);
+  CollectItem(g, g.item_cursor);
+  EXPECT_EQ(g.my.level, 8);
+  EXPECT_EQ(g.my.score(), 0);
+  EXPECT_TRUE(HasEffect(g, 19, "Lvup→8"));
+  EXPECT_TRUE(HasEffect(g, 189));
+  EXPECT_TRUE(Played(g, "lvup.wav"));
+}
+
+TEST(Items, PickupBoxUsesTheFullShipSize) {
+  auto t = InPlay();
+  Game& g = t->g();
+  // A type-3 item (size 50) is caught 59 px away but not 60 px away.
+  SpawnItem(g, 3, 0, 64);
+  UpdateItems(g);  // radius 60: 270 < 330, but 320 + 60 - 50 = 330 is not < 330
+  EXPECT_GE(LastItem(g).timer, 1);
+  UpdateItems(g);  // radius 56
+  EXPECT_EQ(LastItem(g).timer, 0);
+}
+
+TEST(Items, RadiusMayGoBelowZeroAndTheItemSitsOnTheShip) {
+  auto t = InPlay();
+  Game& g = t->g();
+  g.my.ship_size() = 0;  // nothing can be picked up
+  SpawnItem(g, 1, 0, 50);
+  UpdateItems(g);
+  UpdateItems(g);
+  EXPECT_EQ(LastItem(g).radius, -30);
+  EXPECT_EQ(LastItem(g).x, 320);
+  EXPECT_EQ(LastItem(g).y, 240);
+}
+
+TEST(Items, AreDrawnAsTurningTriangles) {
+  auto t = InPlay();
+  Game& g = t->g();
+  g.my.ship_size() = 0;
+  SpawnItem(g, 2, 0, 204);  // radius 200 after the first step: r = 4 + 10 = 14
+  g.cg->Clear(0);
+  UpdateItems(g);
+  int lit = 0;
+  for (int y = 220; y <= 260; ++y)
+    for (int x = 500; x <= 540; ++x) lit += g.cg->GetPixel(x, y) != 0;
+  EXPECT_GT(lit, 30);
+}
+
+TEST(AddScore, MultipliesByLevelAndCutsDuringABoss) {
+  auto t = InPlay();
+  Game& g = t->g();
+  AddScore(g, 0, 10, 10);
+  EXPECT_EQ(g.my.score(), 0);
+  EXPECT_FALSE(HasEffect(g, 18));
+  g.my.level = 2;
+  AddScore(g, 7, 10, 10);
+  EXPECT_EQ(g.my.score(), 21);
+  g.boss_slot = 1;
+  AddScore(g, 7, 10, 10);  // 21 / 10 + 1
+  EXPECT_EQ(g.my.score(), 24);
+}
