@@ -6,6 +6,7 @@
 #include "effects/effects.h"
 #include "shell/game.h"
 #include "stages/bosses.h"
+#include "stages/pixel_painter.h"
 
 namespace {
 
@@ -328,24 +329,24 @@ uint32_t Flash(Game& g, EnemySlot& e, uint32_t colour) {
 }
 
 // A closed outline of `corners` vertices turning with the slot's age.
-void DrawOutline(Canvas& cg, const EnemySlot& e, int step, int corners, bool fill) {
+void DrawOutline(PixelPainter& p, const EnemySlot& e, int step, int corners, bool fill) {
   int pts[2 * 8];
   for (int k = 0; k <= corners; ++k) {
     pts[2 * k] = PolarX(e.x, e.timer + step * k, e.size);
     pts[2 * k + 1] = PolarY(e.y, e.timer + step * k, e.size);
   }
   if (fill)
-    cg.FillPolygon(pts, corners);
+    p.FillConvex(pts, corners);
   else
-    cg.Polyline(pts, corners + 1);
+    p.Polyline(pts, corners + 1);
 }
 
 // Lock-on diamonds about a marked slot.
-void DrawLockOns(Canvas& cg, const EnemySlot& e, int i) {
+void DrawLockOns(PixelPainter& p, const EnemySlot& e, int i) {
   if (e.lockOn <= 0) return;
   constexpr double kRad314 = 3.14 / 180.0;
   for (int g = 1; g <= e.lockOn; ++g) {
-    cg.SetPen(kLockColors[unsigned(e.timer + i + g) % 9], 2);
+    p.SetPen(kLockColors[unsigned(e.timer + i + g) % 9], 2);
     int d = e.size + g + 10;
     int pts[10];
     for (int k = 0; k <= 4; ++k) {
@@ -353,18 +354,17 @@ void DrawLockOns(Canvas& cg, const EnemySlot& e, int i) {
       pts[2 * k] = e.x + int(std::cos(a) * d);
       pts[2 * k + 1] = e.y + int(std::sin(a) * d);
     }
-    cg.Polyline(pts, 5);
+    p.Polyline(pts, 5);
   }
-  cg.SetPenWidth(1);
 }
 
-void StepOrbiter(Game& g, int i, int* pts) {
+uint32_t StepOrbiter(Game& g, PixelPainter& p, int i, int* pts) {
   EnemySlot& e = g.enemies[size_t(i)];
   const bool ts = TimeStopped(g);
   // An old orbiter far out starts its age again; under time stop it is gone.
   if (e.timer >= 300 && e.radius >= 360) e.timer = 0;
   if (!ts) e.timer += 1;
-  if (e.timer < 1) return;
+  if (e.timer < 1) return kGrey;
 
   if (!IsMovingShipMode(g.my.mode)) {
     if (!ts) e.radius -= e.speed;  // it settles on the centre
@@ -386,10 +386,8 @@ void StepOrbiter(Game& g, int i, int* pts) {
   if (!ts && e.timer >= 1) colour = OrbiterKind(g, i);
   colour = Flash(g, e, colour);
 
-  Canvas& cg = *g.cg;
-  cg.SetPen(colour, e.big != 0 ? 2 : 1);
-  cg.SetBrushColor(colour);
-  DrawOutline(cg, e, 60, 6, false);
+  p.SetPen(colour, e.big != 0 ? 2 : 1);
+  DrawOutline(p, e, 60, 6, false);
 
   // Links: orbiters earlier in the pool on the same parity, and bullets, at
   // most nine lines ending on any one slot.
@@ -408,12 +406,13 @@ void StepOrbiter(Game& g, int i, int* pts) {
       pts[2 * n + 1] = o.y;
       ++n;
     }
-    if (n > 1) cg.Polyline(pts, n);
+    if (n > 1) p.Polyline(pts, n);
   }
-  DrawLockOns(cg, e, i);
+  DrawLockOns(p, e, i);
+  return colour;
 }
 
-void StepFlyer(Game& g, int i, int* pts) {
+uint32_t StepFlyer(Game& g, PixelPainter& p, int i, int* pts) {
   EnemySlot& e = g.enemies[size_t(i)];
   const bool ts = TimeStopped(g);
   if (!ts) {
@@ -431,13 +430,11 @@ void StepFlyer(Game& g, int i, int* pts) {
   colour = Flash(g, e, colour);
   colour = OffsetColor(colour, 50, -40, -20);
 
-  Canvas& cg = *g.cg;
-  cg.SetPen(colour, e.big != 0 ? 2 : 1);
-  cg.SetBrushColor(colour);
+  p.SetPen(colour, e.big != 0 ? 2 : 1);
   if (e.cls == 1)
-    DrawOutline(cg, e, 72, 5, false);
+    DrawOutline(p, e, 72, 5, false);
   else
-    DrawOutline(cg, e, 90, 4, true);
+    DrawOutline(p, e, 90, 4, true);
 
   if (e.cls == 1 && e.link != 0) {
     int n = 1;
@@ -451,9 +448,10 @@ void StepFlyer(Game& g, int i, int* pts) {
       pts[2 * n + 1] = o.y;
       ++n;
     }
-    if (n > 1) cg.Polyline(pts, n);
+    if (n > 1) p.Polyline(pts, n);
   }
-  DrawLockOns(cg, e, i);
+  DrawLockOns(p, e, i);
+  return colour;
 }
 
 }  // namespace
@@ -567,15 +565,26 @@ void SetEnemyHitPoints(Game& g, int slot) {
 
 void UpdateEnemies(Game& g) {
   for (EnemySlot& e : g.enemies) e.links = 0;
+  PixelPainter painter(*g.cg);
   // Room for a polyline through the whole pool.
   int pts[2 * (kEnemySlots + 1)];
+  bool drawn = false;
+  uint32_t last = 0;
   for (int i = 0; i < kEnemySlots; ++i) {
     EnemySlot& e = g.enemies[size_t(i)];
     if (e.timer < 1) continue;
-    if (e.cls == 0)
-      StepOrbiter(g, i, pts);
-    else if (e.cls == 1 || e.cls == 2)
-      StepFlyer(g, i, pts);
+    if (e.cls == 0) {
+      last = StepOrbiter(g, painter, i, pts);
+      drawn = true;
+    } else if (e.cls == 1 || e.cls == 2) {
+      last = StepFlyer(g, painter, i, pts);
+      drawn = true;
+    }
+  }
+  // The field's pen and brush are left as the last enemy drew.
+  if (drawn) {
+    g.cg->SetPen(last, 1);
+    g.cg->SetBrushColor(last);
   }
 }
 
