@@ -299,20 +299,6 @@ TEST(TimeStop, ArcShrinksLikeAClockHand) {
   EXPECT_GT(LitPixels(*g.cg, 345, 235, 355, 260), 0);
 }
 
-TEST(TimeStop, NotInBarrierModesAndNoBarrierInTimeStopModes) {
-  auto t = InPlay(SQ);
-  Game& g = t->g();
-  g.my.level = 10;
-  g.click = 2;
-  UpdatePlayer(g);
-  EXPECT_EQ(g.my.barrier_timer, 0);
-  auto e = InPlay(EXTREAM);
-  e->g().my.level = 10;
-  e->g().click = 2;
-  UpdatePlayer(e->g());
-  EXPECT_EQ(e->g().my.time_stop, 0);
-}
-
 TEST(Timers, SurviveGameOverAndStageStart) {
   auto t = InPlay(SQ);
   Game& g = t->g();

@@ -218,31 +218,6 @@ TEST(Items, PickupBoxUsesTheFullShipSize) {
   EXPECT_EQ(LastItem(g).timer, 0);
 }
 
-TEST(Items, RadiusMayGoBelowZeroAndTheItemSitsOnTheShip) {
-  auto t = InPlay();
-  Game& g = t->g();
-  g.my.ship_size() = 0;  // nothing can be picked up
-  SpawnItem(g, 1, 0, 50);
-  UpdateItems(g);
-  UpdateItems(g);
-  EXPECT_EQ(LastItem(g).radius, -30);
-  EXPECT_EQ(LastItem(g).x, 320);
-  EXPECT_EQ(LastItem(g).y, 240);
-}
-
-TEST(Items, AreDrawnAsTurningTriangles) {
-  auto t = InPlay();
-  Game& g = t->g();
-  g.my.ship_size() = 0;
-  SpawnItem(g, 2, 0, 204);  // radius 200 after the first step: r = 4 + 10 = 14
-  g.cg->Clear(0);
-  UpdateItems(g);
-  int lit = 0;
-  for (int y = 220; y <= 260; ++y)
-    for (int x = 500; x <= 540; ++x) lit += g.cg->GetPixel(x, y) != 0;
-  EXPECT_GT(lit, 30);
-}
-
 TEST(AddScore, MultipliesByLevelAndCutsDuringABoss) {
   auto t = InPlay();
   Game& g = t->g();

@@ -88,16 +88,6 @@ TEST(PlayerMovement, PointerWithinFourPixelsLeavesTheShipStill) {
   EXPECT_EQ(g.my.player_y(), 240);
 }
 
-TEST(PlayerMovement, DiagonalMoveIsCappedPerAxis) {
-  auto t = InPlay(HELL);
-  Game& g = t->g();
-  g.mouse_x = 0;
-  g.mouse_y = 0;
-  UpdatePlayer(g);
-  EXPECT_EQ(g.my.player_x(), 313);
-  EXPECT_EQ(g.my.player_y(), 233);
-}
-
 TEST(PlayerMovement, EdgesAreReachableButNotPassable) {
   auto t = InPlay(EXTREAM);
   Game& g = t->g();
