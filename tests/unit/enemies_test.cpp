@@ -2,8 +2,10 @@
 // removal and drawing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "effects/effects.h"
