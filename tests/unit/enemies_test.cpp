@@ -491,6 +491,23 @@ TEST(EnemyDrawing, ShapesAndColours) {
   EXPECT_EQ(cg.GetPixel(503, 102), blue10);
 }
 
+TEST(EnemyDrawing, BigSlotsHaveATwoPixelOutline) {
+  auto lit = [](int kind) {
+    auto t = PoolGame(EASY, 2);
+    Game& g = t->g();
+    SpawnOrbiter(g, kind, 30, 0, 0, 0, 0);
+    Frames(g, 1);
+    int n = 0;
+    for (int y = 200; y < 280; ++y)
+      for (int x = 280; x < 360; ++x) n += g.cg->GetPixel(x, y) != 0 ? 1 : 0;
+    return n;
+  };
+  const int thin = lit(13);  // 100 hit points but not big
+  const int thick = lit(6);  // the stage 2 boss
+  EXPECT_GT(thin, 150);
+  EXPECT_GT(thick, thin * 18 / 10);
+}
+
 TEST(EnemyDrawing, HitFlashLightsAndShakes) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
