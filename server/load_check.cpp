@@ -21,7 +21,7 @@
 
 #include "platform/http.h"
 #include "rank_http_server.h"
-#include "rank_service.h"
+#include "ranking/rank_service.h"
 #include "ranking/rank_codec.h"
 
 namespace {

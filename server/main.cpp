@@ -9,7 +9,7 @@
 #include <string>
 
 #include "rank_http_server.h"
-#include "rank_service.h"
+#include "ranking/rank_service.h"
 
 namespace {
 

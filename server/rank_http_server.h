@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "rank_service.h"
+#include "ranking/rank_service.h"
 
 namespace httplib {
 class Server;

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "rank_service.h"
+#include "ranking/rank_service.h"
 #include "ranking/rank_codec.h"
 
 // Keeps glibc's converter modules loaded between runs; without it every run

@@ -2,7 +2,9 @@
 
 #include "platform/canvas.h"
 #include "platform/encoding.h"
+#include "ranking/comment_entry.h"
 #include "ranking/name_entry.h"
+#include "ranking/rank_list.h"
 #include "shell/game.h"
 
 namespace {
@@ -22,21 +24,30 @@ size_t Utf8CharLen(const std::string& s, size_t i) {
 // ---- panel hooks ----
 
 bool PanelsMouseDown(Game& g, int button, int x, int y) {
+  if (RankBoxMouseDown(g, button, x, y)) return true;
+  if (CommentBoxMouseDown(g, button, x, y)) return true;
   if (NameBoxMouseDown(g, button, x, y)) return true;
   return false;
 }
 
 bool PanelsMouseUp(Game& g, int button, int x, int y) {
-  (void)g; (void)button; (void)x; (void)y;
+  if (RankBoxMouseUp(g, button, x, y)) return true;
   return false;
 }
 
+bool PanelsMouseMove(Game& g, int x, int y) { return RankBoxMouseMove(g, x, y); }
+
+bool PanelsMouseWheel(Game& g, int notches, int x, int y) { return RankBoxMouseWheel(g, notches, x, y); }
+
 bool PanelsKeyDown(Game& g, int key) {
+  if (RankBoxKeyDown(g, key)) return true;
+  if (CommentBoxKeyDown(g, key)) return true;
   if (NameBoxKeyDown(g, key)) return true;
   return false;
 }
 
 bool PanelsTextInput(Game& g, const std::string& utf8) {
+  if (CommentBoxTextInput(g, utf8)) return true;
   if (g.name_box_visible) {
     g.name_l.composition.clear();
     EditBoxInsert(g.name_l, utf8);
@@ -46,6 +57,7 @@ bool PanelsTextInput(Game& g, const std::string& utf8) {
 }
 
 bool PanelsTextEditing(Game& g, const std::string& utf8) {
+  if (CommentBoxTextEditing(g, utf8)) return true;
   if (g.name_box_visible) {
     EditBoxSetComposition(g.name_l, utf8);
     return true;
@@ -55,7 +67,11 @@ bool PanelsTextEditing(Game& g, const std::string& utf8) {
 
 bool PanelsWantText(const Game& g) { return g.name_box_visible || g.hi_score_box_visible; }
 
-void DrawPanels(Game& g, Canvas& screen) { DrawNameBox(g, screen); }
+void DrawPanels(Game& g, Canvas& screen) {
+  DrawNameBox(g, screen);
+  DrawCommentBox(g, screen);
+  DrawRankBox(g, screen);
+}
 
 // ---- the text field ----
 

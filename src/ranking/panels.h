@@ -11,6 +11,9 @@ class Canvas;
 
 bool PanelsMouseDown(Game& g, int button, int x, int y);
 bool PanelsMouseUp(Game& g, int button, int x, int y);
+bool PanelsMouseMove(Game& g, int x, int y);
+// notches: positive away from the user (scroll up).
+bool PanelsMouseWheel(Game& g, int notches, int x, int y);
 bool PanelsKeyDown(Game& g, int key);
 bool PanelsTextInput(Game& g, const std::string& utf8);
 bool PanelsTextEditing(Game& g, const std::string& utf8);

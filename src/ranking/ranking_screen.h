@@ -5,7 +5,8 @@
 struct Game;
 
 // list_code 1..7: EASY, HARD, EXTREAM, NOVA, SQ, LIGHT, HELL. The caller has
-// logged "読み込み中........" and composed a frame; this fetches the list,
-// clears the log, sets the list title, shows the list and plays "1.wav".
-// When the server cannot be reached nothing more is logged and no list is shown.
+// logged "読み込み中........" and composed a frame; this starts the read and,
+// when it has ended, clears the log, sets the list title, shows the list and
+// plays "1.wav". When the server cannot be reached the list shows the ranking
+// as it was before.
 void FetchAndShowRanking(Game& g, int list_code);

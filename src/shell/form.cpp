@@ -55,11 +55,15 @@ void DispatchInput(Game& g, const InputEvent& e) {
     return;
   }
   if (e.type == InputEvent::kMouseMove) {
+    if (!g.busy) PanelsMouseMove(g, e.x, e.y);
     cgMouseMove(g, e.x, e.y);
     return;
   }
   if (g.busy) return;  // a ranking exchange is running: clicks and keys are ignored
   switch (e.type) {
+    case InputEvent::kMouseWheel:
+      PanelsMouseWheel(g, e.wheel, e.x, e.y);
+      break;
     case InputEvent::kMouseDown:
       if (!PanelsMouseDown(g, e.button, e.x, e.y)) cgMouseDown(g, e.button, e.x, e.y);
       break;

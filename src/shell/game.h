@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "platform/canvas.h"
+#include "ranking/rank_codec.h"
 
 class Audio;
 class Dialogs;
 class Clock;
 class Http;
+class RankStore;
+struct RankJob;
 
 // Difficulty modes as stored in my.mode.
 enum Mode : int32_t { EASY = 0, HARD = 1, EXTREAM = 2, NOVA = 3, SQ = 4, LIGHT = 5, HELL = 6 };
@@ -159,7 +162,9 @@ struct Platform {
   Audio* audio = nullptr;
   Dialogs* dialogs = nullptr;
   Clock* clock = nullptr;
-  Http* http = nullptr;
+  // When set, every ranking exchange goes here (tests, tools); otherwise
+  // server.txt in data_dir names the server, or the local ranking is used.
+  std::shared_ptr<Http> http;
   std::shared_ptr<FontSet> fonts;
   std::string game_dir;  // folder holding cg/ and dat/, without a trailing slash
   std::string data_dir;  // folder of the save file (normally game_dir + "/dat")
@@ -236,7 +241,16 @@ struct Game {
   std::vector<std::string> rank_list;
   int32_t rank_selected = -1;
   int32_t rank_top = 0;  // first list line shown
+  int32_t rank_drag = -1;  // while the list's scroll bar is dragged: the grab offset in the thumb
   bool busy = false;     // a ranking exchange is running
+
+  // Online ranking: the 1000-entry table the list shows, the status text of
+  // the last exchange, the exchange running on its worker thread, and the
+  // local ranking (opened on first use when no server is set).
+  std::vector<RankEntry> rank_table = std::vector<RankEntry>(kRankEntries);
+  std::string rank_status;
+  std::shared_ptr<RankJob> rank_job;
+  std::shared_ptr<RankStore> rank_store;
 
   // Canvases: cg is what the window shows; effects glow on bak, which is
   // OR-ed onto cg once per frame. memo only measures text for the log.

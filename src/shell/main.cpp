@@ -1,5 +1,6 @@
 // K.V.: the window program.
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "shell/form.h"
 #include "shell/frame.h"
 #include "shell/game.h"
+#include "ranking/exchange.h"
 #include "ranking/panels.h"
 
 int main(int argc, char** argv) {
@@ -68,7 +70,22 @@ int main(int argc, char** argv) {
       else win->StopTextInput();
       text_on = want_text;
     }
-    if (focused) {
+    if (g.busy) {
+      // A ranking exchange runs on its worker thread. To the game it is one
+      // blocking step: no frame runs and clicks and keys are dropped. The
+      // window still answers, repaints and can be closed; what follows the
+      // exchange runs here once its outcome has arrived.
+      if (PollRankExchange(g)) {
+        AfterInput(g);
+        repaint = true;
+      } else if (!repaint && win->Wait(e, 15)) {
+        if (e.type == InputEvent::kFocusGained) focused = true;
+        else if (e.type == InputEvent::kFocusLost) focused = false;
+        DispatchInput(g, e);
+        AfterInput(g);
+        repaint = true;
+      }
+    } else if (focused) {
       // The frame timer ticks only while the window is the active one.
       if (DXTimer1Timer(g)) {
         AfterInput(g);
@@ -85,6 +102,18 @@ int main(int argc, char** argv) {
       win->Present(screen);
     }
   }
+  // Closed during an exchange: the save is written; the worker is left to
+  // end on its own and the process does not wait for it.
+  const bool worker_left = RankExchangeRunning(g);
+  AbandonRankExchange(g);
   FormDestroy(g);
+  if (worker_left) {
+    game.reset();
+    audio.reset();
+    dialogs.reset();
+    win.reset();
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
   return 0;
 }

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "local_rank_http.h"
-#include "rank_service.h"
+#include "ranking/local_rank_http.h"
+#include "ranking/rank_service.h"
 #include "ranking/rank_codec.h"
 
 using namespace rank_text;

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "platform/window.h"
+#include "ranking/exchange.h"
 #include "shell/form.h"
 #include "shell/frame.h"
 
@@ -221,12 +222,16 @@ bool Simulator::Apply(const ScriptEvent& e, std::string* error) {
     return bad("unknown event");
   }
   DispatchInput(g, ev);
+  // A ranking exchange the event started ends before anything else happens,
+  // so a script plays the same whatever the server's speed.
+  WaitRankExchange(g);
   AfterInput(g);
   return true;
 }
 
 void Simulator::Frame() {
   Game& g = *game_;
+  WaitRankExchange(g);
   for (int ticks = 0; ticks < 100000; ++ticks)
     if (DXTimer1Timer(g)) break;
   AfterInput(g);
@@ -313,6 +318,42 @@ std::string Simulator::DumpJson() {
   j.KInt("rank_lines", int(g.rank_list.size()));
   j.Key("busy");
   j.Bool(g.busy);
+  j.KStr("rank_status", g.rank_status);
+  // The filled entries of the ranking table, in rank order.
+  j.Key("ranking");
+  j.Open('[');
+  for (size_t i = 0; i < g.rank_table.size(); ++i) {
+    const RankEntry& r = g.rank_table[i];
+    if (r.name.empty()) continue;
+    j.Open('{');
+    j.KInt("rank", int(i) + 1);
+    j.KStr("name", r.name);
+    j.KInt("id", r.id);
+    j.KInt("score", r.score);
+    j.KStr("comment", r.comment);
+    j.KStr("date", r.date);
+    j.KInt("play_count", r.play_count);
+    j.Close('}');
+  }
+  j.Close(']');
+  // The list as shown: its lines up to the first empty place after the last
+  // filled one (the rest are all "--------").
+  j.Key("rank_list");
+  j.Open('{');
+  j.Key("visible");
+  j.Bool(g.rank_box_visible);
+  j.KInt("selected", g.rank_selected);
+  j.KInt("top", g.rank_top);
+  j.KInt("line_count", int(g.rank_list.size()));
+  size_t shown = 0;
+  for (size_t i = 0; i < g.rank_table.size() && i < g.rank_list.size(); ++i)
+    if (!g.rank_table[i].name.empty()) shown = i + 1;
+  shown = std::min(g.rank_list.size(), shown + 1);
+  j.Key("lines");
+  j.Open('[');
+  for (size_t i = 0; i < shown; ++i) j.Str(g.rank_list[i]);
+  j.Close(']');
+  j.Close('}');
   j.KStr("save_error", g.save_error);
 
   j.Key("my");

@@ -1,4 +1,4 @@
-#include "local_rank_http.h"
+#include "ranking/local_rank_http.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "rank_service.h"
+#include "ranking/rank_service.h"
 
 #include <sqlite3.h>
 

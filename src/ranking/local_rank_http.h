@@ -6,6 +6,6 @@
 #include <memory>
 
 #include "platform/http.h"
-#include "rank_service.h"
+#include "ranking/rank_service.h"
 
 std::unique_ptr<Http> MakeLocalRankHttp(RankStore& store);

@@ -1,0 +1,100 @@
+#include "ranking/comment_entry.h"
+
+#include "assets/sound.h"
+#include "effects/log.h"
+#include "platform/canvas.h"
+#include "ranking/exchange.h"
+#include "ranking/panels.h"
+#include "ranking/rank_list.h"
+#include "shell/game.h"
+
+namespace {
+
+int CurrentMode(const Game& g) { return g.my.mode >= 0 && g.my.mode < kModeCount ? g.my.mode : 0; }
+
+// After the send: the error line, or the mode's ranking with the player's line.
+void AfterCommentSent(Game& g, int result, int mode_number) {
+  if (result != 0) {
+    AddSilverLogLine(g, kSendErrorText);
+    return;
+  }
+  g.rank_l = RankingHeader(mode_number - 1);
+  FillRankingList(g);
+  PlayEffect(g, "mes.wav");
+  ClearLog(g);
+}
+
+}  // namespace
+
+std::string RankingHeader(int mode) {
+  if (mode < 0 || mode >= kModeCount) mode = 0;
+  return std::string(">>> ") + kModeNames[mode] + " RANKING";
+}
+
+void Button2Click(Game& g) {
+  g.hi_score_box_visible = false;
+  g.record_mode = 0;
+  const int m = CurrentMode(g);
+  // Stored as typed: only the sent copy has its separators made harmless.
+  g.my.comment(m) = g.hi_score_l.text;
+  g.hi_score_l.composition.clear();
+  PlayEffect(g, "1.wav");
+  // The window repaints while the send runs (the main loop keeps it painted).
+  AddSilverLogLine(g, kSendingText);
+  SendRecord(g, m + 1, g.my.hi_score(m), AfterCommentSent);
+}
+
+bool CommentBoxMouseDown(Game& g, int button, int x, int y) {
+  if (!g.hi_score_box_visible) return false;
+  using L = CommentBoxLayout;
+  const int px = x - g.hi_score_box_x, py = y - g.hi_score_box_y;
+  if (!Inside(px, py, 0, 0, L::kWidth, L::kHeight)) return false;
+  if (button == 0 && Inside(px, py, L::kOkX, L::kOkY, L::kOkW, L::kOkH)) Button2Click(g);
+  return true;
+}
+
+bool CommentBoxKeyDown(Game& g, int key) {
+  if (!g.hi_score_box_visible) return false;
+  // The edit box has the keyboard: no pause or story skip while typing.
+  if (EditBoxKeyDown(g.hi_score_l, key) == EditKey::kEnter) Button2Click(g);
+  return true;
+}
+
+bool CommentBoxTextInput(Game& g, const std::string& utf8) {
+  if (!g.hi_score_box_visible) return false;
+  g.hi_score_l.composition.clear();
+  EditBoxInsert(g.hi_score_l, utf8);
+  return true;
+}
+
+bool CommentBoxTextEditing(Game& g, const std::string& utf8) {
+  if (!g.hi_score_box_visible) return false;
+  EditBoxSetComposition(g.hi_score_l, utf8);
+  return true;
+}
+
+void DrawCommentBox(Game& g, Canvas& c) {
+  if (!g.hi_score_box_visible) return;
+  using L = CommentBoxLayout;
+  const int x0 = g.hi_score_box_x, y0 = g.hi_score_box_y;
+  c.FillRect(x0, y0, x0 + L::kWidth, y0 + L::kHeight, 0);
+  c.SetPen(0x808080, 1);
+  c.MoveTo(x0, y0);
+  c.LineTo(x0 + L::kWidth, y0);
+  c.SetBrushSolid(false);
+  c.SetFontBold(false);
+  c.SetFontSize(11);
+  c.SetFontColor(0xFFFFFF);
+  c.TextOut(x0 + L::kLabel1X, y0 + L::kLabel1Y, kCommentLabel1);
+  c.TextOut(x0 + L::kLabel2X, y0 + L::kLabel2Y, kCommentLabel2);
+  c.SetBrushSolid(true);
+  EditBoxLook look;
+  look.x = x0 + L::kEditX;
+  look.y = y0 + L::kEditY;
+  look.width = L::kEditW;
+  look.height = L::kEditH;
+  look.font_size = 16;
+  look.caret_on = CaretPhase(g.frame_no);
+  DrawEditBox(c, g.hi_score_l, look);
+  DrawPanelButton(c, x0 + L::kOkX, y0 + L::kOkY, L::kOkW, L::kOkH, "<OK>");
+}

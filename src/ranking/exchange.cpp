@@ -1,0 +1,282 @@
+#include "ranking/exchange.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "effects/log.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/http.h"
+#include "ranking/local_rank_http.h"
+#include "ranking/rank_codec.h"
+#include "ranking/rank_service.h"
+#include "shell/game.h"
+
+// One exchange. The main thread fills the first part before the worker
+// starts; the worker writes only the outcome, under the mutex. Both hold the
+// job, so whichever lets go last frees it (the game may close mid-exchange).
+struct RankJob {
+  bool write = false;
+  int mode_number = 0;
+  RankContinuation then = nullptr;
+  std::string host;
+  RankRecord record;
+  int random = 0;
+  std::string store_path;            // the local ranking: opened by the worker if not open yet
+  std::shared_ptr<RankStore> store;  // declared before http: the local client refers to it
+  std::shared_ptr<Http> http;        // null for the local ranking until the store is open
+  std::string setup_error;           // no request can be made (e.g. a bad server.txt)
+
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool done = false;
+  RankExchange outcome;
+};
+
+namespace {
+
+constexpr const char* kServerFile = "server.txt";
+constexpr const char* kLocalRankingFile = "ranking.db";
+
+// The request itself, on the worker thread: touches nothing but the job.
+void RunJob(const std::shared_ptr<RankJob>& job) {
+  RankExchange out;
+  if (!job->setup_error.empty()) {
+    out.error = job->setup_error;
+  } else {
+    if (!job->http && !job->store_path.empty()) {
+      std::string why;
+      std::unique_ptr<RankStore> opened = RankStore::Open(job->store_path, &why);
+      if (opened) {
+        job->store = std::shared_ptr<RankStore>(std::move(opened));
+        job->http = MakeLocalRankHttp(*job->store);
+      } else {
+        out.error = "the local ranking cannot be opened: " + why;
+      }
+    }
+    if (job->http) {
+      out = job->write ? SendRecordOver(*job->http, job->host, job->mode_number, job->record, job->random)
+                       : ReadRankingOver(*job->http, job->host, job->mode_number);
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(job->mutex);
+    job->outcome = std::move(out);
+    job->done = true;
+  }
+  job->cv.notify_all();
+}
+
+std::string Trim(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  if (s.substr(0, 3) == "\xEF\xBB\xBF") b = 3;  // a byte-order mark from a Windows editor
+  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+bool IsHostChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+// Makes the job's client: the one given to the game, a server's, or the
+// local ranking's (opened on the worker when it is not open yet).
+void ChooseClient(Game& g, RankJob& job) {
+  std::optional<std::string> host = ReadServerHost(g);
+  if (g.pf.http) {
+    job.http = g.pf.http;
+    job.host = host && !host->empty() ? *host : "localhost";
+    return;
+  }
+  if (host) {
+    if (host->empty()) {
+      job.setup_error = "server.txt does not hold a host or host:port";
+      return;
+    }
+    job.host = *host;
+    job.http = std::shared_ptr<Http>(MakeCurlHttp());
+    return;
+  }
+  job.host = "localhost";
+  if (g.rank_store) {
+    job.store = g.rank_store;
+    job.http = MakeLocalRankHttp(*job.store);
+  } else {
+    job.store_path = g.pf.data_dir + "/" + kLocalRankingFile;
+  }
+}
+
+// Starts the worker; when no thread can be started the exchange fails at once.
+void Launch(const std::shared_ptr<RankJob>& job) {
+  try {
+    std::thread(RunJob, job).detach();
+  } catch (const std::system_error&) {
+    job->setup_error = "no worker thread";
+    std::shared_ptr<RankJob> same = job;
+    RunJob(same);
+  }
+}
+
+bool Start(Game& g, bool write, int mode_number, int score, RankContinuation then) {
+  if (g.busy || g.rank_job || mode_number < 1 || mode_number > kModeCount) return false;
+  auto job = std::make_shared<RankJob>();
+  job->write = write;
+  job->mode_number = mode_number;
+  job->then = then;
+
+  // Set the busy flag; status "sending" or "reading".
+  g.busy = true;
+  g.rank_status = write ? kRankSending : kRankReading;
+  ChooseClient(g, *job);
+  if (!job->http && job->store_path.empty() && job->setup_error.empty()) {
+    // No client at all: a send says so in a box, a read only in its status.
+    g.rank_status = kRankNoClient;
+    if (write && g.pf.dialogs) g.pf.dialogs->Message(kRankNoClient);
+    g.busy = false;
+    if (then) then(g, -1, mode_number);
+    return true;
+  }
+  if (write) {
+    const int m = mode_number - 1;
+    job->record.name = g.my.name();
+    job->record.player_id = g.my.player_id();
+    job->record.score = score;
+    job->record.comment = g.my.comment(m);
+    job->record.play_count = g.my.play_count(m);
+    if (g.pf.clock) g.pf.clock->Today(job->record.month, job->record.day);
+    job->random = Random(g, 99);
+  }
+  g.rank_job = job;
+  Launch(job);
+  return true;
+}
+
+// Applies a finished exchange: status, table, "[m" lines; busy off; then
+// whatever the caller does next.
+void Finish(Game& g) {
+  std::shared_ptr<RankJob> job = std::move(g.rank_job);
+  g.rank_job.reset();
+  RankExchange out;
+  {
+    std::lock_guard<std::mutex> lock(job->mutex);
+    out = std::move(job->outcome);
+  }
+  if (job->store) g.rank_store = job->store;  // the local ranking stays open
+
+  int result = -1;
+  if (out.ok) {
+    g.rank_status = job->write ? kRankSent : kRankRead;
+    g.rank_table = std::move(out.reply.table);
+    g.rank_table.resize(kRankEntries);
+    for (const std::string& line : out.reply.messages) AddLogLine(g, line, "pink2");
+    result = 0;
+  } else {
+    g.rank_status = kRankTimeout;
+    if (job->write) g.rank_status = kRankSendFailed;
+  }
+  g.busy = false;
+  if (job->then) job->then(g, result, job->mode_number);
+}
+
+}  // namespace
+
+bool SendRecord(Game& g, int mode_number, int score, RankContinuation then) {
+  return Start(g, true, mode_number, score, then);
+}
+
+bool ReadRanking(Game& g, int mode_number, RankContinuation then) {
+  return Start(g, false, mode_number, 0, then);
+}
+
+bool RankExchangeRunning(const Game& g) { return g.busy; }
+
+bool PollRankExchange(Game& g) {
+  if (!g.rank_job) return false;
+  {
+    std::lock_guard<std::mutex> lock(g.rank_job->mutex);
+    if (!g.rank_job->done) return false;
+  }
+  Finish(g);
+  return true;
+}
+
+bool WaitRankExchange(Game& g, int timeout_ms) {
+  if (!g.rank_job) return false;
+  {
+    RankJob& job = *g.rank_job;
+    std::unique_lock<std::mutex> lock(job.mutex);
+    if (timeout_ms < 0) {
+      job.cv.wait(lock, [&] { return job.done; });
+    } else if (!job.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return job.done; })) {
+      return false;
+    }
+  }
+  Finish(g);
+  return true;
+}
+
+void AbandonRankExchange(Game& g) {
+  g.rank_job.reset();
+  g.busy = false;
+}
+
+int OwnRankIndex(const Game& g) {
+  // The Tmy accessors are not const; the name and id are read directly.
+  return OwnRankIndex(g.rank_table, g.my.str[7], g.my.num[102]);
+}
+
+std::optional<std::string> ReadServerHost(const Game& g) {
+  std::optional<std::string> bytes = ReadWholeFile(g.pf.data_dir + "/" + kServerFile);
+  if (!bytes) return std::nullopt;
+  std::string_view text = *bytes;
+  std::size_t eol = text.find_first_of("\r\n", text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0);
+  std::string line = Trim(text.substr(0, eol));
+  if (line.empty()) return std::nullopt;
+  return IsValidServerHost(line) ? line : std::string();
+}
+
+bool IsValidServerHost(std::string_view host) {
+  if (host.empty() || host.size() > 253 + 6) return false;
+  std::string_view name = host;
+  std::string_view port;
+  if (host.front() == '[') {  // [IPv6]:port
+    std::size_t close = host.find(']');
+    if (close == std::string_view::npos || close < 3) return false;
+    for (char c : host.substr(1, close - 1)) {
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.'))
+        return false;
+    }
+    std::string_view rest = host.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return false;
+      port = rest.substr(1);
+      if (port.empty()) return false;
+    }
+    name = {};
+  } else {
+    std::size_t colon = host.find(':');
+    if (colon != std::string_view::npos) {
+      name = host.substr(0, colon);
+      port = host.substr(colon + 1);
+      if (port.empty()) return false;
+    }
+    if (name.empty() || name.front() == '.' || name.front() == '-') return false;
+    for (char c : name)
+      if (!IsHostChar(c)) return false;
+  }
+  if (!port.empty()) {
+    if (port.size() > 5) return false;
+    long value = 0;
+    for (char c : port) {
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > 65535) return false;
+  }
+  return true;
+}

@@ -1,0 +1,66 @@
+// The game's two ranking exchanges: sending the player's record for a mode
+// (the reply is that mode's ranking) and reading a mode's ranking.
+//
+// The HTTP request runs on a worker thread so the window keeps repainting and
+// can be closed, but to the game an exchange is one blocking step: while it
+// runs `g.busy` is set, no frame runs and clicks and keys are ignored. When
+// the worker is done, the main loop's PollRankExchange applies the outcome
+// (table, status, "[m" log lines), clears busy and then runs the caller's
+// continuation: what the game does after the exchange.
+//
+// Where a request goes: `g.pf.http` when set; otherwise the server named by
+// the one line of server.txt in the data folder ("host" or "host:port"); with
+// no server.txt, the local ranking (ranking.db in the data folder, answered
+// in-process by the same code as kv-rankd).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct Game;
+
+// Status texts of an exchange (they decide the outcome; never shown).
+inline constexpr const char* kRankSending = "RANK情報を送信中....";
+inline constexpr const char* kRankSent = "RANK情報 送信完了";
+inline constexpr const char* kRankSendFailed = "RANK情報 送信失敗";
+inline constexpr const char* kRankReading = "RANK情報を受信中....";
+inline constexpr const char* kRankRead = "RANK情報 受信完了";
+inline constexpr const char* kRankTimeout = "タイムアウトエラー しばらく待ってみましょう";
+// Shown in a message box when no HTTP client can be created for a send.
+inline constexpr const char* kRankNoClient = "1x.MSXML2.ServerXMLHTTP生成に失敗";
+
+// What runs on the main thread after an exchange: result 0 on success, -1 on
+// failure (a read reports its outcome the same way).
+using RankContinuation = void (*)(Game& g, int result, int mode_number);
+
+// Sends the record of the mode (wire number 1..7) with this score, then runs
+// `then`. Returns false, running nothing, when an exchange is already running
+// or the mode number is out of range. A send whose client cannot be created
+// shows kRankNoClient and runs `then` with -1 at once.
+bool SendRecord(Game& g, int mode_number, int score, RankContinuation then);
+// Reads the mode's ranking, then runs `then`. On failure the table stays.
+bool ReadRanking(Game& g, int mode_number, RankContinuation then);
+
+// True while an exchange is running (the same as g.busy).
+bool RankExchangeRunning(const Game& g);
+// Main loop, while busy: when the worker has finished, applies the outcome,
+// clears busy, runs the continuation and returns true. Never blocks.
+bool PollRankExchange(Game& g);
+// Waits up to timeout_ms (negative: without limit) for the worker, then polls.
+// The simulator uses it so every exchange ends before the next frame.
+bool WaitRankExchange(Game& g, int timeout_ms = -1);
+// The window is closing: the game stops waiting. The worker keeps what it
+// needs and ends on its own; its outcome is dropped.
+void AbandonRankExchange(Game& g);
+
+// Index of the player's own entry in the table (name and id), -1 when none.
+int OwnRankIndex(const Game& g);
+
+// The ranking server from server.txt: nullopt when the file does not exist
+// (or holds no host), the host otherwise. A line that is not a plain host or
+// host:port gives "" (the exchange then fails as against a dead server).
+std::optional<std::string> ReadServerHost(const Game& g);
+// Whether text is a plain host name, IPv4 address or [IPv6] address with an
+// optional ":port" (1..65535), and nothing that could change the URL.
+bool IsValidServerHost(std::string_view host);

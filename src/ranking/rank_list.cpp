@@ -1,0 +1,233 @@
+#include "ranking/rank_list.h"
+
+#include <algorithm>
+#include <string>
+
+#include "platform/canvas.h"
+#include "ranking/exchange.h"
+#include "ranking/panels.h"
+#include "ranking/rank_codec.h"
+#include "shell/game.h"
+
+namespace {
+
+using L = RankBoxLayout;
+
+constexpr uint32_t kListBack = 0x101010;
+constexpr uint32_t kListFrame = 0x808080;
+constexpr uint32_t kLineText = 0xE8E8E8;
+constexpr uint32_t kEmptyText = 0x707070;
+constexpr uint32_t kSelectedBack = 0x8A4A10;  // a deep blue
+constexpr uint32_t kSelectedText = 0xFFFFFF;
+constexpr uint32_t kBarTrack = 0x303030;
+constexpr uint32_t kBarThumb = 0xA0A0A0;
+constexpr int kWheelLines = 3;
+
+// Virtual-key codes the list answers to.
+constexpr int kKeyPageUp = 33, kKeyPageDown = 34, kKeyEnd = 35, kKeyHome = 36, kKeyUp = 38, kKeyDown = 40;
+
+int LineCount(const Game& g) { return static_cast<int>(g.rank_list.size()); }
+
+// Length in bytes of the UTF-8 character at s[i] (1 for a stray byte).
+std::size_t CharLen(const std::string& s, std::size_t i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+  return std::min(n, s.size() - i);
+}
+
+// Cells (CP932 bytes) a character takes: ASCII and half-width katakana one,
+// everything else two.
+int CellsOf(const std::string& s, std::size_t i, std::size_t len) {
+  if (len == 1) return 1;
+  if (len == 3) {
+    const unsigned cp = ((static_cast<unsigned char>(s[i]) & 0x0Fu) << 12) |
+                        ((static_cast<unsigned char>(s[i + 1]) & 0x3Fu) << 6) |
+                        (static_cast<unsigned char>(s[i + 2]) & 0x3Fu);
+    if (cp >= 0xFF61 && cp <= 0xFF9F) return 1;
+  }
+  return 2;
+}
+
+struct Thumb {
+  int top = 0;
+  int height = 0;
+};
+
+Thumb ThumbOf(const Game& g) {
+  const int lines = std::max(LineCount(g), 1);
+  Thumb t;
+  t.height = std::max(L::kMinThumbH, L::kListH * std::min(L::kRows, lines) / lines);
+  const int room = L::kListH - t.height;
+  const int max_top = MaxRankTop(g);
+  t.top = L::kListY + (max_top > 0 ? room * g.rank_top / max_top : 0);
+  return t;
+}
+
+// Keeps the selected line in view.
+void ShowSelected(Game& g) {
+  if (g.rank_selected < 0) return;
+  if (g.rank_selected < g.rank_top) ScrollRankList(g, g.rank_selected);
+  else if (g.rank_selected >= g.rank_top + L::kRows) ScrollRankList(g, g.rank_selected - L::kRows + 1);
+}
+
+// One list line, each character in its own byte cells.
+void DrawLine(Canvas& c, const std::string& line, int y, uint32_t colour) {
+  c.SetFontColor(colour);
+  const int right = L::kBarX - 2;
+  int col = 0;
+  for (std::size_t i = 0; i < line.size();) {
+    const std::size_t len = CharLen(line, i);
+    const int cells = CellsOf(line, i, len);
+    const int x = L::kTextX + col * L::kCellW;
+    if (x + cells * L::kCellW > right) break;
+    if (line[i] != ' ') {
+      const std::string ch = line.substr(i, len);
+      const int w = c.TextWidth(ch);
+      c.TextOut(x + std::max(0, (cells * L::kCellW - w) / 2), y, ch);
+    }
+    col += cells;
+    i += len;
+  }
+}
+
+}  // namespace
+
+void FillRankingList(Game& g) {
+  g.rank_table.resize(kRankEntries);
+  g.rank_list.clear();
+  g.rank_list.reserve(kRankEntries);
+  for (int i = 0; i < kRankEntries; ++i) g.rank_list.push_back(FormatRankingLine(i, g.rank_table[static_cast<std::size_t>(i)]));
+  g.rank_box_visible = true;
+  g.rank_drag = -1;
+  g.rank_selected = OwnRankIndex(g);
+  // The own line sits in the middle of the view when it can; else the top.
+  ScrollRankList(g, g.rank_selected >= 0 ? g.rank_selected - L::kRows / 2 : 0);
+}
+
+void rank_bClick(Game& g) {
+  g.rank_box_visible = false;
+  g.rank_drag = -1;
+}
+
+void rank_listMouseDown(Game& g, int button, int x, int y) {
+  (void)x;
+  if (button == 1) {
+    rank_bClick(g);
+    return;
+  }
+  if (button != 0 || y < 0) return;
+  const int line = g.rank_top + y / L::kRowH;
+  if (y / L::kRowH < L::kRows && line < LineCount(g)) g.rank_selected = line;
+}
+
+int MaxRankTop(const Game& g) { return std::max(0, LineCount(g) - L::kRows); }
+
+void ScrollRankList(Game& g, int first_line) { g.rank_top = std::clamp(first_line, 0, MaxRankTop(g)); }
+
+void MoveRankSelection(Game& g, int delta) {
+  const int lines = LineCount(g);
+  if (lines == 0) return;
+  const int from = g.rank_selected >= 0 ? g.rank_selected : (delta > 0 ? -1 : lines);
+  g.rank_selected = std::clamp(from + delta, 0, lines - 1);
+  ShowSelected(g);
+}
+
+bool RankBoxMouseDown(Game& g, int button, int x, int y) {
+  if (!g.rank_box_visible) return false;
+  if (Inside(x, y, L::kBackX, L::kBackY, L::kBackW, L::kBackH)) {
+    if (button == 0) rank_bClick(g);
+    return true;
+  }
+  if (Inside(x, y, L::kBarX, L::kListY, L::kBarW, L::kListH)) {
+    if (button == 1) {
+      rank_listMouseDown(g, button, x - L::kListX, y - L::kListY);
+      return true;
+    }
+    if (button != 0) return true;
+    const Thumb t = ThumbOf(g);
+    if (y < t.top) ScrollRankList(g, g.rank_top - L::kRows);
+    else if (y >= t.top + t.height) ScrollRankList(g, g.rank_top + L::kRows);
+    else g.rank_drag = y - t.top;
+    return true;
+  }
+  if (Inside(x, y, L::kListX, L::kListY, L::kListW - L::kBarW, L::kListH))
+    rank_listMouseDown(g, button, x - L::kListX, y - L::kListY);
+  return true;
+}
+
+bool RankBoxMouseUp(Game& g, int button, int x, int y) {
+  (void)button;
+  (void)x;
+  (void)y;
+  if (!g.rank_box_visible) return false;
+  g.rank_drag = -1;
+  return true;
+}
+
+bool RankBoxMouseMove(Game& g, int x, int y) {
+  (void)x;
+  if (!g.rank_box_visible || g.rank_drag < 0) return false;
+  const Thumb t = ThumbOf(g);
+  const int room = L::kListH - t.height;
+  const int thumb_top = std::clamp(y - g.rank_drag - L::kListY, 0, std::max(room, 0));
+  ScrollRankList(g, room > 0 ? (thumb_top * MaxRankTop(g) + room / 2) / room : 0);
+  return true;
+}
+
+bool RankBoxMouseWheel(Game& g, int notches, int x, int y) {
+  (void)x;
+  (void)y;
+  if (!g.rank_box_visible) return false;
+  ScrollRankList(g, g.rank_top - notches * kWheelLines);
+  return true;
+}
+
+bool RankBoxKeyDown(Game& g, int key) {
+  if (!g.rank_box_visible) return false;
+  switch (key) {
+    case kKeyUp: MoveRankSelection(g, -1); return true;
+    case kKeyDown: MoveRankSelection(g, +1); return true;
+    case kKeyPageUp: MoveRankSelection(g, -L::kRows); return true;
+    case kKeyPageDown: MoveRankSelection(g, +L::kRows); return true;
+    case kKeyHome: MoveRankSelection(g, -LineCount(g)); return true;
+    case kKeyEnd: MoveRankSelection(g, +LineCount(g)); return true;
+    default: return false;
+  }
+}
+
+void DrawRankBox(Game& g, Canvas& c) {
+  if (!g.rank_box_visible) return;
+  c.FillRect(0, 0, L::kWidth, L::kHeight, 0);
+
+  c.SetBrushSolid(false);
+  c.SetFontBold(true);
+  c.SetFontSize(12);
+  c.SetFontColor(0xFFFFFF);
+  c.TextOut(L::kLabelX, L::kLabelY, g.rank_l);
+
+  c.SetPen(kListFrame, 1);
+  c.SetBrush(kListBack);
+  c.SetBrushSolid(true);
+  c.Rectangle(L::kListX - 1, L::kListY - 1, L::kListX + L::kListW + 1, L::kListY + L::kListH + 1);
+
+  c.SetBrushSolid(false);
+  c.SetFontSize(11);  // 15 pixels
+  const int lines = LineCount(g);
+  for (int row = 0; row < L::kRows; ++row) {
+    const int line = g.rank_top + row;
+    if (line >= lines) break;
+    const int y = L::kListY + row * L::kRowH;
+    const std::string& text = g.rank_list[static_cast<std::size_t>(line)];
+    const bool selected = line == g.rank_selected;
+    if (selected) c.FillRect(L::kListX, y, L::kBarX, y + L::kRowH, kSelectedBack);
+    const bool empty = text.size() >= 8 && text.compare(text.size() - 8, 8, "--------") == 0;
+    DrawLine(c, text, y, selected ? kSelectedText : empty ? kEmptyText : kLineText);
+  }
+
+  c.FillRect(L::kBarX, L::kListY, L::kBarX + L::kBarW, L::kListY + L::kListH, kBarTrack);
+  const Thumb t = ThumbOf(g);
+  c.FillRect(L::kBarX + 2, t.top, L::kBarX + L::kBarW - 2, t.top + t.height, kBarThumb);
+
+  c.SetBrushSolid(true);
+  DrawPanelButton(c, L::kBackX, L::kBackY, L::kBackW, L::kBackH, "<BACK>");
+}
