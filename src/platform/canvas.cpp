@@ -10,6 +10,7 @@
 #include FT_FREETYPE_H
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -20,41 +21,63 @@
 
 // ---------------------------------------------------------------- fonts
 
-struct FontSet::Impl {
+namespace {
+// The FreeType library stays alive while any face made from it does; each
+// face is released by cairo's own clean-up once cairo no longer uses it
+// (cairo may keep a font face cached after the FontSet is gone).
+struct FtLibrary {
   FT_Library lib = nullptr;
-  FT_Face regular_ft = nullptr;
-  FT_Face bold_ft = nullptr;  // its own FT_Face: cairo shares one font face per FT_Face
+  ~FtLibrary() {
+    if (lib) FT_Done_FreeType(lib);
+  }
+};
+struct FtFaceHolder {
+  std::shared_ptr<FtLibrary> lib;
+  FT_Face face = nullptr;
+};
+cairo_user_data_key_t kFaceKey;
+
+void ReleaseFace(void* p) {
+  auto* h = static_cast<FtFaceHolder*>(p);
+  if (h->face) FT_Done_Face(h->face);
+  delete h;
+}
+
+cairo_font_face_t* MakeFace(const std::shared_ptr<FtLibrary>& lib, const std::string& path, bool bold) {
+  FT_Face face = nullptr;
+  if (FT_New_Face(lib->lib, path.c_str(), 0, &face) != 0) return nullptr;
+  cairo_font_face_t* cf = cairo_ft_font_face_create_for_ft_face(face, 0);
+  auto* holder = new FtFaceHolder{lib, face};
+  if (cairo_font_face_set_user_data(cf, &kFaceKey, holder, ReleaseFace) != CAIRO_STATUS_SUCCESS) {
+    cairo_font_face_destroy(cf);
+    ReleaseFace(holder);
+    return nullptr;
+  }
+  if (bold) cairo_ft_font_face_set_synthesize(cf, CAIRO_FT_SYNTHESIZE_BOLD);
+  return cf;
+}
+}  // namespace
+
+struct FontSet::Impl {
   cairo_font_face_t* regular = nullptr;
-  cairo_font_face_t* bold = nullptr;
+  cairo_font_face_t* bold = nullptr;  // its own FT_Face: cairo shares one font face per FT_Face
 };
 
 FontSet::FontSet(const std::string& font_path) : impl_(std::make_unique<Impl>()) {
-  if (FT_Init_FreeType(&impl_->lib) != 0) {
-    impl_->lib = nullptr;
+  auto lib = std::make_shared<FtLibrary>();
+  if (FT_Init_FreeType(&lib->lib) != 0) {
+    lib->lib = nullptr;
     return;
   }
-  if (FT_New_Face(impl_->lib, font_path.c_str(), 0, &impl_->regular_ft) != 0) {
-    impl_->regular_ft = nullptr;
-    return;
-  }
-  if (FT_New_Face(impl_->lib, font_path.c_str(), 0, &impl_->bold_ft) != 0) {
-    impl_->bold_ft = nullptr;
-  }
-  impl_->regular = cairo_ft_font_face_create_for_ft_face(impl_->regular_ft, 0);
-  if (impl_->bold_ft) {
-    impl_->bold = cairo_ft_font_face_create_for_ft_face(impl_->bold_ft, 0);
-    cairo_ft_font_face_set_synthesize(impl_->bold, CAIRO_FT_SYNTHESIZE_BOLD);
-  } else {
-    impl_->bold = cairo_font_face_reference(impl_->regular);
-  }
+  impl_->regular = MakeFace(lib, font_path, false);
+  if (!impl_->regular) return;
+  impl_->bold = MakeFace(lib, font_path, true);
+  if (!impl_->bold) impl_->bold = cairo_font_face_reference(impl_->regular);
 }
 
 FontSet::~FontSet() {
   if (impl_->bold) cairo_font_face_destroy(impl_->bold);
   if (impl_->regular) cairo_font_face_destroy(impl_->regular);
-  if (impl_->bold_ft) FT_Done_Face(impl_->bold_ft);
-  if (impl_->regular_ft) FT_Done_Face(impl_->regular_ft);
-  if (impl_->lib) FT_Done_FreeType(impl_->lib);
 }
 
 bool FontSet::Ok() const { return impl_->regular != nullptr; }
@@ -79,6 +102,8 @@ struct Canvas::Impl {
   cairo_surface_t* surface = nullptr;
   cairo_t* cr = nullptr;
   std::shared_ptr<FontSet> fonts;
+  uint32_t* px = nullptr;  // the surface's pixels, 0x00RRGGBB
+  int stride_px = 0;       // row length in pixels
 
   uint32_t pen_color = 0;
   int pen_width = 1;
@@ -90,37 +115,165 @@ struct Canvas::Impl {
   uint32_t font_color = 0;
   int cur_x = 0, cur_y = 0;
 
-  bool path_pending = false;  // lines gathered but not yet stroked
   bool font_dirty = true;
+  // Pen stamp: the pixel offsets a wide pen covers about a point.
+  int stamp_width = 0;
+  std::vector<std::pair<int, int>> stamp;
 
-  void Flush() {
-    if (!path_pending) return;
-    SetSource(cr, pen_color);
-    cairo_set_line_width(cr, pen_width);
-    cairo_stroke(cr);
-    path_pending = false;
-  }
-
-  // Pixel centre of integer coordinate.
-  static double C(int v) { return v + 0.5; }
+  // Shapes are rasterised straight into the pixels; only text goes through
+  // cairo, which is told about the direct writes before it draws.
+  void Flush() const { cairo_surface_mark_dirty(surface); }
 
   void ApplyFont() {
     if (!font_dirty || !fonts || !fonts->Ok()) return;
     FontSet::Impl* f = fonts->impl();
     cairo_set_font_face(cr, font_bold ? f->bold : f->regular);
-    double px = font_size * 96.0 / 72.0;
+    double size = font_size * 96.0 / 72.0;
     cairo_matrix_t m;
-    cairo_matrix_init_scale(&m, px, px);
+    cairo_matrix_init_scale(&m, size, size);
     if (font_italic) {
       cairo_matrix_t shear;
       cairo_matrix_init(&shear, 1, 0, -0.2, 1, 0, 0);
       cairo_matrix_multiply(&m, &shear, &m);
     }
     cairo_set_font_matrix(cr, &m);
+    cairo_font_extents_t fe;
+    cairo_font_extents(cr, &fe);
+    ascent = fe.ascent;
+    descent = fe.descent;
     font_dirty = false;
   }
+  double ascent = 0, descent = 0;  // of the current font
 
   void MarkDirty() { cairo_surface_mark_dirty(surface); }
+
+  inline void Plot(int x, int y, uint32_t c) {
+    if (unsigned(x) < unsigned(w) && unsigned(y) < unsigned(h)) px[y * stride_px + x] = c;
+  }
+  void HSpan(int x0, int x1, int y, uint32_t c) {  // x0..x1 inclusive
+    if (unsigned(y) >= unsigned(h)) return;
+    if (x0 < 0) x0 = 0;
+    if (x1 > w - 1) x1 = w - 1;
+    uint32_t* row = px + y * stride_px;
+    for (int x = x0; x <= x1; ++x) row[x] = c;
+  }
+
+  const std::vector<std::pair<int, int>>& Stamp(int width) {
+    if (width != stamp_width) {
+      stamp.clear();
+      double r = width / 2.0;
+      int ri = int(std::ceil(r));
+      for (int dy = -ri; dy <= ri; ++dy)
+        for (int dx = -ri; dx <= ri; ++dx)
+          if (dx * dx + dy * dy <= r * r + 0.25) stamp.emplace_back(dx, dy);
+      stamp_width = width;
+    }
+    return stamp;
+  }
+
+  // Clips a segment to the surface grown by `m` pixels (Liang-Barsky);
+  // false when nothing of it is visible.
+  bool ClipSegment(double& x0, double& y0, double& x1, double& y1, int m) const {
+    double t0 = 0, t1 = 1, dx = x1 - x0, dy = y1 - y0;
+    auto edge = [&](double p, double q) {
+      if (p == 0) return q >= 0;
+      double r = q / p;
+      if (p < 0) {
+        if (r > t1) return false;
+        if (r > t0) t0 = r;
+      } else {
+        if (r < t0) return false;
+        if (r < t1) t1 = r;
+      }
+      return true;
+    };
+    if (!edge(-dx, x0 + m) || !edge(dx, (w - 1 + m) - x0) || !edge(-dy, y0 + m) ||
+        !edge(dy, (h - 1 + m) - y0))
+      return false;
+    double nx0 = x0 + t0 * dx, ny0 = y0 + t0 * dy, nx1 = x0 + t1 * dx, ny1 = y0 + t1 * dy;
+    x0 = nx0;
+    y0 = ny0;
+    x1 = nx1;
+    y1 = ny1;
+    return true;
+  }
+
+  // A line with both end points, in the pen's width and colour; a wide pen
+  // has round ends, so a zero-length wide line is a round dot.
+  void Line(int ax, int ay, int bx, int by) {
+    uint32_t c = ToNative(pen_color);
+    int width = pen_width;
+    int m = width + 2;
+    if (ax < -m || ay < -m || bx < -m || by < -m || ax > w + m || bx > w + m || ay > h + m ||
+        by > h + m) {
+      double x0 = ax, y0 = ay, x1 = bx, y1 = by;
+      if (!ClipSegment(x0, y0, x1, y1, m)) return;
+      ax = int(std::lround(x0));
+      ay = int(std::lround(y0));
+      bx = int(std::lround(x1));
+      by = int(std::lround(y1));
+    }
+    int dx = std::abs(bx - ax), sx = ax < bx ? 1 : -1;
+    int dy = -std::abs(by - ay), sy = ay < by ? 1 : -1;
+    int err = dx + dy;
+    int x = ax, y = ay;
+    if (width <= 1) {
+      for (;;) {
+        Plot(x, y, c);
+        if (x == bx && y == by) break;
+        int e2 = 2 * err;
+        if (e2 >= dy) {
+          err += dy;
+          x += sx;
+        }
+        if (e2 <= dx) {
+          err += dx;
+          y += sy;
+        }
+      }
+      return;
+    }
+    const auto& st = Stamp(width);
+    for (;;) {
+      for (const auto& o : st) Plot(x + o.first, y + o.second, c);
+      if (x == bx && y == by) break;
+      int e2 = 2 * err;
+      if (e2 >= dy) {
+        err += dy;
+        x += sx;
+      }
+      if (e2 <= dx) {
+        err += dx;
+        y += sy;
+      }
+    }
+  }
+
+  // Filled polygon by scanlines through pixel centres (even-odd rule).
+  void FillPoly(const int* xy, int n, uint32_t colour) {
+    int ymin = INT32_MAX, ymax = INT32_MIN;
+    for (int i = 0; i < n; ++i) {
+      ymin = std::min(ymin, xy[2 * i + 1]);
+      ymax = std::max(ymax, xy[2 * i + 1]);
+    }
+    ymin = std::max(ymin, 0);
+    ymax = std::min(ymax, h - 1);
+    double xs[64];
+    for (int y = ymin; y <= ymax; ++y) {
+      int k = 0;
+      for (int i = 0; i < n && k < 64; ++i) {
+        int j = (i + 1) % n;
+        double y0 = xy[2 * i + 1], y1 = xy[2 * j + 1];
+        if ((y0 <= y && y1 > y) || (y1 <= y && y0 > y)) {
+          double t = (y - y0) / (y1 - y0);
+          xs[k++] = xy[2 * i] + t * (xy[2 * j] - xy[2 * i]);
+        }
+      }
+      std::sort(xs, xs + k);
+      for (int i = 0; i + 1 < k; i += 2)
+        HSpan(int(std::ceil(xs[i])), int(std::floor(xs[i + 1])), y, colour);
+    }
+  }
 };
 
 Canvas::Canvas(int width, int height, std::shared_ptr<FontSet> fonts)
@@ -130,9 +283,9 @@ Canvas::Canvas(int width, int height, std::shared_ptr<FontSet> fonts)
   impl_->surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   impl_->cr = cairo_create(impl_->surface);
   impl_->fonts = std::move(fonts);
+  impl_->px = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(impl_->surface));
+  impl_->stride_px = cairo_image_surface_get_stride(impl_->surface) / 4;
   cairo_set_antialias(impl_->cr, CAIRO_ANTIALIAS_NONE);
-  cairo_set_line_cap(impl_->cr, CAIRO_LINE_CAP_ROUND);
-  cairo_set_line_join(impl_->cr, CAIRO_LINE_JOIN_ROUND);
   cairo_font_options_t* fo = cairo_font_options_create();
   cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_GRAY);
   cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_SLIGHT);
@@ -154,16 +307,8 @@ void Canvas::SetPen(uint32_t color, int width) {
   SetPenColor(color);
   SetPenWidth(width);
 }
-void Canvas::SetPenColor(uint32_t color) {
-  color &= 0xFFFFFF;
-  if (color != impl_->pen_color) impl_->Flush();
-  impl_->pen_color = color;
-}
-void Canvas::SetPenWidth(int width) {
-  if (width < 1) width = 1;
-  if (width != impl_->pen_width) impl_->Flush();
-  impl_->pen_width = width;
-}
+void Canvas::SetPenColor(uint32_t color) { impl_->pen_color = color & 0xFFFFFF; }
+void Canvas::SetPenWidth(int width) { impl_->pen_width = width < 1 ? 1 : width; }
 uint32_t Canvas::PenColor() const { return impl_->pen_color; }
 int Canvas::PenWidth() const { return impl_->pen_width; }
 
@@ -199,14 +344,7 @@ void Canvas::MoveTo(int x, int y) {
 }
 
 void Canvas::LineTo(int x, int y) {
-  cairo_t* cr = impl_->cr;
-  // Coordinates far outside the surface are clamped so cairo's fixed-point
-  // arithmetic never overflows; the visible part of the line is unchanged
-  // for any practical value.
-  auto clampc = [](int v) { return std::clamp(v, -100000, 100000); };
-  cairo_move_to(cr, Impl::C(clampc(impl_->cur_x)), Impl::C(clampc(impl_->cur_y)));
-  cairo_line_to(cr, Impl::C(clampc(x)), Impl::C(clampc(y)));
-  impl_->path_pending = true;
+  impl_->Line(impl_->cur_x, impl_->cur_y, x, y);
   impl_->cur_x = x;
   impl_->cur_y = y;
 }
@@ -218,81 +356,77 @@ void Canvas::Polyline(const int* xy, int points) {
 }
 
 void Canvas::Rectangle(int x1, int y1, int x2, int y2) {
-  impl_->Flush();
   if (x2 < x1) std::swap(x1, x2);
   if (y2 < y1) std::swap(y1, y2);
-  cairo_t* cr = impl_->cr;
-  if (impl_->brush_solid && x2 - x1 > 0 && y2 - y1 > 0) {
-    SetSource(cr, impl_->brush_color);
-    cairo_rectangle(cr, x1, y1, x2 - x1, y2 - y1);
-    cairo_fill(cr);
+  if (x2 - x1 < 1 || y2 - y1 < 1) return;
+  Impl& m = *impl_;
+  if (m.brush_solid) {
+    uint32_t b = ToNative(m.brush_color);
+    for (int y = std::max(y1, 0); y < std::min(y2, m.h); ++y) m.HSpan(x1, x2 - 1, y, b);
   }
-  if (x2 - x1 >= 1 && y2 - y1 >= 1) {
-    SetSource(cr, impl_->pen_color);
-    int pw = impl_->pen_width;
-    if (pw <= 1) {
-      cairo_set_line_width(cr, 1);
-      cairo_rectangle(cr, x1 + 0.5, y1 + 0.5, x2 - x1 - 1, y2 - y1 - 1);
-      cairo_stroke(cr);
-    } else {
-      cairo_set_line_width(cr, pw);
-      cairo_rectangle(cr, x1 + 0.5, y1 + 0.5, x2 - x1 - 1, y2 - y1 - 1);
-      cairo_stroke(cr);
-    }
-  }
+  // The outline runs through the outermost pixels, right and bottom excluded.
+  int l = x1, t = y1, r = x2 - 1, b = y2 - 1;
+  m.Line(l, t, r, t);
+  m.Line(r, t, r, b);
+  m.Line(r, b, l, b);
+  m.Line(l, b, l, t);
 }
 
 void Canvas::FillRect(int x1, int y1, int x2, int y2, uint32_t color) {
-  impl_->Flush();
   if (x2 < x1) std::swap(x1, x2);
   if (y2 < y1) std::swap(y1, y2);
-  SetSource(impl_->cr, color);
-  cairo_rectangle(impl_->cr, x1, y1, x2 - x1, y2 - y1);
-  cairo_fill(impl_->cr);
+  uint32_t c = ToNative(color & 0xFFFFFF);
+  for (int y = std::max(y1, 0); y < std::min(y2, impl_->h); ++y) impl_->HSpan(x1, x2 - 1, y, c);
 }
 
 void Canvas::Ellipse(int x1, int y1, int x2, int y2) {
-  impl_->Flush();
   if (x2 < x1) std::swap(x1, x2);
   if (y2 < y1) std::swap(y1, y2);
-  double w = x2 - x1 - 1, h = y2 - y1 - 1;
-  if (w < 0.5 || h < 0.5) return;
-  cairo_t* cr = impl_->cr;
-  cairo_save(cr);
-  cairo_translate(cr, x1 + 0.5 + w / 2, y1 + 0.5 + h / 2);
-  cairo_scale(cr, w / 2, h / 2);
-  cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
-  cairo_restore(cr);
-  if (impl_->brush_solid) {
-    SetSource(cr, impl_->brush_color);
-    cairo_fill_preserve(cr);
+  Impl& m = *impl_;
+  double a = (x2 - x1 - 1) / 2.0, b = (y2 - y1 - 1) / 2.0;
+  if (a < 0.25 || b < 0.25) return;
+  double cx = x1 + a, cy = y1 + b;
+  double half = m.pen_width / 2.0;
+  double ao = a + half, bo = b + half;                      // outline's outer edge
+  double ai = a - half, bi = b - half;                      // and inner edge
+  uint32_t pen = ToNative(m.pen_color), brush = ToNative(m.brush_color);
+  int ytop = int(std::floor(cy - bo)), ybot = int(std::ceil(cy + bo));
+  for (int y = std::max(ytop, 0); y <= std::min(ybot, m.h - 1); ++y) {
+    double dy = y - cy;
+    if (std::fabs(dy) > bo) continue;
+    double so = ao * std::sqrt(std::max(0.0, 1 - (dy * dy) / (bo * bo)));
+    int ol = int(std::ceil(cx - so - 1e-9)), orr = int(std::floor(cx + so + 1e-9));
+    if (ol > orr) continue;
+    bool has_inner = ai > 0 && bi > 0 && std::fabs(dy) < bi;
+    if (!has_inner) {
+      m.HSpan(ol, orr, y, pen);
+      continue;
+    }
+    double si = ai * std::sqrt(std::max(0.0, 1 - (dy * dy) / (bi * bi)));
+    int il = int(std::ceil(cx - si + 1e-9)), ir = int(std::floor(cx + si - 1e-9));
+    if (il > ir) {
+      m.HSpan(ol, orr, y, pen);
+      continue;
+    }
+    m.HSpan(ol, il - 1, y, pen);
+    m.HSpan(ir + 1, orr, y, pen);
+    if (m.brush_solid) m.HSpan(il, ir, y, brush);
   }
-  SetSource(cr, impl_->pen_color);
-  cairo_set_line_width(cr, impl_->pen_width);
-  cairo_stroke(cr);
 }
 
 void Canvas::FillPolygon(const int* xy, int points) {
-  impl_->Flush();
   if (points < 2) return;
-  cairo_t* cr = impl_->cr;
-  cairo_move_to(cr, Impl::C(xy[0]), Impl::C(xy[1]));
-  for (int i = 1; i < points; ++i) cairo_line_to(cr, Impl::C(xy[2 * i]), Impl::C(xy[2 * i + 1]));
-  cairo_close_path(cr);
-  SetSource(cr, impl_->pen_color);
-  cairo_fill_preserve(cr);
-  cairo_set_line_width(cr, impl_->pen_width);
-  cairo_stroke(cr);
+  impl_->FillPoly(xy, std::min(points, 60), ToNative(impl_->pen_color));
+  MoveTo(xy[0], xy[1]);
+  for (int i = 1; i < points; ++i) LineTo(xy[2 * i], xy[2 * i + 1]);
+  LineTo(xy[0], xy[1]);
 }
 
 TextSize Canvas::MeasureText(const std::string& utf8) {
   TextSize s;
   if (!impl_->fonts || !impl_->fonts->Ok()) return s;
-  impl_->Flush();
   impl_->ApplyFont();
-  cairo_font_extents_t fe;
-  cairo_font_extents(impl_->cr, &fe);
-  s.height = int(std::ceil(fe.ascent + fe.descent));
+  s.height = int(std::ceil(impl_->ascent + impl_->descent));
   if (!utf8.empty()) {
     cairo_text_extents_t te;
     cairo_text_extents(impl_->cr, utf8.c_str(), &te);
@@ -307,7 +441,8 @@ void Canvas::TextOut(int x, int y, const std::string& utf8) {
   impl_->ApplyFont();
   cairo_t* cr = impl_->cr;
   cairo_font_extents_t fe;
-  cairo_font_extents(cr, &fe);
+  fe.ascent = impl_->ascent;
+  fe.descent = impl_->descent;
   if (impl_->brush_solid) {
     cairo_text_extents_t te;
     cairo_text_extents(cr, utf8.c_str(), &te);
@@ -375,8 +510,6 @@ void Canvas::OrFrom(const Canvas& src, int dx, int dy, int w, int h, int sx, int
 }
 
 void Canvas::Clear(uint32_t color) {
-  impl_->path_pending = false;
-  cairo_new_path(impl_->cr);
   cairo_surface_flush(impl_->surface);
   uint8_t* dp = cairo_image_surface_get_data(impl_->surface);
   int ds = cairo_image_surface_get_stride(impl_->surface);

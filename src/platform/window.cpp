@@ -359,29 +359,13 @@ class SdlWindow : public Window {
 class SdlDialogs : public Dialogs {
  public:
   SdlDialogs(SdlWindow* w, std::shared_ptr<FontSet> fonts) : win_(w), fonts_(std::move(fonts)) {}
+  // The game draws its boxes itself: native boxes on some desktops cannot show
+  // Japanese text, and these look like the rest of the game.
   void Message(const std::string& text) override {
-    SDL_Window* parent = win_ ? static_cast<SDL_Window*>(win_->NativeHandle()) : nullptr;
-    if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, "K.V.", text.c_str(), parent) != 0 &&
-        win_)
-      win_->RunModal(text, false, fonts_);
+    if (win_) win_->RunModal(text, false, fonts_);
   }
   bool Confirm(const std::string& text) override {
-    const SDL_MessageBoxButtonData buttons[] = {
-        {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "いいえ"},
-        {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "はい"},
-    };
-    SDL_MessageBoxData data{};
-    data.flags = SDL_MESSAGEBOX_INFORMATION;
-    data.window = win_ ? static_cast<SDL_Window*>(win_->NativeHandle()) : nullptr;
-    data.title = "K.V.";
-    data.message = text.c_str();
-    data.numbuttons = 2;
-    data.buttons = buttons;
-    int hit = -1;
-    if (SDL_ShowMessageBox(&data, &hit) == 0) return hit == 1;
-    // No native box on this desktop (e.g. no X fonts for it): the game draws its own.
     if (win_) return win_->RunModal(text, true, fonts_);
-    std::fprintf(stderr, "kv: cannot show a dialog (%s): %s\n", SDL_GetError(), text.c_str());
     return false;  // No changes nothing
   }
 

@@ -250,14 +250,19 @@ class AutoplayBot::Impl {
     Move(mx, my);
     bool lockon = mode_ == HARD || mode_ == NOVA || mode_ == HELL;
     ++tick_;
+    if (right_held_) {
+      Up("right", mx, my);
+      right_held_ = false;
+      return;
+    }
     if (threat >= 3 && g_.my.level >= 2 && g_.my.barrier_timer == 0 && g_.my.time_stop == 0 &&
         tick_ - last_right_ > 30) {
       if (holding_) {
         Up("left", mx, my);
         holding_ = false;
       }
-      Down("right", mx, my);
-      Up("right", mx, my);
+      Down("right", mx, my);  // released on a later frame, after the weapon saw it
+      right_held_ = true;
       last_right_ = tick_;
       return;
     }
@@ -278,6 +283,7 @@ class AutoplayBot::Impl {
   AutoplayResult r_;
   int wait_ = 0;
   bool holding_ = false;
+  bool right_held_ = false;
   int held_since_ = 0;
   int tick_ = 0;
   int last_right_ = -1000;
