@@ -6,7 +6,6 @@
 #include "effects/effects.h"
 #include "shell/game.h"
 #include "stages/bosses.h"
-#include "stages/pixel_painter.h"
 
 namespace {
 
@@ -329,20 +328,20 @@ uint32_t Flash(Game& g, EnemySlot& e, uint32_t colour) {
 }
 
 // A closed outline of `corners` vertices turning with the slot's age.
-void DrawOutline(PixelPainter& p, const EnemySlot& e, int step, int corners, bool fill) {
+void DrawOutline(Canvas& p, const EnemySlot& e, int step, int corners, bool fill) {
   int pts[2 * 8];
   for (int k = 0; k <= corners; ++k) {
     pts[2 * k] = PolarX(e.x, e.timer + step * k, e.size);
     pts[2 * k + 1] = PolarY(e.y, e.timer + step * k, e.size);
   }
   if (fill)
-    p.FillConvex(pts, corners);
+    p.FillPolygon(pts, corners);
   else
     p.Polyline(pts, corners + 1);
 }
 
 // Lock-on diamonds about a marked slot.
-void DrawLockOns(PixelPainter& p, const EnemySlot& e, int i) {
+void DrawLockOns(Canvas& p, const EnemySlot& e, int i) {
   if (e.lockOn <= 0) return;
   constexpr double kRad314 = 3.14 / 180.0;
   for (int g = 1; g <= e.lockOn; ++g) {
@@ -358,7 +357,7 @@ void DrawLockOns(PixelPainter& p, const EnemySlot& e, int i) {
   }
 }
 
-uint32_t StepOrbiter(Game& g, PixelPainter& p, int i, int* pts) {
+uint32_t StepOrbiter(Game& g, Canvas& p, int i, int* pts) {
   EnemySlot& e = g.enemies[size_t(i)];
   const bool ts = TimeStopped(g);
   // An old orbiter far out starts its age again; under time stop it is gone.
@@ -412,7 +411,7 @@ uint32_t StepOrbiter(Game& g, PixelPainter& p, int i, int* pts) {
   return colour;
 }
 
-uint32_t StepFlyer(Game& g, PixelPainter& p, int i, int* pts) {
+uint32_t StepFlyer(Game& g, Canvas& p, int i, int* pts) {
   EnemySlot& e = g.enemies[size_t(i)];
   const bool ts = TimeStopped(g);
   if (!ts) {
@@ -565,7 +564,7 @@ void SetEnemyHitPoints(Game& g, int slot) {
 
 void UpdateEnemies(Game& g) {
   for (EnemySlot& e : g.enemies) e.links = 0;
-  PixelPainter painter(*g.cg);
+  Canvas& painter = *g.cg;
   // Room for a polyline through the whole pool.
   int pts[2 * (kEnemySlots + 1)];
   bool drawn = false;
