@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "menu_test_util.h"
-#include "shell/frame.h"
 
 using Strings = std::vector<std::string>;
 
@@ -378,17 +377,4 @@ TEST(MenuDraw, NothingDrawnOrClickedDuringPlay) {
   DrawMenu(g);
   EXPECT_EQ(g.click, 1);
   EXPECT_EQ(g.cg->GetPixel(0, 25), 0u);
-}
-
-TEST(MenuDraw, OneFrameOfTheStartScreenShowsTheCaptions) {
-  auto t = MakeTestGame();
-  Game& g = t->g();
-  ToStartScreen(g);
-  for (int i = 0; i < 6; ++i) RunFrame(g);
-  // White caption pixels inside the first button.
-  int white = 0;
-  for (int y = 26; y < 48; ++y)
-    for (int x = 1; x < 199; ++x)
-      if (g.cg->GetPixel(x, y) == 0xFFFFFF) ++white;
-  EXPECT_GT(white, 30);
 }
