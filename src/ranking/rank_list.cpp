@@ -70,23 +70,35 @@ void ShowSelected(Game& g) {
   else if (g.rank_selected >= g.rank_top + L::kRows) ScrollRankList(g, g.rank_selected - L::kRows + 1);
 }
 
-// One list line, each character in its own byte cells.
+// One list line. The columns are padded in CP932 bytes, so each word is put
+// at the place its first byte has in a grid of byte cells, and drawn in the
+// font's own widths from there; a word wider than its cells pushes the next
+// one on rather than overlapping it.
 void DrawLine(Canvas& c, const std::string& line, int y, uint32_t colour) {
   c.SetFontColor(colour);
   const int right = L::kBarX - 2;
+  const int space = std::max(3, c.TextWidth(" "));  // the least gap between words
   int col = 0;
-  for (std::size_t i = 0; i < line.size();) {
-    const std::size_t len = CharLen(line, i);
-    const int cells = CellsOf(line, i, len);
-    const int x = L::kTextX + col * L::kCellW;
-    if (x + cells * L::kCellW > right) break;
-    if (line[i] != ' ') {
-      const std::string ch = line.substr(i, len);
-      const int w = c.TextWidth(ch);
-      c.TextOut(x + std::max(0, (cells * L::kCellW - w) / 2), y, ch);
+  int pen = L::kTextX;  // where the last word ended
+  std::size_t i = 0;
+  while (i < line.size()) {
+    if (line[i] == ' ') {
+      ++col;
+      ++i;
+      continue;
     }
-    col += cells;
-    i += len;
+    const int start_col = col;
+    const std::size_t from = i;
+    while (i < line.size() && line[i] != ' ') {
+      const std::size_t len = CharLen(line, i);
+      col += CellsOf(line, i, len);
+      i += len;
+    }
+    const std::string word = line.substr(from, i - from);
+    const int x = std::max(L::kTextX + start_col * L::kCellW, from == 0 ? L::kTextX : pen + space);
+    if (x >= right) break;
+    c.TextOut(x, y, word);
+    pen = x + c.TextWidth(word);
   }
 }
 
