@@ -25,8 +25,12 @@ bool DXTimer1Timer(Game& g) {
   double now = clock.NowDays();
   if (now > g.next_frame) {
     int interval = g.frame_interval_ms < 1 ? 50 : g.frame_interval_ms;
-    // The next deadline counts from this check: late frames are not caught up.
-    g.next_frame = now + interval / kMsPerDay;
+    // A frame found within a couple of milliseconds of its deadline keeps the
+    // cadence (the 1 ms ticks would otherwise stretch every frame to 41 ms and
+    // play would never reach 25 frames a second); a later one restarts it from
+    // now, so late frames are never caught up and frames never come in bursts.
+    double late_ms = (now - g.next_frame) * kMsPerDay;
+    g.next_frame = (g.next_frame > 0 && late_ms < 2.0 ? g.next_frame : now) + interval / kMsPerDay;
     RunFrame(g);
     ran = true;
   }

@@ -17,8 +17,9 @@
 #include "ranking/panels.h"
 
 int main(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
+  // --stats: on exit, print how many frames ran and how fast play ran
+  // (used by the window smoke test; the game has no other options).
+  bool stats = argc > 1 && std::string(argv[1]) == "--stats";
   std::string dir = ExecutableDir();
 
   std::string error;
@@ -51,6 +52,8 @@ int main(int argc, char** argv) {
 
   Canvas screen(640, 480, fonts);
   bool text_on = false;
+  long frames = 0, play_frames = 0;
+  double play_start = 0, play_end = 0;
   bool focused = win->Focused();
   while (!g.quit) {
     InputEvent e;
@@ -66,7 +69,9 @@ int main(int argc, char** argv) {
     if (g.quit) break;
     bool want_text = PanelsWantText(g);
     if (want_text != text_on) {
-      if (want_text) win->StartTextInput(0, 362, 640, 119);
+      // The IME's candidate window goes next to the panel being typed in.
+      if (want_text && g.hi_score_box_visible) win->StartTextInput(0, g.hi_score_box_y, 641, 119);
+      else if (want_text) win->StartTextInput(0, g.name_box_y, 641, 119);
       else win->StopTextInput();
       text_on = want_text;
     }
@@ -87,9 +92,16 @@ int main(int argc, char** argv) {
       }
     } else if (focused) {
       // The frame timer ticks only while the window is the active one.
+      bool playing = g.in_play != 0 && g.paused == 0;
       if (DXTimer1Timer(g)) {
         AfterInput(g);
         repaint = true;
+        ++frames;
+        if (playing) {
+          if (play_frames == 0) play_start = clock->NowDays();
+          ++play_frames;
+          play_end = clock->NowDays();
+        }
       }
     } else if (!repaint && win->Wait(e, 50)) {
       if (e.type == InputEvent::kFocusGained) focused = true;
@@ -101,6 +113,12 @@ int main(int argc, char** argv) {
       ComposeWindow(g, screen);
       win->Present(screen);
     }
+  }
+  if (stats) {
+    double secs = (play_end - play_start) * 86400.0;
+    std::printf("kv-stats: frames=%ld play_frames=%ld play_seconds=%.2f play_fps=%.2f\n", frames,
+                play_frames, secs, secs > 0 ? (play_frames - 1) / secs : 0.0);
+    std::fflush(stdout);
   }
   // Closed during an exchange: the save is written; the worker is left to
   // end on its own and the process does not wait for it.
