@@ -136,7 +136,8 @@ int main(int argc, char** argv) {
     bot.Unlock();
     // Each episode mixes the bot with a different share of noise.
     unsigned noise = 5 + unsigned(episode * 7) % 60;
-    long long episode_frames = std::min<long long>(frames - done, 4000 + rng() % 8000);
+    long long episode_frames = std::min<long long>(frames - done, 2500 + rng() % 3000);
+    long long ran = 0;
     struct stat last {};
     std::string save = data + "/my.dat";
     Simulator probe(game_dir, 1, data + "/probe");  // reads the save back after each write
@@ -173,9 +174,10 @@ int main(int argc, char** argv) {
         }
       }
       ++done;
+      ++ran;
     }
     std::printf("episode %d mode=%s frames=%lld stage=%d end=%s\n", episode, kModeNames[mode],
-                episode_frames, bot.result().stage, bot.result().end.c_str());
+                ran, bot.result().stage, bot.result().end.c_str());
     std::fflush(stdout);
     std::string rm = "rm -rf '" + data + "'";
     if (std::system(rm.c_str()) != 0) std::fprintf(stderr, "kv-soak: could not remove %s\n", data.c_str());
