@@ -79,6 +79,11 @@ class SdlWindow : public Window {
   bool Open(const std::string& caption, int w, int h, std::string* error) {
     w_ = w;
     h_ = h;
+    // The picture is made on the CPU anyway: a software renderer shows it
+    // without loading a GL stack, which would triple the game's memory.
+    // (Both can still be overridden from the environment.)
+    SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
       if (error) *error = SDL_GetError();
       return false;
