@@ -9,25 +9,8 @@
 
 namespace {
 
-std::unique_ptr<TestGame> InPlay(int mode = EASY) {
-  auto t = MakeTestGame(5);
-  Game& g = t->g();
-  g.title_phase = 0;
-  g.my.mode = mode;
-  g.my.stage() = 1;
-  g.in_play = 1;
-  g.my.player_x() = 320;
-  g.my.player_y() = 240;
-  g.my.ship_size() = 10;
-  return t;
-}
+std::unique_ptr<TestGame> InPlay(int mode = EASY) { return MakeGameInPlay(mode, 5); }
 
-bool HasEffect(Game& g, int kind, const std::string& text = "") {
-  for (const EffectSlot& e : g.effects) {
-    if (e.age >= 1 && e.kind == kind && (text.empty() || e.text == text)) return true;
-  }
-  return false;
-}
 
 void ForgetSounds(Game& g) {
   g.waves.clear();

@@ -32,7 +32,7 @@ TEST(ShopOffers, PricesOutsideEasy) {
                      "2 WAY(100000Pt.)", "SHOT SPEED+1(15000Pt.)", "BARRIER SIZE+10(10000Pt.)",
                      "BARRIER Time+10(8000Pt.)", "LV +5(LIFE -1)"}));
   for (size_t i = 1; i < t->g().menu.size(); ++i)
-    if (t->g().menu[i].visible) EXPECT_EQ(t->g().menu[i].width, 250);
+    if (t->g().menu[i].visible) { EXPECT_EQ(t->g().menu[i].width, 250); }
   EXPECT_EQ(t->g().menu_back, kChapterScreen);
 }
 
@@ -62,12 +62,12 @@ TEST(ShopOffers, HalvedPricesDropTheRemainder) {
   g.my.buy_count(2) = 2;  // third shot size: 3 x 4000 / 2
   g.my.buy_count(7) = 4;  // fifth barrier time: 5 x 8000 / 2
   for (const ShopOffer& o : ShopOffers(g)) {
-    if (o.id == 2) EXPECT_EQ(o.price, 6000);
-    if (o.id == 7) EXPECT_EQ(o.price, 20000);
+    if (o.id == 2) { EXPECT_EQ(o.price, 6000); }
+    if (o.id == 7) { EXPECT_EQ(o.price, 20000); }
   }
   g.my.buy_count(6) = 1;  // second barrier size: 2 x 10000 / 2
   for (const ShopOffer& o : ShopOffers(g))
-    if (o.id == 6) EXPECT_EQ(o.price, 10000);
+    if (o.id == 6) { EXPECT_EQ(o.price, 10000); }
 }
 
 TEST(ShopBuy, LifePricesRiseAndTheItemGoesAfterSix) {

@@ -9,20 +9,7 @@
 
 namespace {
 
-std::unique_ptr<TestGame> InPlay(int mode) {
-  auto t = MakeTestGame(7);
-  Game& g = t->g();
-  g.title_phase = 0;
-  g.my.mode = mode;
-  g.my.stage() = 1;
-  g.in_play = 1;
-  g.my.player_x() = 320;
-  g.my.player_y() = 240;
-  g.my.ship_size() = 10;
-  g.mouse_x = 320;
-  g.mouse_y = 240;
-  return t;
-}
+std::unique_ptr<TestGame> InPlay(int mode) { return MakeGameInPlay(mode, 7); }
 
 EnemySlot& Place(Game& g, int i, int x, int y, int size, int hp = 1, int cls = 0) {
   EnemySlot& e = g.enemies[size_t(i)];
@@ -38,12 +25,6 @@ EnemySlot& Place(Game& g, int i, int x, int y, int size, int hp = 1, int cls = 0
   return e;
 }
 
-bool HasEffect(Game& g, int kind, const std::string& text = "") {
-  for (const EffectSlot& e : g.effects) {
-    if (e.age >= 1 && e.kind == kind && (text.empty() || e.text == text)) return true;
-  }
-  return false;
-}
 
 void ForgetSounds(Game& g) {
   g.waves.clear();

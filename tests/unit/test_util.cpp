@@ -24,3 +24,24 @@ std::unique_ptr<TestGame> MakeTestGame(uint64_t seed, const std::string& data_di
   CreateBitmapTable(*t->game);
   return t;
 }
+
+std::unique_ptr<TestGame> MakeGameInPlay(int mode, uint64_t seed) {
+  auto t = MakeTestGame(seed);
+  Game& g = t->g();
+  g.title_phase = 0;
+  g.my.mode = mode;
+  g.my.stage() = 1;
+  g.in_play = 1;
+  g.my.player_x() = 320;
+  g.my.player_y() = 240;
+  g.my.ship_size() = 10;
+  g.mouse_x = 320;
+  g.mouse_y = 240;
+  return t;
+}
+
+bool HasEffect(Game& g, int kind, const std::string& text) {
+  for (const EffectSlot& e : g.effects)
+    if (e.age >= 1 && e.kind == kind && (text.empty() || e.text == text)) return true;
+  return false;
+}

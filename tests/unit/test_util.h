@@ -23,5 +23,12 @@ struct TestGame {
 // The title phase is left at -2 as after start; no save file is loaded.
 std::unique_ptr<TestGame> MakeTestGame(uint64_t seed = 1, const std::string& data_dir = "");
 
+// A game in the middle of stage 1 of `mode`: the ship at the centre with its
+// play size, the pointer on it.
+std::unique_ptr<TestGame> MakeGameInPlay(int mode, uint64_t seed = 1);
+
+// True when a live effect of `kind` (and, if given, with `text`) is queued.
+bool HasEffect(Game& g, int kind, const std::string& text = "");
+
 // A fresh empty temporary folder.
 std::string MakeTempDir();
