@@ -274,13 +274,15 @@ TEST(MenuRanking, ButtonsFollowPlayCountsAndBackGoesToStart) {
   EXPECT_EQ(g.menu_screen, kStartScreen);
 }
 
-TEST(MenuRanking, DeadServerLeavesOnlyTheWaitingLine) {
+// The list itself arrives when the exchange ends (the ranking tests follow it there).
+TEST(MenuRanking, RankButtonShowsTheWaitingLineWhileTheListLoads) {
   auto t = MakeTestGame();
   Game& g = t->g();
   NamedOnStartScreen(g);
   ASSERT_TRUE(ClickButton(g, "RANKING"));
   ASSERT_TRUE(ClickButton(g, "EASY RANK"));
   EXPECT_EQ(LogTexts(g), (Strings{"読み込み中........"}));
+  EXPECT_TRUE(g.busy);
   EXPECT_FALSE(g.rank_box_visible);
   EXPECT_EQ(g.menu_screen, kRankingScreen);
 }
