@@ -472,41 +472,29 @@ bool ClipBlock(int dw, int dh, int sw, int sh, int& dx, int& dy, int& w, int& h,
 }  // namespace
 
 void Canvas::CopyFrom(const Canvas& src, int dx, int dy, int w, int h, int sx, int sy) {
-  impl_->Flush();
-  src.impl_->Flush();
   if (!ClipBlock(impl_->w, impl_->h, src.impl_->w, src.impl_->h, dx, dy, w, h, sx, sy)) return;
-  cairo_surface_flush(src.impl_->surface);
-  cairo_surface_flush(impl_->surface);
-  const uint8_t* sp = cairo_image_surface_get_data(src.impl_->surface);
-  uint8_t* dp = cairo_image_surface_get_data(impl_->surface);
-  int ss = cairo_image_surface_get_stride(src.impl_->surface);
-  int ds = cairo_image_surface_get_stride(impl_->surface);
-  if (&src == this && dy > sy) {
-    for (int r = h - 1; r >= 0; --r)
-      std::memmove(dp + (dy + r) * ds + dx * 4, sp + (sy + r) * ss + sx * 4, size_t(w) * 4);
-  } else {
-    for (int r = 0; r < h; ++r)
-      std::memmove(dp + (dy + r) * ds + dx * 4, sp + (sy + r) * ss + sx * 4, size_t(w) * 4);
+  const Impl& s = *src.impl_;
+  Impl& d = *impl_;
+  // Rows are walked bottom-up when a self copy moves down, so none is read after it was written.
+  bool upward = &src == this && dy > sy;
+  for (int i = 0; i < h; ++i) {
+    int r = upward ? h - 1 - i : i;
+    std::memmove(d.px + (dy + r) * d.stride_px + dx, s.px + (sy + r) * s.stride_px + sx,
+                 size_t(w) * 4);
   }
-  impl_->MarkDirty();
+  d.MarkDirty();
 }
 
 void Canvas::OrFrom(const Canvas& src, int dx, int dy, int w, int h, int sx, int sy) {
-  impl_->Flush();
-  src.impl_->Flush();
   if (!ClipBlock(impl_->w, impl_->h, src.impl_->w, src.impl_->h, dx, dy, w, h, sx, sy)) return;
-  cairo_surface_flush(src.impl_->surface);
-  cairo_surface_flush(impl_->surface);
-  const uint8_t* sp = cairo_image_surface_get_data(src.impl_->surface);
-  uint8_t* dp = cairo_image_surface_get_data(impl_->surface);
-  int ss = cairo_image_surface_get_stride(src.impl_->surface);
-  int ds = cairo_image_surface_get_stride(impl_->surface);
+  const Impl& s = *src.impl_;
+  Impl& d = *impl_;
   for (int r = 0; r < h; ++r) {
-    const uint32_t* s = reinterpret_cast<const uint32_t*>(sp + (sy + r) * ss) + sx;
-    uint32_t* d = reinterpret_cast<uint32_t*>(dp + (dy + r) * ds) + dx;
-    for (int c = 0; c < w; ++c) d[c] = (d[c] | s[c]) & 0xFFFFFF;
+    const uint32_t* from = s.px + (sy + r) * s.stride_px + sx;
+    uint32_t* to = d.px + (dy + r) * d.stride_px + dx;
+    for (int c = 0; c < w; ++c) to[c] = (to[c] | from[c]) & 0xFFFFFF;
   }
-  impl_->MarkDirty();
+  d.MarkDirty();
 }
 
 void Canvas::Clear(uint32_t color) {
