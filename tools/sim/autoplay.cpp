@@ -209,20 +209,20 @@ class AutoplayBot::Impl {
     int best = -1;
     long best_d = 1L << 40;
     int threat = 0;
-    int bullet_dx = 0, bullet_dy = 0;
+    double push_x = 0, push_y = 0;  // away from everything close to the ship
     for (int i = 1; i < kEnemySlots; ++i) {
       const EnemySlot& s = g_.enemies[size_t(i)];
       if (s.timer < 1) continue;
       long dx = s.x - px, dy = s.y - py;
       long d = dx * dx + dy * dy;
       if (d < 70L * 70L) ++threat;
-      if (s.cls == 2) {
-        if (d < 60L * 60L) {
-          bullet_dx += int(dx);
-          bullet_dy += int(dy);
-        }
-        continue;
+      long reach = 90 + s.size;
+      if (d < reach * reach) {
+        double dist = std::sqrt(double(d)) + 1.0;
+        push_x -= dx / dist * (reach - dist);
+        push_y -= dy / dist * (reach - dist);
       }
+      if (s.cls == 2) continue;  // bullets are only dodged
       if (s.x < 0 || s.x > 640 || s.y < 0 || s.y > 480) continue;
       if (d < best_d) {
         best_d = d;
@@ -237,12 +237,13 @@ class AutoplayBot::Impl {
     bool moving = IsMovingShipMode(mode_);
     int mx = tx, my = ty;
     if (moving) {
-      // Fire upward from below the target, and step away from close bullets.
+      // Fire upward from low on the field under the target (orbiters cross
+      // the centre in these modes), and step away from whatever comes close.
       mx = tx;
-      my = std::min(440, ty + 160);
-      if (bullet_dx || bullet_dy) {
-        mx = px - (bullet_dx > 0 ? 60 : -60);
-        my = py - (bullet_dy > 0 ? 60 : -60);
+      my = 430;
+      if (push_x != 0 || push_y != 0) {
+        mx = px + int(push_x * 3);
+        my = py + int(push_y * 3);
       }
       mx = std::clamp(mx, 20, 620);
       my = std::clamp(my, 60, 460);
