@@ -55,12 +55,9 @@ int FindSlot(Game& g) {
   return g.spawn_cursor;
 }
 
-// Fills one orbiter slot. A spawn starts from a cleared slot so nothing of the
-// previous occupant (a boss's big mark, a running hit flash, its lock-ons) is
-// carried over.
-bool PlaceOrbiter(Game& g, int kind, int size, int link, int speed, int radius, int angle) {
-  int s = FindSlot(g);
-  if (s < 0) return false;
+// A slot cleared whole and filled with what orbiters and flyers share.
+EnemySlot& FreshSlot(Game& g, int s, int cls, int kind, int size, int link, int speed, int radius,
+                     int angle) {
   EnemySlot& e = g.enemies[size_t(s)];
   e = EnemySlot{};
   e.size = size;
@@ -71,7 +68,17 @@ bool PlaceOrbiter(Game& g, int kind, int size, int link, int speed, int radius, 
   e.kind = kind;
   e.speed = speed;
   e.link = link;
-  e.cls = 0;
+  e.cls = cls;
+  return e;
+}
+
+// Fills one orbiter slot. A spawn starts from a cleared slot so nothing of the
+// previous occupant (a boss's big mark, a running hit flash, its lock-ons) is
+// carried over.
+bool PlaceOrbiter(Game& g, int kind, int size, int link, int speed, int radius, int angle) {
+  int s = FindSlot(g);
+  if (s < 0) return false;
+  EnemySlot& e = FreshSlot(g, s, 0, kind, size, link, speed, radius, angle);
   int r = 0, a = 0;
   OrbiterPoint(g, e, r, a);
   e.x = PolarX(320, a, r);
@@ -83,19 +90,9 @@ bool PlaceOrbiter(Game& g, int kind, int size, int link, int speed, int radius, 
 bool PlaceFlyer(Game& g, int kind, int x, int link, int speed, int angle, int size, int y, int radius) {
   int s = FindSlot(g);
   if (s < 0) return false;
-  EnemySlot& e = g.enemies[size_t(s)];
-  e = EnemySlot{};
-  e.size = size;
+  EnemySlot& e = FreshSlot(g, s, 1, kind, size, link, speed, radius, angle);
   e.originX = e.x = x;
   e.originY = e.y = y;
-  e.hp = size / 5 + 1;
-  e.timer = 1;
-  e.radius = radius;
-  e.angle = angle;
-  e.kind = kind;
-  e.speed = speed;
-  e.link = link;
-  e.cls = 1;
   SetEnemyHitPoints(g, s);
   return true;
 }

@@ -21,12 +21,6 @@ int CountEffects(Game& g, int kind) {
   return n;
 }
 
-void ForgetSounds(Game& g) {
-  g.waves.clear();
-  g.last_sound.clear();
-  g.last_sound_hold = 0;
-}
-bool Played(Game& g, const std::string& name) { return g.waves.count(name) != 0; }
 
 std::vector<EnemySlot> LiveShots(Game& g) {
   std::vector<EnemySlot> out;

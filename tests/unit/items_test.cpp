@@ -12,12 +12,6 @@ namespace {
 std::unique_ptr<TestGame> InPlay(int mode = EASY) { return MakeGameInPlay(mode, 5); }
 
 
-void ForgetSounds(Game& g) {
-  g.waves.clear();
-  g.last_sound.clear();
-  g.last_sound_hold = 0;
-}
-bool Played(Game& g, const std::string& name) { return g.waves.count(name) != 0; }
 
 EnemySlot& LastItem(Game& g) { return g.items[size_t(g.item_cursor)]; }
 

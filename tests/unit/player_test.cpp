@@ -12,26 +12,13 @@ namespace {
 std::unique_ptr<TestGame> InPlay(int mode) { return MakeGameInPlay(mode, 7); }
 
 EnemySlot& Place(Game& g, int i, int x, int y, int size, int hp = 1, int cls = 0) {
-  EnemySlot& e = g.enemies[size_t(i)];
-  e = EnemySlot{};
-  e.timer = 5;
-  e.x = x;
-  e.y = y;
-  e.size = size;
-  e.hp = hp;
-  e.cls = cls;
+  EnemySlot& e = PlaceEnemy(g, i, x, y, size, hp, cls);
   e.angle = 30;
   e.radius = 200;
   return e;
 }
 
 
-void ForgetSounds(Game& g) {
-  g.waves.clear();
-  g.last_sound.clear();
-  g.last_sound_hold = 0;
-}
-bool Played(Game& g, const std::string& name) { return g.waves.count(name) != 0; }
 
 int LiveItems(Game& g) {
   int n = 0;

@@ -16,15 +16,7 @@ namespace {
 std::unique_ptr<TestGame> InPlay(int mode) { return MakeGameInPlay(mode, 11); }
 
 EnemySlot& Place(Game& g, int i, int x, int y, int size, int hp = 1, int cls = 0) {
-  EnemySlot& e = g.enemies[size_t(i)];
-  e = EnemySlot{};
-  e.timer = 5;
-  e.x = x;
-  e.y = y;
-  e.size = size;
-  e.hp = hp;
-  e.cls = cls;
-  return e;
+  return PlaceEnemy(g, i, x, y, size, hp, cls);
 }
 
 // A shot of the given kind that will sit at (x, y) after its next move.
@@ -50,12 +42,6 @@ std::vector<EnemySlot> LiveItems(Game& g) {
 }
 
 
-void ForgetSounds(Game& g) {
-  g.waves.clear();
-  g.last_sound.clear();
-  g.last_sound_hold = 0;
-}
-bool Played(Game& g, const std::string& name) { return g.waves.count(name) != 0; }
 
 }  // namespace
 

@@ -45,3 +45,23 @@ bool HasEffect(Game& g, int kind, const std::string& text) {
     if (e.age >= 1 && e.kind == kind && (text.empty() || e.text == text)) return true;
   return false;
 }
+
+EnemySlot& PlaceEnemy(Game& g, int i, int x, int y, int size, int hp, int cls) {
+  EnemySlot& e = g.enemies[size_t(i)];
+  e = EnemySlot{};
+  e.timer = 5;
+  e.x = x;
+  e.y = y;
+  e.size = size;
+  e.hp = hp;
+  e.cls = cls;
+  return e;
+}
+
+void ForgetSounds(Game& g) {
+  g.waves.clear();
+  g.last_sound.clear();
+  g.last_sound_hold = 0;
+}
+
+bool Played(Game& g, const std::string& name) { return g.waves.count(name) != 0; }

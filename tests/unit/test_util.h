@@ -30,5 +30,13 @@ std::unique_ptr<TestGame> MakeGameInPlay(int mode, uint64_t seed = 1);
 // True when a live effect of `kind` (and, if given, with `text`) is queued.
 bool HasEffect(Game& g, int kind, const std::string& text = "");
 
+// A live enemy-pool slot i at (x, y) with the given size, hit points and class.
+EnemySlot& PlaceEnemy(Game& g, int i, int x, int y, int size, int hp = 1, int cls = 0);
+
+// Sounds: forget what was loaded and the repeat guard, and ask whether a name
+// was played (loaded) since.
+void ForgetSounds(Game& g);
+bool Played(Game& g, const std::string& name);
+
 // A fresh empty temporary folder.
 std::string MakeTempDir();
