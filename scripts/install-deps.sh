@@ -8,9 +8,11 @@ PACKAGES=(
   libsdl2-dev libsdl2-mixer-dev
   libcairo2-dev libfreetype-dev fonts-ipafont-gothic
   libjpeg-dev libcurl4-openssl-dev libsqlite3-dev libmp3lame-dev
-  libcpp-httplib-dev
+  libcpp-httplib-dev libmicrohttpd-dev nlohmann-json3-dev zlib1g-dev
+  libpq-dev postgresql
   libgtest-dev libgmock-dev
-  xvfb xdotool imagemagick x11-utils
+  xvfb xdotool imagemagick x11-utils openbox wrk
+  clang libclang-rt-14-dev
 )
 
 missing=()
