@@ -64,7 +64,7 @@ void PlayMusic(Game& g, const std::string& name) {
     return;
   }
   if (name.empty()) return;
-  AddEffect(g, 640, 450, 1, name);
+  AddEffect(g, 640, 450, kFxMusicTicker, name);
   if (g.pf.audio) g.pf.audio->PlayMusic(DatPath(g, name));
 }
 
@@ -72,5 +72,5 @@ void StageMusic(Game& g) {
   int s = g.my.stage();
   if (s < 1 || s > 6) return;
   PlayMusic(g, StageTrack(s));
-  AddEffect(g, 320, 240, 392, StageTitle(s));
+  AddEffect(g, 320, 240, kFxStageCard, StageTitle(s));
 }

@@ -22,7 +22,7 @@ void PayLevels(Game& g, int cost, const char* name) {
   Tmy& my = g.my;
   my.level -= cost;
   if (my.level <= 0) my.level = 0;
-  AddEffect(g, my.player_x(), my.player_y() + 30, 19,
+  AddEffect(g, my.player_x(), my.player_y() + 30, kFxHopText,
             std::string(name) + "Lv" + std::to_string(my.level + cost) + "→" +
                 std::to_string(my.level));
 }
@@ -56,7 +56,7 @@ void RaiseBarrier(Game& g) {
   my.ring_step = my.barrier_size / 2;
   my.ring_radius = 0;
   PayLevels(g, BarrierCost(my.mode, my.level), "Barrier ");
-  AddEffect(g, my.player_x(), my.player_y(), 396);
+  AddEffect(g, my.player_x(), my.player_y(), kFxShipRing);
   PlayEffect(g, "baria.wav");
   if (my.mode == NOVA) {
     // NOVA's barrier stays where it was raised while the ship moves on.
@@ -74,7 +74,7 @@ void StartTimeStop(Game& g) {
   my.ring_step = 15;
   my.ring_radius = 0;
   PayLevels(g, TimeStopCost(my.mode, my.level), "Timestop ");
-  AddEffect(g, my.player_x(), my.player_y(), 168);
+  AddEffect(g, my.player_x(), my.player_y(), kFxInwardStreaks);
   PlayEffect(g, "combo5.wav");
   g.click = 0;
 }
@@ -143,9 +143,9 @@ void RunTimeStop(Game& g) {
     for (int k = 1; k <= n; ++k) {
       int a = (360 / n) * k + 45;
       SpawnShot(g, kShotLaser, px, 20, a, 30, py);
-      AddEffect(g, PolarX(px, a, 30), PolarY(py, a, 30), 170);
+      AddEffect(g, PolarX(px, a, 30), PolarY(py, a, 30), kFxLaserDot);
     }
-    AddEffect(g, px, py, 396);
+    AddEffect(g, px, py, kFxShipRing);
     PlayEffect(g, "combo6.wav");
   }
   Canvas& cg = *g.cg;

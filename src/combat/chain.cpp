@@ -37,7 +37,7 @@ void ChainHit(Game& g, int link, int x, int y) {
   int n = count / 4;
   int bonus = (my.level + 1) * count;
   my.score() += bonus;
-  AddEffect(g, x, y - 10 - 2 * count, 318 + n,
+  AddEffect(g, x, y - 10 - 2 * count, ChainTextKind(n),
             "Chain" + std::to_string(n) + " +" + std::to_string(bonus));
   QueueEffect(g, ChainSound(n));
 }

@@ -60,7 +60,7 @@ void PickUp(Game& g, EnemySlot& it) {
   int sx = my.player_x(), sy = my.player_y();
   switch (it.kind) {
     case 1: {
-      AddEffect(g, sx, sy, 280);
+      AddEffect(g, sx, sy, kFxPickupStreaks);
       PlayEffect(g, "item_get.wav");
       int dy = Random(g, 11);
       int dx = Random(g, 21);
@@ -68,22 +68,22 @@ void PickUp(Game& g, EnemySlot& it) {
       break;
     }
     case 2:
-      AddEffect(g, sx, sy, 189);
+      AddEffect(g, sx, sy, kFxItemRing);
       PlayEffect(g, "lvup.wav");
       my.level += 1;
-      AddEffect(g, sx, sy - 25, 19, "Lvup→" + std::to_string(my.level));
+      AddEffect(g, sx, sy - 25, kFxHopText, "Lvup→" + std::to_string(my.level));
       break;
     case 3: {
-      AddEffect(g, sx, sy, 280);
+      AddEffect(g, sx, sy, kFxPickupStreaks);
       PlayEffect(g, "point.wav");
       // The stage-clear item pays a flat sum: no level multiplier, no boss cut.
       int bonus = my.stage() * 10000;
       my.score() += bonus;
-      AddEffect(g, sx, sy - 20, 18, std::to_string(bonus));
+      AddEffect(g, sx, sy - 20, kFxBonusNumber, std::to_string(bonus));
       break;
     }
     case 4: {
-      AddEffect(g, sx, sy, 280);
+      AddEffect(g, sx, sy, kFxPickupStreaks);
       PlayEffect(g, "item_get.wav");
       int dy = Random(g, 11);
       int dx = Random(g, 21);
@@ -148,5 +148,5 @@ void AddScore(Game& g, int value, int x, int y) {
   // A boss fight pays a tenth.
   if (g.boss_slot >= 1) points = points / 10 + 1;
   g.my.score() += points;
-  AddEffect(g, x, y, 18, std::to_string(points));
+  AddEffect(g, x, y, kFxBonusNumber, std::to_string(points));
 }

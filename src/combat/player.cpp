@@ -63,8 +63,8 @@ void DrawTargetLockRings(Game& g) {
 void KillByBarrier(Game& g, EnemySlot& e) {
   e.timer = 0;
   PlayEffect(g, "enemy_down.wav");
-  AddEffect(g, e.x, e.y, 160);
-  AddEffect(g, e.x, e.y, 158);
+  AddEffect(g, e.x, e.y, kFxSparkBurst);
+  AddEffect(g, e.x, e.y, kFxDiagonalSparks);
 }
 
 // After a hit every small enemy and bullet on the field turns into an item.
@@ -80,7 +80,7 @@ void ScreenClear(Game& g) {
 void ShipHit(Game& g) {
   Tmy& my = g.my;
   int x = my.player_x(), y = my.player_y();
-  AddEffect(g, x, y, 161);
+  AddEffect(g, x, y, kFxBlobBurst);
   my.lives -= 1;
   PlayEffect(g, "hp_down.wav");
   g.invulnerable = 30;
@@ -89,11 +89,11 @@ void ShipHit(Game& g) {
     EndGame(g);
     return;
   }
-  AddEffect(g, x, y, 177);
+  AddEffect(g, x, y, kFxDoubleRing);
   ScreenClear(g);
   int old_level = my.level;
   my.level -= my.level / 3;
-  AddEffect(g, x, y + 30, 19,
+  AddEffect(g, x, y + 30, kFxHopText,
             "Lv down " + std::to_string(old_level) + "→" + std::to_string(my.level));
   PlayEffect(g, "bom.wav");
 }

@@ -170,7 +170,7 @@ void ResolveHits(Game& g, int index) {
       shot.timer = 0;
       e.lockOn += 1;
       PlayEffect(g, "target.wav");
-      AddEffect(g, e.x, e.y, 176, std::to_string(j));
+      AddEffect(g, e.x, e.y, kFxEnemyLockOn, std::to_string(j));
       continue;
     }
     bool damages = shot.kind == kShotPlain || shot.kind == kShotLaser ||
@@ -182,7 +182,7 @@ void ResolveHits(Game& g, int index) {
     if (g.my.stage() == 6 && g.boss_slot >= 1 && e.kind == 25 && g.my.distance() <= 1900) dmg = 0;
     e.hp -= dmg;
     e.flash = 2;
-    AddEffect(g, shot.x, shot.y, 160);
+    AddEffect(g, shot.x, shot.y, kFxSparkBurst);
     PlayEffect(g, "enemy_cut.wav");
     bool laser = shot.kind == kShotLaser;
     if (laser) {
@@ -202,8 +202,8 @@ void ResolveHits(Game& g, int index) {
 
 void KillQuietly(Game& g, EnemySlot& e) {
   e.timer = 0;
-  AddEffect(g, e.x, e.y, 160);
-  AddEffect(g, e.x, e.y, 158);
+  AddEffect(g, e.x, e.y, kFxSparkBurst);
+  AddEffect(g, e.x, e.y, kFxDiagonalSparks);
 }
 
 void ClearStage(Game& g, const EnemySlot& last_big) {
@@ -214,8 +214,8 @@ void ClearStage(Game& g, const EnemySlot& last_big) {
     if (!(e.x > 0 && e.x < 640 && e.y > 0 && e.y < 480)) continue;
     e.timer = 0;
     PlayEffect(g, "enemy_down.wav");
-    AddEffect(g, e.x, e.y, 160);
-    AddEffect(g, e.x, e.y, 158);
+    AddEffect(g, e.x, e.y, kFxSparkBurst);
+    AddEffect(g, e.x, e.y, kFxDiagonalSparks);
     SpawnItem(g, 1, e.angle, e.radius);
   }
   g.stage_end_countdown = 100;
@@ -282,7 +282,7 @@ void LockOnBurst(Game& g) {
   g.burst_request = 0;
   for (EnemySlot& s : g.shots) s.timer = 0;
   PlayEffect(g, "bom3.wav");
-  AddEffect(g, 320, 240, 397);
+  AddEffect(g, 320, 240, kFxBombRing);
   for (int i = 0; i < kEnemySlots; ++i) {
     EnemySlot& e = g.enemies[size_t(i)];
     if (e.lockOn < 1) continue;
@@ -308,7 +308,7 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
   EnemySlot& e = g.enemies[size_t(j)];
   PlayEffect(g, "enemy_down.wav");
   if (g.shake == 0) g.shake = 2;
-  AddEffect(g, e.x, e.y, 158);
+  AddEffect(g, e.x, e.y, kFxDiagonalSparks);
   e.timer = 0;
   e.flash = 0;
 
@@ -328,8 +328,8 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
     if (!group_left) {
       // The whole linked group is down.
       if (g.boss_slot == 0) {
-        AddEffect(g, e.x, e.y, 249);
-        AddEffect(g, e.x, e.y, 19, "Cool");
+        AddEffect(g, e.x, e.y, kFxTickCross);
+        AddEffect(g, e.x, e.y, kFxHopText, "Cool");
         PlayEffect(g, "item.wav");
         SpawnItem(g, 2, place.angle, place.distance);
       }
@@ -337,7 +337,7 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
       for (EnemySlot& b : g.enemies) {
         if (b.timer < 1 || b.link != e.link || b.cls != 2) continue;
         KillQuietly(g, b);
-        if (b.x > -5 && b.x < 645 && b.y > -5 && b.y < 485) AddLinkEffect(g, e.x, e.y, b.x, b.y, 137);
+        if (b.x > -5 && b.x < 645 && b.y > -5 && b.y < 485) AddLinkEffect(g, e.x, e.y, b.x, b.y, kFxLinkLine);
         ItemPlace bp = MeasuredPlace(g, b);
         SpawnItem(g, 1, bp.angle, bp.distance);
       }
@@ -345,13 +345,13 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
   }
 
   if (e.kind == 13) {
-    AddEffect(g, e.x, e.y, 177);
+    AddEffect(g, e.x, e.y, kFxDoubleRing);
     PlayEffect(g, "boss.wav");
     g.shake = 10;
   }
 
   if (e.big >= 1) {
-    AddEffect(g, e.x, e.y, 177);
+    AddEffect(g, e.x, e.y, kFxDoubleRing);
     PlayEffect(g, "boss.wav");
     g.shake = 15;
     e.big = 0;

@@ -1,7 +1,7 @@
 // Particle bursts: ten particles per slot, kept in the slot's scratch block,
 // created with random values on the slot's first frame and then moved, aged
-// and drawn every frame. Kinds 180 and 280 draw on the field canvas, the rest
-// glow on bak.
+// and drawn every frame, all by one path that the rule table steers. The green
+// and the pickup streaks draw on the field canvas, the rest glow on bak.
 #include <algorithm>
 
 #include "effects/effect_draw.h"
@@ -76,64 +76,91 @@ uint32_t ItemStreakColour(int page) {
 
 void Slow(int32_t& v, int by) { v = std::max(v - by, 1); }
 
-void Create(Game& g, EffectSlot& e) {
+// A creation value: base + Random(spread), or just base when spread is 0.
+struct Spread {
+  int base;
+  int spread;
+};
+
+int Roll(Game& g, Spread s) { return s.spread > 0 ? s.base + Random(g, s.spread) : s.base; }
+
+enum class Motion {
+  kDiagonal,  // the particle itself moves diagonally (x and y by speed)
+  kOutward,   // dist grows by speed along the angle
+  kInward,    // dist shrinks by speed
+};
+enum class Shrink {
+  kSparkle,    // width thins on even frames, length shortens to 5
+  kEvery8th,   // size - 1 every eighth frame
+  kRandomly,   // size - (1 or 2) every frame
+};
+enum class Shape {
+  kDiagonalLine,  // line of the particle's length, direction by parity
+  kDisc,          // filled circle of radius size
+  kTwinDisc,      // two filled circles, at angle and opposite
+  kRay,           // line along the angle
+};
+
+// How one particle kind is created, moved, aged and drawn. Field names follow
+// the particle record: for diagonal sparks kDist holds the pen width and kSize
+// the length.
+struct ParticleRule {
+  int kind;
+  bool front;  // drawn on the field canvas instead of bak
+  int last_age;
+  Spread jitter;  // diagonal sparks: offset of x and y from the anchor
+  Spread size, page, speed, dist;
+  int slow_div;  // speed -= speed / slow_div + slow_by (at least 1); 0: just slow_by
+  int slow_by;
+  Motion motion;
+  Shrink shrink;
+  bool rises;  // centre y - 1 on odd frames
+  uint32_t (*colour)(int page);
+  int pen, pen_div, pen_min;  // pen width max(pen - page / pen_div, pen_min); pen_div 0: pen
+  Shape shape;
+  bool centred;  // ray starts half its size behind dist
+  int tail;      // ray length max(tail - page, 2) instead of size
+  bool trail;    // dist keeps the ray's length after drawing
+};
+
+constexpr ParticleRule kParticleRules[] = {
+    {kFxDiagonalSparks, false, 26, {-8, 7}, {10, 5}, {1, 9}, {6, 3}, {3, 3}, 4, 1, Motion::kDiagonal,
+     Shrink::kSparkle, false, SparkColour, 0, 0, 1, Shape::kDiagonalLine, false, 0, false},
+    {kFxSparkBurst, false, 17, {0, 0}, {1, 3}, {1, 9}, {10, 10}, {5, 0}, 0, 3, Motion::kOutward,
+     Shrink::kEvery8th, false, SparkColour, 1, 0, 1, Shape::kDisc, false, 0, false},
+    {kFxBlobBurst, false, 62, {0, 0}, {12, 10}, {1, 9}, {43, 20}, {20, 15}, 3, 1, Motion::kOutward,
+     Shrink::kEvery8th, true, BlobColour, 1, 0, 1, Shape::kTwinDisc, false, 0, false},
+    {kFxInwardStreaks, false, 22, {0, 0}, {5, 4}, {1, 9}, {10, 15}, {250, 50}, 10, 1, Motion::kInward,
+     Shrink::kEvery8th, false, StreakColour, 15, 1, 1, Shape::kRay, false, 50, false},
+    {kFxGreenStreaks, true, 17, {0, 0}, {5, 10}, {1, 6}, {7, 5}, {3, 3}, 0, 3, Motion::kOutward,
+     Shrink::kRandomly, false, GreenStreakColour, 2, 10, 0, Shape::kRay, false, 0, true},
+    {kFxPickupStreaks, true, 17, {0, 0}, {5, 10}, {1, 6}, {5, 5}, {2, 2}, 2, 1, Motion::kOutward,
+     Shrink::kRandomly, false, PickupColour, 1, 0, 1, Shape::kRay, false, 0, true},
+    {kFxItemRing, false, 17, {0, 0}, {10, 20}, {1, 9}, {15, 15}, {10, 10}, 3, 1, Motion::kOutward,
+     Shrink::kEvery8th, false, ItemStreakColour, 8, 1, 1, Shape::kRay, true, 0, false},
+};
+
+const ParticleRule* RuleOf(int kind) {
+  for (const ParticleRule& r : kParticleRules)
+    if (r.kind == kind) return &r;
+  return nullptr;
+}
+
+void Create(Game& g, EffectSlot& e, const ParticleRule& r) {
   for (int k = 0; k < kParticles; ++k) {
     auto p = [&](int i) -> int32_t& { return Particle(e, k, i); };
     p(kCx) = e.x;
     p(kCy) = e.y;
-    switch (e.kind) {
-      case 158:
-        p(kCx) = e.x + Random(g, 7) - 8;
-        p(kCy) = e.y + Random(g, 7) - 8;
-        p(kSize) = 10 + Random(g, 5);
-        p(kPage) = 1 + Random(g, 9);
-        p(kSpeed) = 6 + Random(g, 3);
-        p(kDist) = 3 + Random(g, 3);  // pen width
-        break;
-      case 160:
-        p(kAngle) = Random(g, 360);
-        p(kSize) = 1 + Random(g, 3);
-        p(kPage) = 1 + Random(g, 9);
-        p(kSpeed) = 10 + Random(g, 10);
-        p(kDist) = 5;
-        break;
-      case 161:
-        p(kAngle) = Random(g, 360);
-        p(kSize) = 12 + Random(g, 10);
-        p(kPage) = 1 + Random(g, 9);
-        p(kSpeed) = 43 + Random(g, 20);
-        p(kDist) = 20 + Random(g, 15);
-        break;
-      case 168:
-        p(kAngle) = Random(g, 360);
-        p(kSize) = 5 + Random(g, 4);
-        p(kPage) = 1 + Random(g, 9);
-        p(kSpeed) = 10 + Random(g, 15);
-        p(kDist) = 250 + Random(g, 50);
-        break;
-      case 180:
-        p(kAngle) = Random(g, 360);
-        p(kSize) = 5 + Random(g, 10);
-        p(kPage) = 1 + Random(g, 6);
-        p(kSpeed) = 7 + Random(g, 5);
-        p(kDist) = 3 + Random(g, 3);
-        break;
-      case 280:
-        p(kAngle) = Random(g, 360);
-        p(kSize) = 5 + Random(g, 10);
-        p(kPage) = 1 + Random(g, 6);
-        p(kSpeed) = 5 + Random(g, 5);
-        p(kDist) = 2 + Random(g, 2);
-        break;
-      case 189:
-        p(kAngle) = Random(g, 360);
-        p(kSize) = 10 + Random(g, 20);
-        p(kPage) = 1 + Random(g, 9);
-        p(kSpeed) = 15 + Random(g, 15);
-        p(kDist) = 10 + Random(g, 10);
-        break;
-      default: break;
+    if (r.motion == Motion::kDiagonal) {
+      p(kCx) = e.x + Roll(g, r.jitter);
+      p(kCy) = e.y + Roll(g, r.jitter);
+    } else {
+      p(kAngle) = Random(g, 360);
     }
+    p(kSize) = Roll(g, r.size);
+    p(kPage) = Roll(g, r.page);
+    p(kSpeed) = Roll(g, r.speed);
+    p(kDist) = Roll(g, r.dist);
   }
   e.scratch[0] = 1;
 }
@@ -144,7 +171,7 @@ void Ray(Canvas& c, int cx, int cy, int angle, int d0, int d1) {
   c.LineTo(PolarX(cx, angle, d1), PolarY(cy, angle, d1));
 }
 
-void StepAndDraw(Game& g, EffectSlot& e, Canvas& c, int k) {
+void StepAndDraw(Game& g, EffectSlot& e, const ParticleRule& r, Canvas& c, int k) {
   int32_t& angle = Particle(e, k, kAngle);
   int32_t& cx = Particle(e, k, kCx);
   int32_t& cy = Particle(e, k, kCy);
@@ -152,73 +179,52 @@ void StepAndDraw(Game& g, EffectSlot& e, Canvas& c, int k) {
   int32_t& speed = Particle(e, k, kSpeed);
   int32_t& size = Particle(e, k, kSize);
   int32_t& page = Particle(e, k, kPage);
-  const bool every8 = g.frame_no % 8 == 0;
   page += 1;
-  switch (e.kind) {
-    case 158: {
-      // Diagonal sparks: odd ones fly down-right, even ones up-left.
-      int32_t& width = dist;
-      int32_t& length = size;
-      int s = k % 2 == 1 ? speed : -speed;
-      cx += s;
-      cy += s;
-      Slow(speed, speed / 4 + 1);
-      if (g.frame_no % 2 == 0) Slow(width, 1);
-      length = std::max(length - 1, 5);
-      c.SetPen(SparkColour(page), width);
+  // Diagonal sparks: odd ones fly down-right, even ones up-left, then slow down.
+  if (r.motion == Motion::kDiagonal) {
+    int s = k % 2 == 1 ? speed : -speed;
+    cx += s;
+    cy += s;
+  }
+  Slow(speed, (r.slow_div > 0 ? speed / r.slow_div : 0) + r.slow_by);
+  if (r.motion == Motion::kOutward) dist += speed;
+  if (r.motion == Motion::kInward) dist -= speed;
+  switch (r.shrink) {
+    case Shrink::kSparkle:
+      if (g.frame_no % 2 == 0) Slow(dist, 1);
+      size = std::max(size - 1, 5);
+      break;
+    case Shrink::kEvery8th:
+      if (g.frame_no % 8 == 0) Slow(size, 1);
+      break;
+    case Shrink::kRandomly: Slow(size, Random(g, 2) + 1); break;
+  }
+  if (r.rises) cy -= g.frame_no % 2;
+  int width = r.shape == Shape::kDiagonalLine ? int(dist)
+              : r.pen_div > 0                 ? std::max(r.pen - page / r.pen_div, r.pen_min)
+                                              : r.pen;
+  c.SetPen(r.colour(page), width);
+  switch (r.shape) {
+    case Shape::kDiagonalLine:
       if (k % 2 == 1) {
         c.MoveTo(cx, cy);
-        c.LineTo(cx + length, cy + length);
+        c.LineTo(cx + size, cy + size);
       } else {
-        c.MoveTo(cx + length, cy + length);
+        c.MoveTo(cx + size, cy + size);
         c.LineTo(cx, cy);
       }
       break;
-    }
-    case 160:
-      Slow(speed, 3);
-      dist += speed;
-      if (every8) Slow(size, 1);
-      c.SetPen(SparkColour(page), 1);
-      Disc(c, PolarX(cx, angle, dist), PolarY(cy, angle, dist), size);
-      break;
-    case 161:
-      Slow(speed, speed / 3 + 1);
-      dist += speed;
-      if (every8) Slow(size, 1);
-      cy -= g.frame_no % 2;
-      c.SetPen(BlobColour(page), 1);
+    case Shape::kDisc: Disc(c, PolarX(cx, angle, dist), PolarY(cy, angle, dist), size); break;
+    case Shape::kTwinDisc:
       Disc(c, PolarX(cx, angle, dist), PolarY(cy, angle, dist), size);
       Disc(c, PolarX(cx, angle + 180, dist), PolarY(cy, angle + 180, dist), size);
       break;
-    case 168:
-      // Streaks fly inward.
-      Slow(speed, speed / 10 + 1);
-      dist -= speed;
-      if (every8) Slow(size, 1);
-      c.SetPen(StreakColour(page), std::max(15 - page, 1));
-      Ray(c, cx, cy, angle, dist, dist + std::max(50 - page, 2));
-      break;
-    case 180:
-    case 280: {
-      if (e.kind == 180) Slow(speed, 3);
-      else Slow(speed, speed / 2 + 1);
-      dist += speed;
-      Slow(size, Random(g, 2) + 1);
-      if (e.kind == 180) c.SetPen(GreenStreakColour(page), 2 - page / 10);
-      else c.SetPen(PickupColour(page), 1);
-      Ray(c, cx, cy, angle, dist, dist + size);
-      dist += size;
+    case Shape::kRay: {
+      int length = r.tail > 0 ? std::max(r.tail - page, 2) : size;
+      Ray(c, cx, cy, angle, r.centred ? dist - size / 2 : dist, dist + length);
+      if (r.trail) dist += size;
       break;
     }
-    case 189:
-      Slow(speed, speed / 3 + 1);
-      dist += speed;
-      if (every8) Slow(size, 1);
-      c.SetPen(ItemStreakColour(page), std::max(8 - page, 1));
-      Ray(c, cx, cy, angle, dist - size / 2, dist + size);
-      break;
-    default: break;
   }
 }
 
@@ -237,25 +243,18 @@ void ItemRing(Canvas& c, EffectSlot& e) {
   Circle(c, e.x, e.y, r);
 }
 
-int LastAge(int kind) {
-  switch (kind) {
-    case 158: return 26;
-    case 161: return 62;
-    case 168: return 22;
-    default: return 17;
-  }
-}
-
 }  // namespace
 
 void DrawParticles(Game& g, int slot) {
   EffectSlot& e = g.effects[size_t(slot)];
-  Canvas& c = e.kind == 180 || e.kind == 280 ? *g.cg : *g.bak;
-  if (e.kind == 189) ItemRing(c, e);
-  if (e.scratch[0] == 0) Create(g, e);
-  for (int k = 0; k < kParticles; ++k) StepAndDraw(g, e, c, k);
+  const ParticleRule* rule = RuleOf(e.kind);
+  if (rule == nullptr) return;
+  Canvas& c = rule->front ? *g.cg : *g.bak;
+  if (e.kind == kFxItemRing) ItemRing(c, e);
+  if (e.scratch[0] == 0) Create(g, e, *rule);
+  for (int k = 0; k < kParticles; ++k) StepAndDraw(g, e, *rule, c, k);
   c.SetPenWidth(1);
-  if (e.age > LastAge(e.kind)) e.age = 0;
+  if (e.age > rule->last_age) e.age = 0;
 }
 
 }  // namespace fx

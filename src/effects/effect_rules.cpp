@@ -14,37 +14,37 @@ bool DrawEffectKind(Game& g, int slot, int bounce) {
   if (slot < 0 || slot >= kEffectSlots) return false;
   int kind = g.effects[size_t(slot)].kind;
   switch (kind) {
-    case 0: fx::DrawAnnouncement(g, slot); return true;
-    case 1: fx::DrawMusicTicker(g, slot); return true;
-    case 18:
-    case 19: fx::DrawHoppingText(g, slot, bounce); return true;
-    case 137: fx::DrawLinkLine(g, slot); return true;
-    case 158:
-    case 160:
-    case 161:
-    case 168:
-    case 180:
-    case 189:
-    case 280: fx::DrawParticles(g, slot); return true;
-    case 170: fx::DrawLaserDot(g, slot); return true;
-    case 176:
-    case 276: fx::DrawLockOn(g, slot); return true;
-    case 177: fx::DrawDoubleRing(g, slot); return true;
-    case 179: fx::DrawGreenRing(g, slot); return true;
-    case 249: fx::DrawTickCross(g, slot); return true;
-    case 391: fx::DrawSideBrackets(g, slot); return true;
-    case 392: fx::DrawStageCardDirector(g, slot); return true;
-    case 393:
-    case 493: fx::DrawClosingArcs(g, slot); return true;
-    case 394: fx::DrawTypedStageLine(g, slot); return true;
-    case 395:
-    case 396:
-    case 397: fx::DrawRing(g, slot); return true;
-    case 491: fx::DrawWarningDirector(g, slot); return true;
-    case 492:
-    case 494: fx::DrawWarningText(g, slot); return true;
+    case kFxAnnouncement: fx::DrawAnnouncement(g, slot); return true;
+    case kFxMusicTicker: fx::DrawMusicTicker(g, slot); return true;
+    case kFxBonusNumber:
+    case kFxHopText: fx::DrawHoppingText(g, slot, bounce); return true;
+    case kFxLinkLine: fx::DrawLinkLine(g, slot); return true;
+    case kFxDiagonalSparks:
+    case kFxSparkBurst:
+    case kFxBlobBurst:
+    case kFxInwardStreaks:
+    case kFxGreenStreaks:
+    case kFxItemRing:
+    case kFxPickupStreaks: fx::DrawParticles(g, slot); return true;
+    case kFxLaserDot: fx::DrawLaserDot(g, slot); return true;
+    case kFxEnemyLockOn:
+    case kFxPlayerLockOn: fx::DrawLockOn(g, slot); return true;
+    case kFxDoubleRing: fx::DrawDoubleRing(g, slot); return true;
+    case kFxGreenRing: fx::DrawGreenRing(g, slot); return true;
+    case kFxTickCross: fx::DrawTickCross(g, slot); return true;
+    case kFxSideBrackets: fx::DrawSideBrackets(g, slot); return true;
+    case kFxStageCard: fx::DrawStageCardDirector(g, slot); return true;
+    case kFxCardArcs:
+    case kFxWarningArcs: fx::DrawClosingArcs(g, slot); return true;
+    case kFxStageLine: fx::DrawTypedStageLine(g, slot); return true;
+    case kFxCardRing:
+    case kFxShipRing:
+    case kFxBombRing: fx::DrawRing(g, slot); return true;
+    case kFxBossWarning: fx::DrawWarningDirector(g, slot); return true;
+    case kFxWarningBand:
+    case kFxDanger: fx::DrawWarningText(g, slot); return true;
     default:
-      if (kind >= 319 && kind <= 329) {
+      if (kind >= kFxChainText && kind <= kFxChainTextTop) {
         fx::DrawChainText(g, slot);
         return true;
       }

@@ -18,7 +18,7 @@ void AddEffect(Game& g, int x, int y, int kind, const std::string& text) {
   if (g.effect_cursor > kEffectSlots - 1) g.effect_cursor = 0;
   EffectSlot& e = g.effects[size_t(g.effect_cursor)];
   // A live announcement or double ring is never overwritten: the request is lost.
-  if (e.age >= 1 && (e.kind == 0 || e.kind == 177)) return;
+  if (e.age >= 1 && (e.kind == kFxAnnouncement || e.kind == kFxDoubleRing)) return;
   e.age = 1;
   e.x = e.x0 = x;
   e.y = e.y0 = y;

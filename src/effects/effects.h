@@ -7,6 +7,46 @@
 
 struct Game;
 
+// Effect kinds: the number a slot carries decides how it is drawn and how long
+// it lives.
+enum EffectKind : int {
+  kFxAnnouncement = 0,      // typed centre announcement (story messages)
+  kFxMusicTicker = 1,       // music title ticker, right-aligned
+  kFxBonusNumber = 18,      // hopping bonus number, rises
+  kFxHopText = 19,          // hopping small white text, sinks ("Cool", level changes)
+  kFxLinkLine = 137,        // jagged link line between two points (AddLinkEffect)
+  kFxDiagonalSparks = 158,  // diagonal blue-white sparks
+  kFxSparkBurst = 160,      // burst of flying dots
+  kFxBlobBurst = 161,       // red burst of blobs (ship hit)
+  kFxInwardStreaks = 168,   // streaks flying inward (time stop)
+  kFxLaserDot = 170,        // laser start dot, three layers
+  kFxEnemyLockOn = 176,     // lock-on square on an enemy; text = its pool index
+  kFxDoubleRing = 177,      // expanding double ring
+  kFxGreenRing = 179,       // green double ring (enemy destroyed)
+  kFxGreenStreaks = 180,    // green streaks (enemy destroyed)
+  kFxItemRing = 189,        // ring with streaks (item taken)
+  kFxTickCross = 249,       // tick cross on a hit
+  kFxPlayerLockOn = 276,    // lock-on square on the ship
+  kFxPickupStreaks = 280,   // yellow-green streaks (item taken)
+  kFxChainText = 319,       // typed chain text, first level; one kind per level
+  kFxChainTextTop = 329,    // the largest chain text with a drawing rule
+  kFxSideBrackets = 391,    // stage card: "..standby" / "ready.." brackets
+  kFxStageCard = 392,       // stage title card director
+  kFxCardArcs = 393,        // stage card: closing arcs
+  kFxStageLine = 394,       // stage card: typed "STAGE n" and title lines
+  kFxCardRing = 395,        // ring of the card and the warning
+  kFxShipRing = 396,        // ring at the ship (barrier, time stop)
+  kFxBombRing = 397,        // ring of a bomb or an enemy
+  kFxBossWarning = 491,     // boss warning director
+  kFxWarningBand = 492,     // boss warning: "EMERGENCY" band
+  kFxWarningArcs = 493,     // boss warning: closing arcs
+  kFxDanger = 494,          // boss warning: "D A N G E R"
+};
+
+// The chain text kind of chain level 1, 2, ...; levels past the top one give
+// kinds without a drawing rule.
+constexpr int ChainTextKind(int level) { return kFxChainText - 1 + level; }
+
 void AddEffect(Game& g, int x, int y, int kind, const std::string& text = std::string());
 void AddLinkEffect(Game& g, int x0, int y0, int x, int y, int kind);
 void ClearEffects(Game& g);

@@ -90,7 +90,7 @@ void DrawLaserDot(Game& g, int slot) {
 void DrawLockOn(Game& g, int slot) {
   EffectSlot& e = g.effects[size_t(slot)];
   Canvas& c = *g.bak;
-  const bool on_enemy = e.kind == 176;
+  const bool on_enemy = e.kind == kFxEnemyLockOn;
   if (e.age == 2) {
     e.u = 200;
     e.v = 100;

@@ -2,6 +2,7 @@
 // hopping reward texts and the typed chain texts. All glow on bak with a clear
 // brush and a bold font.
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "assets/sound.h"
@@ -52,30 +53,27 @@ uint32_t AnnouncementColour(int h) {
   return 0x000000;
 }
 
-uint32_t ChainColour(int kind, int age) {
-  static constexpr uint32_t k319[2] = {0xCCBBAA, 0xCCCCCC};
-  static constexpr uint32_t k320[3] = {0xCCCCCC, 0xCCBBAA, 0xCC66AA};
-  static constexpr uint32_t k321[4] = {0xCCCCCC, 0xCCBBAA, 0xCC66AA, 0xFF99CC};
-  static constexpr uint32_t k322[5] = {0xCCCCCC, 0xFF0077, 0xCCBBAA, 0xCC66AA, 0xFF99CC};
-  static constexpr uint32_t k323[6] = {0xCCCCCC, 0xFF0077, 0xCCBBAA, 0xCC66AA, 0xFF99CC, 0xCC3333};
-  int a = std::max(age, 0);
-  switch (kind) {
-    case 319: return k319[a % 2];
-    case 320: return k320[a % 3];
-    case 321: return k321[a % 4];
-    case 322: return k322[a % 5];
-    default: return k323[a % 6];
-  }
+// Chain texts by level: font size and the colours cycled by age.
+struct ChainLook {
+  int size;
+  int period;
+  uint32_t colours[6];
+};
+constexpr ChainLook kChainLooks[] = {
+    {8, 2, {0xCCBBAA, 0xCCCCCC}},
+    {10, 3, {0xCCCCCC, 0xCCBBAA, 0xCC66AA}},
+    {12, 4, {0xCCCCCC, 0xCCBBAA, 0xCC66AA, 0xFF99CC}},
+    {15, 5, {0xCCCCCC, 0xFF0077, 0xCCBBAA, 0xCC66AA, 0xFF99CC}},
+    {18, 6, {0xCCCCCC, 0xFF0077, 0xCCBBAA, 0xCC66AA, 0xFF99CC, 0xCC3333}},
+};
+
+const ChainLook& ChainLookOf(int kind) {
+  return kChainLooks[std::clamp(kind - kFxChainText, 0, int(std::size(kChainLooks)) - 1)];
 }
 
-int ChainFontSize(int kind) {
-  switch (kind) {
-    case 319: return 8;
-    case 320: return 10;
-    case 321: return 12;
-    case 322: return 15;
-    default: return 18;
-  }
+uint32_t ChainColour(int kind, int age) {
+  const ChainLook& look = ChainLookOf(kind);
+  return look.colours[std::max(age, 0) % look.period];
 }
 
 }  // namespace
@@ -115,7 +113,7 @@ void DrawMusicTicker(Game& g, int slot) {
 void DrawHoppingText(Game& g, int slot, int bounce) {
   EffectSlot& e = g.effects[size_t(slot)];
   Canvas& c = *g.bak;
-  const bool bonus = e.kind == 18;
+  const bool bonus = e.kind == kFxBonusNumber;
   e.y += bounce;
   if (bonus) e.y -= 2;
   int length = CharCount(e.text);
@@ -133,7 +131,7 @@ void DrawChainText(Game& g, int slot) {
   Canvas& c = *g.bak;
   const int age = e.age;
   c.SetBrushSolid(false);
-  SetFont(c, ChainFontSize(e.kind), true, false, 0);
+  SetFont(c, ChainLookOf(e.kind).size, true, false, 0);
   if (g.frame_no % 2 == 0) e.y -= 1;
   int x = e.x - g.cg->TextWidth(e.text) / 2;
   std::string shown = CharPrefix(e.text, std::min(age, CharCount(e.text)));

@@ -19,19 +19,19 @@ void DrawStageCardDirector(Game& g, int slot) {
   switch (age) {
     case 2:
       PlayEffect(g, "stage.wav");
-      AddEffect(g, x, y, 395);
-      AddEffect(g, x, y, 391);
-      AddEffect(g, x, y, 393, "420");
+      AddEffect(g, x, y, kFxCardRing);
+      AddEffect(g, x, y, kFxSideBrackets);
+      AddEffect(g, x, y, kFxCardArcs, "420");
       break;
-    case 4: AddEffect(g, x, y, 393, "380"); break;
-    case 5: AddEffect(g, x, y, 393, "390"); break;
-    case 11: AddEffect(g, x, y, 393, "450"); break;
+    case 4: AddEffect(g, x, y, kFxCardArcs, "380"); break;
+    case 5: AddEffect(g, x, y, kFxCardArcs, "390"); break;
+    case 11: AddEffect(g, x, y, kFxCardArcs, "450"); break;
     case 15:
-      AddEffect(g, x, y, 393, "320");
-      AddEffect(g, x, y - 40, 394, "STAGE " + std::to_string(g.my.stage()));
+      AddEffect(g, x, y, kFxCardArcs, "320");
+      AddEffect(g, x, y - 40, kFxStageLine, "STAGE " + std::to_string(g.my.stage()));
       break;
-    case 16: AddEffect(g, x, y + 40, 394, title); break;
-    case 85: AddEffect(g, x, y, 395); break;
+    case 16: AddEffect(g, x, y + 40, kFxStageLine, title); break;
+    case 85: AddEffect(g, x, y, kFxCardRing); break;
     default: break;
   }
   if (e.age > 99) e.age = 0;
@@ -42,21 +42,21 @@ void DrawWarningDirector(Game& g, int slot) {
   const int age = e.age, x = e.x, y = e.y;
   if (age == 2) {
     PlayEffect(g, "警告音.wav");
-    AddEffect(g, x, y, 395);
+    AddEffect(g, x, y, kFxCardRing);
   }
   // Arcs close in from 310 .. 390, then from 420 .. 580.
-  if (age >= 4 && age <= 12) AddEffect(g, x, y, 493, std::to_string(300 + 10 * (age - 3)));
+  if (age >= 4 && age <= 12) AddEffect(g, x, y, kFxWarningArcs, std::to_string(300 + 10 * (age - 3)));
   if (age == 10) {
     std::string band;
     for (int i = 0; i < 8; ++i) band += "EMERGENCY ";
-    AddEffect(g, x, y, 492, band);
+    AddEffect(g, x, y, kFxWarningBand, band);
   }
-  if (age >= 12 && age <= 20) AddEffect(g, x, y, 493, std::to_string(400 + 20 * (age - 11)));
+  if (age >= 12 && age <= 20) AddEffect(g, x, y, kFxWarningArcs, std::to_string(400 + 20 * (age - 11)));
   if (age == 15) {
-    AddEffect(g, x, y - 70, 494, "D A N G E R");
-    AddEffect(g, x, y + 70, 494, "D A N G E R");
+    AddEffect(g, x, y - 70, kFxDanger, "D A N G E R");
+    AddEffect(g, x, y + 70, kFxDanger, "D A N G E R");
   }
-  if (age == 85) AddEffect(g, x, y, 395);
+  if (age == 85) AddEffect(g, x, y, kFxCardRing);
   if (e.age > 99) e.age = 0;
 }
 
@@ -94,7 +94,7 @@ void DrawClosingArcs(Game& g, int slot) {
   EffectSlot& e = g.effects[size_t(slot)];
   Canvas& c = *g.bak;
   const int age = e.age;
-  const bool warning = e.kind == 493;
+  const bool warning = e.kind == kFxWarningArcs;
   if (age == 2) {
     e.u = ParseDecimal(e.text, 0);
     e.v = 100;
@@ -132,7 +132,7 @@ void DrawTypedStageLine(Game& g, int slot) {
 void DrawWarningText(Game& g, int slot) {
   EffectSlot& e = g.effects[size_t(slot)];
   Canvas& c = *g.bak;
-  const bool danger = e.kind == 494;
+  const bool danger = e.kind == kFxDanger;
   uint32_t colour = FadeColor(danger ? 0x0099FF : 0x0033CC, e.age, 54);
   c.SetPenColor(colour);
   c.SetBrushSolid(false);
@@ -142,24 +142,41 @@ void DrawWarningText(Game& g, int slot) {
   if (e.age > 79) e.age = 0;
 }
 
+namespace {
+
+// The expanding rings: start speed of the radius, base colour and pen width
+// max(width - age / width_div, 1).
+struct RingRule {
+  int kind;
+  int speed;
+  uint32_t base;
+  int width;
+  int width_div;
+};
+constexpr RingRule kRings[] = {
+    {kFxCardRing, 150, 0x6600BB, 10, 2},
+    {kFxShipRing, 150, 0x779900, 10, 2},
+    {kFxBombRing, 100, 0x990077, 7, 1},
+};
+
+const RingRule& RingOf(int kind) {
+  for (const RingRule& r : kRings)
+    if (r.kind == kind) return r;
+  return kRings[0];
+}
+
+}  // namespace
+
 void DrawRing(Game& g, int slot) {
   EffectSlot& e = g.effects[size_t(slot)];
   Canvas& c = *g.bak;
   const int age = e.age;
-  uint32_t base = 0x6600BB;
-  int speed = 150;
-  int width = std::max(10 - age / 2, 1);
-  if (e.kind == 396) base = 0x779900;
-  if (e.kind == 397) {
-    base = 0x990077;
-    speed = 100;
-    width = std::max(7 - age, 1);
-  }
+  const RingRule& rule = RingOf(e.kind);
   if (age == 2) {
     e.u = 40;
-    e.v = speed;
+    e.v = rule.speed;
   }
-  c.SetPen(ShiftColor(base, 20 - age * 10), width);
+  c.SetPen(ShiftColor(rule.base, 20 - age * 10), std::max(rule.width - age / rule.width_div, 1));
   int r = OpeningRadius(e);
   Circle(c, e.x, e.y, r);
   if (e.age > 15) e.age = 0;

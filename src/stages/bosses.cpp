@@ -258,19 +258,19 @@ uint32_t Boss25(Game& g, int i) {
       // Target lock: rings close in about the ship.
       g.my.target_lock() += 1;
       PlayEffect(g, "target.wav");
-      AddEffect(g, g.my.player_x(), g.my.player_y(), 276);
+      AddEffect(g, g.my.player_x(), g.my.player_y(), kFxPlayerLockOn);
     }
     if (t == 670) {
-      AddEffect(g, b.x, b.y, 180);
-      AddEffect(g, b.x, b.y, 179);
+      AddEffect(g, b.x, b.y, kFxGreenStreaks);
+      AddEffect(g, b.x, b.y, kFxGreenRing);
     }
   }
   if (t == 680) {
     PlayEffect(g, "bom3.wav");
-    AddEffect(g, b.x, b.y, 397);
+    AddEffect(g, b.x, b.y, kFxBombRing);
     g.my.target_lock() = 0;
     for (EffectSlot& e : g.effects)
-      if (e.age >= 1 && e.kind == 276) e.age = 0;
+      if (e.age >= 1 && e.kind == kFxPlayerLockOn) e.age = 0;
     const bool aimed_bullets = g.my.mode == EXTREAM || g.my.mode == NOVA;
     const int x = b.x, y = b.y, radius = b.radius, angle = b.angle;
     for (int n = 0; n <= 10; ++n) {

@@ -35,7 +35,7 @@ struct Tick {
     int m = n / step;
     return (m % 2) * 180 + (m % 6) * 30;
   }
-  void BossWarning() const { AddEffect(g, 320, 240, 491, std::string()); }
+  void BossWarning() const { AddEffect(g, 320, 240, kFxBossWarning, std::string()); }
   // The boss is the slot filled last: in HELL that is the twin.
   void Boss(int kind, int size, int speed, int radius, int angle) const {
     O(kind, size, 0, speed, radius, angle);
@@ -363,7 +363,7 @@ void StepStory(Game& g) {
     g.story_on = 0;
     return;
   }
-  AddEffect(g, 320, 150, 0, g.story[size_t(g.story_index)]);
+  AddEffect(g, 320, 150, kFxAnnouncement, g.story[size_t(g.story_index)]);
   g.story_index += 1;
   if (g.story_index >= lines) g.story_on = 0;
 }
