@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "platform/http.h"
+#include "rank_board.h"
 #include "rank_http_server.h"
+#include "rank_routes.h"
 #include "ranking/rank_service.h"
 #include "ranking/rank_codec.h"
 
@@ -48,6 +50,7 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<RankStore> store;
+  std::unique_ptr<RankBoard> board;
   std::unique_ptr<RankHttpServer> http_server;
   std::filesystem::path db;
   if (server.empty()) {
@@ -58,7 +61,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "cannot open %s: %s\n", db.c_str(), error.c_str());
       return 1;
     }
-    http_server = std::make_unique<RankHttpServer>(*store);
+    board = std::make_unique<RankBoard>(*store);
+    if (!board->Start(&error)) return 1;
+    HttpRouter router;
+    AddRankingRoutes(router, *board);
+    HttpLimits limits;
+    limits.trust_loopback = true;
+    http_server = std::make_unique<RankHttpServer>(std::move(router), limits);
     const int port = http_server->Start("127.0.0.1", 0);
     if (port < 0) return 1;
     server = "127.0.0.1:" + std::to_string(port);
@@ -128,6 +137,7 @@ int main(int argc, char** argv) {
   std::printf("accepted records %zu, found in rankings %zu, lost %d\n", accepted.size(), accepted.size() - lost, lost);
 
   if (http_server) http_server->Stop();
+  if (board) board->Stop();
   store.reset();
   if (!db.empty()) {
     std::error_code ec;

@@ -1,14 +1,17 @@
-// kv-rankd: the game's ranking server.
-//   kv-rankd [--listen HOST:PORT] [--bind HOST] [--port PORT] [--db FILE]
-// Defaults: 127.0.0.1:8765 and ranking.db in the current folder. Stops
-// cleanly on SIGINT or SIGTERM.
+// kv-rankd: the game's ranking server. `kv-rankd --help` lists every option
+// with its default. SIGTERM or SIGINT: stop taking connections, answer the
+// requests in flight, stop. SIGHUP: reopen the access log (after rotation).
+#include <getopt.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "rank_board.h"
 #include "rank_http_server.h"
+#include "rank_routes.h"
 #include "ranking/rank_service.h"
 
 namespace {
@@ -17,77 +20,208 @@ struct Options {
   std::string host = "127.0.0.1";
   int port = 8765;
   std::string db = "ranking.db";
+  std::string access_log = "-";
+  int drain_seconds = 10;
+  HttpLimits limits;
 };
 
-bool ParsePort(const std::string& text, int& port) {
+void Help(std::FILE* out, const char* self) {
+  const Options d;
+  std::fprintf(out,
+               "usage: %s [options]\n"
+               "The ranking server of K.V.\n\n"
+               "  --listen HOST:PORT       address to serve on (default %s:%d; [::1]:PORT for IPv6)\n"
+               "  --bind HOST              only the host part (default %s)\n"
+               "  --port PORT              only the port, 0 picks a free one (default %d)\n"
+               "  --db FILE                SQLite database, created when missing (default %s)\n"
+               "  --access-log FILE        one line per request; '-' is stderr, 'none' is off (default %s)\n"
+               "  --threads N              event loop threads (default %d)\n"
+               "  --max-connections N      open connections in all (default %d)\n"
+               "  --per-address N          connections per client address; beyond N its requests get 429,\n"
+               "                           beyond twice N it is refused (default %d)\n"
+               "  --writes-per-minute R    records a client address may send per minute (default %g)\n"
+               "  --write-burst N          records it may send at once before the rate holds (default %g)\n"
+               "  --trust-loopback         loopback clients skip the per-address limits (tests, benchmarks)\n"
+               "  --idle-timeout S         a kept-alive connection may wait S seconds for its next request\n"
+               "                           (default %d)\n"
+               "  --header-timeout MS      request line to the end of the headers, in all (default %d)\n"
+               "  --body-timeout MS        end of the headers to the end of the body, in all (default %d)\n"
+               "  --reply-timeout MS       reply queued to reply sent, in all (default %d)\n"
+               "  --drain S                on SIGTERM, wait up to S seconds for requests in flight (default %d)\n"
+               "  --help                   this text\n",
+               self, d.host.c_str(), d.port, d.host.c_str(), d.port, d.db.c_str(), d.access_log.c_str(),
+               d.limits.threads, d.limits.max_connections, d.limits.per_address_connections,
+               d.limits.writes_per_minute, d.limits.write_burst, d.limits.idle_seconds, d.limits.header_ms,
+               d.limits.body_ms, d.limits.reply_ms, d.drain_seconds);
+}
+
+bool ParseInt(const char* text, long min, long max, int& out) {
   char* end = nullptr;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || value < 0 || value > 65535) return false;
-  port = static_cast<int>(value);
+  const long value = std::strtol(text, &end, 10);
+  if (*text == '\0' || *end != '\0' || value < min || value > max) return false;
+  out = static_cast<int>(value);
   return true;
 }
 
-int Usage(const char* self) {
-  std::fprintf(stderr, "usage: %s [--listen HOST:PORT] [--bind HOST] [--port PORT] [--db FILE]\n", self);
-  return 2;
+bool ParseDouble(const char* text, double min, double max, double& out) {
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (*text == '\0' || *end != '\0' || !(value >= min && value <= max)) return false;
+  out = value;
+  return true;
+}
+
+// Returns -1 to go on, else the exit code.
+int ParseOptions(int argc, char** argv, Options& opt) {
+  enum {
+    kListen = 1000, kBind, kPort, kDb, kLog, kThreads, kMaxConn, kPerAddress, kRate, kBurst, kTrust, kIdle,
+    kHeader, kBody, kReply, kDrain, kHelp
+  };
+  static const option longs[] = {
+      {"listen", required_argument, nullptr, kListen},
+      {"bind", required_argument, nullptr, kBind},
+      {"port", required_argument, nullptr, kPort},
+      {"db", required_argument, nullptr, kDb},
+      {"access-log", required_argument, nullptr, kLog},
+      {"threads", required_argument, nullptr, kThreads},
+      {"max-connections", required_argument, nullptr, kMaxConn},
+      {"per-address", required_argument, nullptr, kPerAddress},
+      {"writes-per-minute", required_argument, nullptr, kRate},
+      {"write-burst", required_argument, nullptr, kBurst},
+      {"trust-loopback", no_argument, nullptr, kTrust},
+      {"idle-timeout", required_argument, nullptr, kIdle},
+      {"header-timeout", required_argument, nullptr, kHeader},
+      {"body-timeout", required_argument, nullptr, kBody},
+      {"reply-timeout", required_argument, nullptr, kReply},
+      {"drain", required_argument, nullptr, kDrain},
+      {"help", no_argument, nullptr, kHelp},
+      {nullptr, 0, nullptr, 0},
+  };
+  auto bad = [&](const char* what) {
+    std::fprintf(stderr, "%s: bad value for --%s: %s (see --help)\n", argv[0], what, optarg);
+    return 2;
+  };
+  int c;
+  while ((c = getopt_long(argc, argv, "h", longs, nullptr)) != -1) {
+    switch (c) {
+      case kListen: {
+        const std::string value = optarg;
+        const std::size_t colon = value.rfind(':');
+        if (colon == std::string::npos || !ParseInt(value.c_str() + colon + 1, 0, 65535, opt.port)) return bad("listen");
+        opt.host = value.substr(0, colon);
+        break;
+      }
+      case kBind: opt.host = optarg; break;
+      case kPort:
+        if (!ParseInt(optarg, 0, 65535, opt.port)) return bad("port");
+        break;
+      case kDb: opt.db = optarg; break;
+      case kLog: opt.access_log = std::string(optarg) == "none" ? "" : optarg; break;
+      case kThreads:
+        if (!ParseInt(optarg, 1, 64, opt.limits.threads)) return bad("threads");
+        break;
+      case kMaxConn:
+        if (!ParseInt(optarg, 1, 1000000, opt.limits.max_connections)) return bad("max-connections");
+        break;
+      case kPerAddress:
+        if (!ParseInt(optarg, 1, 1000000, opt.limits.per_address_connections)) return bad("per-address");
+        break;
+      case kRate:
+        if (!ParseDouble(optarg, 0, 1e9, opt.limits.writes_per_minute)) return bad("writes-per-minute");
+        break;
+      case kBurst:
+        if (!ParseDouble(optarg, 1, 1e9, opt.limits.write_burst)) return bad("write-burst");
+        break;
+      case kTrust: opt.limits.trust_loopback = true; break;
+      case kIdle:
+        if (!ParseInt(optarg, 1, 86400, opt.limits.idle_seconds)) return bad("idle-timeout");
+        break;
+      case kHeader:
+        if (!ParseInt(optarg, 10, 600000, opt.limits.header_ms)) return bad("header-timeout");
+        break;
+      case kBody:
+        if (!ParseInt(optarg, 10, 600000, opt.limits.body_ms)) return bad("body-timeout");
+        break;
+      case kReply:
+        if (!ParseInt(optarg, 10, 600000, opt.limits.reply_ms)) return bad("reply-timeout");
+        break;
+      case kDrain:
+        if (!ParseInt(optarg, 0, 3600, opt.drain_seconds)) return bad("drain");
+        break;
+      case kHelp:
+      case 'h': Help(stdout, argv[0]); return 0;
+      default: Help(stderr, argv[0]); return 2;
+    }
+  }
+  if (optind < argc) {
+    std::fprintf(stderr, "%s: unexpected argument %s (see --help)\n", argv[0], argv[optind]);
+    return 2;
+  }
+  return -1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Options opt;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool has_value = i + 1 < argc;
-    if (arg == "--help" || arg == "-h") {
-      Usage(argv[0]);
-      return 0;
-    } else if (arg == "--listen" && has_value) {
-      const std::string value = argv[++i];
-      const std::size_t colon = value.rfind(':');
-      if (colon == std::string::npos || !ParsePort(value.substr(colon + 1), opt.port)) return Usage(argv[0]);
-      opt.host = value.substr(0, colon);
-      if (opt.host.size() >= 2 && opt.host.front() == '[' && opt.host.back() == ']') {
-        opt.host = opt.host.substr(1, opt.host.size() - 2);
-      }
-    } else if (arg == "--bind" && has_value) {
-      opt.host = argv[++i];
-    } else if (arg == "--port" && has_value) {
-      if (!ParsePort(argv[++i], opt.port)) return Usage(argv[0]);
-    } else if (arg == "--db" && has_value) {
-      opt.db = argv[++i];
-    } else {
-      return Usage(argv[0]);
-    }
-  }
+  if (const int code = ParseOptions(argc, argv, opt); code >= 0) return code;
 
-  // The serving threads inherit a mask without SIGINT/SIGTERM; this thread
-  // waits for them and shuts the server down in order.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  // Every thread started from here on inherits a mask without these; this
+  // thread waits for them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  // Idle connections cost a descriptor each: allow as many as we may.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+
+  AccessLog log(opt.access_log);
   std::string error;
+  if (!log.Reopen(&error)) {
+    std::fprintf(stderr, "kv-rankd: cannot open the access log %s\n", error.c_str());
+    return 1;
+  }
   auto store = RankStore::Open(opt.db, &error);
   if (!store) {
     std::fprintf(stderr, "kv-rankd: cannot open %s: %s\n", opt.db.c_str(), error.c_str());
     return 1;
   }
-  RankHttpServer server(*store);
-  const int port = server.Start(opt.host, opt.port);
+  RankBoard board(*store);
+  if (!board.Start(&error)) {
+    std::fprintf(stderr, "kv-rankd: %s: %s\n", opt.db.c_str(), error.c_str());
+    return 1;
+  }
+  HttpRouter router;
+  AddRankingRoutes(router, board);
+  RankHttpServer server(std::move(router), opt.limits, opt.access_log.empty() ? nullptr : &log);
+  const int port = server.Start(opt.host, opt.port, &error);
   if (port < 0) {
-    std::fprintf(stderr, "kv-rankd: cannot listen on %s:%d\n", opt.host.c_str(), opt.port);
+    std::fprintf(stderr, "kv-rankd: %s\n", error.c_str());
     return 1;
   }
   std::printf("kv-rankd: listening on %s:%d, database %s\n", opt.host.c_str(), port, opt.db.c_str());
   std::fflush(stdout);
 
-  int signal_number = 0;
-  sigwait(&stop_signals, &signal_number);
+  for (;;) {
+    int signal_number = 0;
+    sigwait(&signals, &signal_number);
+    if (signal_number == SIGHUP) {
+      if (!log.Reopen(&error)) std::fprintf(stderr, "kv-rankd: cannot reopen the access log %s\n", error.c_str());
+      continue;
+    }
+    break;
+  }
+  server.Drain(std::chrono::seconds(opt.drain_seconds));
   server.Stop();
+  board.Stop();
   std::printf("kv-rankd: stopped\n");
   return 0;
 }

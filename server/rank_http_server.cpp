@@ -1,66 +1,535 @@
 #include "rank_http_server.h"
 
-#include <httplib.h>
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
-#include <chrono>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 
 namespace {
 
-void Answer(RankStore& store, const httplib::Request& req, httplib::Response& res) {
-  // The query is taken raw ("write&3"): it is no list of name=value pairs.
-  const std::size_t mark = req.target.find('?');
-  const std::string query = mark == std::string::npos ? std::string() : req.target.substr(mark + 1);
-  const ServiceReply reply = HandleRankRequest(store, req.method, req.path, query, req.body);
-  res.status = reply.status;
-  res.set_content(reply.body, reply.content_type.c_str());
+using Clock = std::chrono::steady_clock;
+
+long long MicrosSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
 }
+
+// The listening socket, made here so that port 0, IPv6 and the backlog are
+// ours to choose.
+int Listen(const std::string& host_in, int port, bool* ipv6, std::string* error) {
+  std::string host = host_in;
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  const int rc = getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found);
+  if (rc != 0) {
+    if (error != nullptr) *error = std::string("cannot resolve ") + host + ": " + gai_strerror(rc);
+    return -1;
+  }
+  int fd = -1;
+  std::string last = "no address";
+  for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+    fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    if (fd < 0) continue;
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 4096) != 0) {
+      last = std::strerror(errno);
+      ::close(fd);
+      fd = -1;
+      continue;
+    }
+    *ipv6 = a->ai_family == AF_INET6;
+  }
+  freeaddrinfo(found);
+  if (fd < 0 && error != nullptr) *error = "cannot listen on " + host + ":" + service + ": " + last;
+  return fd;
+}
+
+int BoundPort(int fd) {
+  sockaddr_storage ss{};
+  socklen_t len = sizeof ss;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return -1;
+  if (ss.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+  return ntohs(reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port);
+}
+
+void FreeBody(void* holder) { delete static_cast<std::shared_ptr<const std::string>*>(holder); }
 
 }  // namespace
 
-RankHttpServer::RankHttpServer(RankStore& store) : store_(store), server_(std::make_unique<httplib::Server>()) {
-  // Each phase of a request is bounded, so a slow client cannot hold a worker.
-  server_->set_read_timeout(10, 0);
-  server_->set_write_timeout(10, 0);
-  server_->set_keep_alive_max_count(20);
-  server_->set_keep_alive_timeout(2);  // idle connections do not hold workers long
-  // Bodies over the limit are refused by the service with 400; far larger
-  // ones are not even read.
-  server_->set_payload_max_length(64 * 1024);
-  auto handler = [this](const httplib::Request& req, httplib::Response& res) { Answer(store_, req, res); };
-  server_->Get(".*", handler);
-  server_->Post(".*", handler);
-  server_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-    res.status = 500;
-    res.set_content("server error\r\n", "text/plain");
-  });
+std::string AddressText(const void* any) {
+  const auto* sa = static_cast<const sockaddr*>(any);
+  char text[INET6_ADDRSTRLEN] = "?";
+  if (sa == nullptr) return text;
+  if (sa->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(sa)->sin_addr, text, sizeof text);
+  } else if (sa->sa_family == AF_INET6) {
+    const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&a)) {
+      inet_ntop(AF_INET, a.s6_addr + 12, text, sizeof text);
+    } else {
+      inet_ntop(AF_INET6, &a, text, sizeof text);
+    }
+  }
+  return text;
 }
+
+bool IsLoopback(std::string_view address) { return address == "::1" || address.substr(0, 4) == "127."; }
+
+HttpAnswer TextAnswer(int status, std::string_view text) {
+  HttpAnswer a;
+  a.status = status;
+  a.body = std::make_shared<const std::string>(std::string(text) + "\r\n");
+  return a;
+}
+
+const HttpRoute* HttpRouter::Find(std::string_view method, std::string_view path, std::string_view query,
+                                  HttpAnswer* refusal) const {
+  bool path_known = false, query_known = false;
+  for (const HttpRoute& r : routes_) {
+    if (r.path != path) continue;
+    path_known = true;
+    if (query.substr(0, r.query_prefix.size()) != r.query_prefix) continue;
+    query_known = true;
+    if (r.method == method) return &r;
+  }
+  if (refusal != nullptr) {
+    *refusal = !path_known    ? TextAnswer(404, "not found")
+               : query_known ? TextAnswer(400, "refused: wrong method")
+                             : TextAnswer(400, "refused: unknown query");
+  }
+  return nullptr;
+}
+
+// --- access log ----------------------------------------------------------------
+
+AccessLog::AccessLog(std::string target) : target_(std::move(target)) { Reopen(); }
+
+AccessLog::~AccessLog() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_ != nullptr && file_ != stderr) std::fclose(file_);
+}
+
+bool AccessLog::Reopen(std::string* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_ != nullptr && file_ != stderr) std::fclose(file_);
+  file_ = nullptr;
+  if (target_.empty()) return true;
+  if (target_ == "-") {
+    file_ = stderr;
+    return true;
+  }
+  file_ = std::fopen(target_.c_str(), "a");
+  if (file_ == nullptr && error != nullptr) *error = target_ + ": " + std::strerror(errno);
+  return file_ != nullptr;
+}
+
+void AccessLog::Line(std::string_view client, std::string_view method, std::string_view target, int status,
+                     std::size_t bytes, long long microseconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_ == nullptr) return;
+  char when[32];
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  // The target is the client's text: control bytes would forge log lines.
+  std::string safe;
+  for (char c : target.substr(0, 200)) safe += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+  std::fprintf(file_, "%s %.*s %.*s %s %d %zu %lld\n", when, static_cast<int>(client.size()), client.data(),
+               static_cast<int>(method.size()), method.data(), safe.empty() ? "-" : safe.c_str(), status, bytes,
+               microseconds);
+}
+
+void AccessLog::Flush() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_ != nullptr) std::fflush(file_);
+}
+
+// --- write buckets --------------------------------------------------------------
+
+bool WriteBuckets::Take(const std::string& address, Clock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (buckets_.size() > 100000) {
+    // Forget the addresses whose buckets have filled up again: they are
+    // indistinguishable from new ones.
+    for (auto it = buckets_.begin(); it != buckets_.end();) {
+      const double age = std::chrono::duration<double>(now - it->second.last).count();
+      it = it->second.tokens + age * per_second_ >= burst_ ? buckets_.erase(it) : std::next(it);
+    }
+  }
+  auto [it, fresh] = buckets_.try_emplace(address, Bucket{burst_, now});
+  Bucket& b = it->second;
+  if (!fresh) {
+    const double age = std::chrono::duration<double>(now - b.last).count();
+    b.tokens = std::min(burst_, b.tokens + age * per_second_);
+    b.last = now;
+  }
+  if (b.tokens < 1.0) return false;
+  b.tokens -= 1.0;
+  return true;
+}
+
+// --- connections and requests ----------------------------------------------------
+
+enum class Phase { waiting, headers, body, handling, reply };
+
+struct RankHttpServer::Connection {
+  int fd = -1;
+  std::string address;
+  bool trusted = false;
+  Phase phase = Phase::waiting;
+  Clock::time_point since;
+  bool cut = false;
+  Request* request = nullptr;
+};
+
+struct RankHttpServer::Request {
+  Connection* connection = nullptr;
+  Clock::time_point start;
+  std::string target;  // raw: path and query
+  std::string method;
+  std::string body;
+  const HttpRoute* route = nullptr;
+  bool started = false;  // the handler has been called
+  bool too_big = false;
+  std::mutex mutex;      // answer and parked, between the handler's thread and the loop's
+  bool has_answer = false;
+  bool parked = false;
+  HttpAnswer answer;
+  int status = 0;
+  std::size_t bytes = 0;
+};
+
+namespace {
+
+extern "C" {
+
+void* UriCallback(void* cls, const char* uri, MHD_Connection* c) {
+  return static_cast<RankHttpServer*>(cls)->OnRequestLine(c, uri);
+}
+
+MHD_Result AccessCallback(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
+                          const char* upload, size_t* size, void** ctx) {
+  return static_cast<RankHttpServer*>(cls)->OnRequest(c, url, method, upload, size, ctx) ? MHD_YES : MHD_NO;
+}
+
+void CompletedCallback(void* cls, MHD_Connection*, void** ctx, MHD_RequestTerminationCode toe) {
+  static_cast<RankHttpServer*>(cls)->OnCompleted(ctx, static_cast<int>(toe));
+}
+
+void ConnectionCallback(void* cls, MHD_Connection* c, void** socket_ctx, MHD_ConnectionNotificationCode code) {
+  static_cast<RankHttpServer*>(cls)->OnConnection(c, socket_ctx, code == MHD_CONNECTION_NOTIFY_STARTED);
+}
+
+MHD_Result AcceptCallback(void* cls, const sockaddr* addr, socklen_t) {
+  return static_cast<RankHttpServer*>(cls)->Admit(AddressText(addr)) ? MHD_YES : MHD_NO;
+}
+
+}  // extern "C"
+
+}  // namespace
+
+RankHttpServer::RankHttpServer(HttpRouter router, HttpLimits limits, AccessLog* log)
+    : router_(std::move(router)), limits_(limits), log_(log), buckets_(limits.writes_per_minute, limits.write_burst) {}
 
 RankHttpServer::~RankHttpServer() { Stop(); }
 
-int RankHttpServer::Start(const std::string& host, int port) {
-  if (thread_.joinable()) return -1;
-  int bound = -1;
-  if (port == 0) {
-    bound = server_->bind_to_any_port(host);
-  } else if (server_->bind_to_port(host, port)) {
-    bound = port;
+bool RankHttpServer::Admit(const std::string& address) const {
+  if (limits_.trust_loopback && IsLoopback(address)) return true;
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = per_address_.find(address);
+  return it == per_address_.end() || it->second < 2 * limits_.per_address_connections;
+}
+
+void RankHttpServer::OnConnection(MHD_Connection* c, void** socket_ctx, bool started) {
+  if (started) {
+    auto* conn = new Connection;
+    const MHD_ConnectionInfo* fd = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const MHD_ConnectionInfo* addr = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    conn->fd = fd != nullptr ? fd->connect_fd : -1;
+    conn->address = AddressText(addr != nullptr ? addr->client_addr : nullptr);
+    conn->trusted = limits_.trust_loopback && IsLoopback(conn->address);
+    conn->since = Clock::now();
+    if (conn->fd >= 0) {
+      // Replies leave in one piece; Nagle's algorithm would hold them back
+      // for the client's delayed acknowledgement.
+      const int on = 1;
+      setsockopt(conn->fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    connections_.insert(conn);
+    per_address_[conn->address]++;
+    *socket_ctx = conn;
+    return;
   }
-  if (bound <= 0) return -1;
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
-  // Return once the accept loop runs, so an early Stop() cannot miss it.
-  for (int waited = 0; !server_->is_running() && waited < 5000; ++waited) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  auto* conn = static_cast<Connection*>(*socket_ctx);
+  if (conn == nullptr) return;
+  *socket_ctx = nullptr;
+  Request* orphan = nullptr;
+  {
+    // The socket is still open here: holding the lock keeps the reaper from
+    // shutting down a descriptor number that is about to be reused.
+    std::lock_guard<std::mutex> lock(mutex_);
+    connections_.erase(conn);
+    auto it = per_address_.find(conn->address);
+    if (it != per_address_.end() && --it->second <= 0) per_address_.erase(it);
+    orphan = conn->request;
   }
-  if (!server_->is_running()) {
-    server_->stop();
-    thread_.join();
+  if (orphan != nullptr) {
+    // A request that never reached the handler (cut off in its headers).
+    if (log_ != nullptr) log_->Line(conn->address, orphan->method.empty() ? "-" : orphan->method, orphan->target, 0, 0,
+                                    MicrosSince(orphan->start));
+    delete orphan;
+  }
+  delete conn;
+}
+
+void* RankHttpServer::OnRequestLine(MHD_Connection* c, const char* uri) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  auto* conn = info != nullptr ? static_cast<Connection*>(info->socket_context) : nullptr;
+  auto* req = new Request;
+  req->start = Clock::now();
+  req->connection = conn;
+  // The raw target: MHD hands the handler a decoded path without the query.
+  if (uri != nullptr) req->target.assign(uri, strnlen(uri, 4096));
+  if (conn != nullptr) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    conn->phase = Phase::headers;
+    conn->since = req->start;
+    conn->request = req;
+  }
+  return req;
+}
+
+int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method, const char* upload, std::size_t* size,
+                              void** ctx) {
+  auto* req = static_cast<Request*>(*ctx);
+  if (req == nullptr) return false;
+  Connection* conn = req->connection;
+  auto set_phase = [&](Phase p) {
+    if (conn == nullptr) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    conn->phase = p;
+    conn->since = Clock::now();
+  };
+  auto queue = [&](const HttpAnswer& a, bool close) {
+    auto* holder = new std::shared_ptr<const std::string>(a.body ? a.body : std::make_shared<const std::string>());
+    MHD_Response* r = MHD_create_response_from_buffer_with_free_callback_cls(
+        (*holder)->size(), const_cast<char*>((*holder)->data()), &FreeBody, holder);
+    if (r == nullptr) {
+      delete holder;
+      return false;
+    }
+    MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, a.content_type.c_str());
+    if (close) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
+    req->status = a.status;
+    req->bytes = (*holder)->size();
+    set_phase(Phase::reply);
+    const bool ok = MHD_queue_response(c, static_cast<unsigned>(a.status), r) == MHD_YES;
+    MHD_destroy_response(r);
+    return ok;
+  };
+
+  if (req->status != 0) {
+    *size = 0;  // answered early (refused): the rest of the body is dropped
+    return true;
+  }
+  if (req->method.empty()) {
+    // The headers are in.
+    req->method = method;
+    in_flight_++;
+    set_phase(Phase::body);
+    const std::string_view target = req->target;
+    const std::size_t mark = target.find('?');
+    const std::string_view path = target.substr(0, mark);
+    const std::string_view query = mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
+    HttpAnswer refusal;
+    req->route = router_.Find(req->method, path, query, &refusal);
+    if (req->route == nullptr) return queue(refusal, *size > 0);
+    if (conn != nullptr && !conn->trusted) {
+      int open = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = per_address_.find(conn->address);
+        open = it == per_address_.end() ? 0 : it->second;
+      }
+      if (open > limits_.per_address_connections) {
+        return queue(TextAnswer(429, "too many connections from your address"), true);
+      }
+    }
+    const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    if (length != nullptr && std::strtoull(length, nullptr, 10) > req->route->max_body) {
+      return queue(TextAnswer(400, "refused: body too large"), true);
+    }
+    return true;
+  }
+  if (*size > 0) {
+    if (req->body.size() + *size > req->route->max_body) {
+      req->too_big = true;  // chunked bodies have no length to check first
+    } else {
+      req->body.append(upload, *size);
+    }
+    *size = 0;
+    return true;
+  }
+  if (!req->started) {
+    req->started = true;
+    if (req->too_big) return queue(TextAnswer(400, "refused: body too large"), true);
+    const bool trusted = conn != nullptr && conn->trusted;
+    const std::string address = conn != nullptr ? conn->address : std::string("?");
+    if (req->route->limited && !trusted && !buckets_.Take(address, Clock::now())) {
+      return queue(TextAnswer(429, "too many records from your address; try again in a few minutes"), false);
+    }
+    set_phase(Phase::handling);
+    const std::string_view target = req->target;
+    const std::size_t mark = target.find('?');
+    HttpRequest hr;
+    hr.method = req->method;
+    hr.path = target.substr(0, mark);
+    hr.query = mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
+    hr.body = req->body;
+    hr.client = address;
+    req->route->handler(hr, [req, c](HttpAnswer a) {
+      std::lock_guard<std::mutex> lock(req->mutex);
+      req->answer = std::move(a);
+      req->has_answer = true;
+      if (req->parked) MHD_resume_connection(c);
+    });
+    std::lock_guard<std::mutex> lock(req->mutex);
+    if (!req->has_answer) {
+      // Answered later from another thread; the connection waits parked.
+      req->parked = true;
+      MHD_suspend_connection(c);
+      return true;
+    }
+  }
+  HttpAnswer answer;
+  {
+    std::lock_guard<std::mutex> lock(req->mutex);
+    if (!req->has_answer) return true;  // woken early: still parked work
+    answer = req->answer;
+  }
+  return queue(answer, false);
+}
+
+void RankHttpServer::OnCompleted(void** ctx, int how) {
+  auto* req = static_cast<Request*>(*ctx);
+  if (req == nullptr) return;
+  *ctx = nullptr;
+  Connection* conn = req->connection;
+  if (conn != nullptr) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    conn->phase = Phase::waiting;
+    conn->since = Clock::now();
+    if (conn->request == req) conn->request = nullptr;
+  }
+  if (!req->method.empty()) in_flight_--;
+  if (how == MHD_REQUEST_TERMINATED_COMPLETED_OK) answered_++;
+  if (log_ != nullptr) {
+    log_->Line(conn != nullptr ? std::string_view(conn->address) : std::string_view("?"),
+               req->method.empty() ? std::string_view("-") : std::string_view(req->method), req->target,
+               how == MHD_REQUEST_TERMINATED_COMPLETED_OK ? req->status : 0, req->bytes, MicrosSince(req->start));
+  }
+  delete req;
+}
+
+void RankHttpServer::Reap() {
+  const auto now = Clock::now();
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (Connection* conn : connections_) {
+    if (conn->cut || conn->fd < 0) continue;
+    std::chrono::milliseconds limit{0};
+    switch (conn->phase) {
+      case Phase::waiting: limit = std::chrono::seconds(limits_.idle_seconds); break;
+      case Phase::headers: limit = std::chrono::milliseconds(limits_.header_ms); break;
+      case Phase::body: limit = std::chrono::milliseconds(limits_.body_ms); break;
+      case Phase::reply: limit = std::chrono::milliseconds(limits_.reply_ms); break;
+      case Phase::handling: continue;  // ours to finish
+    }
+    if (now - conn->since > limit) {
+      // The loop sees the end of the stream and closes the connection itself.
+      ::shutdown(conn->fd, SHUT_RDWR);
+      conn->cut = true;
+      cut_off_++;
+    }
+  }
+}
+
+void RankHttpServer::Watch() {
+  while (watching_) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Reap();
+    if (log_ != nullptr) log_->Flush();
+  }
+}
+
+int RankHttpServer::Start(const std::string& host, int port, std::string* error) {
+  if (daemon_ != nullptr) return -1;
+  bool ipv6 = false;
+  listen_fd_ = Listen(host, port, &ipv6, error);
+  if (listen_fd_ < 0) return -1;
+  const int bound = BoundPort(listen_fd_);
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ITC;
+  if (ipv6) flags |= MHD_USE_IPv6;
+  daemon_ = MHD_start_daemon(
+      flags, 0, &AcceptCallback, this, &AccessCallback, this, MHD_OPTION_LISTEN_SOCKET, listen_fd_,
+      MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(std::max(1, limits_.threads)), MHD_OPTION_CONNECTION_LIMIT,
+      static_cast<unsigned>(limits_.max_connections), MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned>(limits_.idle_seconds), MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits_.connection_memory,
+      MHD_OPTION_URI_LOG_CALLBACK, &UriCallback, this, MHD_OPTION_NOTIFY_COMPLETED, &CompletedCallback, this,
+      MHD_OPTION_NOTIFY_CONNECTION, &ConnectionCallback, this, MHD_OPTION_END);
+  if (daemon_ == nullptr) {
+    if (error != nullptr) *error = "the HTTP daemon did not start";
+    ::close(listen_fd_);
+    listen_fd_ = -1;
     return -1;
   }
+  watching_ = true;
+  watcher_ = std::thread([this] { Watch(); });
   return bound;
 }
 
+void RankHttpServer::Drain(std::chrono::milliseconds grace) {
+  if (daemon_ == nullptr) return;
+  const int fd = MHD_quiesce_daemon(daemon_);
+  if (fd >= 0) {
+    ::close(fd);
+    listen_fd_ = -1;
+  }
+  const auto until = Clock::now() + grace;
+  while (in_flight_ > 0 && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 void RankHttpServer::Stop() {
-  if (!thread_.joinable()) return;
-  server_->stop();
-  thread_.join();
+  if (daemon_ == nullptr) return;
+  watching_ = false;
+  if (watcher_.joinable()) watcher_.join();
+  MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
+  if (listen_fd_ >= 0) ::close(listen_fd_);
+  listen_fd_ = -1;
+  if (log_ != nullptr) log_->Flush();
+}
+
+RankHttpServer::Stats RankHttpServer::stats() const {
+  Stats s;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    s.connections = static_cast<long long>(connections_.size());
+  }
+  s.requests = answered_;
+  s.cut_off = cut_off_;
+  return s;
 }

@@ -1,31 +1,181 @@
-// kv-rankd's HTTP front: cpp-httplib serving a RankStore on its own thread.
+// kv-rankd's HTTP front: libmicrohttpd's event loop (epoll, a small pool of
+// threads) in front of a table of routes. Idle and slow connections cost a
+// file descriptor and a few KB of buffer, never a thread; every phase of a
+// request (waiting for it, its headers, its body, the reply) has a total
+// deadline, so a client trickling a byte now and then is cut off. A handler
+// may answer at once or later from another thread (a write waits for its
+// commit); the connection is parked meanwhile.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
-#include "ranking/rank_service.h"
+struct MHD_Daemon;
+struct MHD_Connection;
 
-namespace httplib {
-class Server;
-}
+// The request as a route handler sees it. Views are valid during the call.
+struct HttpRequest {
+  std::string_view method;
+  std::string_view path;
+  std::string_view query;  // raw, without "?" ("write&3" is no list of pairs)
+  std::string_view body;
+  std::string_view client;  // the peer's address, as text
+};
+
+struct HttpAnswer {
+  int status = 200;
+  std::shared_ptr<const std::string> body;
+  std::string content_type = "text/plain; charset=Shift_JIS";
+};
+
+// A short text answer ("refused: bad score" + CR LF).
+HttpAnswer TextAnswer(int status, std::string_view text);
+
+// Called exactly once per request, from any thread.
+using Responder = std::function<void(HttpAnswer)>;
+
+struct HttpRoute {
+  std::string method;        // "GET", "POST", ...
+  std::string path;          // exact
+  std::string query_prefix;  // the query must begin with it ("" matches any)
+  std::size_t max_body = 0;  // longer bodies are refused with 400 unread
+  bool limited = false;      // takes a token from the client's write bucket
+  std::function<void(const HttpRequest&, Responder)> handler;
+};
+
+// The routes, tried in order. A known path with no matching method or query
+// gets 400, an unknown path 404.
+class HttpRouter {
+ public:
+  void Add(HttpRoute route) { routes_.push_back(std::move(route)); }
+  // The route for the request; nullptr with `refusal` set otherwise.
+  const HttpRoute* Find(std::string_view method, std::string_view path, std::string_view query,
+                        HttpAnswer* refusal) const;
+
+ private:
+  std::vector<HttpRoute> routes_;
+};
+
+struct HttpLimits {
+  int threads = 2;                 // event loops
+  int max_connections = 10000;     // all clients together
+  int per_address_connections = 32;  // beyond this a client's requests get 429; at twice it is refused
+  double writes_per_minute = 6;    // write bucket refill per address
+  double write_burst = 6;          // write bucket size
+  bool trust_loopback = false;     // loopback clients skip the per-address limits
+  int idle_seconds = 30;           // a kept-alive connection waiting for its next request
+  int header_ms = 5000;            // request line to the end of the headers
+  int body_ms = 5000;              // end of the headers to the end of the body
+  int reply_ms = 10000;            // reply queued to reply sent
+  std::size_t connection_memory = 16 * 1024;  // request line, headers and read buffer
+};
+
+// One line per request: time, address, method, path?query, status, bytes,
+// microseconds. "-" writes to stderr, a path appends to that file, "" is off.
+class AccessLog {
+ public:
+  explicit AccessLog(std::string target = "-");
+  ~AccessLog();
+  AccessLog(const AccessLog&) = delete;
+  AccessLog& operator=(const AccessLog&) = delete;
+  // Opens (again) the target, as after a log rotation; false when it cannot.
+  bool Reopen(std::string* error = nullptr);
+  void Line(std::string_view client, std::string_view method, std::string_view target, int status, std::size_t bytes,
+            long long microseconds);
+  void Flush();
+
+ private:
+  std::mutex mutex_;
+  std::string target_;
+  std::FILE* file_ = nullptr;
+};
+
+// Per-address write buckets.
+class WriteBuckets {
+ public:
+  WriteBuckets(double per_minute, double burst) : per_second_(per_minute / 60.0), burst_(burst) {}
+  bool Take(const std::string& address, std::chrono::steady_clock::time_point now);
+
+ private:
+  struct Bucket {
+    double tokens;
+    std::chrono::steady_clock::time_point last;
+  };
+  std::mutex mutex_;
+  double per_second_, burst_;
+  std::unordered_map<std::string, Bucket> buckets_;
+};
 
 class RankHttpServer {
  public:
-  explicit RankHttpServer(RankStore& store);
+  RankHttpServer(HttpRouter router, HttpLimits limits = {}, AccessLog* log = nullptr);
   ~RankHttpServer();
   RankHttpServer(const RankHttpServer&) = delete;
   RankHttpServer& operator=(const RankHttpServer&) = delete;
 
-  // Binds host:port (port 0 picks a free one) and serves on a thread.
-  // Returns the port, or -1 when the address cannot be bound.
-  int Start(const std::string& host, int port);
-  // Stops serving and waits for the thread; safe to call twice.
+  // Binds host:port (port 0 picks a free one; "[::1]" style hosts allowed)
+  // and serves. Returns the port, or -1 (and `error`).
+  int Start(const std::string& host, int port, std::string* error = nullptr);
+  // Stops taking connections and waits up to `grace` for the requests in
+  // flight to be answered. Stop() follows.
+  void Drain(std::chrono::milliseconds grace);
+  // Closes every connection and stops; safe to call twice.
   void Stop();
 
+  struct Stats {
+    long long connections = 0;  // open now
+    long long requests = 0;     // answered so far
+    long long cut_off = 0;      // connections closed for missing a deadline
+  };
+  Stats stats() const;
+
+  // Internals shared with the callbacks.
+  struct Connection;
+  struct Request;
+
  private:
-  RankStore& store_;
-  std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
+  static int OnAccept(void* cls, const void* addr, unsigned len);
+  void Reap();
+  void Watch();
+
+  HttpRouter router_;
+  HttpLimits limits_;
+  AccessLog* log_;
+  WriteBuckets buckets_;
+  MHD_Daemon* daemon_ = nullptr;
+  int listen_fd_ = -1;
+
+  mutable std::mutex mutex_;  // guards the sets below
+  std::unordered_set<Connection*> connections_;
+  std::unordered_map<std::string, int> per_address_;
+  std::atomic<long long> in_flight_{0};
+  std::atomic<long long> answered_{0};
+  std::atomic<long long> cut_off_{0};
+  std::atomic<bool> watching_{false};
+  std::thread watcher_;
+
+ public:
+  // Called from the C callbacks; not for other use.
+  void* OnRequestLine(MHD_Connection* c, const char* uri);
+  int OnRequest(MHD_Connection* c, const char* url, const char* method, const char* upload, std::size_t* size,
+                void** ctx);
+  void OnCompleted(void** ctx, int how);
+  void OnConnection(MHD_Connection* c, void** socket_ctx, bool started);
+  bool Admit(const std::string& address) const;
 };
+
+// The peer address of a socket address, as text ("127.0.0.1", "::1"); an
+// IPv4 address mapped into IPv6 is written as IPv4.
+std::string AddressText(const void* sockaddr_any);
+bool IsLoopback(std::string_view address);

@@ -1,7 +1,5 @@
 #include "ranking/rank_service.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 
 #include "ranking/rank_codec.h"
@@ -50,11 +48,6 @@ bool ValidDate(std::string_view date) {
   auto month = Digits(m, 12);
   auto day = Digits(d, 31);
   return month && day && *month >= 1 && *day >= 1;
-}
-
-std::string ColumnText(sqlite3_stmt* st, int col) {
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
-  return text == nullptr ? std::string() : std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
 }
 
 }  // namespace
@@ -155,153 +148,22 @@ std::optional<RankQuery> ParseRankQuery(std::string_view query) {
 
 // --- the store -------------------------------------------------------------
 
-RankStore::RankStore(sqlite3* db) : db_(db) {}
+std::optional<std::string> ReplyLine(const WireRecord& record) { return EncodeWireLine(RecordText(record)); }
 
-RankStore::~RankStore() {
-  sqlite3_finalize(upsert_);
-  sqlite3_finalize(select_);
-  sqlite3_finalize(count_);
-  sqlite3_close(db_);
-}
-
-std::unique_ptr<RankStore> RankStore::Open(const std::string& path, std::string* error) {
-  sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                                 nullptr);
-  std::unique_ptr<RankStore> store(new RankStore(db));
-  if (rc != SQLITE_OK) {
-    if (error != nullptr) *error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
-    return nullptr;
-  }
-  if (!store->Prepare(error)) return nullptr;
-  return store;
-}
-
-bool RankStore::Prepare(std::string* error) {
-  sqlite3_busy_timeout(db_, 5000);
-  const char* schema =
-      "PRAGMA journal_mode=WAL;"
-      "PRAGMA synchronous=FULL;"
-      "CREATE TABLE IF NOT EXISTS records("
-      " mode INTEGER NOT NULL, name TEXT NOT NULL, id INTEGER NOT NULL,"
-      " score INTEGER NOT NULL, field4 INTEGER NOT NULL, comment TEXT NOT NULL,"
-      " field6 INTEGER NOT NULL, date TEXT NOT NULL, field8 INTEGER NOT NULL,"
-      " play_count INTEGER NOT NULL, field10 INTEGER NOT NULL, field11 INTEGER NOT NULL,"
-      " seq INTEGER NOT NULL, line TEXT NOT NULL,"
-      " PRIMARY KEY(mode, name, id));"
-      "CREATE INDEX IF NOT EXISTS records_rank ON records(mode, score DESC, seq);";
-  char* message = nullptr;
-  if (sqlite3_exec(db_, schema, nullptr, nullptr, &message) != SQLITE_OK) {
-    if (error != nullptr) *error = message != nullptr ? message : "schema failed";
-    sqlite3_free(message);
-    return false;
-  }
-  const char* upsert =
-      "INSERT INTO records(mode, name, id, score, field4, comment, field6, date, field8, play_count,"
-      " field10, field11, seq, line)"
-      " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12,"
-      " (SELECT COALESCE(MAX(seq), 0) + 1 FROM records), ?13)"
-      " ON CONFLICT(mode, name, id) DO UPDATE SET score = excluded.score, field4 = excluded.field4,"
-      " comment = excluded.comment, field6 = excluded.field6, date = excluded.date,"
-      " field8 = excluded.field8, play_count = excluded.play_count, field10 = excluded.field10,"
-      " field11 = excluded.field11, seq = excluded.seq, line = excluded.line"
-      " WHERE excluded.score > records.score";
-  const char* select =
-      "SELECT name, id, score, field4, comment, field6, date, field8, play_count, field10, field11, line"
-      " FROM records WHERE mode = ?1 ORDER BY score DESC, seq ASC LIMIT ?2";
-  const char* count = "SELECT COUNT(*) FROM records WHERE mode = ?1";
-  if (sqlite3_prepare_v2(db_, upsert, -1, &upsert_, nullptr) != SQLITE_OK ||
-      sqlite3_prepare_v2(db_, select, -1, &select_, nullptr) != SQLITE_OK ||
-      sqlite3_prepare_v2(db_, count, -1, &count_, nullptr) != SQLITE_OK) {
-    if (error != nullptr) *error = sqlite3_errmsg(db_);
-    return false;
-  }
-  return true;
-}
-
-bool RankStore::Submit(int mode, const WireRecord& r) {
-  auto name = Cp932ToUtf8(r.name);
-  auto comment = Cp932ToUtf8(r.comment);
-  auto line = EncodeWireLine(RecordText(r));
-  if (!name || !comment || !line) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* st = upsert_;
-  sqlite3_reset(st);
-  sqlite3_bind_int(st, 1, mode);
-  sqlite3_bind_text(st, 2, name->data(), static_cast<int>(name->size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int(st, 3, r.id);
-  sqlite3_bind_int(st, 4, r.score);
-  sqlite3_bind_int(st, 5, r.field4);
-  sqlite3_bind_text(st, 6, comment->data(), static_cast<int>(comment->size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int(st, 7, r.field6);
-  sqlite3_bind_text(st, 8, r.date.data(), static_cast<int>(r.date.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int(st, 9, r.field8);
-  sqlite3_bind_int(st, 10, r.play_count);
-  sqlite3_bind_int(st, 11, r.field10);
-  sqlite3_bind_int(st, 12, r.field11);
-  sqlite3_bind_text(st, 13, line->data(), static_cast<int>(line->size()), SQLITE_TRANSIENT);
-  const int rc = sqlite3_step(st);
-  sqlite3_reset(st);
-  sqlite3_clear_bindings(st);
-  return rc == SQLITE_DONE;
-}
-
-std::optional<std::vector<WireRecord>> RankStore::Ranking(int mode) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* st = select_;
-  sqlite3_reset(st);
-  sqlite3_bind_int(st, 1, mode);
-  sqlite3_bind_int(st, 2, kMaxRankingLines);
-  std::vector<WireRecord> out;
-  int rc;
-  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    WireRecord r;
-    auto name = Utf8ToCp932(ColumnText(st, 0));
-    auto comment = Utf8ToCp932(ColumnText(st, 4));
-    if (!name || !comment) continue;
-    r.name = *name;
-    r.id = sqlite3_column_int(st, 1);
-    r.score = sqlite3_column_int(st, 2);
-    r.field4 = sqlite3_column_int(st, 3);
-    r.comment = *comment;
-    r.field6 = sqlite3_column_int(st, 5);
-    r.date = ColumnText(st, 6);
-    r.field8 = sqlite3_column_int(st, 7);
-    r.play_count = sqlite3_column_int(st, 8);
-    r.field10 = sqlite3_column_int(st, 9);
-    r.field11 = sqlite3_column_int(st, 10);
-    out.push_back(std::move(r));
-  }
-  sqlite3_reset(st);
-  if (rc != SQLITE_DONE) return std::nullopt;
-  return out;
+bool RankStore::Submit(int mode, const WireRecord& record) {
+  std::vector<Submission> one{{mode, record, false}};
+  return SubmitBatch(one);
 }
 
 std::optional<std::string> RankStore::RankingReplyBody(int mode) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* st = select_;
-  sqlite3_reset(st);
-  sqlite3_bind_int(st, 1, mode);
-  sqlite3_bind_int(st, 2, kMaxRankingLines);
+  auto lines = TopLines(mode, kMaxRankingLines);
+  if (!lines) return std::nullopt;
   std::string body;
-  int rc;
-  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    body += ColumnText(st, 11);
+  for (const std::string& line : *lines) {
+    body += line;
     body += "\r\n";
   }
-  sqlite3_reset(st);
-  if (rc != SQLITE_DONE) return std::nullopt;
   return body;
-}
-
-std::optional<long long> RankStore::Count(int mode) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_reset(count_);
-  sqlite3_bind_int(count_, 1, mode);
-  std::optional<long long> n;
-  if (sqlite3_step(count_) == SQLITE_ROW) n = sqlite3_column_int64(count_, 0);
-  sqlite3_reset(count_);
-  return n;
 }
 
 // --- requests --------------------------------------------------------------
@@ -330,8 +192,7 @@ ServiceReply HandleRankRequest(RankStore& store, std::string_view method, std::s
   if (!ranking) return refuse(500, "store failed");
   ServiceReply reply;
   if (q->write) {
-    // "[m" + "ランキングに登録しました": a note for the game's message log.
-    reply.body = "[m\x83\x89\x83\x93\x83\x4C\x83\x93\x83\x4F\x82\xC9\x93\x6F\x98\x5E\x82\xB5\x82\xDC\x82\xB5\x82\xBD\r\n";
+    reply.body = kWriteNote;
   }
   reply.body += *ranking;
   return reply;

@@ -1,5 +1,5 @@
 // The ranking service behind kv-rankd: decodes the game's record bodies,
-// validates them, keeps each player's best record per mode in SQLite and
+// validates them, keeps each player's best record per mode in a store and
 // answers with the mode's ranking in the reply format the game reads.
 //
 // Nothing here knows about sockets: kv-rankd puts it behind HTTP, and the game
@@ -8,16 +8,12 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "ranking/rank_codec.h"
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 inline constexpr std::size_t kMaxRequestBody = 4096;
 inline constexpr int kMaxRankingLines = 1000;
@@ -62,39 +58,79 @@ struct ServiceReply {
   std::string content_type = "text/plain; charset=Shift_JIS";
 };
 
-// SQLite-backed store (WAL, one connection guarded by a mutex, so any number
-// of threads may call it). Every accepted record is committed before the
-// call returns.
+// Where a record lives: its mode and the player (name in CP932, as on the
+// wire, and id). Each player keeps one best record per mode.
+struct RecordKey {
+  int mode = 0;
+  std::string name;
+  int id = 0;
+};
+
+// One record to keep, and after SubmitBatch whether it became the player's
+// best (false when the stored one is at least as good).
+struct Submission {
+  int mode = 0;
+  WireRecord record;
+  bool kept = false;
+};
+
+// A stored record with what the replay checks attach to it.
+struct StoredRecord {
+  WireRecord record;
+  bool verified = false;
+  bool has_replay = false;
+};
+
+enum class StoreStatus { ok, not_found, stale, failed };
+
+// The ranking's store. Implementations: SQLite (embedded, the default, and
+// the game's local ranking) and PostgreSQL (shared by several servers). Every
+// method may be called from any thread; every accepted write is committed
+// before the call returns.
 class RankStore {
  public:
-  // Opens or creates the database; nullptr (and `error`) on failure.
+  // Opens or creates an SQLite database; nullptr (and `error`) on failure.
   static std::unique_ptr<RankStore> Open(const std::string& path, std::string* error = nullptr);
-  ~RankStore();
-  RankStore(const RankStore&) = delete;
-  RankStore& operator=(const RankStore&) = delete;
+  virtual ~RankStore() = default;
 
-  // Keeps the record when it beats the player's stored score for the mode
-  // (or is the first). Returns false only when the database fails.
+  // Keeps every record that beats its player's stored best for the mode (or
+  // is the first), all in one transaction, and sets `kept` on each. Returns
+  // false, having kept nothing, when the store fails.
+  virtual bool SubmitBatch(std::vector<Submission>& batch) = 0;
+  // The mode's ranking as reply lines (without line breaks): best score
+  // first, equal scores by earlier submission, at most `limit`.
+  virtual std::optional<std::vector<std::string>> TopLines(int mode, int limit) = 0;
+  // Number of records kept for the mode.
+  virtual std::optional<long long> Count(int mode) = 0;
+
+  // Replays and their checks belong to a player's current best: a better
+  // record drops the replay and clears `verified`. With `for_score` the call
+  // only applies while the stored best has that score (stale otherwise).
+  virtual StoreStatus FindRecord(const RecordKey& key, StoredRecord* out) = 0;
+  virtual StoreStatus PutReplay(const RecordKey& key, std::string_view blob, std::optional<int> for_score = {}) = 0;
+  virtual StoreStatus GetReplay(const RecordKey& key, std::string* blob) = 0;
+  virtual StoreStatus SetVerified(const RecordKey& key, bool verified, std::optional<int> for_score = {}) = 0;
+  // Records that carry a replay and are not verified yet, oldest first.
+  virtual std::optional<std::vector<RecordKey>> Unverified(int limit) = 0;
+
+  // One record; false only when the store fails.
   bool Submit(int mode, const WireRecord& record);
-  // The mode's ranking: best score first, equal scores by earlier
-  // submission, at most kMaxRankingLines. nullopt when the database fails.
-  std::optional<std::vector<WireRecord>> Ranking(int mode);
   // The reply body: one wire line per ranked record, CR LF after each.
   std::optional<std::string> RankingReplyBody(int mode);
-  // Number of records kept for the mode.
-  std::optional<long long> Count(int mode);
 
- private:
-  explicit RankStore(sqlite3* db);
-  bool Prepare(std::string* error);
-
-  rank_text::CodecModules codec_modules_;  // conversions stay cheap for every request
-  std::mutex mutex_;
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* upsert_ = nullptr;
-  sqlite3_stmt* select_ = nullptr;
-  sqlite3_stmt* count_ = nullptr;
+ protected:
+  RankStore() = default;
+  RankStore(const RankStore&) = delete;
+  RankStore& operator=(const RankStore&) = delete;
 };
+
+// "[m" + "ランキングに登録しました" and CR LF: the note a write reply begins with,
+// for the game's message log.
+inline constexpr std::string_view kWriteNote{
+    "[m\x83\x89\x83\x93\x83\x4C\x83\x93\x83\x4F\x82\xC9\x93\x6F\x98\x5E\x82\xB5\x82\xDC\x82\xB5\x82\xBD\r\n"};
+
+// The reply line of a record (the dropped-ends UTF-7 text the game decodes).
+std::optional<std::string> ReplyLine(const WireRecord& record);
 
 // Answers one request: method "GET" or "POST", path "/zrk/zrk_rank.exe",
 // query "write&N" (POST, with the record body) or "read&N" (GET). A refused

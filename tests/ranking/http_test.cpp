@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "platform/http.h"
+#include "rank_board.h"
 #include "rank_http_server.h"
+#include "rank_routes.h"
 #include "ranking/rank_service.h"
 #include "ranking/rank_codec.h"
 
@@ -78,7 +80,13 @@ double Seconds(Clock::time_point since) { return std::chrono::duration<double>(C
 TEST(RankHttp, TwoPlayersSendAndReadThroughKvRankd) {
   auto store = RankStore::Open(":memory:");
   ASSERT_TRUE(store);
-  RankHttpServer server(*store);
+  RankBoard board(*store);
+  ASSERT_TRUE(board.Start());
+  HttpRouter router;
+  AddRankingRoutes(router, board);
+  HttpLimits limits;
+  limits.trust_loopback = true;
+  RankHttpServer server(std::move(router), limits);
   const int port = server.Start("127.0.0.1", 0);
   ASSERT_GT(port, 0);
   const std::string host = "127.0.0.1:" + std::to_string(port);

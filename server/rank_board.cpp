@@ -1,0 +1,155 @@
+#include "rank_board.h"
+
+namespace {
+
+constexpr int kModes = 7;
+// A batch holds at most this many records, so one slow commit cannot grow
+// without bound while a flood queues up.
+constexpr std::size_t kMaxBatch = 512;
+
+}  // namespace
+
+RankBoard::RankBoard(RankStore& store, std::chrono::milliseconds settle) : store_(store), settle_(settle) {}
+
+RankBoard::~RankBoard() { Stop(); }
+
+bool RankBoard::Start(std::string* error) {
+  for (int mode = 1; mode <= kModes; ++mode) {
+    if (!Rebuild(mode)) {
+      if (error != nullptr) *error = "cannot read the ranking of mode " + std::to_string(mode);
+      return false;
+    }
+  }
+  running_ = true;
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+RankBoard::Body RankBoard::Read(int mode) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return read_[static_cast<std::size_t>(mode)];
+}
+
+void RankBoard::Write(int mode, WireRecord record, WriteDone done) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_) {
+      queue_.push_back({mode, std::move(record), std::move(done)});
+      wake_.notify_one();
+      return;
+    }
+  }
+  done(nullptr);  // stopped for good: nothing will commit it
+}
+
+void RankBoard::Invalidate(int mode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stale_.none()) stale_since_ = std::chrono::steady_clock::now();
+  if (mode == 0) {
+    for (int m = 1; m <= kModes; ++m) stale_.set(static_cast<std::size_t>(m));
+  } else {
+    stale_.set(static_cast<std::size_t>(mode));
+  }
+  wake_.notify_one();
+}
+
+void RankBoard::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    wake_.notify_one();
+  }
+  if (thread_.joinable()) thread_.join();
+}
+
+RankBoard::Stats RankBoard::stats() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stats_;
+}
+
+bool RankBoard::Rebuild(int mode) {
+  auto lines = store_.TopLines(mode, kMaxRankingLines);
+  if (!lines) return false;
+  std::size_t size = 0;
+  for (const std::string& line : *lines) size += line.size() + 2;
+  auto read = std::make_shared<std::string>();
+  read->reserve(size);
+  for (const std::string& line : *lines) {
+    read->append(line);
+    read->append("\r\n");
+  }
+  auto write = std::make_shared<std::string>();
+  write->reserve(kWriteNote.size() + size);
+  write->append(kWriteNote);
+  write->append(*read);
+  std::lock_guard<std::mutex> lock(mutex_);
+  read_[static_cast<std::size_t>(mode)] = std::move(read);
+  write_[static_cast<std::size_t>(mode)] = std::move(write);
+  stats_.rebuilds++;
+  return true;
+}
+
+void RankBoard::Run() {
+  using Clock = std::chrono::steady_clock;
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (queue_.empty() && stopping_) break;
+    if (queue_.empty()) {
+      if (stale_.none()) {
+        wake_.wait(lock);
+        continue;
+      }
+      // Changes from elsewhere settle first, so a burst costs one rebuild.
+      const auto due = stale_since_ + settle_;
+      if (!stopping_ && Clock::now() < due) {
+        wake_.wait_until(lock, due);
+        continue;
+      }
+    }
+    std::vector<Pending> work;
+    if (queue_.size() <= kMaxBatch) {
+      work.swap(queue_);
+    } else {
+      work.assign(std::make_move_iterator(queue_.begin()), std::make_move_iterator(queue_.begin() + kMaxBatch));
+      queue_.erase(queue_.begin(), queue_.begin() + kMaxBatch);
+    }
+    std::bitset<8> rebuild;
+    if (work.empty() || Clock::now() >= stale_since_ + settle_) {
+      rebuild = stale_;
+      stale_.reset();
+    }
+    lock.unlock();
+
+    std::vector<Submission> batch;
+    batch.reserve(work.size());
+    for (Pending& p : work) batch.push_back({p.mode, std::move(p.record), false});
+    const bool stored = batch.empty() || store_.SubmitBatch(batch);
+    if (stored) {
+      for (const Submission& s : batch) {
+        if (s.kept) rebuild.set(static_cast<std::size_t>(s.mode));
+      }
+    }
+    std::bitset<8> failed;
+    for (int mode = 1; mode <= kModes; ++mode) {
+      if (rebuild.test(static_cast<std::size_t>(mode)) && !Rebuild(mode)) failed.set(static_cast<std::size_t>(mode));
+    }
+
+    lock.lock();
+    if (failed.any()) {
+      // Try again a little later; readers keep the last good reply.
+      if (stale_.none()) stale_since_ = Clock::now() + std::chrono::seconds(1);
+      stale_ |= failed;
+    }
+    stats_.writes += batch.size();
+    if (!batch.empty()) stats_.batches++;
+    std::array<Body, 8> replies = write_;
+    lock.unlock();
+    for (Pending& p : work) {
+      // A committed record is answered even when its mode could not be
+      // rebuilt: the reply is then the last good one.
+      p.done(stored ? replies[static_cast<std::size_t>(p.mode)] : nullptr);
+    }
+    lock.lock();
+  }
+  running_ = false;
+}

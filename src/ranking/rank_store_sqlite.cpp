@@ -1,0 +1,376 @@
+// The embedded store: one SQLite file in WAL mode, one connection guarded by
+// a mutex. Writes stay O(log n) however many rows are kept: the player's row
+// is found through the primary key, the next submission number through the
+// index on seq, and the ranking is read off the (mode, score, seq) index.
+#include <sqlite3.h>
+
+#include <mutex>
+
+#include "ranking/rank_codec.h"
+#include "ranking/rank_service.h"
+
+using namespace rank_text;
+
+namespace {
+
+constexpr int kSchemaVersion = 2;
+
+// Version 1 had no version table, no verified flag and no replays; its
+// records table is otherwise the same, so it is upgraded in place.
+constexpr const char* kCreateRecords =
+    "CREATE TABLE IF NOT EXISTS records("
+    " mode INTEGER NOT NULL, name TEXT NOT NULL, id INTEGER NOT NULL,"
+    " score INTEGER NOT NULL, field4 INTEGER NOT NULL, comment TEXT NOT NULL,"
+    " field6 INTEGER NOT NULL, date TEXT NOT NULL, field8 INTEGER NOT NULL,"
+    " play_count INTEGER NOT NULL, field10 INTEGER NOT NULL, field11 INTEGER NOT NULL,"
+    " seq INTEGER NOT NULL, line TEXT NOT NULL,"
+    " PRIMARY KEY(mode, name, id));";
+constexpr const char* kVersion2 =
+    "ALTER TABLE records ADD COLUMN verified INTEGER NOT NULL DEFAULT 0;"
+    "CREATE INDEX IF NOT EXISTS records_rank ON records(mode, score DESC, seq);"
+    "CREATE INDEX IF NOT EXISTS records_seq ON records(seq);"
+    "CREATE TABLE IF NOT EXISTS replays(mode INTEGER NOT NULL, name TEXT NOT NULL, id INTEGER NOT NULL,"
+    " data BLOB NOT NULL, PRIMARY KEY(mode, name, id));"
+    // A new best is another run: the old run's replay no longer belongs to it.
+    "CREATE TRIGGER IF NOT EXISTS records_new_best AFTER UPDATE OF score ON records BEGIN"
+    " DELETE FROM replays WHERE mode = old.mode AND name = old.name AND id = old.id; END;";
+
+std::string ColumnText(sqlite3_stmt* st, int col) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+  return text == nullptr ? std::string() : std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
+}
+
+// A prepared statement, reset and cleared whenever it is handed out again.
+class Statement {
+ public:
+  Statement() = default;
+  ~Statement() { sqlite3_finalize(st_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  bool Prepare(sqlite3* db, const char* sql) { return sqlite3_prepare_v2(db, sql, -1, &st_, nullptr) == SQLITE_OK; }
+  sqlite3_stmt* Fresh() {
+    sqlite3_reset(st_);
+    sqlite3_clear_bindings(st_);
+    return st_;
+  }
+
+ private:
+  sqlite3_stmt* st_ = nullptr;
+};
+
+void BindText(sqlite3_stmt* st, int index, std::string_view text) {
+  sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+class SqliteRankStore final : public RankStore {
+ public:
+  explicit SqliteRankStore(sqlite3* db) : db_(db) {}
+  ~SqliteRankStore() override {
+    // Statements go before the connection they belong to.
+    statements_.clear();
+    sqlite3_close(db_);
+  }
+
+  bool Prepare(std::string* error);
+
+  bool SubmitBatch(std::vector<Submission>& batch) override;
+  std::optional<std::vector<std::string>> TopLines(int mode, int limit) override;
+  std::optional<long long> Count(int mode) override;
+  StoreStatus FindRecord(const RecordKey& key, StoredRecord* out) override;
+  StoreStatus PutReplay(const RecordKey& key, std::string_view blob, std::optional<int> for_score) override;
+  StoreStatus GetReplay(const RecordKey& key, std::string* blob) override;
+  StoreStatus SetVerified(const RecordKey& key, bool verified, std::optional<int> for_score) override;
+  std::optional<std::vector<RecordKey>> Unverified(int limit) override;
+
+ private:
+  bool Exec(const char* sql, std::string* error = nullptr);
+  bool Migrate(std::string* error);
+  // Binds mode, name (converted to UTF-8) and id as parameters 1..3.
+  bool BindKey(sqlite3_stmt* st, const RecordKey& key);
+  // The stored best's score, for the for_score checks; not_found or failed.
+  StoreStatus CheckScore(const RecordKey& key, std::optional<int> for_score);
+
+  Statement& Add(Statement** slot) {
+    statements_.push_back(std::make_unique<Statement>());
+    *slot = statements_.back().get();
+    return **slot;
+  }
+
+  CodecModules codec_modules_;  // conversions stay cheap for every request
+  std::mutex mutex_;
+  sqlite3* db_ = nullptr;
+  std::vector<std::unique_ptr<Statement>> statements_;
+  Statement* upsert_ = nullptr;
+  Statement* top_ = nullptr;
+  Statement* count_ = nullptr;
+  Statement* find_ = nullptr;
+  Statement* put_replay_ = nullptr;
+  Statement* get_replay_ = nullptr;
+  Statement* set_verified_ = nullptr;
+  Statement* unverified_ = nullptr;
+};
+
+bool SqliteRankStore::Exec(const char* sql, std::string* error) {
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+  if (error != nullptr) *error = message != nullptr ? message : sqlite3_errmsg(db_);
+  sqlite3_free(message);
+  return false;
+}
+
+bool SqliteRankStore::Migrate(std::string* error) {
+  if (!Exec("BEGIN IMMEDIATE", error)) return false;
+  auto fail = [&] {
+    Exec("ROLLBACK");
+    return false;
+  };
+  if (!Exec("CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL)", error)) return fail();
+  int version = 0;
+  {
+    Statement st;
+    if (!st.Prepare(db_, "SELECT version FROM schema_version")) return fail();
+    sqlite3_stmt* s = st.Fresh();
+    if (sqlite3_step(s) == SQLITE_ROW) version = sqlite3_column_int(s, 0);
+  }
+  if (version > kSchemaVersion) {
+    if (error != nullptr) *error = "the database was written by a newer kv-rankd (schema " + std::to_string(version) + ")";
+    return fail();
+  }
+  if (version < kSchemaVersion) {
+    if (!Exec(kCreateRecords, error) || !Exec(kVersion2, error)) return fail();
+    if (!Exec("DELETE FROM schema_version; INSERT INTO schema_version VALUES(2)", error)) return fail();
+  }
+  return Exec("COMMIT", error) || fail();
+}
+
+bool SqliteRankStore::Prepare(std::string* error) {
+  sqlite3_busy_timeout(db_, 5000);
+  if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", error) || !Migrate(error)) return false;
+  struct {
+    Statement** slot;
+    const char* sql;
+  } const statements[] = {
+      {&upsert_,
+       "INSERT INTO records(mode, name, id, score, field4, comment, field6, date, field8, play_count,"
+       " field10, field11, seq, line)"
+       " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12,"
+       " (SELECT COALESCE(MAX(seq), 0) + 1 FROM records), ?13)"
+       " ON CONFLICT(mode, name, id) DO UPDATE SET score = excluded.score, field4 = excluded.field4,"
+       " comment = excluded.comment, field6 = excluded.field6, date = excluded.date,"
+       " field8 = excluded.field8, play_count = excluded.play_count, field10 = excluded.field10,"
+       " field11 = excluded.field11, seq = excluded.seq, line = excluded.line, verified = 0"
+       " WHERE excluded.score > records.score"},
+      {&top_, "SELECT line FROM records WHERE mode = ?1 ORDER BY score DESC, seq ASC LIMIT ?2"},
+      {&count_, "SELECT COUNT(*) FROM records WHERE mode = ?1"},
+      {&find_,
+       "SELECT name, id, score, field4, comment, field6, date, field8, play_count, field10, field11, verified,"
+       " EXISTS(SELECT 1 FROM replays p WHERE p.mode = r.mode AND p.name = r.name AND p.id = r.id)"
+       " FROM records r WHERE mode = ?1 AND name = ?2 AND id = ?3"},
+      {&put_replay_, "INSERT OR REPLACE INTO replays(mode, name, id, data) VALUES(?1, ?2, ?3, ?4)"},
+      {&get_replay_, "SELECT data FROM replays WHERE mode = ?1 AND name = ?2 AND id = ?3"},
+      {&set_verified_, "UPDATE records SET verified = ?4 WHERE mode = ?1 AND name = ?2 AND id = ?3"},
+      {&unverified_,
+       "SELECT r.mode, r.name, r.id FROM records r JOIN replays p ON p.mode = r.mode AND p.name = r.name"
+       " AND p.id = r.id WHERE r.verified = 0 ORDER BY r.seq LIMIT ?1"},
+  };
+  for (const auto& s : statements) {
+    if (!Add(s.slot).Prepare(db_, s.sql)) {
+      if (error != nullptr) *error = sqlite3_errmsg(db_);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SqliteRankStore::SubmitBatch(std::vector<Submission>& batch) {
+  struct Prepared {
+    std::string name, comment, line;
+  };
+  std::vector<Prepared> texts;
+  texts.reserve(batch.size());
+  for (Submission& s : batch) {
+    auto name = Cp932ToUtf8(s.record.name);
+    auto comment = Cp932ToUtf8(s.record.comment);
+    auto line = ReplyLine(s.record);
+    if (!name || !comment || !line) return false;
+    texts.push_back({std::move(*name), std::move(*comment), std::move(*line)});
+    s.kept = false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!Exec("BEGIN IMMEDIATE")) return false;
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    const WireRecord& r = batch[i].record;
+    sqlite3_stmt* st = upsert_->Fresh();
+    sqlite3_bind_int(st, 1, batch[i].mode);
+    BindText(st, 2, texts[i].name);
+    sqlite3_bind_int(st, 3, r.id);
+    sqlite3_bind_int(st, 4, r.score);
+    sqlite3_bind_int(st, 5, r.field4);
+    BindText(st, 6, texts[i].comment);
+    sqlite3_bind_int(st, 7, r.field6);
+    BindText(st, 8, r.date);
+    sqlite3_bind_int(st, 9, r.field8);
+    sqlite3_bind_int(st, 10, r.play_count);
+    sqlite3_bind_int(st, 11, r.field10);
+    sqlite3_bind_int(st, 12, r.field11);
+    BindText(st, 13, texts[i].line);
+    if (sqlite3_step(st) != SQLITE_DONE) {
+      upsert_->Fresh();
+      Exec("ROLLBACK");
+      for (Submission& s : batch) s.kept = false;
+      return false;
+    }
+    batch[i].kept = sqlite3_changes(db_) > 0;
+  }
+  upsert_->Fresh();
+  if (Exec("COMMIT")) return true;
+  Exec("ROLLBACK");
+  for (Submission& s : batch) s.kept = false;
+  return false;
+}
+
+std::optional<std::vector<std::string>> SqliteRankStore::TopLines(int mode, int limit) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* st = top_->Fresh();
+  sqlite3_bind_int(st, 1, mode);
+  sqlite3_bind_int(st, 2, limit);
+  std::vector<std::string> lines;
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) lines.push_back(ColumnText(st, 0));
+  top_->Fresh();
+  if (rc != SQLITE_DONE) return std::nullopt;
+  return lines;
+}
+
+std::optional<long long> SqliteRankStore::Count(int mode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* st = count_->Fresh();
+  sqlite3_bind_int(st, 1, mode);
+  std::optional<long long> n;
+  if (sqlite3_step(st) == SQLITE_ROW) n = sqlite3_column_int64(st, 0);
+  count_->Fresh();
+  return n;
+}
+
+bool SqliteRankStore::BindKey(sqlite3_stmt* st, const RecordKey& key) {
+  auto name = Cp932ToUtf8(key.name);
+  if (!name) return false;
+  sqlite3_bind_int(st, 1, key.mode);
+  BindText(st, 2, *name);
+  sqlite3_bind_int(st, 3, key.id);
+  return true;
+}
+
+StoreStatus SqliteRankStore::FindRecord(const RecordKey& key, StoredRecord* out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* st = find_->Fresh();
+  if (!BindKey(st, key)) return StoreStatus::not_found;
+  const int rc = sqlite3_step(st);
+  StoreStatus status = rc == SQLITE_ROW ? StoreStatus::ok : rc == SQLITE_DONE ? StoreStatus::not_found : StoreStatus::failed;
+  if (status == StoreStatus::ok && out != nullptr) {
+    WireRecord& r = out->record;
+    auto name = Utf8ToCp932(ColumnText(st, 0));
+    auto comment = Utf8ToCp932(ColumnText(st, 4));
+    r.name = name.value_or("");
+    r.id = sqlite3_column_int(st, 1);
+    r.score = sqlite3_column_int(st, 2);
+    r.field4 = sqlite3_column_int(st, 3);
+    r.comment = comment.value_or("");
+    r.field6 = sqlite3_column_int(st, 5);
+    r.date = ColumnText(st, 6);
+    r.field8 = sqlite3_column_int(st, 7);
+    r.play_count = sqlite3_column_int(st, 8);
+    r.field10 = sqlite3_column_int(st, 9);
+    r.field11 = sqlite3_column_int(st, 10);
+    out->verified = sqlite3_column_int(st, 11) != 0;
+    out->has_replay = sqlite3_column_int(st, 12) != 0;
+  }
+  find_->Fresh();
+  return status;
+}
+
+StoreStatus SqliteRankStore::CheckScore(const RecordKey& key, std::optional<int> for_score) {
+  sqlite3_stmt* st = find_->Fresh();
+  if (!BindKey(st, key)) return StoreStatus::not_found;
+  const int rc = sqlite3_step(st);
+  StoreStatus status = rc == SQLITE_ROW ? StoreStatus::ok : rc == SQLITE_DONE ? StoreStatus::not_found : StoreStatus::failed;
+  if (status == StoreStatus::ok && for_score && sqlite3_column_int(st, 2) != *for_score) status = StoreStatus::stale;
+  find_->Fresh();
+  return status;
+}
+
+StoreStatus SqliteRankStore::PutReplay(const RecordKey& key, std::string_view blob, std::optional<int> for_score) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!Exec("BEGIN IMMEDIATE")) return StoreStatus::failed;
+  StoreStatus status = CheckScore(key, for_score);
+  if (status == StoreStatus::ok) {
+    sqlite3_stmt* st = put_replay_->Fresh();
+    BindKey(st, key);
+    sqlite3_bind_blob(st, 4, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(st) != SQLITE_DONE) status = StoreStatus::failed;
+    put_replay_->Fresh();
+  }
+  if (status == StoreStatus::ok && Exec("COMMIT")) return status;
+  Exec("ROLLBACK");
+  return status == StoreStatus::ok ? StoreStatus::failed : status;
+}
+
+StoreStatus SqliteRankStore::GetReplay(const RecordKey& key, std::string* blob) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* st = get_replay_->Fresh();
+  if (!BindKey(st, key)) return StoreStatus::not_found;
+  const int rc = sqlite3_step(st);
+  StoreStatus status = rc == SQLITE_ROW ? StoreStatus::ok : rc == SQLITE_DONE ? StoreStatus::not_found : StoreStatus::failed;
+  if (status == StoreStatus::ok && blob != nullptr) {
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(st, 0));
+    blob->assign(data == nullptr ? "" : data, data == nullptr ? 0 : static_cast<std::size_t>(sqlite3_column_bytes(st, 0)));
+  }
+  get_replay_->Fresh();
+  return status;
+}
+
+StoreStatus SqliteRankStore::SetVerified(const RecordKey& key, bool verified, std::optional<int> for_score) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!Exec("BEGIN IMMEDIATE")) return StoreStatus::failed;
+  StoreStatus status = CheckScore(key, for_score);
+  if (status == StoreStatus::ok) {
+    sqlite3_stmt* st = set_verified_->Fresh();
+    BindKey(st, key);
+    sqlite3_bind_int(st, 4, verified ? 1 : 0);
+    if (sqlite3_step(st) != SQLITE_DONE) status = StoreStatus::failed;
+    set_verified_->Fresh();
+  }
+  if (status == StoreStatus::ok && Exec("COMMIT")) return status;
+  Exec("ROLLBACK");
+  return status == StoreStatus::ok ? StoreStatus::failed : status;
+}
+
+std::optional<std::vector<RecordKey>> SqliteRankStore::Unverified(int limit) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* st = unverified_->Fresh();
+  sqlite3_bind_int(st, 1, limit);
+  std::vector<RecordKey> keys;
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    auto name = Utf8ToCp932(ColumnText(st, 1));
+    if (name) keys.push_back({sqlite3_column_int(st, 0), std::move(*name), sqlite3_column_int(st, 2)});
+  }
+  unverified_->Fresh();
+  if (rc != SQLITE_DONE) return std::nullopt;
+  return keys;
+}
+
+}  // namespace
+
+std::unique_ptr<RankStore> RankStore::Open(const std::string& path, std::string* error) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                                 nullptr);
+  auto store = std::make_unique<SqliteRankStore>(db);
+  if (rc != SQLITE_OK) {
+    if (error != nullptr) *error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+    return nullptr;
+  }
+  if (!store->Prepare(error)) return nullptr;
+  return store;
+}
