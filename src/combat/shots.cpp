@@ -10,6 +10,7 @@
 #include "combat/items.h"
 #include "effects/effects.h"
 #include "shell/game.h"
+#include "stages/enemies.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ ItemPlace MeasuredPlace(Game& g, const EnemySlot& s) {
 // With the ship at the centre, an orbiter's own polar fields are its true
 // place; everything else is measured from the ship.
 ItemPlace KillPlace(Game& g, const EnemySlot& s) {
-  if (s.cls == 0 && !IsMovingShipMode(g.my.mode)) return {s.angle, s.radius};
+  if (s.cls == kOrbiter && !IsMovingShipMode(g.my.mode)) return {s.angle, s.radius};
   return MeasuredPlace(g, s);
 }
 
@@ -159,8 +160,8 @@ void ResolveHits(Game& g, int index) {
     EnemySlot& e = g.enemies[size_t(j)];
     if (e.timer < 1) continue;
     // Enemy bullets: immune in NOVA; in HELL only lasers reach them.
-    if (e.cls == 2 && mode == NOVA) continue;
-    if (e.cls == 2 && mode == HELL && shot.kind != kShotLaser) continue;
+    if (e.cls == kEnemyBullet && mode == NOVA) continue;
+    if (e.cls == kEnemyBullet && mode == HELL && shot.kind != kShotLaser) continue;
     if (shot.timer < 1) break;  // spent earlier in this loop
     if (!(e.x - e.size < shot.x + shot.size && e.x + e.size > shot.x - shot.size &&
           e.y - e.size < shot.y + shot.size && e.y + e.size > shot.y - shot.size)) {
@@ -178,8 +179,8 @@ void ResolveHits(Game& g, int index) {
     if (!damages) continue;
     int dmg = 1;
     if (g.my.shot_power() >= 1 && Random(g, 2) == 0) dmg = 1 + Random(g, g.my.shot_power() + 1);
-    // The last boss's kind-25 parts cannot be hurt until late in the final stage.
-    if (g.my.stage() == 6 && g.boss_slot >= 1 && e.kind == 25 && g.my.distance() <= 1900) dmg = 0;
+    // The last boss's parts cannot be hurt until late in the final stage.
+    if (g.my.stage() == 6 && g.boss_slot >= 1 && e.kind == kBossStage6 && g.my.distance() <= 1900) dmg = 0;
     e.hp -= dmg;
     e.flash = 2;
     AddEffect(g, shot.x, shot.y, kFxSparkBurst);
@@ -316,11 +317,11 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
   SpawnItem(g, 1, place.angle, place.distance);
   if (by_laser) SpawnItem(g, 4, place.angle, place.distance);
 
-  if (e.link >= 1 && e.cls != 2) {
+  if (e.link >= 1 && e.cls != kEnemyBullet) {
     ChainHit(g, e.link, e.x, e.y);
     bool group_left = false;
     for (const EnemySlot& o : g.enemies) {
-      if (o.timer >= 1 && o.link == e.link && (o.cls == 0 || o.cls == 1)) {
+      if (o.timer >= 1 && o.link == e.link && (o.cls == kOrbiter || o.cls == kFlyer)) {
         group_left = true;
         break;
       }
@@ -335,7 +336,7 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
       }
       // Its bullets go down with it and turn into items.
       for (EnemySlot& b : g.enemies) {
-        if (b.timer < 1 || b.link != e.link || b.cls != 2) continue;
+        if (b.timer < 1 || b.link != e.link || b.cls != kEnemyBullet) continue;
         KillQuietly(g, b);
         if (b.x > -5 && b.x < 645 && b.y > -5 && b.y < 485) AddLinkEffect(g, e.x, e.y, b.x, b.y, kFxLinkLine);
         ItemPlace bp = MeasuredPlace(g, b);
@@ -344,7 +345,7 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
     }
   }
 
-  if (e.kind == 13) {
+  if (e.kind == kEnemyCarrier) {
     AddEffect(g, e.x, e.y, kFxDoubleRing);
     PlayEffect(g, "boss.wav");
     g.shake = 10;

@@ -21,7 +21,7 @@ void SpawnAtBoss(Game& g, int i, int kind, int size, int link, int speed) {
 }
 
 // Stage 2: swings in and out, sheds rings of small orbiters.
-uint32_t Boss6(Game& g, int i) {
+uint32_t StageBoss2(Game& g, int i) {
   EnemySlot& b = g.enemies[size_t(i)];
   const int t = b.timer;
   const int sp = b.speed;
@@ -47,18 +47,18 @@ uint32_t Boss6(Game& g, int i) {
   if (b.radius < b.size) b.radius += 2 * sp;
 
   const bool even = g.frame_no % 2 == 0;
-  if (In(t, 150, 249) && even) SpawnAtBoss(g, i, 3, 6, 0, 3);
-  if (In(t, 250, 349) && even) SpawnAtBoss(g, i, 4, 6, 0, 3);
+  if (In(t, 150, 249) && even) SpawnAtBoss(g, i, kEnemyTurner, 6, 0, 3);
+  if (In(t, 250, 349) && even) SpawnAtBoss(g, i, kEnemyTurnerBack, 6, 0, 3);
   if (In(t, 450, 549) && Every(g, g.my.mode == EASY ? 4 : 2)) {
     int size = 15 - (t - 450) / 10;
-    SpawnAtBoss(g, i, 7, size, 0, 4);
-    SpawnAtBoss(g, i, 8, size, 0, 4);
+    SpawnAtBoss(g, i, kEnemySpinner, size, 0, 4);
+    SpawnAtBoss(g, i, kEnemySpinnerBack, size, 0, 4);
   }
   return 0xCC00FF;
 }
 
 // Stage 4: grows as it comes nearer the centre and sprays flyers.
-uint32_t Boss14(Game& g, int i) {
+uint32_t StageBoss4(Game& g, int i) {
   EnemySlot& b = g.enemies[size_t(i)];
   const int t = b.timer;
   const int sp = b.speed;
@@ -79,34 +79,34 @@ uint32_t Boss14(Game& g, int i) {
 
   if (In(t, 1, 49)) {
     b.angle += 2;
-    if (Every(g, 3)) flyer(1, 2, aimed(), (t - 50) / 10 + 8);
+    if (Every(g, 3)) flyer(kEnemyPlain, 2, aimed(), (t - 50) / 10 + 8);
   } else if (In(t, 50, 99)) {
     hold_in();
     b.angle += 1;
   } else if (In(t, 100, 149)) {
     b.angle -= 2;
     if (Every(g, 10))
-      for (int k = 0; k < 6; ++k) flyer(1, 1, 60 * k, 30);
+      for (int k = 0; k < 6; ++k) flyer(kEnemyPlain, 1, 60 * k, 30);
   } else if (In(t, 150, 199)) {
     b.radius += 2 * sp;
     b.angle += 1;
     if (Every(g, 10))
-      for (int k = 0; k < 18; ++k) flyer(7, 8, (t - 150) * 2 + 20 * k, (t - 150) / 10 + 5);
+      for (int k = 0; k < 18; ++k) flyer(kEnemySpinner, 8, (t - 150) * 2 + 20 * k, (t - 150) / 10 + 5);
   } else if (In(t, 200, 299)) {
     if (b.radius - 2 * sp >= 120) b.radius -= 2 * sp;
     b.angle += 2;
   } else if (In(t, 300, 349)) {
     push_out();
     b.angle += 4;
-    if (Every(g, 3)) flyer(10, 2, aimed(), (t - 300) / 10 + 8);
+    if (Every(g, 3)) flyer(kEnemyDart, 2, aimed(), (t - 300) / 10 + 8);
   } else if (In(t, 350, 399)) {
     hold_in();
     b.angle += 6;
-    if (Every(g, 4)) flyer(10, 4, aimed(), (t - 350) / 10 + 8);
+    if (Every(g, 4)) flyer(kEnemyDart, 4, aimed(), (t - 350) / 10 + 8);
   } else if (In(t, 400, 449)) {
     b.radius += sp;
     b.angle += 8;
-    if (Every(g, 2)) flyer(8, 8, aimed(), (t - 450) / 10 + 8);
+    if (Every(g, 2)) flyer(kEnemySpinnerBack, 8, aimed(), (t - 450) / 10 + 8);
   } else if (In(t, 450, 499)) {
     push_out();
     b.angle += 3;
@@ -117,7 +117,7 @@ uint32_t Boss14(Game& g, int i) {
 }
 
 // Stage 5: volleys of bullets joined to an orbiter launched with them.
-uint32_t Boss16(Game& g, int i) {
+uint32_t StageBoss5(Game& g, int i) {
   EnemySlot& b = g.enemies[size_t(i)];
   const int t = b.timer;
   const int sp = b.speed;
@@ -152,10 +152,10 @@ uint32_t Boss16(Game& g, int i) {
     hold_in();
     b.angle += 1;
     if (Every(g, 4)) {
-      bullet(23, 51, 1, 5, 30, 0, 0);
-      bullet(23, 51, 1, 5, 30, 90, 90);
+      bullet(kEnemyFanShot, 51, 1, 5, 30, 0, 0);
+      bullet(kEnemyFanShot, 51, 1, 5, 30, 90, 90);
     }
-    if (t == 90) SpawnAtBoss(g, i, 2, 35, 51, 1);
+    if (t == 90) SpawnAtBoss(g, i, kEnemyWeaver, 35, 51, 1);
   } else if (In(t, 100, 149)) {
     b.radius += 2 * sp;
     b.angle -= 2;
@@ -163,35 +163,35 @@ uint32_t Boss16(Game& g, int i) {
     b.angle += 2;
     if (t == 150) {
       for (int h = 0; h < 8; ++h)
-        for (int m = 0; m < 18; ++m) bullet(7, 151, 4, 4, 10 * h + 10, 20 * m, 20 * m);
-      SpawnAtBoss(g, i, 1, 35, 151, 1);
+        for (int m = 0; m < 18; ++m) bullet(kEnemySpinner, 151, 4, 4, 10 * h + 10, 20 * m, 20 * m);
+      SpawnAtBoss(g, i, kEnemyPlain, 35, 151, 1);
     }
   } else if (In(t, 200, 299)) {
     hold_in();
     b.angle += 5;
     if (t == 200) {
-      ring_volley(201, 9, 3, 4);
-      SpawnAtBoss(g, i, 1, 35, 201, 1);
+      ring_volley(201, kEnemyDiver, 3, 4);
+      SpawnAtBoss(g, i, kEnemyPlain, 35, 201, 1);
     }
   } else if (In(t, 300, 349)) {
     push_out();
     b.angle += 4;
-    if (Every(g, 3)) aimed_line(22, 300, 2);
-    if (t == 340) SpawnAtBoss(g, i, 4, 35, 300, 2);
+    if (Every(g, 3)) aimed_line(kEnemyRingShot, 300, 2);
+    if (t == 340) SpawnAtBoss(g, i, kEnemyTurnerBack, 35, 300, 2);
   } else if (In(t, 350, 399)) {
     hold_in();
     b.angle += 6;
   } else if (In(t, 400, 449)) {
     push_out();
     b.angle += 8;
-    if (g.frame_no % 2 == 0) aimed_line(24, 400, 1);
-    if (t == 440) SpawnAtBoss(g, i, 1, 35, 400, 1);
+    if (g.frame_no % 2 == 0) aimed_line(kEnemyNeedle, 400, 1);
+    if (t == 440) SpawnAtBoss(g, i, kEnemyPlain, 35, 400, 1);
   } else if (In(t, 450, 499)) {
     if (b.radius + sp <= 240) b.radius += sp;
     b.angle += 5;
     if (t == 450) {
-      ring_volley(201, 2, 2, 4);
-      SpawnAtBoss(g, i, 10, 35, 201, 1);
+      ring_volley(201, kEnemyWeaver, 2, 4);
+      SpawnAtBoss(g, i, kEnemyDart, 35, 201, 1);
     }
   } else if (t == 500) {
     b.timer = 1;
@@ -201,7 +201,7 @@ uint32_t Boss16(Game& g, int i) {
 
 // Stage 6, the last boss: breathes in and out, then locks onto the ship and
 // lets go a final burst.
-uint32_t Boss25(Game& g, int i) {
+uint32_t LastBoss(Game& g, int i) {
   EnemySlot& b = g.enemies[size_t(i)];
   const int t = b.timer;
   const int sp = b.speed;
@@ -243,15 +243,15 @@ uint32_t Boss25(Game& g, int i) {
   }
   if (b.radius < b.size) b.radius += 2 * sp;
 
-  if (In(t, 150, 199) && even) SpawnAtBoss(g, i, 3, 6, 0, 3);
-  if (In(t, 200, 249) && Every(g, 4)) flyer(21);
-  if (In(t, 250, 299) && even) SpawnAtBoss(g, i, 4, 6, 0, 3);
-  if (In(t, 300, 349) && Every(g, 4)) flyer(23);
-  if (In(t, 450, 499) && Every(g, 4)) SpawnAtBoss(g, i, 15, 15 - (t - 450) / 10, 0, 3);
+  if (In(t, 150, 199) && even) SpawnAtBoss(g, i, kEnemyTurner, 6, 0, 3);
+  if (In(t, 200, 249) && Every(g, 4)) flyer(kEnemyTwinGun);
+  if (In(t, 250, 299) && even) SpawnAtBoss(g, i, kEnemyTurnerBack, 6, 0, 3);
+  if (In(t, 300, 349) && Every(g, 4)) flyer(kEnemyFanShot);
+  if (In(t, 450, 499) && Every(g, 4)) SpawnAtBoss(g, i, kEnemySprayer, 15 - (t - 450) / 10, 0, 3);
   if (In(t, 500, 549) && even) {
     int size = 15 - (t - 500) / 10;
-    SpawnAtBoss(g, i, 7, size, 0, 4);
-    SpawnAtBoss(g, i, 8, size, 0, 4);
+    SpawnAtBoss(g, i, kEnemySpinner, size, 0, 4);
+    SpawnAtBoss(g, i, kEnemySpinnerBack, size, 0, 4);
   }
   if (In(t, 600, 679)) {
     if (even) {
@@ -276,11 +276,11 @@ uint32_t Boss25(Game& g, int i) {
     for (int n = 0; n <= 10; ++n) {
       if (aimed_bullets) {
         int a = Aimed(g, x, y);
-        SpawnBullet(g, 1, x, 0, 10, a + 5, 10, y);
-        SpawnBullet(g, 1, x, 0, 10, a - 5, 10, y);
+        SpawnBullet(g, kEnemyPlain, x, 0, 10, a + 5, 10, y);
+        SpawnBullet(g, kEnemyPlain, x, 0, 10, a - 5, 10, y);
       } else {
-        SpawnOrbiter(g, 1, 10, 0, 10, radius - 2 * n, angle + 5);
-        SpawnOrbiter(g, 1, 10, 0, 10, radius - 2 * n, angle - 5);
+        SpawnOrbiter(g, kEnemyPlain, 10, 0, 10, radius - 2 * n, angle + 5);
+        SpawnOrbiter(g, kEnemyPlain, 10, 0, 10, radius - 2 * n, angle - 5);
       }
     }
   }
@@ -291,14 +291,14 @@ uint32_t Boss25(Game& g, int i) {
 
 uint32_t RunBossPattern(Game& g, int i) {
   switch (g.enemies[size_t(i)].kind) {
-    case 6:
-      return Boss6(g, i);
-    case 14:
-      return Boss14(g, i);
-    case 16:
-      return Boss16(g, i);
-    case 25:
-      return Boss25(g, i);
+    case kBossStage2:
+      return StageBoss2(g, i);
+    case kBossStage4:
+      return StageBoss4(g, i);
+    case kBossStage5:
+      return StageBoss5(g, i);
+    case kBossStage6:
+      return LastBoss(g, i);
     default:
       return 0x889988;
   }

@@ -78,7 +78,7 @@ EnemySlot& FreshSlot(Game& g, int s, int cls, int kind, int size, int link, int 
 bool PlaceOrbiter(Game& g, int kind, int size, int link, int speed, int radius, int angle) {
   int s = FindSlot(g);
   if (s < 0) return false;
-  EnemySlot& e = FreshSlot(g, s, 0, kind, size, link, speed, radius, angle);
+  EnemySlot& e = FreshSlot(g, s, kOrbiter, kind, size, link, speed, radius, angle);
   int r = 0, a = 0;
   OrbiterPoint(g, e, r, a);
   e.x = PolarX(320, a, r);
@@ -90,7 +90,7 @@ bool PlaceOrbiter(Game& g, int kind, int size, int link, int speed, int radius, 
 bool PlaceFlyer(Game& g, int kind, int x, int link, int speed, int angle, int size, int y, int radius) {
   int s = FindSlot(g);
   if (s < 0) return false;
-  EnemySlot& e = FreshSlot(g, s, 1, kind, size, link, speed, radius, angle);
+  EnemySlot& e = FreshSlot(g, s, kFlyer, kind, size, link, speed, radius, angle);
   e.originX = e.x = x;
   e.originY = e.y = y;
   SetEnemyHitPoints(g, s);
@@ -111,57 +111,74 @@ void SpawnHere(Game& g, int i, int kind, int size, int speed) {
   SpawnOrbiter(g, kind, size, 0, speed, e.radius, e.angle);
 }
 
+// The weaver and the spiral move the same way in both classes, only the
+// radius runs the other way: an orbiter's outward, a flyer's back home. Each
+// is gone once it is past the field's edge or home.
+constexpr int kOutward = 1;
+constexpr int kHomeward = -1;
+
+void Recede(EnemySlot& e, int dir, int by) {
+  e.radius += dir * by;
+  if (dir > 0 ? e.radius > 359 : e.radius <= 0) e.timer = 0;
+}
+
+void Weave(EnemySlot& e, int t, int dir) {
+  if (t >= 50 && t <= 69) {
+    e.radius += dir * e.speed;
+    e.angle += 1;
+  } else if (t >= 100 && t <= 119) {
+    e.radius += dir * e.speed;
+    e.angle -= 1;
+  } else if (t >= 130 && t <= 169) {
+    Recede(e, dir, 4 * e.speed);
+  }
+}
+
+void Spiral(EnemySlot& e, int t, int dir) {
+  if (t >= 80 && t <= 180) {
+    e.radius += dir * e.speed;
+    e.angle += 2;
+  } else if (t >= 181 && t <= 999) {
+    Recede(e, dir, 2 * e.speed);
+  }
+}
+
 // The kind behaviour of an ordinary orbiter; returns its pen colour.
 uint32_t OrbiterKind(Game& g, int i) {
   EnemySlot& e = g.enemies[size_t(i)];
   const int t = e.timer;
   const bool fire = FiringMode(g);
   switch (e.kind) {
-    case 1:
-      if (fire && t == 100) Fire(g, i, 10, 2, Aimed(g, e) + Random(g, 5));
+    case kEnemyPlain:
+      if (fire && t == 100) Fire(g, i, kEnemyDart, 2, Aimed(g, e) + Random(g, 5));
       return 0x9900FF;
-    case 2:
-      if (t >= 50 && t <= 69) {
-        e.radius += e.speed;
-        e.angle += 1;
-      } else if (t >= 100 && t <= 119) {
-        e.radius += e.speed;
-        e.angle -= 1;
-      } else if (t >= 130 && t <= 169) {
-        e.radius += 4 * e.speed;
-        if (e.radius > 359) e.timer = 0;
-      }
-      if (fire && t == 60) Fire(g, i, 9, 4, Aimed(g, e) + 30);
+    case kEnemyWeaver:
+      Weave(e, t, kOutward);
+      if (fire && t == 60) Fire(g, i, kEnemyDiver, 4, Aimed(g, e) + 30);
       return 0x9999FF;
-    case 3:
-    case 4:
-      e.angle += e.kind == 3 ? 1 : -1;
-      if (fire && t == 50) Fire(g, i, 24, 2, Aimed(g, e) + Random(g, 10));
+    case kEnemyTurner:
+    case kEnemyTurnerBack:
+      e.angle += e.kind == kEnemyTurner ? 1 : -1;
+      if (fire && t == 50) Fire(g, i, kEnemyNeedle, 2, Aimed(g, e) + Random(g, 10));
       return 0x0099FF;
-    case 5:
-      if (t >= 80 && t <= 180) {
-        e.radius += e.speed;
-        e.angle += 2;
-      } else if (t >= 181 && t <= 999) {
-        e.radius += 2 * e.speed;
-        if (e.radius > 359) e.timer = 0;
-      }
-      if (fire && t == 50) Fire(g, i, 9, 4, Aimed(g, e));
+    case kEnemySpiral:
+      Spiral(e, t, kOutward);
+      if (fire && t == 50) Fire(g, i, kEnemyDiver, 4, Aimed(g, e));
       return 0x99CCFF;
-    case 7:
-    case 8:
+    case kEnemySpinner:
+    case kEnemySpinnerBack:
       if (Even(g)) e.speed = std::max(e.speed - 1, 1);
-      e.angle += e.kind == 7 ? e.speed : -e.speed;
+      e.angle += e.kind == kEnemySpinner ? e.speed : -e.speed;
       if (fire && t == 70) {
-        if (e.kind == 8) {
-          Fire(g, i, 1, 3, Aimed(g, e));
+        if (e.kind == kEnemySpinnerBack) {
+          Fire(g, i, kEnemyPlain, 3, Aimed(g, e));
         } else if (g.boss_slot == 0 || i % 2 == 0) {
           // While a boss is alive only every other ring member shoots.
-          Fire(g, i, 7, 3, Aimed(g, e));
+          Fire(g, i, kEnemySpinner, 3, Aimed(g, e));
         }
       }
       return 0x6699CC;
-    case 9:
+    case kEnemyDiver:
       e.angle += 1;
       if (t < 90) {
         if (Every(g, 21)) e.speed += 1;
@@ -178,13 +195,13 @@ uint32_t OrbiterKind(Game& g, int i) {
       }
       if (g.my.stage() >= 2 && fire && t == 40) {
         int a = Aimed(g, e);
-        for (int k = 0; k < 6; ++k) SpawnBullet(g, 22, e.x, 0, 3, a + 60 * k, 4, e.y);
+        for (int k = 0; k < 6; ++k) SpawnBullet(g, kEnemyRingShot, e.x, 0, 3, a + 60 * k, 4, e.y);
       }
       return 0xCC99FF;
-    case 10:
-      if (fire && t == 20) Fire(g, i, 24, 3, Aimed(g, e) + Random(g, 5));
+    case kEnemyDart:
+      if (fire && t == 20) Fire(g, i, kEnemyNeedle, 3, Aimed(g, e) + Random(g, 5));
       return 0xCCCCFF;
-    case 11:
+    case kBossStage1:
       if (e.radius > 240) e.radius -= 2 * e.speed;
       if (e.radius < 100) e.radius += e.speed;
       e.angle -= 2;
@@ -192,41 +209,41 @@ uint32_t OrbiterKind(Game& g, int i) {
       if (t == 159) e.timer = 1;
       if (fire && t % 60 == 0) {
         int a = Aimed(g, e);
-        for (int k = 0; k < 18; ++k) Fire(g, i, 22, 4, a + 20 * k);
+        for (int k = 0; k < 18; ++k) Fire(g, i, kEnemyRingShot, 4, a + 20 * k);
       }
       if ((g.my.mode == SQ || g.my.mode == LIGHT || g.my.mode == HELL) && t % 90 >= 70) {
         int a = Aimed(g, e);
-        for (int k = 0; k < 9; ++k) Fire(g, i, 10, 3, a + 40 * k);
+        for (int k = 0; k < 9; ++k) Fire(g, i, kEnemyDart, 3, a + 40 * k);
       }
       return 0x9999CC;
-    case 12:
+    case kBossStage3:
       if (e.radius > 240) e.radius -= 2 * e.speed;
       if (e.radius < 150) e.radius += e.speed;
       e.angle -= 2;
       if (t >= 60 && t <= 109) {
         e.radius += 2 * e.speed;
-        if (Every(g, 4)) SpawnHere(g, i, 7, (t - 50) / 10 + 5, 4);
+        if (Every(g, 4)) SpawnHere(g, i, kEnemySpinner, (t - 50) / 10 + 5, 4);
       }
       if (t == 159) e.timer = 1;
       return 0xFF99CC;
-    case 13:
+    case kEnemyCarrier:
       if (e.radius > 240) e.radius -= 2 * e.speed;
       if (e.radius < 70) e.radius += e.speed;
       e.angle += 1;
       if (t >= 40 && t <= 89) e.radius += 2 * e.speed;
-      if (t >= 90 && t <= 128 && Every(g, 3)) SpawnHere(g, i, 1, 6, 2);
+      if (t >= 90 && t <= 128 && Every(g, 3)) SpawnHere(g, i, kEnemyPlain, 6, 2);
       if (t == 139) e.timer = 1;
       if (fire && t % 60 == 0) {
         int a = Aimed(g, e);
         for (int k = 0; k < 36; ++k)
-          if (k % 12 <= 5) Fire(g, i, 23, 4, a + 10 * k);
+          if (k % 12 <= 5) Fire(g, i, kEnemyFanShot, 4, a + 10 * k);
       }
       return 0x99CCCC;
-    case 15:
+    case kEnemySprayer:
       e.angle += 1;
-      if (t % 50 <= 10) Fire(g, i, 11, 2, Aimed(g, e) + Random(g, 30));
+      if (t % 50 <= 10) Fire(g, i, kBossStage1, 2, Aimed(g, e) + Random(g, 30));
       return 0x99CC99;
-    case 20:
+    case kEnemyRetreater:
       e.angle -= 1;
       if (e.radius < 50) e.retreat = 1;
       if (e.retreat != 0) {
@@ -234,12 +251,12 @@ uint32_t OrbiterKind(Game& g, int i) {
         if (e.radius > 359) e.timer = 0;
       }
       if (t % 150 == 60)
-        for (int k = 0; k < 6; ++k) Fire(g, i, 1, 2, e.angle + 60 * k - 135);
+        for (int k = 0; k < 6; ++k) Fire(g, i, kEnemyPlain, 2, e.angle + 60 * k - 135);
       return 0xCC00FF;
-    case 6:
-    case 14:
-    case 16:
-    case 25:
+    case kBossStage2:
+    case kBossStage4:
+    case kBossStage5:
+    case kBossStage6:
       return RunBossPattern(g, i);
     default:
       return kGrey;
@@ -251,62 +268,47 @@ uint32_t FlyerKind(Game& g, int i) {
   EnemySlot& e = g.enemies[size_t(i)];
   const int t = e.timer;
   switch (e.kind) {
-    case 1:
+    case kEnemyPlain:
       return 0x9900FF;
-    case 2:
-      if (t >= 50 && t <= 69) {
-        e.radius -= e.speed;
-        e.angle += 1;
-      } else if (t >= 100 && t <= 119) {
-        e.radius -= e.speed;
-        e.angle -= 1;
-      } else if (t >= 130 && t <= 169) {
-        e.radius -= 4 * e.speed;  // it flies back to where it came from
-        if (e.radius <= 0) e.timer = 0;
-      }
+    case kEnemyWeaver:
+      Weave(e, t, kHomeward);  // it flies back to where it came from
       return 0x9999FF;
-    case 3:
+    case kEnemyTurner:
       if (t % 50 > 40) e.angle += 1;
       return 0x0099FF;
-    case 4:
+    case kEnemyTurnerBack:
       if (t % 50 > 40) e.angle -= 1;
       return 0x0099FF;
-    case 5:
-      if (t >= 80 && t <= 180) {
-        e.radius -= e.speed;
-        e.angle += 2;
-      } else if (t >= 181 && t <= 999) {
-        e.radius -= 2 * e.speed;
-        if (e.radius < 1) e.timer = 0;
-      }
+    case kEnemySpiral:
+      Spiral(e, t, kHomeward);
       return 0x99CCFF;
-    case 7:
+    case kEnemySpinner:
       if (Even(g)) e.speed = std::max(e.speed - 1, 1);
       return 0x66CCFF;
-    case 8:
+    case kEnemySpinnerBack:
       if (Even(g)) e.speed = std::max(e.speed - 1, 1);
       return 0xCCCCFF;
-    case 9:
+    case kEnemyDiver:
       return 0xFF00CC;
-    case 10:
+    case kEnemyDart:
       return 0xCCCCFF;
-    case 21:
+    case kEnemyTwinGun:
       if ((t + 10 * i) % 80 <= 10 && Every(g, 3)) {
         int b = AngleFromPlayer(g, e.x, e.y);
         int x = e.x, y = e.y, link = e.link;
-        SpawnBullet(g, 10, PolarX(x, b + 240, 25), link, 4, b + 180, 4, PolarY(y, b + 240, 25));
-        SpawnBullet(g, 10, PolarX(x, b + 120, 25), link, 4, b + 180, 4, PolarY(y, b + 120, 25));
+        SpawnBullet(g, kEnemyDart, PolarX(x, b + 240, 25), link, 4, b + 180, 4, PolarY(y, b + 240, 25));
+        SpawnBullet(g, kEnemyDart, PolarX(x, b + 120, 25), link, 4, b + 180, 4, PolarY(y, b + 120, 25));
       }
       return 0xCC99FF;
-    case 22:
+    case kEnemyRingShot:
       return 0xCC99FF;
-    case 23:
+    case kEnemyFanShot:
       if ((t + 10 * i) % 60 <= 20 && Every(g, 8)) {
         int a = Aimed(g, e) - 20 + Random(g, 41);
-        SpawnBullet(g, 10, e.x, e.link, 3, a, 4, e.y);
+        SpawnBullet(g, kEnemyDart, e.x, e.link, 3, a, 4, e.y);
       }
       return 0x66CC66;
-    case 24:
+    case kEnemyNeedle:
       return 0x66CCFF;
     default:
       return kGrey;
@@ -354,6 +356,31 @@ void DrawLockOns(Canvas& p, const EnemySlot& e, int i) {
   }
 }
 
+// Lines from slot i through the slots of its link group, in pool order: for an
+// orbiter the orbiters before it on the same parity, at most nine lines ending
+// on any one slot; for a flyer the flyers before it; for both every bullet of
+// the group.
+void DrawLinks(Game& g, Canvas& p, int i, int* pts) {
+  const EnemySlot& e = g.enemies[size_t(i)];
+  if (e.link == 0) return;
+  const bool orbiter = e.cls == kOrbiter;
+  pts[0] = e.x;
+  pts[1] = e.y;
+  int n = 1;
+  for (int j = 0; j < kEnemySlots; ++j) {
+    EnemySlot& o = g.enemies[size_t(j)];
+    if (o.link != e.link || o.timer < 1 || j == i) continue;
+    if (orbiter && o.links > 8) continue;
+    const bool earlier = o.cls == e.cls && j < i && (!orbiter || j % 2 == i % 2);
+    if (!earlier && o.cls != kEnemyBullet) continue;
+    if (orbiter) o.links += 1;
+    pts[2 * n] = o.x;
+    pts[2 * n + 1] = o.y;
+    ++n;
+  }
+  if (n > 1) p.Polyline(pts, n);
+}
+
 uint32_t StepOrbiter(Game& g, Canvas& p, int i, int* pts) {
   EnemySlot& e = g.enemies[size_t(i)];
   const bool ts = TimeStopped(g);
@@ -385,25 +412,7 @@ uint32_t StepOrbiter(Game& g, Canvas& p, int i, int* pts) {
   p.SetPen(colour, e.big != 0 ? 2 : 1);
   DrawOutline(p, e, 60, 6, false);
 
-  // Links: orbiters earlier in the pool on the same parity, and bullets, at
-  // most nine lines ending on any one slot.
-  if (e.link != 0) {
-    int n = 0;
-    pts[0] = e.x;
-    pts[1] = e.y;
-    n = 1;
-    const int parity = i % 2;
-    for (int j = 0; j < kEnemySlots; ++j) {
-      EnemySlot& o = g.enemies[size_t(j)];
-      if (o.link != e.link || o.timer < 1 || j == i || o.links > 8) continue;
-      if (!((o.cls == 0 && j < i && j % 2 == parity) || o.cls == 2)) continue;
-      o.links += 1;
-      pts[2 * n] = o.x;
-      pts[2 * n + 1] = o.y;
-      ++n;
-    }
-    if (n > 1) p.Polyline(pts, n);
-  }
+  DrawLinks(g, p, i, pts);
   DrawLockOns(p, e, i);
   return colour;
 }
@@ -427,27 +436,40 @@ uint32_t StepFlyer(Game& g, Canvas& p, int i, int* pts) {
   colour = OffsetColor(colour, 50, -40, -20);
 
   p.SetPen(colour, e.big != 0 ? 2 : 1);
-  if (e.cls == 1)
+  if (e.cls == kFlyer)
     DrawOutline(p, e, 72, 5, false);
   else
     DrawOutline(p, e, 90, 4, true);
 
-  if (e.cls == 1 && e.link != 0) {
-    int n = 1;
-    pts[0] = e.x;
-    pts[1] = e.y;
-    for (int j = 0; j < kEnemySlots; ++j) {
-      const EnemySlot& o = g.enemies[size_t(j)];
-      if (o.link != e.link || o.timer < 1 || j == i) continue;
-      if (!((o.cls == 1 && j < i) || o.cls == 2)) continue;
-      pts[2 * n] = o.x;
-      pts[2 * n + 1] = o.y;
-      ++n;
-    }
-    if (n > 1) p.Polyline(pts, n);
-  }
+  if (e.cls == kFlyer) DrawLinks(g, p, i, pts);
   DrawLockOns(p, e, i);
   return colour;
+}
+
+// Hit points by kind (other kinds keep size / 5 + 1): plain, in HARD, NOVA and
+// HELL, and whether the slot is big.
+constexpr int kSizeHp = -1;  // size / 5 + 1 + 5
+struct KindHitPoints {
+  int kind;
+  int hp;
+  int hp_tough;
+  bool big;
+};
+constexpr KindHitPoints kHitPoints[] = {
+    {kBossStage2, 250, 250, true},     {kEnemyDiver, 1, 1, false},
+    {kEnemyDart, 1, 1, false},         {kBossStage1, 150, 150, true},
+    {kBossStage3, 300, 350, true},     {kEnemyCarrier, 100, 100, false},
+    {kBossStage4, 400, 500, true},     {kEnemySprayer, kSizeHp, kSizeHp, false},
+    {kEnemyRetreater, kSizeHp, kSizeHp, false}, {kEnemyTwinGun, kSizeHp, kSizeHp, false},
+    {kEnemyRingShot, kSizeHp, kSizeHp, false},  {kEnemyFanShot, kSizeHp, kSizeHp, false},
+    {kEnemyNeedle, kSizeHp, kSizeHp, false},    {kBossStage5, 500, 650, true},
+    {kBossStage6, 700, 900, true},
+};
+
+const KindHitPoints* HitPointsOf(int kind) {
+  for (const KindHitPoints& r : kHitPoints)
+    if (r.kind == kind) return &r;
+  return nullptr;
 }
 
 }  // namespace
@@ -482,7 +504,7 @@ void SpawnBullet(Game& g, int kind, int x, int link, int speed, int angle, int s
   e.speed = speed;
   e.kind = kind;
   e.link = link;
-  e.cls = 2;
+  e.cls = kEnemyBullet;
 }
 
 void SetEnemyHitPoints(Game& g, int slot) {
@@ -492,50 +514,15 @@ void SetEnemyHitPoints(Game& g, int slot) {
   const int stage = g.my.stage();
   const bool tough = mode == HARD || mode == NOVA || mode == HELL;
   const bool boss_alive = g.boss_slot != 0;
-  switch (e.kind) {
-    case 6:
-      e.hp = 250;
-      e.big = 1;
-      break;
-    case 9:
-    case 10:
-      e.hp = 1;
-      break;
-    case 11:
-      e.hp = 150;
-      e.big = 1;
-      break;
-    case 12:
-      e.hp = tough ? 350 : 300;
-      e.big = 1;
-      break;
-    case 13:
-      e.hp = 100;
-      break;
-    case 14:
-      e.hp = tough ? 500 : 400;
-      e.big = 1;
-      break;
-    case 15:
-    case 20:
-    case 21:
-    case 22:
-    case 23:
-    case 24:
-      e.hp = e.size / 5 + 1 + 5;
-      break;
-    case 16:
-      e.hp = tough ? 650 : 500;
-      e.big = 1;
-      break;
-    case 25:
-      e.hp = tough ? 900 : 700;
-      if (g.my.shot_way() >= 1) e.hp += 50 * g.my.shot_power();
-      e.hp += 200 * g.my.shot_way();
-      e.big = 1;
-      break;
-    default:
-      break;
+  const KindHitPoints* row = HitPointsOf(e.kind);
+  if (row != nullptr) {
+    e.hp = row->hp == kSizeHp ? e.size / 5 + 1 + 5 : tough ? row->hp_tough : row->hp;
+    if (row->big) e.big = 1;
+  }
+  if (e.kind == kBossStage6) {
+    // The last boss grows with the ship's guns.
+    if (g.my.shot_way() >= 1) e.hp += 50 * g.my.shot_power();
+    e.hp += 200 * g.my.shot_way();
   }
   // Later stages are tougher in the gentler modes (bosses excepted).
   if ((mode == EASY || mode == EXTREAM || mode == SQ || mode == LIGHT) && e.big == 0 && !boss_alive) {
@@ -569,10 +556,10 @@ void UpdateEnemies(Game& g) {
   for (int i = 0; i < kEnemySlots; ++i) {
     EnemySlot& e = g.enemies[size_t(i)];
     if (e.timer < 1) continue;
-    if (e.cls == 0) {
+    if (e.cls == kOrbiter) {
       last = StepOrbiter(g, painter, i, pts);
       drawn = true;
-    } else if (e.cls == 1 || e.cls == 2) {
+    } else if (e.cls == kFlyer || e.cls == kEnemyBullet) {
       last = StepFlyer(g, painter, i, pts);
       drawn = true;
     }

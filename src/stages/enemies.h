@@ -5,6 +5,41 @@
 
 struct Game;
 
+// What an enemy-pool slot holds (its `cls`).
+enum EnemyClass : int {
+  kOrbiter = 0,      // circles the field centre, closing in
+  kFlyer = 1,        // flies a heading from where it appeared
+  kEnemyBullet = 2,  // enemy fire; flies like a flyer
+};
+
+// Behaviour and colour of a slot (its `kind`). Orbiters, flyers and bullets
+// share the numbers; a kind means the same look in every class but moves by
+// the rules of its class.
+enum EnemyKind : int {
+  kEnemyPlain = 1,        // orbiter: one aimed shot; the plain bullet
+  kEnemyWeaver = 2,       // swings out and back in three phases
+  kEnemyTurner = 3,       // turns clockwise
+  kEnemyTurnerBack = 4,   // turns the other way
+  kEnemySpiral = 5,       // spirals away late in life
+  kBossStage2 = 6,
+  kEnemySpinner = 7,      // spins fast, slowing down
+  kEnemySpinnerBack = 8,  // spins the other way
+  kEnemyDiver = 9,        // orbiter: dives in, stops, backs away; fires a ring
+  kEnemyDart = 10,        // one hit point, fires early; the small aimed bullet
+  kBossStage1 = 11,
+  kBossStage3 = 12,
+  kEnemyCarrier = 13,     // releases plain orbiters, fires fans
+  kBossStage4 = 14,
+  kEnemySprayer = 15,     // sprays aimed shots in every mode
+  kBossStage5 = 16,
+  kEnemyRetreater = 20,   // turns back near the centre; fires a fan in every mode
+  kEnemyTwinGun = 21,     // flyer: fires pairs of darts at the ship
+  kEnemyRingShot = 22,    // a bullet of the ring volleys
+  kEnemyFanShot = 23,     // a bullet of the fans; as a flyer it fires darts
+  kEnemyNeedle = 24,      // the slow aimed bullet
+  kBossStage6 = 25,       // the last boss
+};
+
 void SpawnOrbiter(Game& g, int kind, int size, int link, int speed, int radius, int angle);
 void SpawnFlyer(Game& g, int kind, int x, int link, int speed, int angle, int size, int y);
 void SpawnBullet(Game& g, int kind, int x, int link, int speed, int angle, int size, int y);

@@ -65,16 +65,16 @@ void Stage1(const Tick& s) {
     int base = s.Fan(20);
     int r = s.R();
     for (int i = 0; i <= 3; ++i) {
-      s.O(9, 10, r, 1, 360 + 10 * i, base + 2 * i);
-      s.O(9, 10, r + 1, 1, 450 + 10 * i, base + 2 * i);
+      s.O(kEnemyDiver, 10, r, 1, 360 + 10 * i, base + 2 * i);
+      s.O(kEnemyDiver, 10, r + 1, 1, 450 + 10 * i, base + 2 * i);
     }
   }
   if (s.In(200, 299) && s.Every(4))
-    for (int i = 0; i <= 3; ++i) s.O(10, 10, i + 1, 1, 370, (s.n % 360) + 90 * i);
+    for (int i = 0; i <= 3; ++i) s.O(kEnemyDart, 10, i + 1, 1, 370, (s.n % 360) + 90 * i);
   if (s.In(500, 599) && s.Every(10)) {
     int base = s.Fan(10);
     int r = s.R();
-    for (int i = 0; i <= 4; ++i) s.O(2, 10, r, 3, 360, base + 3 * i);
+    for (int i = 0; i <= 4; ++i) s.O(kEnemyWeaver, 10, r, 3, 360, base + 3 * i);
   }
   if (s.At(700)) {
     // Spokes: a flyer carrying a star of bullets towards the ship.
@@ -84,12 +84,12 @@ void Stage1(const Tick& s) {
       int r = s.R();
       int px = 0, py = 0;
       Tick::SpokePoint(sp * spacing + 45, 310, px, py);
-      s.Flyer(9, px, py, r, 2, s.Aimed(px, py), 16);
+      s.Flyer(kEnemyDiver, px, py, r, 2, s.Aimed(px, py), 16);
       for (int k = 0; k <= 15; ++k) {
         int d = k % 2 == 1 ? 48 : 16;
         int bx = PolarX(px, 40 * k + 45, d);
         int by = PolarY(py, 40 * k + 45, d);
-        s.Bullet(22, bx, by, r, 2, s.Aimed(bx, by), 3);
+        s.Bullet(kEnemyRingShot, bx, by, r, 2, s.Aimed(bx, by), 3);
       }
     }
   }
@@ -97,108 +97,108 @@ void Stage1(const Tick& s) {
     int r = s.R();
     const int base = 2400;
     for (int i = 0; i <= 9; ++i) {
-      s.O(5, 6, r, 4, 360 + 5 * i, base + 2 * i);
-      s.O(5, 6, r, 3, 360 + 5 * i, base + 2 * i + 120);
-      s.O(5, 6, r, 3, 360 + 5 * i, base + 2 * i + 240);
+      s.O(kEnemySpiral, 6, r, 4, 360 + 5 * i, base + 2 * i);
+      s.O(kEnemySpiral, 6, r, 3, 360 + 5 * i, base + 2 * i + 120);
+      s.O(kEnemySpiral, 6, r, 3, 360 + 5 * i, base + 2 * i + 240);
     }
   }
   if (s.At(900) && s.late) {
     int r = s.R();
     for (int i = 0; i <= 15; ++i) {
-      s.O(5, 6, r, 3, 360, 20 * i);
-      s.O(5, 6, r, 2, 360, 20 * i + 120);
-      s.O(5, 6, r, 1, 360, 20 * i + 240);
+      s.O(kEnemySpiral, 6, r, 3, 360, 20 * i);
+      s.O(kEnemySpiral, 6, r, 2, 360, 20 * i + 120);
+      s.O(kEnemySpiral, 6, r, 1, 360, 20 * i + 240);
     }
   }
   if (s.At(1000)) LoadStoryMessages(s.g, "1.txt");
   if (s.At(1120)) s.BossWarning();
-  if (s.At(1170)) s.Boss(11, 20, 2, 380, 270);
+  if (s.At(1170)) s.Boss(kBossStage1, 20, 2, 380, 270);
 }
 
 void Stage2(const Tick& s) {
   if (s.In(1, 299) && s.Every(10)) {
     int base = s.Fan(10);
     int r = s.R();
-    for (int i = 0; i <= 4; ++i) s.O(2, 10, r, 3, 360, base + 3 * i);
+    for (int i = 0; i <= 4; ++i) s.O(kEnemyWeaver, 10, r, 3, 360, base + 3 * i);
   }
   if (s.In(300, 499) && s.Every(40)) {
     int r = s.R();
     int base = ((s.n / 40) % 6) * 60;
-    for (int i = 0; i <= 9; ++i) s.O(3, 6, r, 3, 360 + 5 * i, base + 2 * i);
+    for (int i = 0; i <= 9; ++i) s.O(kEnemyTurner, 6, r, 3, 360 + 5 * i, base + 2 * i);
   }
   if (s.In(500, 699) && s.Every(40)) {
     int r = s.R();
     int base = ((s.n / 40) % 6) * 60;
-    for (int i = 0; i <= 9; ++i) s.O(4, 6, r, 3, 360 + 5 * i, base + 2 * i + 180);
+    for (int i = 0; i <= 9; ++i) s.O(kEnemyTurnerBack, 6, r, 3, 360 + 5 * i, base + 2 * i + 180);
   }
   if (s.At(750))
     for (int i = 0; i <= 3; ++i)
-      for (int j = 0; j <= 9; ++j) s.O(1, 10, i + 1, 2, 360 + 20 * j, 90 * i + 45);
+      for (int j = 0; j <= 9; ++j) s.O(kEnemyPlain, 10, i + 1, 2, 360 + 20 * j, 90 * i + 45);
   if (s.At(950))
     for (int i = 0; i <= 5; ++i)
-      for (int j = 0; j <= 9; ++j) s.O(5, 6, i + 1000, 3, 360 + 11 * j, 60 * i);
+      for (int j = 0; j <= 9; ++j) s.O(kEnemySpiral, 6, i + 1000, 3, 360 + 11 * j, 60 * i);
   if (s.In(1150, 1299)) {
     int d = s.n % 4;
-    s.O(1, 15, d + 2000, 1, 380, (s.n % 360) + 90 * d + 45);
+    s.O(kEnemyPlain, 15, d + 2000, 1, 380, (s.n % 360) + 90 * d + 45);
   }
   if (s.At(1600)) s.BossWarning();
-  if (s.At(1650)) s.Boss(6, 30, 2, 380, 270);
+  if (s.At(1650)) s.Boss(kBossStage2, 30, 2, 380, 270);
 }
 
 void Stage3(const Tick& s) {
   if (s.At(1))
-    for (int k = 0; k <= 9; ++k) s.O(10, 20, 1, 4, 360, 36 * k);
+    for (int k = 0; k <= 9; ++k) s.O(kEnemyDart, 20, 1, 4, 360, 36 * k);
   if (s.At(51) && s.late)
-    for (int k = 0; k <= 11; ++k) s.O(10, 17, 1, 4, 360, 30 * k + 45);
+    for (int k = 0; k <= 11; ++k) s.O(kEnemyDart, 17, 1, 4, 360, 30 * k + 45);
   if (s.At(101))
-    for (int k = 0; k <= 14; ++k) s.O(10, 15, 2, 3, 360, 24 * k);
+    for (int k = 0; k <= 14; ++k) s.O(kEnemyDart, 15, 2, 3, 360, 24 * k);
   if (s.At(151) && s.late)
-    for (int k = 0; k <= 17; ++k) s.O(10, 12, 1, 3, 360, 20 * k + 45);
+    for (int k = 0; k <= 17; ++k) s.O(kEnemyDart, 12, 1, 3, 360, 20 * k + 45);
   if (s.At(201))
-    for (int k = 0; k <= 29; ++k) s.O(10, 10, 3, 2, 360, 12 * k);
+    for (int k = 0; k <= 29; ++k) s.O(kEnemyDart, 10, 3, 2, 360, 12 * k);
   if (s.In(330, 599) && s.Every(20)) {
     int r = s.R();
     int base = ((s.n / 20) % 6) * 60;
     for (int i = 0; i <= 4; ++i) {
       int a = base + 3 * i;
-      s.O(3, 9, r, 2, 360 + 5 * i, a);
-      s.O(3, 9, r + 1, 2, 360 + 5 * i, a + 180);
-      s.O(9, 10, r + 2, 1, 360 + 15 * i, a + 90);
-      s.O(9, 10, r + 3, 1, 360 + 15 * i, a + 270);
+      s.O(kEnemyTurner, 9, r, 2, 360 + 5 * i, a);
+      s.O(kEnemyTurner, 9, r + 1, 2, 360 + 5 * i, a + 180);
+      s.O(kEnemyDiver, 10, r + 2, 1, 360 + 15 * i, a + 90);
+      s.O(kEnemyDiver, 10, r + 3, 1, 360 + 15 * i, a + 270);
     }
   }
   if (s.In(600, 615) && s.Every(2))
-    for (int i = 0; i <= 3; ++i) s.O(10, 6, i + 1, 2, (s.n % 360) + 370, 90 * i + s.c - 600);
+    for (int i = 0; i <= 3; ++i) s.O(kEnemyDart, 6, i + 1, 2, (s.n % 360) + 370, 90 * i + s.c - 600);
   if (s.In(630, 645) && s.Every(2))
-    for (int i = 0; i <= 3; ++i) s.O(10, 6, i + 600, 2, (s.n % 360) + 370, 90 * i + s.c - 600);
+    for (int i = 0; i <= 3; ++i) s.O(kEnemyDart, 6, i + 600, 2, (s.n % 360) + 370, 90 * i + s.c - 600);
   if (s.In(700, 749)) {
     int m = s.n % 360;
-    for (int j = 0; j <= 3; ++j) s.O(8, 6, j + 231, 3, m + 370, m + 90 * j + 45);
+    for (int j = 0; j <= 3; ++j) s.O(kEnemySpinnerBack, 6, j + 231, 3, m + 370, m + 90 * j + 45);
   }
   if (s.In(1000, 1099) && s.Every(20)) {
     int r = s.R();
     int base = ((s.n / 20) % 6) * 60;
     for (int i = 0; i <= 3; ++i) {
-      s.O(9, 6, r, 3, 360 + 5 * i, base + 2 * i + 180);
-      s.O(9, 6, r + 1, 3, 360 + 5 * i, base + 2 * i + 300);
-      s.O(9, 6, r + 2, 3, 360 + 5 * i, base + 2 * i + 420);
+      s.O(kEnemyDiver, 6, r, 3, 360 + 5 * i, base + 2 * i + 180);
+      s.O(kEnemyDiver, 6, r + 1, 3, 360 + 5 * i, base + 2 * i + 300);
+      s.O(kEnemyDiver, 6, r + 2, 3, 360 + 5 * i, base + 2 * i + 420);
     }
   }
   if (s.In(1100, 1199) && s.Every(20))
     for (int i = 0; i <= 2; ++i) {
       int l = Random(s.g, 100000);
-      for (int j = 0; j <= 3; ++j) s.O(5, 8, l, 4, 360 + 11 * j, 120 * i);
+      for (int j = 0; j <= 3; ++j) s.O(kEnemySpiral, 8, l, 4, 360 + 11 * j, 120 * i);
     }
   if (s.At(1280))
     for (int i = 0; i <= 17; ++i) {
       int l = Random(s.g, 100000);
-      for (int j = 0; j <= 3; ++j) s.O(1, 10, l, 1, 360 + 20 * j, 20 * i);
+      for (int j = 0; j <= 3; ++j) s.O(kEnemyPlain, 10, l, 1, 360 + 20 * j, 20 * i);
     }
   if (s.At(1600)) s.BossWarning();
   if (s.At(1650)) {
-    s.O(13, 10, 0, 2, 380, 60);
-    s.O(13, 10, 0, 2, 380, 120);
-    s.Boss(12, 20, 2, 380, 270);
+    s.O(kEnemyCarrier, 10, 0, 2, 380, 60);
+    s.O(kEnemyCarrier, 10, 0, 2, 380, 120);
+    s.Boss(kBossStage3, 20, 2, 380, 270);
   }
 }
 
@@ -210,39 +210,39 @@ void Four(const Tick& s, int kind, int speed, int size, const int (&p)[4][4]) {
 void Stage4(const Tick& s) {
   // Bursts of lone orbiters, smaller and faster each time.
   for (int w = 0; w <= 5; ++w)
-    if (s.In(50 * w + (w == 0 ? 1 : 0), 50 * w + 19)) s.O(1, 20 - 3 * w, 0, w + 1, 380, Random(s.g, 360));
-  if (s.At(320)) s.RingA(7);
-  if (s.At(400)) s.RingB(8);
+    if (s.In(50 * w + (w == 0 ? 1 : 0), 50 * w + 19)) s.O(kEnemyPlain, 20 - 3 * w, 0, w + 1, 380, Random(s.g, 360));
+  if (s.At(320)) s.RingA(kEnemySpinner);
+  if (s.At(400)) s.RingB(kEnemySpinnerBack);
   if (s.At(500))
     for (int i = 0; i <= 89; ++i)
-      if (i % 15 <= 7) s.O(3, 10, i / 15 + 2000, 1, 360, 4 * i);
+      if (i % 15 <= 7) s.O(kEnemyTurner, 10, i / 15 + 2000, 1, 360, 4 * i);
   if (s.At(550))
     for (int i = 0; i <= 119; ++i)
-      if (i % 15 <= 7) s.O(4, 5, i / 15 + 3000, 1, 360, 3 * i + 144);
+      if (i % 15 <= 7) s.O(kEnemyTurnerBack, 5, i / 15 + 3000, 1, 360, 3 * i + 144);
   if (s.In(800, 821) && s.Every(2))
-    Four(s, 10, 4, 6, {{80, 0, 1, 40}, {560, 0, 2, 130}, {560, 480, 3, 220}, {80, 480, 4, 310}});
+    Four(s, kEnemyDart, 4, 6, {{80, 0, 1, 40}, {560, 0, 2, 130}, {560, 480, 3, 220}, {80, 480, 4, 310}});
   if (s.In(900, 921) && s.Every(3))
-    Four(s, 10, 4, 15, {{110, 0, 21, 50}, {530, 0, 22, 140}, {110, 480, 23, 320}, {530, 480, 24, 230}});
+    Four(s, kEnemyDart, 4, 15, {{110, 0, 21, 50}, {530, 0, 22, 140}, {110, 480, 23, 320}, {530, 480, 24, 230}});
   if (s.In(950, 971) && s.Every(3))
-    Four(s, 9, 8, 20, {{110, 0, 11, 30}, {530, 0, 12, 120}, {110, 480, 13, 300}, {530, 480, 14, 210}});
+    Four(s, kEnemyDiver, 8, 20, {{110, 0, 11, 30}, {530, 0, 12, 120}, {110, 480, 13, 300}, {530, 480, 14, 210}});
   constexpr int kDown[4][4] = {{300, 0, 31, 98}, {340, 0, 32, 82}, {300, 480, 33, 262}, {340, 480, 34, 278}};
   constexpr int kAcross[4][4] = {{0, 220, 41, 8}, {0, 260, 42, -8}, {640, 220, 43, 172}, {640, 260, 44, 188}};
-  if (s.In(1000, 1079) && s.Every(3)) Four(s, 10, 4, (s.c - 1000) / 5 + 4, kDown);
-  if (s.In(1100, 1179) && s.Every(3)) Four(s, 10, 3, (s.c - 1100) / 5 + 3, kAcross);
-  if (s.In(1200, 1279) && s.Every(3)) Four(s, 2, 4, 10, kDown);
-  if (s.In(1300, 1379) && s.Every(3)) Four(s, 3, 3, 10, kAcross);
+  if (s.In(1000, 1079) && s.Every(3)) Four(s, kEnemyDart, 4, (s.c - 1000) / 5 + 4, kDown);
+  if (s.In(1100, 1179) && s.Every(3)) Four(s, kEnemyDart, 3, (s.c - 1100) / 5 + 3, kAcross);
+  if (s.In(1200, 1279) && s.Every(3)) Four(s, kEnemyWeaver, 4, 10, kDown);
+  if (s.In(1300, 1379) && s.Every(3)) Four(s, kEnemyTurner, 3, 10, kAcross);
   if (s.In(1400, 1479) && s.Every(3))
-    Four(s, 1, 3, (s.c - 1400) / 4 + 2, {{0, 220, 51, 8}, {640, 260, 52, 188}, {300, 0, 53, 98}, {340, 480, 54, 278}});
+    Four(s, kEnemyPlain, 3, (s.c - 1400) / 4 + 2, {{0, 220, 51, 8}, {640, 260, 52, 188}, {300, 0, 53, 98}, {340, 480, 54, 278}});
   if (s.At(1600)) s.BossWarning();
-  if (s.At(1650)) s.Boss(14, 50, 2, 380, 270);
+  if (s.At(1650)) s.Boss(kBossStage4, 50, 2, 380, 270);
 }
 
 // A large flyer inside four rings of nine bullets that travel with it.
 void EscortedFlyer(const Tick& s, int x, int y, int link, int heading) {
-  s.Flyer(22, x, y, link, 2, heading, 30);
+  s.Flyer(kEnemyRingShot, x, y, link, 2, heading, 30);
   for (int j = 0; j <= 3; ++j)
     for (int i = 0; i <= 8; ++i)
-      s.Bullet(9, PolarX(x, 40 * i, 6 * j + 40), PolarY(y, 40 * i, 6 * j + 40), link, 2, heading, 4);
+      s.Bullet(kEnemyDiver, PolarX(x, 40 * i, 6 * j + 40), PolarY(y, 40 * i, 6 * j + 40), link, 2, heading, 4);
 }
 
 void Stage5(const Tick& s) {
@@ -254,12 +254,12 @@ void Stage5(const Tick& s) {
       s.Flyer(kind, x, y, own_link ? i / 7 + link : link, speed, s.Aimed(x, y), size);
     }
   };
-  if (s.At(5)) ring_flyers(71, 3, 5, 2, s.R(), false, 3, 7);
-  if (s.At(25)) ring_flyers(119, 3, 3, 2, s.R(), false, 4, 7);
-  if (s.In(175, 178)) ring_flyers(71, 1, 5, 3, 1000, true, 2, 7);
-  if (s.In(250, 253)) ring_flyers(71, 1, 5, 4, 2000, true, 3, 5);
-  if (s.At(320)) s.RingA(5);
-  if (s.At(400)) s.RingB(5);
+  if (s.At(5)) ring_flyers(71, 3, 5, kEnemyWeaver, s.R(), false, 3, 7);
+  if (s.At(25)) ring_flyers(119, 3, 3, kEnemyWeaver, s.R(), false, 4, 7);
+  if (s.In(175, 178)) ring_flyers(71, 1, 5, kEnemyTurner, 1000, true, 2, 7);
+  if (s.In(250, 253)) ring_flyers(71, 1, 5, kEnemyTurnerBack, 2000, true, 3, 5);
+  if (s.At(320)) s.RingA(kEnemySpiral);
+  if (s.At(400)) s.RingB(kEnemySpiral);
   auto spokes = [&s](int spread, int speed) {
     for (int h = 0; h <= 71; ++h) {
       if (h % 7 > 1) continue;
@@ -268,7 +268,7 @@ void Stage5(const Tick& s) {
       for (int j = 0; j <= 3; ++j) {
         int x = 0, y = 0;
         Tick::SpokePoint(5 * h, 360 + 10 * j, x, y);
-        s.Flyer(1, x, y, r, speed, s.Aimed(x, y) + sp, 7);
+        s.Flyer(kEnemyPlain, x, y, r, speed, s.Aimed(x, y) + sp, 7);
       }
     }
   };
@@ -278,10 +278,10 @@ void Stage5(const Tick& s) {
   if (s.At(800))
     for (int q = 0; q <= 3; ++q) {
       int r = s.R();
-      for (int j = 0; j <= 7; ++j) s.O(20, 7, r, 2, 360 + 10 * j, 90 * q + j + 45);
+      for (int j = 0; j <= 7; ++j) s.O(kEnemyRetreater, 7, r, 2, 360 + 10 * j, 90 * q + j + 45);
     }
   if (s.At(1000))
-    Four(s, 21, 1, 20, {{280, 0, 31, 108}, {360, 0, 32, 72}, {280, 480, 33, 252}, {360, 480, 34, 288}});
+    Four(s, kEnemyTwinGun, 1, 20, {{280, 0, 31, 108}, {360, 0, 32, 72}, {280, 480, 33, 252}, {360, 480, 34, 288}});
   if (s.At(1200)) {
     EscortedFlyer(s, 260, -30, 91, 118);
     EscortedFlyer(s, 380, 510, 92, 242);
@@ -293,66 +293,66 @@ void Stage5(const Tick& s) {
   if (s.At(1400))
     for (int i = 0; i <= 3; ++i) {
       int r = s.R();
-      s.O(15, 15, r, 2, 360, 90 * i + 45);
+      s.O(kEnemySprayer, 15, r, 2, 360, 90 * i + 45);
     }
   if (s.At(1600)) s.BossWarning();
-  if (s.At(1650)) s.Boss(16, 50, 2, 380, 270);
+  if (s.At(1650)) s.Boss(kBossStage5, 50, 2, 380, 270);
 }
 
 void Stage6(const Tick& s) {
   if (s.At(1))
     for (int h = 0; h <= 1; ++h)
-      for (int j = 0; j <= 3; ++j) s.O(2, 20, 10 * j + 1, 4, 360, 180 * h + 5 * j);
+      for (int j = 0; j <= 3; ++j) s.O(kEnemyWeaver, 20, 10 * j + 1, 4, 360, 180 * h + 5 * j);
   if (s.At(101))
     for (int h = 0; h <= 1; ++h)
       for (int j = 0; j <= 3; ++j) {
-        s.O(5, 15, 10 * j + 2, 4, 360, 5 * j + 180 * h + 45);
-        s.O(5, 15, 10 * j + 3, 4, 360, 5 * j + 180 * h + 135);
+        s.O(kEnemySpiral, 15, 10 * j + 2, 4, 360, 5 * j + 180 * h + 45);
+        s.O(kEnemySpiral, 15, 10 * j + 3, 4, 360, 5 * j + 180 * h + 135);
       }
   if (s.At(201))
     for (int h = 0; h <= 1; ++h)
       for (int j = 0; j <= 3; ++j) {
-        s.O(4, 10, 10 * j + 4, 2, 360, 180 * h + 5 * j);
-        s.O(4, 10, 10 * j + 5, 2, 360, 180 * h + 5 * j + 60);
-        s.O(4, 10, 10 * j + 6, 2, 360, 180 * h + 5 * j + 120);
+        s.O(kEnemyTurnerBack, 10, 10 * j + 4, 2, 360, 180 * h + 5 * j);
+        s.O(kEnemyTurnerBack, 10, 10 * j + 5, 2, 360, 180 * h + 5 * j + 60);
+        s.O(kEnemyTurnerBack, 10, 10 * j + 6, 2, 360, 180 * h + 5 * j + 120);
       }
   if (s.At(301))
     for (int k = 0; k <= 35; ++k)
       for (int j = 0; j <= 3; ++j) {
         int x = 0, y = 0;
         Tick::SpokePoint(10 * k, 360 + 10 * j, x, y);
-        s.Flyer(1, x, y, (k % 18) + 1000, 3, s.Aimed(x, y) + 10, 7);
+        s.Flyer(kEnemyPlain, x, y, (k % 18) + 1000, 3, s.Aimed(x, y) + 10, 7);
       }
   if (s.At(501))
     for (int k = 0; k <= 8; ++k)
-      for (int j = 0; j <= 7; ++j) s.O(9, 8, k + 2020, j + 1, 360 + 20 * j, 40 * k - j);
+      for (int j = 0; j <= 7; ++j) s.O(kEnemyDiver, 8, k + 2020, j + 1, 360 + 20 * j, 40 * k - j);
   if (s.At(601))
     for (int k = 0; k <= 17; ++k)
       for (int j = 0; j <= 3; ++j) {
         int x = 0, y = 0;
         Tick::SpokePoint(20 * k + 5 * j, 360 + 40 * j, x, y);
-        s.Flyer(9, x, y, k + 3030, 3, s.Aimed(x, y) + 10, 7);
+        s.Flyer(kEnemyDiver, x, y, k + 3030, 3, s.Aimed(x, y) + 10, 7);
       }
   if (s.In(700, 799) && s.Every(10))
     for (int i = 0; i <= 3; ++i) {
       int r = s.R();
-      s.O(20, 10, r, 2, 360, (s.c % 100) + 90 * i + 45);
+      s.O(kEnemyRetreater, 10, r, 2, 360, (s.c % 100) + 90 * i + 45);
     }
   if (s.At(1001))
     for (int i = 0; i <= 17; ++i) {
       int link = Random(s.g, 10000) + 1;
-      s.O(15, 15, link, 3, 360, 20 * i + 45);
+      s.O(kEnemySprayer, 15, link, 3, 360, 20 * i + 45);
     }
   if (s.In(1200, 1289) && s.Every(10))
     for (int i = 0; i <= 3; ++i) {
       int r = s.R();
       int x = 0, y = 0;
       Tick::SpokePoint((s.c % 100) + 90 * i + 45, 360, x, y);
-      s.Flyer(21, x, y, r, 3, s.Aimed(x, y) + 20, 20);
+      s.Flyer(kEnemyTwinGun, x, y, r, 3, s.Aimed(x, y) + 20, 20);
     }
   if (s.At(1600)) LoadStoryMessages(s.g, "2.txt");
   if (s.At(1720)) s.BossWarning();
-  if (s.At(1770)) s.Boss(25, 30, 2, 380, 90);
+  if (s.At(1770)) s.Boss(kBossStage6, 30, 2, 380, 90);
 }
 
 // One story line every 25 frames while the story runs.
@@ -374,7 +374,7 @@ void RunStageTimeline(Game& g) {
   if (g.my.time_stop != 0) return;
   if (g.in_play == 0) {
     // Between stages lone orbiters drift in behind the menus.
-    if (Random(g, 5) == 0) SpawnOrbiter(g, 1, 20, 0, 1, 380, Random(g, 360));
+    if (Random(g, 5) == 0) SpawnOrbiter(g, kEnemyPlain, 20, 0, 1, 380, Random(g, 360));
     return;
   }
   if (g.in_play > 0) g.my.distance() += 1;

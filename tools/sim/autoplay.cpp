@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "stages/enemies.h"
+
 namespace {
 
 // Button texts of the menus the bot uses.
@@ -222,7 +224,7 @@ class AutoplayBot::Impl {
         push_x -= dx / dist * (reach - dist);
         push_y -= dy / dist * (reach - dist);
       }
-      if (s.cls == 2) continue;  // bullets are only dodged
+      if (s.cls == kEnemyBullet) continue;  // bullets are only dodged
       if (s.x < 0 || s.x > 640 || s.y < 0 || s.y > 480) continue;
       if (d < best_d) {
         best_d = d;

@@ -12,6 +12,7 @@
 #include "menus/save.h"
 #include "platform/files.h"
 #include "simlib.h"
+#include "stages/enemies.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ bool Check(Game& g, std::string& what) {
     if (s.timer < 0) return fail("enemy timer negative");
     live += s.timer >= 1;
   }
-  if (g.enemies[0].timer >= 1 && g.enemies[0].cls != 0) return fail("slot 0 handed out");
+  if (g.enemies[0].timer >= 1 && g.enemies[0].cls != kOrbiter) return fail("slot 0 handed out");
   for (const EnemySlot& s : g.shots)
     if (s.timer < 0) return fail("shot timer negative");
   for (const EnemySlot& s : g.items)
