@@ -46,8 +46,8 @@ std::string TempDir() {
 // them), a boss, 100 shots, 200 items, 200 live effects with particles, and
 // the log full.
 void FillWorstCase(Game& g) {
-  g.title_phase = 0;
-  g.in_play = 1;
+  g.run.title_phase = 0;
+  g.run.in_play = 1;
   g.my.stage() = 5;
   g.my.mode = NOVA;
   g.my.distance() = 500;
@@ -61,7 +61,7 @@ void FillWorstCase(Game& g) {
   g.my.barrier_size = 60;
   g.my.target_lock() = 4;
   for (int i = 1; i < kEnemySlots; ++i) {
-    EnemySlot& s = g.enemies[size_t(i)];
+    EnemySlot& s = g.pools.enemies[size_t(i)];
     s = EnemySlot{};
     int k = i % 10;
     s.cls = k < 3 ? 0 : k < 5 ? 1 : 2;
@@ -78,12 +78,12 @@ void FillWorstCase(Game& g) {
     s.lockOn = i % 3;
     s.flash = i % 2;
   }
-  g.enemies[1].big = 1;
-  g.enemies[1].kind = 16;
-  g.enemies[1].cls = 0;
-  g.boss_slot = 1;
+  g.pools.enemies[1].big = 1;
+  g.pools.enemies[1].kind = 16;
+  g.pools.enemies[1].cls = 0;
+  g.pools.boss_slot = 1;
   for (int i = 0; i < kShotSlots; ++i) {
-    EnemySlot& s = g.shots[size_t(i)];
+    EnemySlot& s = g.pools.shots[size_t(i)];
     s = EnemySlot{};
     s.kind = 1 + i % 4;
     s.timer = 1 + i % 20;
@@ -95,7 +95,7 @@ void FillWorstCase(Game& g) {
     s.lockOn = 1 + i % 600;
   }
   for (int i = 0; i < kItemSlots; ++i) {
-    EnemySlot& s = g.items[size_t(i)];
+    EnemySlot& s = g.pools.items[size_t(i)];
     s = EnemySlot{};
     s.kind = 1 + i % 4;
     s.timer = 1 + i;
@@ -107,7 +107,7 @@ void FillWorstCase(Game& g) {
   }
   const int kinds[] = {158, 160, 161, 168, 180, 189, 280, 18, 19, 177, 396, 137, 170, 249};
   for (int i = 0; i < kEffectSlots; ++i) {
-    EffectSlot& e = g.effects[size_t(i)];
+    EffectSlot& e = g.fx.ring[size_t(i)];
     e = EffectSlot{};
     e.kind = kinds[i % 14];
     e.age = 2 + i % 5;
@@ -115,7 +115,7 @@ void FillWorstCase(Game& g) {
     e.y = e.y0 = e.v = 20 + (i * 53) % 440;
     e.text = e.kind == 18 ? "12345" : e.kind == 19 ? "Cool" : "";
   }
-  g.log_count = 0;
+  g.log.count = 0;
   for (int i = 0; i < 14; ++i) AddSilverLogLine(g, "ログの行 " + std::to_string(i) + " LIFE +1");
 }
 
@@ -128,16 +128,16 @@ struct Snapshot {
   int boss_slot;
 };
 
-Snapshot Take(const Game& g) { return {g.enemies, g.shots, g.items, g.effects, g.my, g.boss_slot}; }
+Snapshot Take(const Game& g) { return {g.pools.enemies, g.pools.shots, g.pools.items, g.fx.ring, g.my, g.pools.boss_slot}; }
 void Restore(Game& g, const Snapshot& s) {
-  g.enemies = s.enemies;
-  g.shots = s.shots;
-  g.items = s.items;
-  g.effects = s.effects;
+  g.pools.enemies = s.enemies;
+  g.pools.shots = s.shots;
+  g.pools.items = s.items;
+  g.fx.ring = s.effects;
   g.my = s.my;
-  g.boss_slot = s.boss_slot;
-  g.in_play = 1;
-  g.paused = 0;
+  g.pools.boss_slot = s.boss_slot;
+  g.run.in_play = 1;
+  g.run.paused = 0;
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "effects/log.h"
 #include "platform/encoding.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 void ShowPicture(Game& g, const std::string& file) {
   Picture p;
@@ -18,12 +18,12 @@ void ShowPicture(Game& g, const std::string& file) {
     uint32_t* row = reinterpret_cast<uint32_t*>(d + y * stride);
     for (int x = 0; x < p.width && x < b.Width(); ++x) row[x] = p.pixels[size_t(y) * p.width + x];
   }
-  g.backdrop_on = 1;
+  g.run.backdrop_on = 1;
 }
 
 void LoadStoryMessages(Game& g, const std::string& file) {
   ClearLog(g);
-  g.story.clear();
+  g.run.story.clear();
   std::ifstream in(DatPath(g, file), std::ios::binary);
   if (in) {
     std::stringstream ss;
@@ -33,14 +33,14 @@ void LoadStoryMessages(Game& g, const std::string& file) {
     while (start < all.size()) {
       size_t end = all.find_first_of("\r\n", start);
       if (end == std::string::npos) end = all.size();
-      g.story.push_back(Cp932ToUtf8(all.substr(start, end - start)));
+      g.run.story.push_back(Cp932ToUtf8(all.substr(start, end - start)));
       if (end < all.size() && all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n') ++end;
       start = end + 1;
     }
   }
-  g.log_count = 0;
-  g.story_index = 0;
-  g.story_on = 1;
+  g.log.count = 0;
+  g.run.story_index = 0;
+  g.run.story_on = 1;
 }
 
 bool CreateBitmapTable(Game& g) {

@@ -2,7 +2,7 @@
 
 #include "effects/effects.h"
 #include "platform/audio.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 struct StageTune {
@@ -27,34 +27,34 @@ std::string StageTitle(int stage) {
 }
 
 void PlayEffect(Game& g, const std::string& name) {
-  if (name.empty() || name == g.last_sound) return;
-  g.last_sound = name;
-  g.last_sound_hold = 1;
+  if (name.empty() || name == g.sound.last) return;
+  g.sound.last = name;
+  g.sound.last_hold = 1;
   if (!g.pf.audio) return;
-  auto it = g.waves.find(name);
-  if (it == g.waves.end()) {
+  auto it = g.sound.waves.find(name);
+  if (it == g.sound.waves.end()) {
     // Loaded once; a file that cannot be read stays an empty entry for the run.
     int handle = g.pf.audio->LoadWave(DatPath(g, name));
-    it = g.waves.emplace(name, handle).first;
+    it = g.sound.waves.emplace(name, handle).first;
   }
   if (it->second >= 0) g.pf.audio->PlayWave(it->second, g.my.se_volume);
 }
 
 void QueueEffect(Game& g, const std::string& name) {
-  if (!name.empty()) g.sound_queue.push_back(name);
+  if (!name.empty()) g.sound.queue.push_back(name);
 }
 
 void StepSoundGuard(Game& g) {
-  if (g.last_sound_hold > 0) {
-    g.last_sound_hold -= 1;
-    if (g.last_sound_hold == 0) g.last_sound.clear();
+  if (g.sound.last_hold > 0) {
+    g.sound.last_hold -= 1;
+    if (g.sound.last_hold == 0) g.sound.last.clear();
   }
 }
 
 void DrainSoundQueue(Game& g) {
-  if (g.sound_queue.empty()) return;
-  std::string name = g.sound_queue.front();
-  g.sound_queue.pop_front();
+  if (g.sound.queue.empty()) return;
+  std::string name = g.sound.queue.front();
+  g.sound.queue.pop_front();
   PlayEffect(g, name);
 }
 

@@ -5,7 +5,7 @@
 #include "assets/sound.h"
 #include "combat/shots.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 
@@ -50,8 +50,8 @@ int TimeStopCost(int mode, int level) {
 
 void RaiseBarrier(Game& g) {
   Tmy& my = g.my;
-  if (g.click != 2 || my.level < 2 || my.barrier_timer != 0 || !HasBarrier(my.mode)) return;
-  g.shake = 10;
+  if (g.input.click != 2 || my.level < 2 || my.barrier_timer != 0 || !HasBarrier(my.mode)) return;
+  g.run.shake = 10;
   my.barrier_timer = my.barrier_time + 25;
   my.ring_step = my.barrier_size / 2;
   my.ring_radius = 0;
@@ -63,20 +63,20 @@ void RaiseBarrier(Game& g) {
     my.barrier_x = my.player_x();
     my.barrier_y = my.player_y();
   }
-  g.click = 0;  // one press, one barrier
+  g.input.click = 0;  // one press, one barrier
 }
 
 void StartTimeStop(Game& g) {
   Tmy& my = g.my;
-  if (g.click != 2 || my.level < 2 || my.time_stop != 0 || !HasTimeStop(my.mode)) return;
-  g.shake = 10;
+  if (g.input.click != 2 || my.level < 2 || my.time_stop != 0 || !HasTimeStop(my.mode)) return;
+  g.run.shake = 10;
   my.time_stop = my.stop_time + 30;
   my.ring_step = 15;
   my.ring_radius = 0;
   PayLevels(g, TimeStopCost(my.mode, my.level), "Timestop ");
   AddEffect(g, my.player_x(), my.player_y(), kFxInwardStreaks);
   PlayEffect(g, "combo5.wav");
-  g.click = 0;
+  g.input.click = 0;
 }
 
 void GrowRing(Game& g, int left) {
@@ -113,7 +113,7 @@ void RunBarrier(Game& g) {
     if (my.barrier_timer == 0) PlayEffect(g, "baria.wav");
     int cx = my.mode == NOVA ? my.barrier_x : my.player_x();
     int cy = my.mode == NOVA ? my.barrier_y : my.player_y();
-    int s = g.frame_no % 360;
+    int s = g.run.frame_no % 360;
     int r = my.ring_radius + offset;
     int x0 = PolarX(cx, s, r), y0 = PolarY(cy, s, r);
     cg.MoveTo(x0, y0);
@@ -131,9 +131,9 @@ void RunTimeStop(Game& g) {
   Tmy& my = g.my;
   if (my.time_stop < 1) return;
   my.time_stop -= 1;
-  if (g.click == 2) {
+  if (g.input.click == 2) {
     // A second right press ends the time stop at once.
-    g.click = 0;
+    g.input.click = 0;
     my.time_stop = 0;
   }
   int px = my.player_x(), py = my.player_y();

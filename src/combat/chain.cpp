@@ -4,7 +4,7 @@
 
 #include "assets/sound.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 constexpr const char* kChainSounds[7] = {"",           "chain01.wav", "chain02.wav", "chain03.wav",
@@ -20,7 +20,7 @@ std::string ChainSound(int n) {
 void ChainHit(Game& g, int link, int x, int y) {
   Tmy& my = g.my;
   // No chains while a boss lives.
-  if (g.boss_slot >= 1) {
+  if (g.pools.boss_slot >= 1) {
     my.chain_link() = 0;
     my.chain_count() = 0;
     return;

@@ -5,42 +5,42 @@
 #include "menus/menu.h"
 #include "menus/save.h"
 #include "platform/dialogs.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 void cgMouseDown(Game& g, int button, int x, int y) {
   FieldClick(g, x, y, button == 1 ? 1 : 0);
 }
 
 void cgMouseMove(Game& g, int x, int y) {
-  g.mouse_x = x;
-  g.mouse_y = y;
+  g.input.mouse_x = x;
+  g.input.mouse_y = y;
 }
 
 void cgMouseUp(Game& g, int button) {
-  if (g.click < 1) return;
-  g.click = 0;
+  if (g.input.click < 1) return;
+  g.input.click = 0;
   int m = g.my.mode;
-  if (button == 0 && (m == HARD || m == NOVA || m == HELL)) g.burst_request = 1;
+  if (button == 0 && (m == HARD || m == NOVA || m == HELL)) g.run.burst_request = 1;
 }
 
 void FormKeyDown(Game& g, int key) {
   switch (key) {
     case 27:  // Esc: on the title picture, offer to reset the saved data
-      if (g.title_phase < -1 && g.pf.dialogs) {
+      if (g.run.title_phase < -1 && g.pf.dialogs) {
         if (g.pf.dialogs->Confirm("初期化したいときは、はいを押してね")) ResetSaveValues(g);
       }
       break;
     case 32:  // Space: pause
-      if (g.in_play >= 1) {
-        g.paused = 1 - g.paused;
+      if (g.run.in_play >= 1) {
+        g.run.paused = 1 - g.run.paused;
         PlayEffect(g, "1.wav");
       }
       break;
     case 81:  // Q: give up the game
-      if (g.paused != 1 && g.in_play >= 1) EndGame(g);
+      if (g.run.paused != 1 && g.run.in_play >= 1) EndGame(g);
       break;
     case 83:  // S: skip the story, and press at the top-left corner
-      g.story_index = int32_t(g.story.size());
+      g.run.story_index = int32_t(g.run.story.size());
       FieldClick(g, 0, 0, 0);
       break;
     default:

@@ -4,7 +4,7 @@
 
 #include "assets/sound.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ uint32_t ItemColor(int type, int frame_no) {
 void DrawItem(Game& g, const EnemySlot& it) {
   Canvas& cg = *g.cg;
   int r = it.radius / 50 + it.size;  // a far item looks larger
-  uint32_t c = ItemColor(it.kind, g.frame_no);
+  uint32_t c = ItemColor(it.kind, g.run.frame_no);
   cg.SetPen(c, 1);
   cg.SetBrushColor(c);
   cg.MoveTo(PolarX(it.x, it.timer, r), PolarY(it.y, it.timer, r));
@@ -100,13 +100,13 @@ void PickUp(Game& g, EnemySlot& it) {
 
 void SpawnItem(Game& g, int type, int angle, int distance) {
   auto advance = [&g] {
-    g.item_cursor += 1;
-    if (g.item_cursor > kItemSlots - 1) g.item_cursor = 0;
+    g.pools.item_cursor += 1;
+    if (g.pools.item_cursor > kItemSlots - 1) g.pools.item_cursor = 0;
   };
   advance();
   // Look for a free record; after 1000 further steps the one reached is taken.
-  for (int tries = 0; g.items[size_t(g.item_cursor)].timer >= 1 && tries < 1000; ++tries) advance();
-  EnemySlot& it = g.items[size_t(g.item_cursor)];
+  for (int tries = 0; g.pools.items[size_t(g.pools.item_cursor)].timer >= 1 && tries < 1000; ++tries) advance();
+  EnemySlot& it = g.pools.items[size_t(g.pools.item_cursor)];
   ItemLook look;
   if (ItemTypeLook(type, look)) {
     it.size = look.size;
@@ -126,7 +126,7 @@ void SpawnItem(Game& g, int type, int angle, int distance) {
 void UpdateItems(Game& g) {
   Tmy& my = g.my;
   for (int i = 0; i < kItemSlots; ++i) {
-    EnemySlot& it = g.items[size_t(i)];
+    EnemySlot& it = g.pools.items[size_t(i)];
     if (it.timer < 1) continue;
     it.timer += 1;
     it.radius -= it.speed;
@@ -146,7 +146,7 @@ void AddScore(Game& g, int value, int x, int y) {
   if (value == 0) return;
   int points = value * (g.my.level + 1);
   // A boss fight pays a tenth.
-  if (g.boss_slot >= 1) points = points / 10 + 1;
+  if (g.pools.boss_slot >= 1) points = points / 10 + 1;
   g.my.score() += points;
   AddEffect(g, x, y, kFxBonusNumber, std::to_string(points));
 }

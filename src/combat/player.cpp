@@ -9,7 +9,7 @@
 #include "combat/items.h"
 #include "combat/shots.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 
@@ -35,12 +35,12 @@ void DrawShip(Game& g) {
   cg.SetPen(0x9900FF, 1);
   cg.SetBrush(0xFFFFFF);
   cg.SetBrushSolid(true);
-  int r = my.ship_size() + g.frame_no % 3;  // pulses through three sizes
+  int r = my.ship_size() + g.run.frame_no % 3;  // pulses through three sizes
   int x = my.player_x(), y = my.player_y();
   // While invulnerable the ship blinks: hidden on odd frames.
-  bool hidden = g.invulnerable != 0 && g.frame_no % 2 == 1;
+  bool hidden = g.run.invulnerable != 0 && g.run.frame_no % 2 == 1;
   if (!hidden) cg.Ellipse(x - r, y - r, x + r, y + r);
-  if (g.invulnerable >= 1) g.invulnerable -= 1;
+  if (g.run.invulnerable >= 1) g.run.invulnerable -= 1;
 }
 
 void DrawTargetLockRings(Game& g) {
@@ -49,7 +49,7 @@ void DrawTargetLockRings(Game& g) {
   int x = my.player_x(), y = my.player_y();
   constexpr double kRad = 3.14 / 180.0;
   for (int k = 1; k <= my.target_lock(); ++k) {
-    cg.SetPen(kLockRingColors[(g.frame_no + k) % 9], 2);
+    cg.SetPen(kLockRingColors[(g.run.frame_no + k) % 9], 2);
     double d = my.ship_size() + 10 + k;
     for (int j = 0; j < 4; ++j) {
       double a0 = j * 90 * kRad, a1 = (j * 90 + 90) * kRad;
@@ -69,7 +69,7 @@ void KillByBarrier(Game& g, EnemySlot& e) {
 
 // After a hit every small enemy and bullet on the field turns into an item.
 void ScreenClear(Game& g) {
-  for (EnemySlot& e : g.enemies) {
+  for (EnemySlot& e : g.pools.enemies) {
     if (e.timer < 1 || e.big != 0 || e.hp > 20) continue;
     if (!(e.x > 0 && e.x < 640 && e.y > 0 && e.y < 480)) continue;
     KillByBarrier(g, e);
@@ -83,8 +83,8 @@ void ShipHit(Game& g) {
   AddEffect(g, x, y, kFxBlobBurst);
   my.lives -= 1;
   PlayEffect(g, "hp_down.wav");
-  g.invulnerable = 30;
-  g.shake = 20;
+  g.run.invulnerable = 30;
+  g.run.shake = 20;
   if (my.lives < 0) {
     EndGame(g);
     return;
@@ -105,7 +105,7 @@ bool BoxesTouch(const EnemySlot& e, int cx, int cy, int half) {
 
 void ContactPass(Game& g) {
   Tmy& my = g.my;
-  for (EnemySlot& e : g.enemies) {
+  for (EnemySlot& e : g.pools.enemies) {
     if (e.timer < 1) continue;
     int bx = my.mode == NOVA ? my.barrier_x : my.player_x();
     int by = my.mode == NOVA ? my.barrier_y : my.player_y();
@@ -114,7 +114,7 @@ void ContactPass(Game& g) {
     }
     // A slot the barrier has just removed still hurts the ship it touches.
     int h = my.ship_size() / 2 - 1;
-    if (g.invulnerable == 0 && BoxesTouch(e, my.player_x(), my.player_y(), h)) ShipHit(g);
+    if (g.run.invulnerable == 0 && BoxesTouch(e, my.player_x(), my.player_y(), h)) ShipHit(g);
   }
 }
 
@@ -122,14 +122,14 @@ void ContactPass(Game& g) {
 
 void MoveShip(Game& g) {
   Tmy& my = g.my;
-  int x = StepToward(my.player_x(), g.mouse_x);
-  int y = StepToward(my.player_y(), g.mouse_y);
+  int x = StepToward(my.player_x(), g.input.mouse_x);
+  int y = StepToward(my.player_y(), g.input.mouse_y);
   my.player_x() = x < 0 ? 0 : (x > 640 ? 640 : x);
   my.player_y() = y < 0 ? 0 : (y > 480 ? 480 : y);
 }
 
 void UpdatePlayer(Game& g) {
-  if (g.in_play == 0) return;
+  if (g.run.in_play == 0) return;
   if (IsMovingShipMode(g.my.mode)) MoveShip(g);
   DrawShip(g);
   DrawTargetLockRings(g);
@@ -143,8 +143,8 @@ void UpdatePlayer(Game& g) {
 }
 
 void EndGame(Game& g) {
-  g.in_play = 0;
-  g.game_over_banner = 1;
+  g.run.in_play = 0;
+  g.run.game_over_banner = 1;
   PlayEffect(g, "gameover.wav");
   PlayMusic(g, "not");
   ShowPicture(g, "gameover.jpg");

@@ -9,7 +9,7 @@
 #include "combat/chain.h"
 #include "combat/items.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "stages/enemies.h"
 
 namespace {
@@ -114,7 +114,7 @@ void DrawBolt(Game& g, const EnemySlot& s, int index) {
 }
 
 void MoveAndDrawShot(Game& g, int index) {
-  EnemySlot& s = g.shots[size_t(index)];
+  EnemySlot& s = g.pools.shots[size_t(index)];
   s.timer += 1;
   int d = s.kind == kShotBolt ? (s.timer - 1) * s.speed : s.timer * s.speed;
   s.x = PolarX(s.originX, s.angle, d);
@@ -124,7 +124,7 @@ void MoveAndDrawShot(Game& g, int index) {
     int t = s.lockOn;
     if (t >= 0 && t < kEnemySlots) {
       // Steer toward the target's last place, alive or not, from the next frame on.
-      const EnemySlot& target = g.enemies[size_t(t)];
+      const EnemySlot& target = g.pools.enemies[size_t(t)];
       s.angle = AngleFromPlayer(g, target.x, target.y);
     }
     DrawBolt(g, s, index);
@@ -150,14 +150,14 @@ bool BoltMayHit(const Game& g, const EnemySlot& shot, int j) {
   if (shot.lockOn == j) return true;
   // A bolt whose target is gone hits whatever it meets.
   if (shot.lockOn < 0 || shot.lockOn >= kEnemySlots) return true;
-  return g.enemies[size_t(shot.lockOn)].timer == 0;
+  return g.pools.enemies[size_t(shot.lockOn)].timer == 0;
 }
 
 void ResolveHits(Game& g, int index) {
-  EnemySlot& shot = g.shots[size_t(index)];
+  EnemySlot& shot = g.pools.shots[size_t(index)];
   const int mode = g.my.mode;
   for (int j = 0; j < kEnemySlots; ++j) {
-    EnemySlot& e = g.enemies[size_t(j)];
+    EnemySlot& e = g.pools.enemies[size_t(j)];
     if (e.timer < 1) continue;
     // Enemy bullets: immune in NOVA; in HELL only lasers reach them.
     if (e.cls == kEnemyBullet && mode == NOVA) continue;
@@ -180,7 +180,7 @@ void ResolveHits(Game& g, int index) {
     int dmg = 1;
     if (g.my.shot_power() >= 1 && Random(g, 2) == 0) dmg = 1 + Random(g, g.my.shot_power() + 1);
     // The last boss's parts cannot be hurt until late in the final stage.
-    if (g.my.stage() == 6 && g.boss_slot >= 1 && e.kind == kBossStage6 && g.my.distance() <= 1900) dmg = 0;
+    if (g.my.stage() == 6 && g.pools.boss_slot >= 1 && e.kind == kBossStage6 && g.my.distance() <= 1900) dmg = 0;
     e.hp -= dmg;
     e.flash = 2;
     AddEffect(g, shot.x, shot.y, kFxSparkBurst);
@@ -210,7 +210,7 @@ void KillQuietly(Game& g, EnemySlot& e) {
 void ClearStage(Game& g, const EnemySlot& last_big) {
   PlayMusic(g, "not");
   g.my.chain_count() = 0;
-  for (EnemySlot& e : g.enemies) {
+  for (EnemySlot& e : g.pools.enemies) {
     if (e.timer < 1 || e.big != 0) continue;
     if (!(e.x > 0 && e.x < 640 && e.y > 0 && e.y < 480)) continue;
     e.timer = 0;
@@ -219,8 +219,8 @@ void ClearStage(Game& g, const EnemySlot& last_big) {
     AddEffect(g, e.x, e.y, kFxDiagonalSparks);
     SpawnItem(g, 1, e.angle, e.radius);
   }
-  g.stage_end_countdown = 100;
-  g.boss_slot = 0;
+  g.run.stage_end_countdown = 100;
+  g.pools.boss_slot = 0;
   ShowPicture(g, "clear.jpg");
   SpawnItem(g, 3, last_big.angle, last_big.radius);
 }
@@ -228,10 +228,10 @@ void ClearStage(Game& g, const EnemySlot& last_big) {
 }  // namespace
 
 void SpawnShot(Game& g, int kind, int x, int speed, int angle, int size, int y) {
-  g.shot_cursor += 1;
-  if (g.shot_cursor > kShotSlots - 1) g.shot_cursor = 0;
+  g.pools.shot_cursor += 1;
+  if (g.pools.shot_cursor > kShotSlots - 1) g.pools.shot_cursor = 0;
   // The oldest shot gives way when the pool is full.
-  EnemySlot& s = g.shots[size_t(g.shot_cursor)];
+  EnemySlot& s = g.pools.shots[size_t(g.pools.shot_cursor)];
   s.x = s.originX = x;
   s.y = s.originY = y;
   s.size = size;
@@ -248,10 +248,10 @@ void SpawnShot(Game& g, int kind, int x, int speed, int angle, int size, int y) 
 }
 
 void FireVolley(Game& g) {
-  if (g.click != 1) return;
+  if (g.input.click != 1) return;
   PlayEffect(g, "tama.wav");
   Tmy& my = g.my;
-  int a = AngleFromPlayer(g, g.mouse_x, g.mouse_y);
+  int a = AngleFromPlayer(g, g.input.mouse_x, g.input.mouse_y);
   int s = my.shot_speed() + 8;
   switch (my.mode) {
     case EASY:
@@ -278,14 +278,14 @@ void FireVolley(Game& g) {
 
 void LockOnBurst(Game& g) {
   Tmy& my = g.my;
-  bool hell_press = my.mode == HELL && g.click == 2 && my.level >= 2 && my.time_stop == 0;
-  if (g.burst_request < 1 && !hell_press) return;
-  g.burst_request = 0;
-  for (EnemySlot& s : g.shots) s.timer = 0;
+  bool hell_press = my.mode == HELL && g.input.click == 2 && my.level >= 2 && my.time_stop == 0;
+  if (g.run.burst_request < 1 && !hell_press) return;
+  g.run.burst_request = 0;
+  for (EnemySlot& s : g.pools.shots) s.timer = 0;
   PlayEffect(g, "bom3.wav");
   AddEffect(g, 320, 240, kFxBombRing);
   for (int i = 0; i < kEnemySlots; ++i) {
-    EnemySlot& e = g.enemies[size_t(i)];
+    EnemySlot& e = g.pools.enemies[size_t(i)];
     if (e.lockOn < 1) continue;
     // Every mark becomes one bolt, even when the marked slot has died since.
     for (int k = 0; k < e.lockOn; ++k) {
@@ -296,9 +296,9 @@ void LockOnBurst(Game& g) {
 }
 
 void UpdateShots(Game& g) {
-  if (g.in_play == 0) return;
+  if (g.run.in_play == 0) return;
   for (int i = 0; i < kShotSlots; ++i) {
-    if (g.shots[size_t(i)].timer < 1) continue;
+    if (g.pools.shots[size_t(i)].timer < 1) continue;
     MoveAndDrawShot(g, i);
     ResolveHits(g, i);
   }
@@ -306,9 +306,9 @@ void UpdateShots(Game& g) {
 }
 
 void DestroyEnemy(Game& g, int j, bool by_laser) {
-  EnemySlot& e = g.enemies[size_t(j)];
+  EnemySlot& e = g.pools.enemies[size_t(j)];
   PlayEffect(g, "enemy_down.wav");
-  if (g.shake == 0) g.shake = 2;
+  if (g.run.shake == 0) g.run.shake = 2;
   AddEffect(g, e.x, e.y, kFxDiagonalSparks);
   e.timer = 0;
   e.flash = 0;
@@ -320,7 +320,7 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
   if (e.link >= 1 && e.cls != kEnemyBullet) {
     ChainHit(g, e.link, e.x, e.y);
     bool group_left = false;
-    for (const EnemySlot& o : g.enemies) {
+    for (const EnemySlot& o : g.pools.enemies) {
       if (o.timer >= 1 && o.link == e.link && (o.cls == kOrbiter || o.cls == kFlyer)) {
         group_left = true;
         break;
@@ -328,14 +328,14 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
     }
     if (!group_left) {
       // The whole linked group is down.
-      if (g.boss_slot == 0) {
+      if (g.pools.boss_slot == 0) {
         AddEffect(g, e.x, e.y, kFxTickCross);
         AddEffect(g, e.x, e.y, kFxHopText, "Cool");
         PlayEffect(g, "item.wav");
         SpawnItem(g, 2, place.angle, place.distance);
       }
       // Its bullets go down with it and turn into items.
-      for (EnemySlot& b : g.enemies) {
+      for (EnemySlot& b : g.pools.enemies) {
         if (b.timer < 1 || b.link != e.link || b.cls != kEnemyBullet) continue;
         KillQuietly(g, b);
         if (b.x > -5 && b.x < 645 && b.y > -5 && b.y < 485) AddLinkEffect(g, e.x, e.y, b.x, b.y, kFxLinkLine);
@@ -348,16 +348,16 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
   if (e.kind == kEnemyCarrier) {
     AddEffect(g, e.x, e.y, kFxDoubleRing);
     PlayEffect(g, "boss.wav");
-    g.shake = 10;
+    g.run.shake = 10;
   }
 
   if (e.big >= 1) {
     AddEffect(g, e.x, e.y, kFxDoubleRing);
     PlayEffect(g, "boss.wav");
-    g.shake = 15;
+    g.run.shake = 15;
     e.big = 0;
     e.timer = 0;
-    for (const EnemySlot& o : g.enemies) {
+    for (const EnemySlot& o : g.pools.enemies) {
       if (o.big >= 1) return;
     }
     ClearStage(g, e);

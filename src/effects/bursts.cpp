@@ -6,7 +6,7 @@
 
 #include "effects/effect_draw.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace fx {
 
@@ -191,15 +191,15 @@ void StepAndDraw(Game& g, EffectSlot& e, const ParticleRule& r, Canvas& c, int k
   if (r.motion == Motion::kInward) dist -= speed;
   switch (r.shrink) {
     case Shrink::kSparkle:
-      if (g.frame_no % 2 == 0) Slow(dist, 1);
+      if (g.run.frame_no % 2 == 0) Slow(dist, 1);
       size = std::max(size - 1, 5);
       break;
     case Shrink::kEvery8th:
-      if (g.frame_no % 8 == 0) Slow(size, 1);
+      if (g.run.frame_no % 8 == 0) Slow(size, 1);
       break;
     case Shrink::kRandomly: Slow(size, Random(g, 2) + 1); break;
   }
-  if (r.rises) cy -= g.frame_no % 2;
+  if (r.rises) cy -= g.run.frame_no % 2;
   int width = r.shape == Shape::kDiagonalLine ? int(dist)
               : r.pen_div > 0                 ? std::max(r.pen - page / r.pen_div, r.pen_min)
                                               : r.pen;
@@ -246,7 +246,7 @@ void ItemRing(Canvas& c, EffectSlot& e) {
 }  // namespace
 
 void DrawParticles(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   const ParticleRule* rule = RuleOf(e.kind);
   if (rule == nullptr) return;
   Canvas& c = rule->front ? *g.cg : *g.bak;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace fx {
 

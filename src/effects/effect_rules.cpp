@@ -8,11 +8,11 @@
 
 #include "effects/effect_draw.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 bool DrawEffectKind(Game& g, int slot, int bounce) {
   if (slot < 0 || slot >= kEffectSlots) return false;
-  int kind = g.effects[size_t(slot)].kind;
+  int kind = g.fx.ring[size_t(slot)].kind;
   switch (kind) {
     case kFxAnnouncement: fx::DrawAnnouncement(g, slot); return true;
     case kFxMusicTicker: fx::DrawMusicTicker(g, slot); return true;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "effects/log.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 constexpr double kRad = 3.1415 / 180.0;
@@ -14,9 +14,9 @@ int PolarX(int cx, double a_deg, double d) { return cx + int(std::cos(a_deg * kR
 int PolarY(int cy, double a_deg, double d) { return cy + int(std::sin(a_deg * kRad) * d); }
 
 void AddEffect(Game& g, int x, int y, int kind, const std::string& text) {
-  g.effect_cursor += 1;
-  if (g.effect_cursor > kEffectSlots - 1) g.effect_cursor = 0;
-  EffectSlot& e = g.effects[size_t(g.effect_cursor)];
+  g.fx.cursor += 1;
+  if (g.fx.cursor > kEffectSlots - 1) g.fx.cursor = 0;
+  EffectSlot& e = g.fx.ring[size_t(g.fx.cursor)];
   // A live announcement or double ring is never overwritten: the request is lost.
   if (e.age >= 1 && (e.kind == kFxAnnouncement || e.kind == kFxDoubleRing)) return;
   e.age = 1;
@@ -29,9 +29,9 @@ void AddEffect(Game& g, int x, int y, int kind, const std::string& text) {
 }
 
 void AddLinkEffect(Game& g, int x0, int y0, int x, int y, int kind) {
-  g.effect_cursor += 1;
-  if (g.effect_cursor > kEffectSlots - 1) g.effect_cursor = 0;
-  EffectSlot& e = g.effects[size_t(g.effect_cursor)];
+  g.fx.cursor += 1;
+  if (g.fx.cursor > kEffectSlots - 1) g.fx.cursor = 0;
+  EffectSlot& e = g.fx.ring[size_t(g.fx.cursor)];
   e.age = 1;
   e.x0 = e.u = x0;
   e.y0 = e.v = y0;
@@ -42,7 +42,7 @@ void AddLinkEffect(Game& g, int x0, int y0, int x, int y, int kind) {
 }
 
 void ClearEffects(Game& g) {
-  for (EffectSlot& e : g.effects) e.age = 0;
+  for (EffectSlot& e : g.fx.ring) e.age = 0;
 }
 
 int BounceOffset(int age) {
@@ -65,7 +65,7 @@ int BounceOffset(int age) {
 void DrawEffects(Game& g) {
   DrawLog(g);
   for (int i = 0; i < kEffectSlots; ++i) {
-    EffectSlot& e = g.effects[size_t(i)];
+    EffectSlot& e = g.fx.ring[size_t(i)];
     if (e.age < 1) continue;
     e.age += 1;
     int bounce = BounceOffset(e.age);

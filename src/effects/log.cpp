@@ -1,6 +1,6 @@
 #include "effects/log.h"
 
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 
@@ -121,17 +121,17 @@ void AddLogLine(Game& g, const std::string& text, const std::string& colour_name
   int font_size = colour_name == "big" ? 25 : 12;
   int code = LogColourCode(colour_name);
   std::vector<std::string> lines = WrapMemo(g, text, font_size);
-  if (g.log_count > 13) {
-    g.log_count = 0;
+  if (g.log.count > 13) {
+    g.log.count = 0;
     ClearLog(g);
   }
   if (lines.size() < 2) {
-    if (g.log_count >= 0 && g.log_count < kLogRecords) g.log[size_t(g.log_count)] = {text, code};
-    g.log_count += 1;
+    if (g.log.count >= 0 && g.log.count < kLogRecords) g.log.records[size_t(g.log.count)] = {text, code};
+    g.log.count += 1;
   } else {
     for (const std::string& l : lines) {
-      if (g.log_count >= 0 && g.log_count < kLogRecords) g.log[size_t(g.log_count)] = {l, code};
-      g.log_count += 1;
+      if (g.log.count >= 0 && g.log.count < kLogRecords) g.log.records[size_t(g.log.count)] = {l, code};
+      g.log.count += 1;
     }
   }
 }
@@ -139,19 +139,19 @@ void AddLogLine(Game& g, const std::string& text, const std::string& colour_name
 void AddSilverLogLine(Game& g, const std::string& text) { AddLogLine(g, text, "silver"); }
 
 void ClearLog(Game& g) {
-  if (g.closing_mark == -1) return;
-  for (int i = 0; i < 20; ++i) g.log[size_t(i)] = LogRecord{};
+  if (g.run.closing_mark == -1) return;
+  for (int i = 0; i < 20; ++i) g.log.records[size_t(i)] = LogRecord{};
 }
 
 void DrawLog(Game& g) {
   Canvas& c = *g.cg;
   for (int i = 0; i < 15; ++i) {
-    const LogRecord& r = g.log[size_t(i)];
+    const LogRecord& r = g.log.records[size_t(i)];
     if (r.text.empty()) continue;
     c.SetBrush(0x000000);
     c.SetFontBold(true);
     c.SetFontSize(12);
-    int m10 = (g.frame_no + i) % 10, m8 = (g.frame_no + i) % 8, m12 = (g.frame_no + i) % 12;
+    int m10 = (g.run.frame_no + i) % 10, m8 = (g.run.frame_no + i) % 8, m12 = (g.run.frame_no + i) % 12;
     uint32_t colour;
     if (CodeColour(r.code, m10, m8, m12, colour)) c.SetFontColor(colour);
     if (r.code == 319) c.SetFontSize(25);

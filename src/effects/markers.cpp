@@ -6,7 +6,7 @@
 
 #include "effects/effect_draw.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace fx {
 
@@ -30,7 +30,7 @@ int LockY(int cy, int a, int r) { return cy + int(std::sin(a * 3.14 / 180.0) * r
 }  // namespace
 
 void DrawLinkLine(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& front = *g.cg;
   Canvas& back = *g.bak;
   static constexpr uint32_t kFront[3] = {0xEE00FF, 0xAA00BB, 0x770033};
@@ -68,7 +68,7 @@ void DrawLinkLine(Game& g, int slot) {
 }
 
 void DrawLaserDot(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   static constexpr uint32_t kLayers[7][3] = {
       {0xFF0000, 0xFFDDDD, 0xFFFFFF}, {0xDD0000, 0xFFDDBB, 0xFFFFDD}, {0xBB0000, 0xFFCC99, 0xFFEEBB},
@@ -88,7 +88,7 @@ void DrawLaserDot(Game& g, int slot) {
 }
 
 void DrawLockOn(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   const bool on_enemy = e.kind == kFxEnemyLockOn;
   if (e.age == 2) {
@@ -102,10 +102,10 @@ void DrawLockOn(Game& g, int slot) {
   bool live = false;
   int cx = 0, cy = 0;
   if (on_enemy) {
-    if (e.x0 >= 0 && e.x0 < kEnemySlots && g.enemies[size_t(e.x0)].timer >= 1) {
+    if (e.x0 >= 0 && e.x0 < kEnemySlots && g.pools.enemies[size_t(e.x0)].timer >= 1) {
       live = true;
-      cx = g.enemies[size_t(e.x0)].x;
-      cy = g.enemies[size_t(e.x0)].y;
+      cx = g.pools.enemies[size_t(e.x0)].x;
+      cy = g.pools.enemies[size_t(e.x0)].y;
     }
   } else if (g.my.lives > 0) {
     live = true;
@@ -118,7 +118,7 @@ void DrawLockOn(Game& g, int slot) {
     e.v = std::max(e.v - (e.v / 2 + 1), 1);
     int r = std::max(e.u, 0);
     for (int q = 0; q < 4; ++q) {
-      int a = (e.age + g.frame_no + slot) * 10 + 90 * q;
+      int a = (e.age + g.run.frame_no + slot) * 10 + 90 * q;
       c.MoveTo(LockX(cx, a, r), LockY(cy, a, r));
       c.LineTo(LockX(cx, a + 90, r), LockY(cy, a + 90, r));
     }
@@ -127,7 +127,7 @@ void DrawLockOn(Game& g, int slot) {
 }
 
 void DrawDoubleRing(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   // White, through magenta and red to olive, and back.
   static constexpr uint32_t kColours[12] = {0xFFFFFF, 0xFFA4FF, 0xFF71FF, 0xFF3EFF,
@@ -144,7 +144,7 @@ void DrawDoubleRing(Game& g, int slot) {
 }
 
 void DrawGreenRing(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   static constexpr uint32_t kGreen[10] = {0x00FF00, 0x00DD00, 0x00BB00, 0x009900, 0x007700,
                                           0x005500, 0x004400, 0x003300, 0x002200, 0x001100};
@@ -160,7 +160,7 @@ void DrawGreenRing(Game& g, int slot) {
 }
 
 void DrawTickCross(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   const int age = e.age;
   c.SetPenWidth(4 - age / 4);

@@ -3,14 +3,14 @@
 #include <algorithm>
 
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 void DrawSpeedLines(Game& g) {
-  if (g.in_play == 0) return;
-  bool normal = g.boss_slot < 1;
+  if (g.run.in_play == 0) return;
+  bool normal = g.pools.boss_slot < 1;
   int look = normal ? 1 : 0;
   Canvas& bak = *g.bak;
-  for (SpeedLine& l : g.speed_lines) {
+  for (SpeedLine& l : g.fx.speed_lines) {
     if (l.count == 0 || l.look != look) {
       l.look = look;
       l.radius = 360 + Random(g, 100);

@@ -8,7 +8,7 @@
 #include "assets/sound.h"
 #include "effects/effect_draw.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace fx {
 
@@ -79,26 +79,26 @@ uint32_t ChainColour(int kind, int age) {
 }  // namespace
 
 void DrawAnnouncement(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   const int age = e.age;
   c.SetBrushSolid(false);
   SetFont(c, 10, true, false, AnnouncementColour(age / 2));
   // Always centred on the field, wherever it was spawned.
   int x = 320 - c.TextWidth(e.text) / 2;
-  if (g.frame_no % 2 == 0) e.y -= 1;
+  if (g.run.frame_no % 2 == 0) e.y -= 1;
   int length = CharCount(e.text);
   int n = std::min(age - age % 2, length);
   if (n < length) PlayEffect(g, "moji.wav");
   std::string shown = CharPrefix(e.text, n);
   int y = e.y - age / 2;
   c.TextOut(x, y, shown);
-  if (g.frame_no % 2 == 0) c.TextOut(x + c.TextWidth(shown), y, "■");
+  if (g.run.frame_no % 2 == 0) c.TextOut(x + c.TextWidth(shown), y, "■");
   if (e.age > 50) e.age = 0;
 }
 
 void DrawMusicTicker(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   const int age = e.age;
   c.SetBrushSolid(false);
@@ -106,12 +106,12 @@ void DrawMusicTicker(Game& g, int slot) {
   int x = 640 - c.TextWidth(e.text);
   std::string shown = CharPrefix(e.text, std::min(age, CharCount(e.text)));
   c.TextOut(x, e.y, shown);
-  if (g.frame_no % 2 == 0) c.TextOut(x + c.TextWidth(shown), e.y, ">");
+  if (g.run.frame_no % 2 == 0) c.TextOut(x + c.TextWidth(shown), e.y, ">");
   if (e.age > 130) e.age = 0;
 }
 
 void DrawHoppingText(Game& g, int slot, int bounce) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   const bool bonus = e.kind == kFxBonusNumber;
   e.y += bounce;
@@ -127,12 +127,12 @@ void DrawHoppingText(Game& g, int slot, int bounce) {
 }
 
 void DrawChainText(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   const int age = e.age;
   c.SetBrushSolid(false);
   SetFont(c, ChainLookOf(e.kind).size, true, false, 0);
-  if (g.frame_no % 2 == 0) e.y -= 1;
+  if (g.run.frame_no % 2 == 0) e.y -= 1;
   int x = e.x - g.cg->TextWidth(e.text) / 2;
   std::string shown = CharPrefix(e.text, std::min(age, CharCount(e.text)));
   ShadowedText(c, x, e.y, shown, ChainColour(e.kind, age));

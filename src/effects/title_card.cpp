@@ -7,12 +7,12 @@
 #include "assets/sound.h"
 #include "effects/effect_draw.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace fx {
 
 void DrawStageCardDirector(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   // The parts queued below may land anywhere in the ring: work from copies.
   const int age = e.age, x = e.x, y = e.y;
   const std::string title = e.text;
@@ -38,7 +38,7 @@ void DrawStageCardDirector(Game& g, int slot) {
 }
 
 void DrawWarningDirector(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   const int age = e.age, x = e.x, y = e.y;
   if (age == 2) {
     PlayEffect(g, "警告音.wav");
@@ -61,7 +61,7 @@ void DrawWarningDirector(Game& g, int slot) {
 }
 
 void DrawSideBrackets(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.cg;
   const int age = e.age;
   if (age == 2) {
@@ -91,7 +91,7 @@ void DrawSideBrackets(Game& g, int slot) {
 }
 
 void DrawClosingArcs(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   const int age = e.age;
   const bool warning = e.kind == kFxWarningArcs;
@@ -116,7 +116,7 @@ void DrawClosingArcs(Game& g, int slot) {
 }
 
 void DrawTypedStageLine(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   const int age = e.age;
   uint32_t colour = FadeColor(0xCC00FF, age, 54);
@@ -130,14 +130,14 @@ void DrawTypedStageLine(Game& g, int slot) {
 }
 
 void DrawWarningText(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   const bool danger = e.kind == kFxDanger;
   uint32_t colour = FadeColor(danger ? 0x0099FF : 0x0033CC, e.age, 54);
   c.SetPenColor(colour);
   c.SetBrushSolid(false);
   SetFont(c, danger ? 50 : 20, true, true, colour);
-  if (g.frame_no % 2 == 0) c.SetFontColor(ShiftColor(colour, danger ? -150 : -20));
+  if (g.run.frame_no % 2 == 0) c.SetFontColor(ShiftColor(colour, danger ? -150 : -20));
   TypedText(c, e.x, e.y, e.text, e.age - 2);
   if (e.age > 79) e.age = 0;
 }
@@ -168,7 +168,7 @@ const RingRule& RingOf(int kind) {
 }  // namespace
 
 void DrawRing(Game& g, int slot) {
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   Canvas& c = *g.bak;
   const int age = e.age;
   const RingRule& rule = RingOf(e.kind);

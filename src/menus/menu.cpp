@@ -10,7 +10,7 @@
 #include "ranking/name_entry.h"
 #include "ranking/ranking_screen.h"
 #include "shell/frame.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ constexpr ModeStart kModeStarts[] = {
 // Builds the record in place; returns the next free record number.
 int Put(Game& g, int record, int screen, const std::string& caption, int action, int back,
         int width = 200) {
-  MenuItem& m = g.menu[size_t(record)];
+  MenuItem& m = g.menu.table[size_t(record)];
   m = MenuItem{};
   m.caption = caption;
   m.screen = screen;
@@ -131,7 +131,7 @@ void StartAction(Game& g, int action) {
   for (const ModeStart& s : kModeStarts) {
     if (s.action != action) continue;
     AddSilverLogLine(g, s.text);
-    g.record_mode = 0;
+    g.run.record_mode = 0;
     OpenMenuScreen(g, kChapterScreen);
     ShowPicture(g, "1.jpg");
     ResetGame(g);
@@ -146,7 +146,7 @@ void ChapterAction(Game& g, int action) {
     case 2:
       CloseMenu(g);
       ResetGame(g);
-      g.chapter_run = 1;
+      g.run.chapter_run = 1;
       g.my.stage() += 1;
       PlayEffect(g, "1.wav");
       StartStage(g);
@@ -164,8 +164,8 @@ void ChapterAction(Game& g, int action) {
     case 9:
       CloseMenu(g);
       AddSilverLogLine(g, "クリアおめでとうございます");
-      g.in_play = 0;
-      g.game_over_banner = 1;
+      g.run.in_play = 0;
+      g.run.game_over_banner = 1;
       PlayEffect(g, "gameover.wav");
       ShowPicture(g, "gameover.jpg");
       ApplyHiScoreRule(g);
@@ -193,7 +193,7 @@ void RankingAction(Game& g, int code) {
 }  // namespace
 
 void BuildMenuTable(Game& g) {
-  for (MenuItem& m : g.menu) m = MenuItem{};
+  for (MenuItem& m : g.menu.table) m = MenuItem{};
   int r = 1;
   for (const Button& b : kChapterButtons)
     r = Put(g, r, kChapterScreen, ChapterButtonHidden(g, b.action) ? "" : b.caption, b.action, 0);
@@ -204,7 +204,7 @@ void BuildMenuTable(Game& g) {
     r = Put(g, r, kStartScreen, StartButtonHidden(g, b.action) ? "" : b.caption, b.action, 0);
   for (const ShopOffer& o : ShopOffers(g)) {
     r = Put(g, r, kShopScreen, o.caption, o.id, 0, 250);
-    MenuItem& m = g.menu[size_t(r - 1)];
+    MenuItem& m = g.menu.table[size_t(r - 1)];
     m.cost_kind = o.cost_kind;
     m.cost = o.price;
     m.item_id = o.id;
@@ -218,30 +218,30 @@ void BuildMenuTable(Game& g) {
 
 void OpenMenuScreen(Game& g, int screen) {
   PlayEffect(g, "2.wav");
-  for (MenuItem& m : g.menu) m.visible = 0;
-  g.menu_back = 1;
-  g.log_count = 0;
+  for (MenuItem& m : g.menu.table) m.visible = 0;
+  g.menu.back = 1;
+  g.log.count = 0;
   BuildMenuTable(g);
-  g.menu_screen = screen;
+  g.menu.screen = screen;
   int n = 0;
-  for (MenuItem& m : g.menu) {
+  for (MenuItem& m : g.menu.table) {
     if (m.screen != screen || m.caption.empty()) continue;
     m.visible = 1;
     m.enabled = 1;
     m.x = -50;
     m.target_x = 0;
     m.y = m.target_y = (m.height - 1) * n + 25;
-    if (m.back != 0) g.menu_back = m.back;
+    if (m.back != 0) g.menu.back = m.back;
     n += 1;
   }
 }
 
 void CloseMenu(Game& g) {
   ClearLog(g);
-  g.log_count = 0;
+  g.log.count = 0;
   PlayEffect(g, "3.wav");
-  for (MenuItem& m : g.menu) m.visible = 0;
-  g.menu_screen = 0;
+  for (MenuItem& m : g.menu.table) m.visible = 0;
+  g.menu.screen = 0;
 }
 
 int CaptionFontSize(Game& g, const std::string& caption, int width) {
@@ -257,11 +257,11 @@ int CaptionFontSize(Game& g, const std::string& caption, int width) {
 }
 
 void DrawMenu(Game& g) {
-  if (g.in_play != 0) return;
+  if (g.run.in_play != 0) return;
   Canvas& c = *g.cg;
-  g.menu_hovered = 0;
-  for (size_t i = 1; i < g.menu.size(); ++i) {
-    MenuItem& m = g.menu[i];
+  g.menu.hovered = 0;
+  for (size_t i = 1; i < g.menu.table.size(); ++i) {
+    MenuItem& m = g.menu.table[i];
     if (!m.visible) continue;
     auto step = [](int32_t& v, int32_t target) {
       int d = std::abs(target - v) / 2 + 1;
@@ -270,11 +270,11 @@ void DrawMenu(Game& g) {
     };
     step(m.x, m.target_x);
     step(m.y, m.target_y);
-    bool hovered = g.mouse_x >= m.x && g.mouse_x < m.x + m.width && g.mouse_y >= m.y &&
-                   g.mouse_y < m.y + m.height - 1;
-    if (hovered) g.menu_hovered = int32_t(i);
+    bool hovered = g.input.mouse_x >= m.x && g.input.mouse_x < m.x + m.width && g.input.mouse_y >= m.y &&
+                   g.input.mouse_y < m.y + m.height - 1;
+    if (hovered) g.menu.hovered = int32_t(i);
 
-    uint32_t fill = hovered ? kHoverPulse[g.frame_no % 8] : 0;
+    uint32_t fill = hovered ? kHoverPulse[g.run.frame_no % 8] : 0;
     c.SetPen(kButtonFrame, 1);
     c.SetBrush(fill);
     c.SetBrushSolid(true);
@@ -287,18 +287,18 @@ void DrawMenu(Game& g) {
     c.TextOut(m.x + (m.width - t.width) / 2, m.y + (m.height - t.height) / 2, m.caption);
     c.SetBrushSolid(true);
   }
-  if (g.click > 0) {
-    g.click = 0;
-    int h = g.menu_hovered;
-    if (h != 0 && g.menu[size_t(h)].enabled) MenuAction(g, h);
+  if (g.input.click > 0) {
+    g.input.click = 0;
+    int h = g.menu.hovered;
+    if (h != 0 && g.menu.table[size_t(h)].enabled) MenuAction(g, h);
   }
 }
 
 void MenuAction(Game& g, int record) {
-  if (record < 1 || record >= int(g.menu.size())) return;
+  if (record < 1 || record >= int(g.menu.table.size())) return;
   ClearLog(g);
-  g.log_count = 0;
-  const MenuItem m = g.menu[size_t(record)];  // a copy: actions rebuild the table
+  g.log.count = 0;
+  const MenuItem m = g.menu.table[size_t(record)];  // a copy: actions rebuild the table
   switch (m.screen) {
     case kStartScreen: StartAction(g, m.action); break;
     case kChapterScreen: ChapterAction(g, m.action); break;
@@ -313,57 +313,57 @@ void MenuAction(Game& g, int record) {
 }
 
 void FieldClick(Game& g, int x, int y, int button) {
-  if (g.hi_score_box_visible) return;
+  if (g.panels.hi_score_box_visible) return;
   // While the name is being entered the field takes no clicks: a right click
   // would otherwise go "back" to the chapter screen and start a run unnamed.
-  if (g.name_box_visible) return;
-  if (g.record_mode >= 1) {
-    g.hi_score_box_visible = true;
-    g.hi_score_box_x = 0;
-    g.hi_score_box_y = 286;
+  if (g.panels.name_box_visible) return;
+  if (g.run.record_mode >= 1) {
+    g.panels.hi_score_box_visible = true;
+    g.panels.hi_score_box_x = 0;
+    g.panels.hi_score_box_y = 286;
     int m = g.my.mode >= 0 && g.my.mode < kModeCount ? g.my.mode : 0;
-    g.hi_score_l.text = g.my.comment(m);
-    g.hi_score_l.composition.clear();
+    g.panels.hi_score_l.text = g.my.comment(m);
+    g.panels.hi_score_l.composition.clear();
     return;
   }
-  if (g.game_over_banner >= 1) {
-    g.game_over_banner = 0;
+  if (g.run.game_over_banner >= 1) {
+    g.run.game_over_banner = 0;
     ShowPicture(g, "0.jpg");
     OpenMenuScreen(g, kStartScreen);
     return;
   }
-  if (g.in_play != 0) {
-    g.mouse_x = x;
-    g.mouse_y = y;
-    g.click = button + 1;
+  if (g.run.in_play != 0) {
+    g.input.mouse_x = x;
+    g.input.mouse_y = y;
+    g.input.click = button + 1;
     return;
   }
   if (button == 0) {
-    g.mouse_x = x;
-    g.mouse_y = y;
-    g.click = 1;
+    g.input.mouse_x = x;
+    g.input.mouse_y = y;
+    g.input.click = 1;
     DrawMenu(g);
   }
-  if (g.title_phase == -2) {
-    g.title_phase = -1;
+  if (g.run.title_phase == -2) {
+    g.run.title_phase = -1;
     PlayEffect(g, "1.wav");
     ShowPicture(g, "0.jpg");
     return;
   }
-  if (g.title_phase == -1) {
-    g.title_phase = 0;
+  if (g.run.title_phase == -1) {
+    g.run.title_phase = 0;
     OpenMenuScreen(g, kStartScreen);
     return;
   }
   if (button == 1) {
-    int d = g.menu_back;
-    if (d != 0 && d != g.menu_screen && g.menu_screen != kStartScreen) {
+    int d = g.menu.back;
+    if (d != 0 && d != g.menu.screen && g.menu.screen != kStartScreen) {
       if (d == 1) ShowPicture(g, "1.jpg");
       if (d == 5) ShowPicture(g, "0.jpg");
       OpenMenuScreen(g, d);
       return;
     }
-    if (g.menu_screen == kChapterScreen && g.chapter_run == 0) {
+    if (g.menu.screen == kChapterScreen && g.run.chapter_run == 0) {
       ShowPicture(g, "0.jpg");
       OpenMenuScreen(g, kStartScreen);
     }
@@ -371,7 +371,7 @@ void FieldClick(Game& g, int x, int y, int button) {
 }
 
 int FindMenuButton(const Game& g, const std::string& caption) {
-  for (size_t i = 1; i < g.menu.size(); ++i)
-    if (g.menu[i].visible && g.menu[i].caption == caption) return int(i);
+  for (size_t i = 1; i < g.menu.table.size(); ++i)
+    if (g.menu.table[i].visible && g.menu.table[i].caption == caption) return int(i);
   return 0;
 }

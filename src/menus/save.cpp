@@ -6,7 +6,7 @@
 
 #include "platform/encoding.h"
 #include "platform/files.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 
@@ -125,28 +125,28 @@ bool ParseSave(Game& g, const std::string& bytes) {
 bool WriteSave(Game& g) {
   std::string path = SavePath(g);
   std::string text = SaveText(g);
-  if (g.save_blocked) {
-    g.save_error = path + ": the existing file could not be read, so it is left untouched";
+  if (g.save.blocked) {
+    g.save.error = path + ": the existing file could not be read, so it is left untouched";
     return false;
   }
   std::string err;
-  if (g.save_damaged) {
+  if (g.save.damaged) {
     // The damaged original is kept once, before anything overwrites it.
-    if (!WriteFileAtomically(path + ".bad", g.save_damaged_bytes, &err)) {
-      g.save_error = err;
+    if (!WriteFileAtomically(path + ".bad", g.save.damaged_bytes, &err)) {
+      g.save.error = err;
       std::fprintf(stderr, "kv: cannot keep the damaged save file aside: %s\n", err.c_str());
       return false;
     }
-    g.save_damaged = false;
-    g.save_damaged_bytes.clear();
+    g.save.damaged = false;
+    g.save.damaged_bytes.clear();
   }
   if (!WriteFileAtomically(path, Utf8ToCp932Lossy(text), &err)) {
-    if (g.save_error != err) std::fprintf(stderr, "kv: cannot write the save file: %s\n", err.c_str());
-    g.save_error = err;
+    if (g.save.error != err) std::fprintf(stderr, "kv: cannot write the save file: %s\n", err.c_str());
+    g.save.error = err;
     return false;
   }
-  g.save_error.clear();
-  g.save_snapshot = text;
+  g.save.error.clear();
+  g.save.snapshot = text;
   return true;
 }
 
@@ -162,25 +162,25 @@ void LoadSave(Game& g) {
     std::fprintf(stderr, "kv: cannot read the save file %s; starting with defaults and leaving it as it is\n",
                  path.c_str());
     ResetSaveValues(g);
-    g.save_blocked = true;
-    g.save_snapshot = SaveText(g);
+    g.save.blocked = true;
+    g.save.snapshot = SaveText(g);
     return;
   }
   if (!ParseSave(g, *bytes)) {
     std::fprintf(stderr, "kv: the save file %s is damaged; it is kept as my.dat.bad\n", path.c_str());
-    g.save_damaged = true;
-    g.save_damaged_bytes = *bytes;
-    g.save_snapshot.clear();  // differs from anything: the next check rewrites it
+    g.save.damaged = true;
+    g.save.damaged_bytes = *bytes;
+    g.save.snapshot.clear();  // differs from anything: the next check rewrites it
     return;
   }
-  g.save_snapshot = SaveText(g);
+  g.save.snapshot = SaveText(g);
 }
 
 void SaveIfChanged(Game& g) {
-  if (g.save_blocked) return;
+  if (g.save.blocked) return;
   std::string text = SaveText(g);
-  if (text == g.save_snapshot) return;
+  if (text == g.save.snapshot) return;
   WriteSave(g);
   // A failed write is not retried every frame: the next change or the close tries again.
-  g.save_snapshot = text;
+  g.save.snapshot = text;
 }

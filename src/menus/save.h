@@ -8,7 +8,7 @@ struct Game;
 // Reads the save file; a missing file gets the defaults and is written at once.
 // A damaged file is read as far as it parses and kept as my.dat.bad.
 void LoadSave(Game& g);
-// Writes the save file atomically; false (with g.save_error set) on failure.
+// Writes the save file atomically; false (with g.save.error set) on failure.
 bool WriteSave(Game& g);
 // The save defaults, then the new-game reset. Does not write the file.
 void ResetSaveValues(Game& g);

@@ -3,7 +3,7 @@
 #include "assets/sound.h"
 #include "effects/log.h"
 #include "menus/menu.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 

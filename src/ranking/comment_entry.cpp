@@ -6,7 +6,7 @@
 #include "ranking/exchange.h"
 #include "ranking/panels.h"
 #include "ranking/rank_list.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ void AfterCommentSent(Game& g, int result, int mode_number) {
     AddSilverLogLine(g, kSendErrorText);
     return;
   }
-  g.rank_l = RankingHeader(mode_number - 1);
+  g.panels.rank_l = RankingHeader(mode_number - 1);
   FillRankingList(g);
   PlayEffect(g, "mes.wav");
   ClearLog(g);
@@ -32,12 +32,12 @@ std::string RankingHeader(int mode) {
 }
 
 void Button2Click(Game& g) {
-  g.hi_score_box_visible = false;
-  g.record_mode = 0;
+  g.panels.hi_score_box_visible = false;
+  g.run.record_mode = 0;
   const int m = CurrentMode(g);
   // Stored as typed: only the sent copy has its separators made harmless.
-  g.my.comment(m) = g.hi_score_l.text;
-  g.hi_score_l.composition.clear();
+  g.my.comment(m) = g.panels.hi_score_l.text;
+  g.panels.hi_score_l.composition.clear();
   PlayEffect(g, "1.wav");
   // The window repaints while the send runs (the main loop keeps it painted).
   AddSilverLogLine(g, kSendingText);
@@ -45,38 +45,38 @@ void Button2Click(Game& g) {
 }
 
 bool CommentBoxMouseDown(Game& g, int button, int x, int y) {
-  if (!g.hi_score_box_visible) return false;
+  if (!g.panels.hi_score_box_visible) return false;
   using L = CommentBoxLayout;
-  const int px = x - g.hi_score_box_x, py = y - g.hi_score_box_y;
+  const int px = x - g.panels.hi_score_box_x, py = y - g.panels.hi_score_box_y;
   if (!Inside(px, py, 0, 0, L::kWidth, L::kHeight)) return false;
   if (button == 0 && Inside(px, py, L::kOkX, L::kOkY, L::kOkW, L::kOkH)) Button2Click(g);
   return true;
 }
 
 bool CommentBoxKeyDown(Game& g, int key) {
-  if (!g.hi_score_box_visible) return false;
+  if (!g.panels.hi_score_box_visible) return false;
   // The edit box has the keyboard: no pause or story skip while typing.
-  if (EditBoxKeyDown(g.hi_score_l, key) == EditKey::kEnter) Button2Click(g);
+  if (EditBoxKeyDown(g.panels.hi_score_l, key) == EditKey::kEnter) Button2Click(g);
   return true;
 }
 
 bool CommentBoxTextInput(Game& g, const std::string& utf8) {
-  if (!g.hi_score_box_visible) return false;
-  g.hi_score_l.composition.clear();
-  EditBoxInsert(g.hi_score_l, utf8);
+  if (!g.panels.hi_score_box_visible) return false;
+  g.panels.hi_score_l.composition.clear();
+  EditBoxInsert(g.panels.hi_score_l, utf8);
   return true;
 }
 
 bool CommentBoxTextEditing(Game& g, const std::string& utf8) {
-  if (!g.hi_score_box_visible) return false;
-  EditBoxSetComposition(g.hi_score_l, utf8);
+  if (!g.panels.hi_score_box_visible) return false;
+  EditBoxSetComposition(g.panels.hi_score_l, utf8);
   return true;
 }
 
 void DrawCommentBox(Game& g, Canvas& c) {
-  if (!g.hi_score_box_visible) return;
+  if (!g.panels.hi_score_box_visible) return;
   using L = CommentBoxLayout;
-  const int x0 = g.hi_score_box_x, y0 = g.hi_score_box_y;
+  const int x0 = g.panels.hi_score_box_x, y0 = g.panels.hi_score_box_y;
   c.FillRect(x0, y0, x0 + L::kWidth, y0 + L::kHeight, 0);
   c.SetPen(0x808080, 1);
   c.MoveTo(x0, y0);
@@ -94,7 +94,7 @@ void DrawCommentBox(Game& g, Canvas& c) {
   look.width = L::kEditW;
   look.height = L::kEditH;
   look.font_size = 16;
-  look.caret_on = CaretPhase(g.frame_no);
-  DrawEditBox(c, g.hi_score_l, look);
+  look.caret_on = CaretPhase(g.run.frame_no);
+  DrawEditBox(c, g.panels.hi_score_l, look);
   DrawPanelButton(c, x0 + L::kOkX, y0 + L::kOkY, L::kOkW, L::kOkH, "<OK>");
 }

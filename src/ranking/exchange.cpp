@@ -15,7 +15,7 @@
 #include "ranking/local_rank_http.h"
 #include "ranking/rank_codec.h"
 #include "ranking/rank_service.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 // One exchange. The main thread fills the first part before the worker
 // starts; the worker writes only the outcome, under the mutex. Both hold the
@@ -103,8 +103,8 @@ void ChooseClient(Game& g, RankJob& job) {
     return;
   }
   job.host = "localhost";
-  if (g.rank_store) {
-    job.store = g.rank_store;
+  if (g.ranking.store) {
+    job.store = g.ranking.store;
     job.http = MakeLocalRankHttp(*job.store);
   } else {
     job.store_path = g.pf.data_dir + "/" + kLocalRankingFile;
@@ -123,21 +123,21 @@ void Launch(const std::shared_ptr<RankJob>& job) {
 }
 
 bool Start(Game& g, bool write, int mode_number, int score, RankContinuation then) {
-  if (g.busy || g.rank_job || mode_number < 1 || mode_number > kModeCount) return false;
+  if (g.ranking.busy || g.ranking.job || mode_number < 1 || mode_number > kModeCount) return false;
   auto job = std::make_shared<RankJob>();
   job->write = write;
   job->mode_number = mode_number;
   job->then = then;
 
   // Set the busy flag; status "sending" or "reading".
-  g.busy = true;
-  g.rank_status = write ? kRankSending : kRankReading;
+  g.ranking.busy = true;
+  g.ranking.status = write ? kRankSending : kRankReading;
   ChooseClient(g, *job);
   if (!job->http && job->store_path.empty() && job->setup_error.empty()) {
     // No client at all: a send says so in a box, a read only in its status.
-    g.rank_status = kRankNoClient;
+    g.ranking.status = kRankNoClient;
     if (write && g.pf.dialogs) g.pf.dialogs->Message(kRankNoClient);
-    g.busy = false;
+    g.ranking.busy = false;
     if (then) then(g, -1, mode_number);
     return true;
   }
@@ -151,7 +151,7 @@ bool Start(Game& g, bool write, int mode_number, int score, RankContinuation the
     if (g.pf.clock) g.pf.clock->Today(job->record.month, job->record.day);
     job->random = Random(g, 99);
   }
-  g.rank_job = job;
+  g.ranking.job = job;
   Launch(job);
   return true;
 }
@@ -159,27 +159,27 @@ bool Start(Game& g, bool write, int mode_number, int score, RankContinuation the
 // Applies a finished exchange: status, table, "[m" lines; busy off; then
 // whatever the caller does next.
 void Finish(Game& g) {
-  std::shared_ptr<RankJob> job = std::move(g.rank_job);
-  g.rank_job.reset();
+  std::shared_ptr<RankJob> job = std::move(g.ranking.job);
+  g.ranking.job.reset();
   RankExchange out;
   {
     std::lock_guard<std::mutex> lock(job->mutex);
     out = std::move(job->outcome);
   }
-  if (job->store) g.rank_store = job->store;  // the local ranking stays open
+  if (job->store) g.ranking.store = job->store;  // the local ranking stays open
 
   int result = -1;
   if (out.ok) {
-    g.rank_status = job->write ? kRankSent : kRankRead;
-    g.rank_table = std::move(out.reply.table);
-    g.rank_table.resize(kRankEntries);
+    g.ranking.status = job->write ? kRankSent : kRankRead;
+    g.ranking.table = std::move(out.reply.table);
+    g.ranking.table.resize(kRankEntries);
     for (const std::string& line : out.reply.messages) AddLogLine(g, line, "pink2");
     result = 0;
   } else {
-    g.rank_status = kRankTimeout;
-    if (job->write) g.rank_status = kRankSendFailed;
+    g.ranking.status = kRankTimeout;
+    if (job->write) g.ranking.status = kRankSendFailed;
   }
-  g.busy = false;
+  g.ranking.busy = false;
   if (job->then) job->then(g, result, job->mode_number);
 }
 
@@ -193,22 +193,22 @@ bool ReadRanking(Game& g, int mode_number, RankContinuation then) {
   return Start(g, false, mode_number, 0, then);
 }
 
-bool RankExchangeRunning(const Game& g) { return g.busy; }
+bool RankExchangeRunning(const Game& g) { return g.ranking.busy; }
 
 bool PollRankExchange(Game& g) {
-  if (!g.rank_job) return false;
+  if (!g.ranking.job) return false;
   {
-    std::lock_guard<std::mutex> lock(g.rank_job->mutex);
-    if (!g.rank_job->done) return false;
+    std::lock_guard<std::mutex> lock(g.ranking.job->mutex);
+    if (!g.ranking.job->done) return false;
   }
   Finish(g);
   return true;
 }
 
 bool WaitRankExchange(Game& g, int timeout_ms) {
-  if (!g.rank_job) return false;
+  if (!g.ranking.job) return false;
   {
-    RankJob& job = *g.rank_job;
+    RankJob& job = *g.ranking.job;
     std::unique_lock<std::mutex> lock(job.mutex);
     if (timeout_ms < 0) {
       job.cv.wait(lock, [&] { return job.done; });
@@ -221,13 +221,12 @@ bool WaitRankExchange(Game& g, int timeout_ms) {
 }
 
 void AbandonRankExchange(Game& g) {
-  g.rank_job.reset();
-  g.busy = false;
+  g.ranking.job.reset();
+  g.ranking.busy = false;
 }
 
 int OwnRankIndex(const Game& g) {
-  // The Tmy accessors are not const; the name and id are read directly.
-  return OwnRankIndex(g.rank_table, g.my.str[7], g.my.num[102]);
+  return OwnRankIndex(g.ranking.table, g.my.name(), g.my.player_id());
 }
 
 std::optional<std::string> ReadServerHost(const Game& g) {

@@ -3,7 +3,7 @@
 //
 // The HTTP request runs on a worker thread so the window keeps repainting and
 // can be closed, but to the game an exchange is one blocking step: while it
-// runs `g.busy` is set, no frame runs and clicks and keys are ignored. When
+// runs `g.ranking.busy` is set, no frame runs and clicks and keys are ignored. When
 // the worker is done, the main loop's PollRankExchange applies the outcome
 // (table, status, "[m" log lines), clears busy and then runs the caller's
 // continuation: what the game does after the exchange.
@@ -42,7 +42,7 @@ bool SendRecord(Game& g, int mode_number, int score, RankContinuation then);
 // Reads the mode's ranking, then runs `then`. On failure the table stays.
 bool ReadRanking(Game& g, int mode_number, RankContinuation then);
 
-// True while an exchange is running (the same as g.busy).
+// True while an exchange is running (the same as g.ranking.busy).
 bool RankExchangeRunning(const Game& g);
 // Main loop, while busy: when the worker has finished, applies the outcome,
 // clears busy, runs the continuation and returns true. Never blocks.

@@ -8,7 +8,7 @@
 #include "platform/dialogs.h"
 #include "platform/encoding.h"
 #include "ranking/panels.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 
@@ -22,10 +22,10 @@ bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0
 }  // namespace
 
 void ShowNameBox(Game& g) {
-  g.name_box_visible = true;
-  g.name_box_x = NameBoxLayout::kLeft;
-  g.name_box_y = NameBoxLayout::kTop;
-  g.name_l.composition.clear();
+  g.panels.name_box_visible = true;
+  g.panels.name_box_x = NameBoxLayout::kLeft;
+  g.panels.name_box_y = NameBoxLayout::kTop;
+  g.panels.name_l.composition.clear();
 }
 
 bool IsReservedName(const std::string& utf8) {
@@ -56,7 +56,7 @@ std::string CleanName(const std::string& utf8) {
 }
 
 void Button1Click(Game& g) {
-  EditBox& box = g.name_l;
+  EditBox& box = g.panels.name_l;
   if (box.text.empty()) return;
   if (IsReservedName(box.text)) {
     box.text.clear();
@@ -67,7 +67,7 @@ void Button1Click(Game& g) {
   bool yes = !g.pf.dialogs || g.pf.dialogs->Confirm(box.text + "、という名前でOKですか？");
   if (!yes) return;
   g.my.name() = box.text;
-  g.name_box_visible = false;
+  g.panels.name_box_visible = false;
   box.composition.clear();
   g.my.player_id() = Random(g, 10000);
   OpenMenuScreen(g, kStartScreen);
@@ -76,26 +76,26 @@ void Button1Click(Game& g) {
 }
 
 bool NameBoxMouseDown(Game& g, int button, int x, int y) {
-  if (!g.name_box_visible) return false;
+  if (!g.panels.name_box_visible) return false;
   using L = NameBoxLayout;
-  int px = x - g.name_box_x, py = y - g.name_box_y;
+  int px = x - g.panels.name_box_x, py = y - g.panels.name_box_y;
   if (!Inside(px, py, 0, 0, L::kWidth, L::kHeight)) return false;
   if (button == 0 && Inside(px, py, L::kOkX, L::kOkY, L::kOkW, L::kOkH)) Button1Click(g);
   return true;
 }
 
 bool NameBoxKeyDown(Game& g, int key) {
-  if (!g.name_box_visible) return false;
+  if (!g.panels.name_box_visible) return false;
   // The edit box has the keyboard: keys never reach the field (no pause,
   // no story skip while typing); Esc does nothing.
-  if (EditBoxKeyDown(g.name_l, key) == EditKey::kEnter) Button1Click(g);
+  if (EditBoxKeyDown(g.panels.name_l, key) == EditKey::kEnter) Button1Click(g);
   return true;
 }
 
 void DrawNameBox(Game& g, Canvas& c) {
-  if (!g.name_box_visible) return;
+  if (!g.panels.name_box_visible) return;
   using L = NameBoxLayout;
-  int x0 = g.name_box_x, y0 = g.name_box_y;
+  int x0 = g.panels.name_box_x, y0 = g.panels.name_box_y;
   c.FillRect(x0, y0, x0 + L::kWidth, y0 + L::kHeight, 0);
   c.SetPen(0x808080, 1);
   c.MoveTo(x0, y0);
@@ -112,7 +112,7 @@ void DrawNameBox(Game& g, Canvas& c) {
   look.width = L::kEditW;
   look.height = L::kEditH;
   look.font_size = 20;
-  look.caret_on = CaretPhase(g.frame_no);
-  DrawEditBox(c, g.name_l, look);
+  look.caret_on = CaretPhase(g.run.frame_no);
+  DrawEditBox(c, g.panels.name_l, look);
   DrawPanelButton(c, x0 + L::kOkX, y0 + L::kOkY, L::kOkW, L::kOkH, "<OK>");
 }

@@ -5,7 +5,7 @@
 #include "ranking/comment_entry.h"
 #include "ranking/name_entry.h"
 #include "ranking/rank_list.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 
@@ -48,9 +48,9 @@ bool PanelsKeyDown(Game& g, int key) {
 
 bool PanelsTextInput(Game& g, const std::string& utf8) {
   if (CommentBoxTextInput(g, utf8)) return true;
-  if (g.name_box_visible) {
-    g.name_l.composition.clear();
-    EditBoxInsert(g.name_l, utf8);
+  if (g.panels.name_box_visible) {
+    g.panels.name_l.composition.clear();
+    EditBoxInsert(g.panels.name_l, utf8);
     return true;
   }
   return false;
@@ -58,14 +58,14 @@ bool PanelsTextInput(Game& g, const std::string& utf8) {
 
 bool PanelsTextEditing(Game& g, const std::string& utf8) {
   if (CommentBoxTextEditing(g, utf8)) return true;
-  if (g.name_box_visible) {
-    EditBoxSetComposition(g.name_l, utf8);
+  if (g.panels.name_box_visible) {
+    EditBoxSetComposition(g.panels.name_l, utf8);
     return true;
   }
   return false;
 }
 
-bool PanelsWantText(const Game& g) { return g.name_box_visible || g.hi_score_box_visible; }
+bool PanelsWantText(const Game& g) { return g.panels.name_box_visible || g.panels.hi_score_box_visible; }
 
 void DrawPanels(Game& g, Canvas& screen) {
   DrawNameBox(g, screen);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/http.h"
+#include "ranking/rank_entry.h"
 
 // ---------------------------------------------------------------------------
 // Character set conversions (glibc iconv). Each returns nullopt when the input
@@ -64,7 +65,6 @@ std::optional<std::size_t> Cp932Length(std::string_view utf8);
 // ---------------------------------------------------------------------------
 // The record text.
 
-inline constexpr int kRankEntries = 1000;
 inline constexpr long long kMaxSentScore = 19999999;
 // "[hいk[]kあ#{" in CP932: the 12 bytes every record line begins with.
 inline constexpr std::string_view kRecordHeader{"\x5B\x68\x82\xA2\x6B\x5B\x5D\x6B\x82\xA0\x23\x7B", 12};
@@ -120,21 +120,6 @@ std::optional<std::string> PercentDecodeStrict(std::string_view text);
 
 inline constexpr std::size_t kMaxReplyBytes = 2 * 1024 * 1024;
 inline constexpr std::size_t kMaxReplyLines = 5000;
-
-// One place of the ranking. Texts are UTF-8; an empty name is an empty place.
-struct RankEntry {
-  std::string name;
-  int id = 0;
-  int score = 0;
-  int field4 = 0;
-  std::string comment;
-  int field6 = 0;
-  std::string date;
-  int field8 = 0;
-  int play_count = 0;
-  int field10 = 0;
-  int field11 = 0;
-};
 
 struct RankingReply {
   // The "[m" lines, in order, as UTF-8, for the message log (colour "pink2").

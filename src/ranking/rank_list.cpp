@@ -7,7 +7,7 @@
 #include "ranking/exchange.h"
 #include "ranking/panels.h"
 #include "ranking/rank_codec.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ constexpr int kWheelLines = 3;
 // Virtual-key codes the list answers to.
 constexpr int kKeyPageUp = 33, kKeyPageDown = 34, kKeyEnd = 35, kKeyHome = 36, kKeyUp = 38, kKeyDown = 40;
 
-int LineCount(const Game& g) { return static_cast<int>(g.rank_list.size()); }
+int LineCount(const Game& g) { return static_cast<int>(g.panels.rank_list.size()); }
 
 // Length in bytes of the UTF-8 character at s[i] (1 for a stray byte).
 std::size_t CharLen(const std::string& s, std::size_t i) {
@@ -59,15 +59,15 @@ Thumb ThumbOf(const Game& g) {
   t.height = std::max(L::kMinThumbH, L::kListH * std::min(L::kRows, lines) / lines);
   const int room = L::kListH - t.height;
   const int max_top = MaxRankTop(g);
-  t.top = L::kListY + (max_top > 0 ? room * g.rank_top / max_top : 0);
+  t.top = L::kListY + (max_top > 0 ? room * g.panels.rank_top / max_top : 0);
   return t;
 }
 
 // Keeps the selected line in view.
 void ShowSelected(Game& g) {
-  if (g.rank_selected < 0) return;
-  if (g.rank_selected < g.rank_top) ScrollRankList(g, g.rank_selected);
-  else if (g.rank_selected >= g.rank_top + L::kRows) ScrollRankList(g, g.rank_selected - L::kRows + 1);
+  if (g.panels.rank_selected < 0) return;
+  if (g.panels.rank_selected < g.panels.rank_top) ScrollRankList(g, g.panels.rank_selected);
+  else if (g.panels.rank_selected >= g.panels.rank_top + L::kRows) ScrollRankList(g, g.panels.rank_selected - L::kRows + 1);
 }
 
 // One list line. The columns are padded in CP932 bytes, so each word is put
@@ -105,20 +105,20 @@ void DrawLine(Canvas& c, const std::string& line, int y, uint32_t colour) {
 }  // namespace
 
 void FillRankingList(Game& g) {
-  g.rank_table.resize(kRankEntries);
-  g.rank_list.clear();
-  g.rank_list.reserve(kRankEntries);
-  for (int i = 0; i < kRankEntries; ++i) g.rank_list.push_back(FormatRankingLine(i, g.rank_table[static_cast<std::size_t>(i)]));
-  g.rank_box_visible = true;
-  g.rank_drag = -1;
-  g.rank_selected = OwnRankIndex(g);
+  g.ranking.table.resize(kRankEntries);
+  g.panels.rank_list.clear();
+  g.panels.rank_list.reserve(kRankEntries);
+  for (int i = 0; i < kRankEntries; ++i) g.panels.rank_list.push_back(FormatRankingLine(i, g.ranking.table[static_cast<std::size_t>(i)]));
+  g.panels.rank_box_visible = true;
+  g.panels.rank_drag = -1;
+  g.panels.rank_selected = OwnRankIndex(g);
   // The own line sits in the middle of the view when it can; else the top.
-  ScrollRankList(g, g.rank_selected >= 0 ? g.rank_selected - L::kRows / 2 : 0);
+  ScrollRankList(g, g.panels.rank_selected >= 0 ? g.panels.rank_selected - L::kRows / 2 : 0);
 }
 
 void rank_bClick(Game& g) {
-  g.rank_box_visible = false;
-  g.rank_drag = -1;
+  g.panels.rank_box_visible = false;
+  g.panels.rank_drag = -1;
 }
 
 void rank_listMouseDown(Game& g, int button, int x, int y) {
@@ -128,24 +128,24 @@ void rank_listMouseDown(Game& g, int button, int x, int y) {
     return;
   }
   if (button != 0 || y < 0) return;
-  const int line = g.rank_top + y / L::kRowH;
-  if (y / L::kRowH < L::kRows && line < LineCount(g)) g.rank_selected = line;
+  const int line = g.panels.rank_top + y / L::kRowH;
+  if (y / L::kRowH < L::kRows && line < LineCount(g)) g.panels.rank_selected = line;
 }
 
 int MaxRankTop(const Game& g) { return std::max(0, LineCount(g) - L::kRows); }
 
-void ScrollRankList(Game& g, int first_line) { g.rank_top = std::clamp(first_line, 0, MaxRankTop(g)); }
+void ScrollRankList(Game& g, int first_line) { g.panels.rank_top = std::clamp(first_line, 0, MaxRankTop(g)); }
 
 void MoveRankSelection(Game& g, int delta) {
   const int lines = LineCount(g);
   if (lines == 0) return;
-  const int from = g.rank_selected >= 0 ? g.rank_selected : (delta > 0 ? -1 : lines);
-  g.rank_selected = std::clamp(from + delta, 0, lines - 1);
+  const int from = g.panels.rank_selected >= 0 ? g.panels.rank_selected : (delta > 0 ? -1 : lines);
+  g.panels.rank_selected = std::clamp(from + delta, 0, lines - 1);
   ShowSelected(g);
 }
 
 bool RankBoxMouseDown(Game& g, int button, int x, int y) {
-  if (!g.rank_box_visible) return false;
+  if (!g.panels.rank_box_visible) return false;
   if (Inside(x, y, L::kBackX, L::kBackY, L::kBackW, L::kBackH)) {
     if (button == 0) rank_bClick(g);
     return true;
@@ -157,9 +157,9 @@ bool RankBoxMouseDown(Game& g, int button, int x, int y) {
     }
     if (button != 0) return true;
     const Thumb t = ThumbOf(g);
-    if (y < t.top) ScrollRankList(g, g.rank_top - L::kRows);
-    else if (y >= t.top + t.height) ScrollRankList(g, g.rank_top + L::kRows);
-    else g.rank_drag = y - t.top;
+    if (y < t.top) ScrollRankList(g, g.panels.rank_top - L::kRows);
+    else if (y >= t.top + t.height) ScrollRankList(g, g.panels.rank_top + L::kRows);
+    else g.panels.rank_drag = y - t.top;
     return true;
   }
   if (Inside(x, y, L::kListX, L::kListY, L::kListW - L::kBarW, L::kListH))
@@ -171,17 +171,17 @@ bool RankBoxMouseUp(Game& g, int button, int x, int y) {
   (void)button;
   (void)x;
   (void)y;
-  if (!g.rank_box_visible) return false;
-  g.rank_drag = -1;
+  if (!g.panels.rank_box_visible) return false;
+  g.panels.rank_drag = -1;
   return true;
 }
 
 bool RankBoxMouseMove(Game& g, int x, int y) {
   (void)x;
-  if (!g.rank_box_visible || g.rank_drag < 0) return false;
+  if (!g.panels.rank_box_visible || g.panels.rank_drag < 0) return false;
   const Thumb t = ThumbOf(g);
   const int room = L::kListH - t.height;
-  const int thumb_top = std::clamp(y - g.rank_drag - L::kListY, 0, std::max(room, 0));
+  const int thumb_top = std::clamp(y - g.panels.rank_drag - L::kListY, 0, std::max(room, 0));
   ScrollRankList(g, room > 0 ? (thumb_top * MaxRankTop(g) + room / 2) / room : 0);
   return true;
 }
@@ -189,13 +189,13 @@ bool RankBoxMouseMove(Game& g, int x, int y) {
 bool RankBoxMouseWheel(Game& g, int notches, int x, int y) {
   (void)x;
   (void)y;
-  if (!g.rank_box_visible) return false;
-  ScrollRankList(g, g.rank_top - notches * kWheelLines);
+  if (!g.panels.rank_box_visible) return false;
+  ScrollRankList(g, g.panels.rank_top - notches * kWheelLines);
   return true;
 }
 
 bool RankBoxKeyDown(Game& g, int key) {
-  if (!g.rank_box_visible) return false;
+  if (!g.panels.rank_box_visible) return false;
   switch (key) {
     case kKeyUp: MoveRankSelection(g, -1); return true;
     case kKeyDown: MoveRankSelection(g, +1); return true;
@@ -208,14 +208,14 @@ bool RankBoxKeyDown(Game& g, int key) {
 }
 
 void DrawRankBox(Game& g, Canvas& c) {
-  if (!g.rank_box_visible) return;
+  if (!g.panels.rank_box_visible) return;
   c.FillRect(0, 0, L::kWidth, L::kHeight, 0);
 
   c.SetBrushSolid(false);
   c.SetFontBold(true);
   c.SetFontSize(12);
   c.SetFontColor(0xFFFFFF);
-  c.TextOut(L::kLabelX, L::kLabelY, g.rank_l);
+  c.TextOut(L::kLabelX, L::kLabelY, g.panels.rank_l);
 
   c.SetPen(kListFrame, 1);
   c.SetBrush(kListBack);
@@ -226,11 +226,11 @@ void DrawRankBox(Game& g, Canvas& c) {
   c.SetFontSize(11);  // 15 pixels
   const int lines = LineCount(g);
   for (int row = 0; row < L::kRows; ++row) {
-    const int line = g.rank_top + row;
+    const int line = g.panels.rank_top + row;
     if (line >= lines) break;
     const int y = L::kListY + row * L::kRowH;
-    const std::string& text = g.rank_list[static_cast<std::size_t>(line)];
-    const bool selected = line == g.rank_selected;
+    const std::string& text = g.panels.rank_list[static_cast<std::size_t>(line)];
+    const bool selected = line == g.panels.rank_selected;
     if (selected) c.FillRect(L::kListX, y, L::kBarX, y + L::kRowH, kSelectedBack);
     const bool empty = text.size() >= 8 && text.compare(text.size() - 8, 8, "--------") == 0;
     DrawLine(c, text, y, selected ? kSelectedText : empty ? kEmptyText : kLineText);

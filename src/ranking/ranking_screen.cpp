@@ -5,7 +5,7 @@
 #include "ranking/comment_entry.h"
 #include "ranking/exchange.h"
 #include "ranking/rank_list.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ namespace {
 void AfterRankingRead(Game& g, int result, int mode_number) {
   (void)result;
   ClearLog(g);
-  g.rank_l = RankingHeader(mode_number - 1);
+  g.panels.rank_l = RankingHeader(mode_number - 1);
   FillRankingList(g);
   PlayEffect(g, "1.wav");
 }

@@ -6,7 +6,7 @@
 #include "platform/files.h"
 #include "platform/window.h"
 #include "ranking/panels.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 bool FormCreate(Game& g, std::string* error) {
   std::string title = CgPath(g, "title.bmp");
@@ -14,8 +14,8 @@ bool FormCreate(Game& g, std::string* error) {
     if (error) *error = "The title picture is missing or unreadable: " + title;
     return false;
   }
-  g.closing_mark = 1;
-  g.title_phase = -2;
+  g.run.closing_mark = 1;
+  g.run.title_phase = -2;
   if (!CreateBitmapTable(g)) {
     if (error) *error = "The title picture is missing or unreadable: " + title;
     return false;
@@ -31,22 +31,22 @@ bool FormCreate(Game& g, std::string* error) {
     return false;
   }
   LoadSave(g);
-  g.story.clear();
-  g.sound_queue.clear();
+  g.run.story.clear();
+  g.sound.queue.clear();
   return true;
 }
 
 void FormClose(Game& g) {
-  g.closing_mark = -1;
+  g.run.closing_mark = -1;
   WriteSave(g);
-  g.quit = true;
+  g.run.quit = true;
 }
 
 void FormDestroy(Game& g) {
-  g.sound_queue.clear();
-  g.story.clear();
+  g.sound.queue.clear();
+  g.run.story.clear();
   for (auto& b : g.bitmaps) b.reset();
-  g.waves.clear();
+  g.sound.waves.clear();
 }
 
 void DispatchInput(Game& g, const InputEvent& e) {
@@ -55,11 +55,11 @@ void DispatchInput(Game& g, const InputEvent& e) {
     return;
   }
   if (e.type == InputEvent::kMouseMove) {
-    if (!g.busy) PanelsMouseMove(g, e.x, e.y);
+    if (!g.ranking.busy) PanelsMouseMove(g, e.x, e.y);
     cgMouseMove(g, e.x, e.y);
     return;
   }
-  if (g.busy) return;  // a ranking exchange is running: clicks and keys are ignored
+  if (g.ranking.busy) return;  // a ranking exchange is running: clicks and keys are ignored
   switch (e.type) {
     case InputEvent::kMouseWheel:
       PanelsMouseWheel(g, e.wheel, e.x, e.y);

@@ -8,7 +8,7 @@
 #include "effects/speed_lines.h"
 #include "menus/menu.h"
 #include "platform/clock.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "shell/hud.h"
 #include "stages/enemies.h"
 #include "stages/timeline.h"
@@ -23,41 +23,41 @@ bool DXTimer1Timer(Game& g) {
   StepSoundGuard(g);
   bool ran = false;
   double now = clock.NowDays();
-  if (now > g.next_frame) {
-    int interval = g.frame_interval_ms < 1 ? 50 : g.frame_interval_ms;
+  if (now > g.timing.next_frame) {
+    int interval = g.timing.frame_interval_ms < 1 ? 50 : g.timing.frame_interval_ms;
     // A frame found within a couple of milliseconds of its deadline keeps the
     // cadence (the 1 ms ticks would otherwise stretch every frame to 41 ms and
     // play would never reach 25 frames a second); a later one restarts it from
     // now, so late frames are never caught up and frames never come in bursts.
-    double late_ms = (now - g.next_frame) * kMsPerDay;
-    g.next_frame = (g.next_frame > 0 && late_ms < 2.0 ? g.next_frame : now) + interval / kMsPerDay;
+    double late_ms = (now - g.timing.next_frame) * kMsPerDay;
+    g.timing.next_frame = (g.timing.next_frame > 0 && late_ms < 2.0 ? g.timing.next_frame : now) + interval / kMsPerDay;
     RunFrame(g);
     ran = true;
   }
   now = clock.NowDays();
-  if (now > g.next_second) {
-    g.next_second = now + 1000.0 / kMsPerDay;
-    g.frame_interval_ms = 40;
+  if (now > g.timing.next_second) {
+    g.timing.next_second = now + 1000.0 / kMsPerDay;
+    g.timing.frame_interval_ms = 40;
   }
-  if (now > g.next_sound) {
-    g.next_sound = now + 400.0 / kMsPerDay;
+  if (now > g.timing.next_sound) {
+    g.timing.next_sound = now + 400.0 / kMsPerDay;
     DrainSoundQueue(g);
   }
   return ran;
 }
 
 void RunFrame(Game& g) {
-  g.frame_no += 1;
-  if (g.frame_no > 999) g.frame_no = 0;
+  g.run.frame_no += 1;
+  if (g.run.frame_no > 999) g.run.frame_no = 0;
   Canvas& cg = *g.cg;
-  if (g.title_phase < 0) {
+  if (g.run.title_phase < 0) {
     cg.Clear(0);
     g.bak->Clear(0);
     if (g.bitmaps[0]) cg.CopyFrom(*g.bitmaps[0], 0, 0, 640, 480, 0, 0);
     cg.OrFrom(*g.bak, 0, 0, 640, 480, 0, 0);
     return;
   }
-  if (g.paused == 1) {
+  if (g.run.paused == 1) {
     // Drawn over the last frame in whatever colour the HUD left on the canvas.
     cg.SetFontSize(20);
     cg.SetBrushSolid(false);
@@ -81,7 +81,7 @@ void ComposeFrame(Game& g) {
   cg.SetBrush(0);
   bak.SetPen(0, 1);
   bak.SetBrush(0);
-  if (g.backdrop_on == 1 && g.bitmaps[0]) cg.CopyFrom(*g.bitmaps[0], 0, 0, 640, 480, 0, 0);
+  if (g.run.backdrop_on == 1 && g.bitmaps[0]) cg.CopyFrom(*g.bitmaps[0], 0, 0, 640, 480, 0, 0);
   RunStageTimeline(g);
   DrawSpeedLines(g);
   UpdateItems(g);
@@ -95,9 +95,9 @@ void ComposeFrame(Game& g) {
 }
 
 void ApplyShake(Game& g) {
-  if (g.shake < 1) return;
-  g.shake -= 1;
-  int s = g.shake;
+  if (g.run.shake < 1) return;
+  g.run.shake -= 1;
+  int s = g.run.shake;
   int dx = Random(g, 2 * s + 1) - s;
   // For a leftward jump the vertical range would be empty: no vertical offset then.
   int dy = dx >= 0 ? Random(g, 2 * dx + 1) - dx : 0;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "shell/game.h"
+#include "state/game.h"
 
 namespace {
 constexpr uint32_t kSilver = 12632256;
@@ -42,13 +42,13 @@ void DrawHud(Game& g, std::vector<HudText>* placed) {
   c.SetFontBold(true);
   c.SetFontSize(10);
   c.SetFontColor(kSilver);
-  if (g.game_over_banner > 0 && g.record_mode > 0) {
+  if (g.run.game_over_banner > 0 && g.run.record_mode > 0) {
     c.SetFontSize(20);
     c.SetFontColor(kYellow);
     TextSize t = c.MeasureText("HI SCORE NEW RECORD!!");
     text_out(320 - t.width / 2, 270 + t.height / 2, "HI SCORE NEW RECORD!!");
   }
-  if (g.title_phase != 0) {
+  if (g.run.title_phase != 0) {
     c.SetBrushSolid(true);
     return;
   }
@@ -60,11 +60,11 @@ void DrawHud(Game& g, std::vector<HudText>* placed) {
   }
   c.SetFontSize(9);
   if (my.score() > 0) text_out(1, 1, "Score " + std::to_string(my.score()));
-  if (my.chain_link() > 0 && my.chain_count() > 0 && g.boss_slot == 0 && g.menu_screen == 0) {
+  if (my.chain_link() > 0 && my.chain_count() > 0 && g.pools.boss_slot == 0 && g.menu.screen == 0) {
     c.SetFontSize(8);
     text_out(1, 457, Repeat("＊", my.chain_count()));
   }
-  if (g.in_play == 0) {
+  if (g.run.in_play == 0) {
     c.SetFontSize(10);
     for (int i = 0; i < 7; ++i) {
       const HiLine& l = kHiLines[i];
@@ -72,14 +72,14 @@ void DrawHud(Game& g, std::vector<HudText>* placed) {
       if (l.mode != EASY && my.hi_score(l.mode) <= 0) continue;
       std::string text = std::string(l.text) + std::to_string(my.hi_score(l.mode));
       text_out(2, l.top, text);
-      if (g.record_mode == l.mode + 1) {
+      if (g.run.record_mode == l.mode + 1) {
         int w = c.TextWidth(text);
         c.SetFontColor(kYellow);
         text_out(w + 7, l.top, "NEW RECORD");
       }
     }
   }
-  if (g.in_play > 0 || g.menu_screen == 6) {
+  if (g.run.in_play > 0 || g.menu.screen == 6) {
     c.SetFontSize(10);
     std::string lives = Repeat("◆", my.lives);
     TextSize t = c.MeasureText(lives);
@@ -88,12 +88,12 @@ void DrawHud(Game& g, std::vector<HudText>* placed) {
     std::string lv = "Lv " + std::to_string(my.level);
     text_out(2, 480 - c.TextHeight(lv), lv);
   }
-  if (g.boss_slot > 0 && g.boss_slot < kEnemySlots) {
+  if (g.pools.boss_slot > 0 && g.pools.boss_slot < kEnemySlots) {
     c.SetPen(kRed, 1);
-    c.SetBrush(kBossBar[g.frame_no % 8]);
-    c.Rectangle(10, 15, 10 + g.enemies[size_t(g.boss_slot)].hp, 20);
+    c.SetBrush(kBossBar[g.run.frame_no % 8]);
+    c.Rectangle(10, 15, 10 + g.pools.enemies[size_t(g.pools.boss_slot)].hp, 20);
   }
-  if (g.stage_end_countdown > 0) {
+  if (g.run.stage_end_countdown > 0) {
     c.SetFontSize(20);
     c.SetFontColor(kLightGrey);
   }

@@ -12,7 +12,7 @@
 #include "platform/window.h"
 #include "shell/form.h"
 #include "shell/frame.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "ranking/exchange.h"
 #include "ranking/panels.h"
 
@@ -55,10 +55,10 @@ int main(int argc, char** argv) {
   long frames = 0, play_frames = 0;
   double play_start = 0, play_end = 0;
   bool focused = win->Focused();
-  while (!g.quit) {
+  while (!g.run.quit) {
     InputEvent e;
     bool repaint = false;
-    while (!g.quit && win->Poll(e)) {
+    while (!g.run.quit && win->Poll(e)) {
       if (e.type == InputEvent::kFocusGained) focused = true;
       else if (e.type == InputEvent::kFocusLost) focused = false;
       else if (e.type == InputEvent::kExposed) repaint = true;
@@ -66,16 +66,16 @@ int main(int argc, char** argv) {
       AfterInput(g);
       repaint = true;
     }
-    if (g.quit) break;
+    if (g.run.quit) break;
     bool want_text = PanelsWantText(g);
     if (want_text != text_on) {
       // The IME's candidate window goes next to the panel being typed in.
-      if (want_text && g.hi_score_box_visible) win->StartTextInput(0, g.hi_score_box_y, 641, 119);
-      else if (want_text) win->StartTextInput(0, g.name_box_y, 641, 119);
+      if (want_text && g.panels.hi_score_box_visible) win->StartTextInput(0, g.panels.hi_score_box_y, 641, 119);
+      else if (want_text) win->StartTextInput(0, g.panels.name_box_y, 641, 119);
       else win->StopTextInput();
       text_on = want_text;
     }
-    if (g.busy) {
+    if (g.ranking.busy) {
       // A ranking exchange runs on its worker thread. To the game it is one
       // blocking step: no frame runs and clicks and keys are dropped. The
       // window still answers, repaints and can be closed; what follows the
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
       }
     } else if (focused) {
       // The frame timer ticks only while the window is the active one.
-      bool playing = g.in_play != 0 && g.paused == 0;
+      bool playing = g.run.in_play != 0 && g.run.paused == 0;
       if (DXTimer1Timer(g)) {
         AfterInput(g);
         repaint = true;

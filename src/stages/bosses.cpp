@@ -4,25 +4,25 @@
 
 #include "assets/sound.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "stages/enemies.h"
 
 namespace {
 
 bool In(int t, int lo, int hi) { return t >= lo && t <= hi; }
-bool Every(const Game& g, int k) { return g.frame_no % k == 0; }
+bool Every(const Game& g, int k) { return g.run.frame_no % k == 0; }
 
 int Aimed(Game& g, int x, int y) { return AngleFromPlayer(g, x, y) + 180; }
 
 // An escort orbiter at the boss's own radius and angle.
 void SpawnAtBoss(Game& g, int i, int kind, int size, int link, int speed) {
-  const EnemySlot& b = g.enemies[size_t(i)];
+  const EnemySlot& b = g.pools.enemies[size_t(i)];
   SpawnOrbiter(g, kind, size, link, speed, b.radius, b.angle);
 }
 
 // Stage 2: swings in and out, sheds rings of small orbiters.
 uint32_t StageBoss2(Game& g, int i) {
-  EnemySlot& b = g.enemies[size_t(i)];
+  EnemySlot& b = g.pools.enemies[size_t(i)];
   const int t = b.timer;
   const int sp = b.speed;
   if (b.radius > 200) b.radius -= 2 * sp;
@@ -46,7 +46,7 @@ uint32_t StageBoss2(Game& g, int i) {
   }
   if (b.radius < b.size) b.radius += 2 * sp;
 
-  const bool even = g.frame_no % 2 == 0;
+  const bool even = g.run.frame_no % 2 == 0;
   if (In(t, 150, 249) && even) SpawnAtBoss(g, i, kEnemyTurner, 6, 0, 3);
   if (In(t, 250, 349) && even) SpawnAtBoss(g, i, kEnemyTurnerBack, 6, 0, 3);
   if (In(t, 450, 549) && Every(g, g.my.mode == EASY ? 4 : 2)) {
@@ -59,7 +59,7 @@ uint32_t StageBoss2(Game& g, int i) {
 
 // Stage 4: grows as it comes nearer the centre and sprays flyers.
 uint32_t StageBoss4(Game& g, int i) {
-  EnemySlot& b = g.enemies[size_t(i)];
+  EnemySlot& b = g.pools.enemies[size_t(i)];
   const int t = b.timer;
   const int sp = b.speed;
   b.size = std::max((240 - b.radius) / 4 + 5, 5);
@@ -118,7 +118,7 @@ uint32_t StageBoss4(Game& g, int i) {
 
 // Stage 5: volleys of bullets joined to an orbiter launched with them.
 uint32_t StageBoss5(Game& g, int i) {
-  EnemySlot& b = g.enemies[size_t(i)];
+  EnemySlot& b = g.pools.enemies[size_t(i)];
   const int t = b.timer;
   const int sp = b.speed;
   if (b.radius > 240) b.radius -= 2 * sp;
@@ -184,7 +184,7 @@ uint32_t StageBoss5(Game& g, int i) {
   } else if (In(t, 400, 449)) {
     push_out();
     b.angle += 8;
-    if (g.frame_no % 2 == 0) aimed_line(kEnemyNeedle, 400, 1);
+    if (g.run.frame_no % 2 == 0) aimed_line(kEnemyNeedle, 400, 1);
     if (t == 440) SpawnAtBoss(g, i, kEnemyPlain, 35, 400, 1);
   } else if (In(t, 450, 499)) {
     if (b.radius + sp <= 240) b.radius += sp;
@@ -202,13 +202,13 @@ uint32_t StageBoss5(Game& g, int i) {
 // Stage 6, the last boss: breathes in and out, then locks onto the ship and
 // lets go a final burst.
 uint32_t LastBoss(Game& g, int i) {
-  EnemySlot& b = g.enemies[size_t(i)];
+  EnemySlot& b = g.pools.enemies[size_t(i)];
   const int t = b.timer;
   const int sp = b.speed;
   if (b.radius > 200) b.radius -= 2 * sp;
   if (b.radius < 100) b.radius += sp;
   if (b.angle > 360) b.angle -= 360;
-  const bool even = g.frame_no % 2 == 0;
+  const bool even = g.run.frame_no % 2 == 0;
   auto flyer = [&g, &b](int kind) {
     SpawnFlyer(g, kind, b.x, Random(g, 100000) + 1, 3, Aimed(g, b.x, b.y) + 20, 5, b.y);
   };
@@ -269,7 +269,7 @@ uint32_t LastBoss(Game& g, int i) {
     PlayEffect(g, "bom3.wav");
     AddEffect(g, b.x, b.y, kFxBombRing);
     g.my.target_lock() = 0;
-    for (EffectSlot& e : g.effects)
+    for (EffectSlot& e : g.fx.ring)
       if (e.age >= 1 && e.kind == kFxPlayerLockOn) e.age = 0;
     const bool aimed_bullets = g.my.mode == EXTREAM || g.my.mode == NOVA;
     const int x = b.x, y = b.y, radius = b.radius, angle = b.angle;
@@ -290,7 +290,7 @@ uint32_t LastBoss(Game& g, int i) {
 }  // namespace
 
 uint32_t RunBossPattern(Game& g, int i) {
-  switch (g.enemies[size_t(i)].kind) {
+  switch (g.pools.enemies[size_t(i)].kind) {
     case kBossStage2:
       return StageBoss2(g, i);
     case kBossStage4:

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "stages/bosses.h"
 
 namespace {
@@ -20,8 +20,8 @@ bool TimeStopped(const Game& g) { return g.my.time_stop != 0; }
 // EXTREAM, NOVA, SQ, LIGHT and HELL: the ordinary orbiters fire only there.
 bool FiringMode(const Game& g) { return g.my.mode != EASY && g.my.mode != HARD; }
 
-bool Even(const Game& g) { return g.frame_no % 2 == 0; }
-bool Every(const Game& g, int k) { return g.frame_no % k == 0; }
+bool Even(const Game& g) { return g.run.frame_no % 2 == 0; }
+bool Every(const Game& g, int k) { return g.run.frame_no % k == 0; }
 
 // Where an orbiter is drawn for a stored radius and angle.
 void OrbiterPoint(const Game& g, const EnemySlot& e, int& r, int& a) {
@@ -41,24 +41,24 @@ void OrbiterPoint(const Game& g, const EnemySlot& e, int& r, int& a) {
 // when the search ends on a live big slot (bosses are never overwritten).
 int FindSlot(Game& g) {
   auto advance = [&g] {
-    g.spawn_cursor += 1;
-    if (g.spawn_cursor >= kEnemySlots) g.spawn_cursor = 1;
+    g.pools.spawn_cursor += 1;
+    if (g.pools.spawn_cursor >= kEnemySlots) g.pools.spawn_cursor = 1;
   };
   advance();
   int steps = 0;
-  while (g.enemies[size_t(g.spawn_cursor)].timer >= 1 && steps < 1000) {
+  while (g.pools.enemies[size_t(g.pools.spawn_cursor)].timer >= 1 && steps < 1000) {
     advance();
     ++steps;
   }
-  EnemySlot& s = g.enemies[size_t(g.spawn_cursor)];
+  EnemySlot& s = g.pools.enemies[size_t(g.pools.spawn_cursor)];
   if (s.timer >= 1 && s.big != 0) return -1;
-  return g.spawn_cursor;
+  return g.pools.spawn_cursor;
 }
 
 // A slot cleared whole and filled with what orbiters and flyers share.
 EnemySlot& FreshSlot(Game& g, int s, int cls, int kind, int size, int link, int speed, int radius,
                      int angle) {
-  EnemySlot& e = g.enemies[size_t(s)];
+  EnemySlot& e = g.pools.enemies[size_t(s)];
   e = EnemySlot{};
   e.size = size;
   e.hp = size / 5 + 1;
@@ -101,13 +101,13 @@ int Aimed(Game& g, const EnemySlot& e) { return AngleFromPlayer(g, e.x, e.y) + 1
 
 // fire k (sp, a): a size-4 bullet from the centre with the slot's own link.
 void Fire(Game& g, int i, int kind, int speed, int angle) {
-  const EnemySlot& e = g.enemies[size_t(i)];
+  const EnemySlot& e = g.pools.enemies[size_t(i)];
   SpawnBullet(g, kind, e.x, e.link, speed, angle, 4, e.y);
 }
 
 // spawn k (s, sp): an orbiter at the slot's own radius and angle.
 void SpawnHere(Game& g, int i, int kind, int size, int speed) {
-  const EnemySlot& e = g.enemies[size_t(i)];
+  const EnemySlot& e = g.pools.enemies[size_t(i)];
   SpawnOrbiter(g, kind, size, 0, speed, e.radius, e.angle);
 }
 
@@ -145,7 +145,7 @@ void Spiral(EnemySlot& e, int t, int dir) {
 
 // The kind behaviour of an ordinary orbiter; returns its pen colour.
 uint32_t OrbiterKind(Game& g, int i) {
-  EnemySlot& e = g.enemies[size_t(i)];
+  EnemySlot& e = g.pools.enemies[size_t(i)];
   const int t = e.timer;
   const bool fire = FiringMode(g);
   switch (e.kind) {
@@ -172,7 +172,7 @@ uint32_t OrbiterKind(Game& g, int i) {
       if (fire && t == 70) {
         if (e.kind == kEnemySpinnerBack) {
           Fire(g, i, kEnemyPlain, 3, Aimed(g, e));
-        } else if (g.boss_slot == 0 || i % 2 == 0) {
+        } else if (g.pools.boss_slot == 0 || i % 2 == 0) {
           // While a boss is alive only every other ring member shoots.
           Fire(g, i, kEnemySpinner, 3, Aimed(g, e));
         }
@@ -265,7 +265,7 @@ uint32_t OrbiterKind(Game& g, int i) {
 
 // The kind behaviour of a flyer or enemy bullet; returns its pen colour.
 uint32_t FlyerKind(Game& g, int i) {
-  EnemySlot& e = g.enemies[size_t(i)];
+  EnemySlot& e = g.pools.enemies[size_t(i)];
   const int t = e.timer;
   switch (e.kind) {
     case kEnemyPlain:
@@ -361,14 +361,14 @@ void DrawLockOns(Canvas& p, const EnemySlot& e, int i) {
 // on any one slot; for a flyer the flyers before it; for both every bullet of
 // the group.
 void DrawLinks(Game& g, Canvas& p, int i, int* pts) {
-  const EnemySlot& e = g.enemies[size_t(i)];
+  const EnemySlot& e = g.pools.enemies[size_t(i)];
   if (e.link == 0) return;
   const bool orbiter = e.cls == kOrbiter;
   pts[0] = e.x;
   pts[1] = e.y;
   int n = 1;
   for (int j = 0; j < kEnemySlots; ++j) {
-    EnemySlot& o = g.enemies[size_t(j)];
+    EnemySlot& o = g.pools.enemies[size_t(j)];
     if (o.link != e.link || o.timer < 1 || j == i) continue;
     if (orbiter && o.links > 8) continue;
     const bool earlier = o.cls == e.cls && j < i && (!orbiter || j % 2 == i % 2);
@@ -382,7 +382,7 @@ void DrawLinks(Game& g, Canvas& p, int i, int* pts) {
 }
 
 uint32_t StepOrbiter(Game& g, Canvas& p, int i, int* pts) {
-  EnemySlot& e = g.enemies[size_t(i)];
+  EnemySlot& e = g.pools.enemies[size_t(i)];
   const bool ts = TimeStopped(g);
   // An old orbiter far out starts its age again; under time stop it is gone.
   if (e.timer >= 300 && e.radius >= 360) e.timer = 0;
@@ -418,7 +418,7 @@ uint32_t StepOrbiter(Game& g, Canvas& p, int i, int* pts) {
 }
 
 uint32_t StepFlyer(Game& g, Canvas& p, int i, int* pts) {
-  EnemySlot& e = g.enemies[size_t(i)];
+  EnemySlot& e = g.pools.enemies[size_t(i)];
   const bool ts = TimeStopped(g);
   if (!ts) {
     e.timer += 1;
@@ -492,7 +492,7 @@ void SpawnBullet(Game& g, int kind, int x, int link, int speed, int angle, int s
   if (x < -100 || x > 740 || y < -100 || y > 580) return;
   int s = FindSlot(g);
   if (s < 0) return;
-  EnemySlot& e = g.enemies[size_t(s)];
+  EnemySlot& e = g.pools.enemies[size_t(s)];
   e = EnemySlot{};
   e.size = size;
   e.originX = e.x = x;
@@ -509,11 +509,11 @@ void SpawnBullet(Game& g, int kind, int x, int link, int speed, int angle, int s
 
 void SetEnemyHitPoints(Game& g, int slot) {
   if (slot < 0 || slot >= kEnemySlots) return;
-  EnemySlot& e = g.enemies[size_t(slot)];
+  EnemySlot& e = g.pools.enemies[size_t(slot)];
   const int mode = g.my.mode;
   const int stage = g.my.stage();
   const bool tough = mode == HARD || mode == NOVA || mode == HELL;
-  const bool boss_alive = g.boss_slot != 0;
+  const bool boss_alive = g.pools.boss_slot != 0;
   const KindHitPoints* row = HitPointsOf(e.kind);
   if (row != nullptr) {
     e.hp = row->hp == kSizeHp ? e.size / 5 + 1 + 5 : tough ? row->hp_tough : row->hp;
@@ -547,14 +547,14 @@ void SetEnemyHitPoints(Game& g, int slot) {
 }
 
 void UpdateEnemies(Game& g) {
-  for (EnemySlot& e : g.enemies) e.links = 0;
+  for (EnemySlot& e : g.pools.enemies) e.links = 0;
   Canvas& painter = *g.cg;
   // Room for a polyline through the whole pool.
   int pts[2 * (kEnemySlots + 1)];
   bool drawn = false;
   uint32_t last = 0;
   for (int i = 0; i < kEnemySlots; ++i) {
-    EnemySlot& e = g.enemies[size_t(i)];
+    EnemySlot& e = g.pools.enemies[size_t(i)];
     if (e.timer < 1) continue;
     if (e.cls == kOrbiter) {
       last = StepOrbiter(g, painter, i, pts);

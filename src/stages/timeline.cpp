@@ -3,7 +3,7 @@
 #include "assets/pictures.h"
 #include "effects/effects.h"
 #include "menus/menu.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "stages/enemies.h"
 
 namespace {
@@ -39,7 +39,7 @@ struct Tick {
   // The boss is the slot filled last: in HELL that is the twin.
   void Boss(int kind, int size, int speed, int radius, int angle) const {
     O(kind, size, 0, speed, radius, angle);
-    g.boss_slot = g.spawn_cursor;
+    g.pools.boss_slot = g.pools.spawn_cursor;
   }
   void RingA(int kind) const {
     for (int i = 0; i <= 71; ++i)
@@ -357,35 +357,35 @@ void Stage6(const Tick& s) {
 
 // One story line every 25 frames while the story runs.
 void StepStory(Game& g) {
-  if (g.story_on == 0 || g.frame_no % 25 != 0) return;
-  const int lines = int(g.story.size());
-  if (g.story_index >= lines) {
-    g.story_on = 0;
+  if (g.run.story_on == 0 || g.run.frame_no % 25 != 0) return;
+  const int lines = int(g.run.story.size());
+  if (g.run.story_index >= lines) {
+    g.run.story_on = 0;
     return;
   }
-  AddEffect(g, 320, 150, kFxAnnouncement, g.story[size_t(g.story_index)]);
-  g.story_index += 1;
-  if (g.story_index >= lines) g.story_on = 0;
+  AddEffect(g, 320, 150, kFxAnnouncement, g.run.story[size_t(g.run.story_index)]);
+  g.run.story_index += 1;
+  if (g.run.story_index >= lines) g.run.story_on = 0;
 }
 
 }  // namespace
 
 void RunStageTimeline(Game& g) {
   if (g.my.time_stop != 0) return;
-  if (g.in_play == 0) {
+  if (g.run.in_play == 0) {
     // Between stages lone orbiters drift in behind the menus.
     if (Random(g, 5) == 0) SpawnOrbiter(g, kEnemyPlain, 20, 0, 1, 380, Random(g, 360));
     return;
   }
-  if (g.in_play > 0) g.my.distance() += 1;
+  if (g.run.in_play > 0) g.my.distance() += 1;
   StepStory(g);
 
-  if (g.stage_end_countdown >= 1) {
+  if (g.run.stage_end_countdown >= 1) {
     // A beaten boss: the stage closes as cleared when the countdown runs out,
     // and neither the script nor the time limit runs meanwhile.
-    g.stage_end_countdown -= 1;
-    if (g.stage_end_countdown == 0) {
-      g.in_play = 0;
+    g.run.stage_end_countdown -= 1;
+    if (g.run.stage_end_countdown == 0) {
+      g.run.in_play = 0;
       OpenMenuScreen(g, 1);
       ShowPicture(g, "1.jpg");
     }
@@ -394,7 +394,7 @@ void RunStageTimeline(Game& g) {
 
   const int stage = g.my.stage();
   const int mode = g.my.mode;
-  const Tick s{g, g.my.distance(), g.frame_no, mode == SQ || mode == LIGHT || mode == HELL};
+  const Tick s{g, g.my.distance(), g.run.frame_no, mode == SQ || mode == LIGHT || mode == HELL};
   switch (stage) {
     case 1: Stage1(s); break;
     case 2: Stage2(s); break;
@@ -407,9 +407,9 @@ void RunStageTimeline(Game& g) {
 
   const int limit = stage == 6 ? 4000 : 3200;
   if (stage >= 1 && stage <= 6 && g.my.distance() >= limit) {
-    g.boss_slot = 0;
-    g.time_up = 1;
-    g.in_play = 0;
+    g.pools.boss_slot = 0;
+    g.run.time_up = 1;
+    g.run.in_play = 0;
     ShowPicture(g, "timeup.jpg");
     OpenMenuScreen(g, 1);
   }

@@ -7,7 +7,7 @@
 #include "combat/barrier.h"
 #include "combat/player.h"
 #include "combat/shots.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "test_util.h"
 
 namespace {
@@ -17,14 +17,14 @@ std::unique_ptr<TestGame> InPlay(int mode) { return MakeGameInPlay(mode, 9); }
 
 int CountEffects(Game& g, int kind) {
   int n = 0;
-  for (const EffectSlot& e : g.effects) n += e.age >= 1 && e.kind == kind;
+  for (const EffectSlot& e : g.fx.ring) n += e.age >= 1 && e.kind == kind;
   return n;
 }
 
 
 std::vector<EnemySlot> LiveShots(Game& g) {
   std::vector<EnemySlot> out;
-  for (const EnemySlot& s : g.shots)
+  for (const EnemySlot& s : g.pools.shots)
     if (s.timer >= 1) out.push_back(s);
   return out;
 }
@@ -59,7 +59,7 @@ TEST(Barrier, RaisedByARightPressAtLevelTwo) {
   Game& g = t->g();
   g.my.level = 25;
   g.my.barrier_time = 10;
-  g.click = 2;
+  g.input.click = 2;
   ForgetSounds(g);
   UpdatePlayer(g);
   EXPECT_EQ(g.my.level, 21);
@@ -67,8 +67,8 @@ TEST(Barrier, RaisedByARightPressAtLevelTwo) {
   EXPECT_TRUE(HasEffect(g, 396));
   EXPECT_TRUE(Played(g, "baria.wav"));
   EXPECT_EQ(g.my.barrier_timer, 34);  // 10 + 25, one frame already run
-  EXPECT_EQ(g.shake, 10);
-  EXPECT_EQ(g.click, 0);
+  EXPECT_EQ(g.run.shake, 10);
+  EXPECT_EQ(g.input.click, 0);
   // The ring is drawn about the ship.
   EXPECT_GT(LitPixels(*g.cg, 280, 200, 360, 280) - LitPixels(*g.cg, 305, 225, 335, 255), 40);
 }
@@ -81,7 +81,7 @@ TEST(Barrier, EveryBarrierModeRaisesOneAndPaysItsCost) {
     auto t = InPlay(c.mode);
     Game& g = t->g();
     g.my.level = c.level;
-    g.click = 2;
+    g.input.click = 2;
     UpdatePlayer(g);
     EXPECT_EQ(g.my.level, c.after) << kModeNames[c.mode];
     EXPECT_EQ(g.my.barrier_timer, 24) << kModeNames[c.mode];
@@ -94,12 +94,12 @@ TEST(Barrier, LevelOneDoesNothingAndTheRightButtonStaysHeld) {
     auto t = InPlay(mode);
     Game& g = t->g();
     g.my.level = 1;
-    g.click = 2;
+    g.input.click = 2;
     UpdatePlayer(g);
     EXPECT_EQ(g.my.barrier_timer, 0);
     EXPECT_EQ(g.my.time_stop, 0);
     EXPECT_EQ(g.my.level, 1);
-    EXPECT_EQ(g.click, 2);
+    EXPECT_EQ(g.input.click, 2);
     EXPECT_TRUE(LiveShots(g).empty());
   }
 }
@@ -109,11 +109,11 @@ TEST(Barrier, CannotBeRenewedWhileUpButAHeldPressRaisesTheNext) {
   Game& g = t->g();
   g.my.level = 10;
   g.my.barrier_timer = 2;
-  g.click = 2;
+  g.input.click = 2;
   UpdatePlayer(g);
   EXPECT_EQ(g.my.barrier_timer, 1);
   EXPECT_EQ(g.my.level, 10);
-  EXPECT_EQ(g.click, 2);
+  EXPECT_EQ(g.input.click, 2);
   ForgetSounds(g);
   UpdatePlayer(g);
   EXPECT_EQ(g.my.barrier_timer, 0);
@@ -127,27 +127,27 @@ TEST(Barrier, NovaBarrierStaysWhereItWasRaised) {
   auto t = InPlay(NOVA);
   Game& g = t->g();
   g.my.level = 5;
-  g.click = 2;
+  g.input.click = 2;
   UpdatePlayer(g);
   EXPECT_EQ(g.my.barrier_x, 320);
   EXPECT_EQ(g.my.barrier_y, 240);
-  g.mouse_x = 600;
+  g.input.mouse_x = 600;
   for (int f = 0; f < 10; ++f) UpdatePlayer(g);
   ASSERT_GT(g.my.player_x(), 380);
   EXPECT_EQ(g.my.barrier_x, 320);
   // Enemies at the anchor die; one next to the moved ship does not.
-  EnemySlot& at_anchor = g.enemies[3];
+  EnemySlot& at_anchor = g.pools.enemies[3];
   at_anchor = EnemySlot{};
   at_anchor.timer = 2;
   at_anchor.x = 330;
   at_anchor.y = 240;
   at_anchor.size = 4;
   at_anchor.hp = 50;
-  EnemySlot& near_ship = g.enemies[4];
+  EnemySlot& near_ship = g.pools.enemies[4];
   near_ship = at_anchor;
   near_ship.x = g.my.player_x() + 25;
   near_ship.y = 200;
-  g.invulnerable = 30;
+  g.run.invulnerable = 30;
   UpdatePlayer(g);
   EXPECT_EQ(at_anchor.timer, 0);
   EXPECT_GE(near_ship.timer, 1);
@@ -178,7 +178,7 @@ TEST(Ring, ThreeStepsPerFrameWhileTheBarrierRuns) {
   auto t = InPlay(EASY);
   Game& g = t->g();
   g.my.level = 2;
-  g.click = 2;
+  g.input.click = 2;
   UpdatePlayer(g);
   EXPECT_EQ(g.my.ring_radius, 25);
   UpdatePlayer(g);
@@ -192,7 +192,7 @@ TEST(TimeStop, StartsWithItsCostAndText) {
   Game& g = t->g();
   g.my.level = 20;
   g.my.stop_time = 5;
-  g.click = 2;
+  g.input.click = 2;
   ForgetSounds(g);
   UpdatePlayer(g);
   EXPECT_EQ(g.my.level, 17);
@@ -201,8 +201,8 @@ TEST(TimeStop, StartsWithItsCostAndText) {
   EXPECT_TRUE(Played(g, "combo5.wav"));
   EXPECT_EQ(g.my.time_stop, 34);
   EXPECT_EQ(g.my.barrier_timer, 0);
-  EXPECT_EQ(g.click, 0);
-  EXPECT_EQ(g.shake, 10);
+  EXPECT_EQ(g.input.click, 0);
+  EXPECT_EQ(g.run.shake, 10);
 }
 
 TEST(TimeStop, EndsWithAStarOfLasers) {
@@ -244,10 +244,10 @@ TEST(TimeStop, SecondRightPressCancelsAndFiresAtOnce) {
   Game& g = t->g();
   g.my.level = 10;
   g.my.time_stop = 20;
-  g.click = 2;
+  g.input.click = 2;
   UpdatePlayer(g);
   EXPECT_EQ(g.my.time_stop, 0);
-  EXPECT_EQ(g.click, 0);
+  EXPECT_EQ(g.input.click, 0);
   EXPECT_EQ(LiveShots(g).size(), 4u);
   EXPECT_EQ(g.my.level, 10);  // cancelling costs nothing
 }
@@ -256,8 +256,8 @@ TEST(TimeStop, ArcShrinksLikeAClockHand) {
   auto t = InPlay(SQ);
   Game& g = t->g();
   g.my.level = 2;
-  g.click = 2;
-  g.frame_no = 0;
+  g.input.click = 2;
+  g.run.frame_no = 0;
   g.cg->Clear(0);
   UpdatePlayer(g);
   // The inner arc (radius 25 after the first frame) is nearly a full circle:
@@ -284,7 +284,7 @@ TEST(Timers, SurviveGameOverAndStageStart) {
   EXPECT_EQ(g.my.barrier_timer, 7);
   UpdatePlayer(g);  // no play: nothing counts down
   EXPECT_EQ(g.my.time_stop, 12);
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.stage() = 1;
   StartStage(g);
   EXPECT_EQ(g.my.time_stop, 12);

@@ -13,7 +13,7 @@ struct BossRun {
   std::unique_ptr<TestGame> t;
   int slot = 0;
   Game& g() { return t->g(); }
-  EnemySlot& boss() { return t->g().enemies[size_t(slot)]; }
+  EnemySlot& boss() { return t->g().pools.enemies[size_t(slot)]; }
 };
 
 // A boss placed the way its stage places it, with the frame counter at 0.
@@ -22,28 +22,28 @@ BossRun PlaceBoss(int mode, int kind) {
   BossRun r;
   r.t = MakeTestGame(21);
   Game& g = r.g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.mode = mode;
   g.my.stage() = stage;
   g.my.player_x() = 320;
   g.my.player_y() = 240;
-  g.in_play = 1;
+  g.run.in_play = 1;
   const int size = kind == 6 ? 30 : kind == 25 ? 30 : 50;
   SpawnOrbiter(g, kind, size, 0, 2, 380, kind == 25 ? 90 : 270);
-  g.boss_slot = g.spawn_cursor;
-  r.slot = g.boss_slot;
-  g.frame_no = 0;
+  g.pools.boss_slot = g.pools.spawn_cursor;
+  r.slot = g.pools.boss_slot;
+  g.run.frame_no = 0;
   return r;
 }
 
 void Step(Game& g) {
-  g.frame_no = (g.frame_no + 1) % 1000;
+  g.run.frame_no = (g.run.frame_no + 1) % 1000;
   UpdateEnemies(g);
 }
 
 int CountKind(const Game& g, int cls, int kind, int link = -1) {
   int n = 0;
-  for (const EnemySlot& e : g.enemies)
+  for (const EnemySlot& e : g.pools.enemies)
     if (e.timer >= 1 && e.cls == cls && e.kind == kind && (link < 0 || e.link == link)) ++n;
   return n;
 }
@@ -109,7 +109,7 @@ TEST(Bosses, StageTwoBossEscortsComeFasterOutsideEasy) {
     EXPECT_EQ(CountKind(g, 0, 7), expected) << kModeNames[mode];
     EXPECT_EQ(CountKind(g, 0, 8), expected) << kModeNames[mode];
     std::set<int> sizes;
-    for (const EnemySlot& e : g.enemies)
+    for (const EnemySlot& e : g.pools.enemies)
       if (e.timer >= 1 && e.kind == 7) sizes.insert(e.size);
     EXPECT_EQ(*sizes.rbegin(), 15);
     EXPECT_EQ(*sizes.begin(), 6);
@@ -134,12 +134,12 @@ TEST(Bosses, StageFourBossSpraysFlyersFromItsCentre) {
   Game& g = r.g();
   r.boss().timer = 99;
   r.boss().radius = 200;
-  g.frame_no = 9;  // t = 100 falls on a multiple of 10
+  g.run.frame_no = 9;  // t = 100 falls on a multiple of 10
   Step(g);
   // Six big flyers of kind 1, in six directions.
   ASSERT_EQ(CountKind(g, 1, 1), 6);
   std::set<int> angles;
-  for (const EnemySlot& e : g.enemies)
+  for (const EnemySlot& e : g.pools.enemies)
     if (e.timer >= 1 && e.cls == 1) {
       EXPECT_EQ(e.size, 30);
       EXPECT_EQ(e.speed, 1);
@@ -164,7 +164,7 @@ TEST(Bosses, StageFiveVolleysAreJoinedToTheirOrbiter) {
     // Next frame the orbiter draws its lines to every bullet of the volley.
     Step(g);
     int joined = 0;
-    for (const EnemySlot& e : g.enemies)
+    for (const EnemySlot& e : g.pools.enemies)
       if (e.timer >= 1 && e.cls == 2 && e.link == v.link && e.links >= 1) ++joined;
     EXPECT_EQ(joined, v.bullets) << "t " << v.t;
   }
@@ -181,7 +181,7 @@ TEST(Bosses, LastBossLocksOnAndLetsGoTheFinalBurst) {
     for (int f = 0; f < 80; ++f) Step(g);  // t = 600 .. 679
     EXPECT_EQ(g.my.target_lock(), 40);
     int markers = 0, rings = 0;
-    for (const EffectSlot& e : g.effects) {
+    for (const EffectSlot& e : g.fx.ring) {
       if (e.age >= 1 && e.kind == 276 && e.x == 100 && e.y == 400) ++markers;
       if (e.age >= 1 && (e.kind == 179 || e.kind == 180)) ++rings;
     }
@@ -190,13 +190,13 @@ TEST(Bosses, LastBossLocksOnAndLetsGoTheFinalBurst) {
     const int orbiters_before = CountKind(g, 0, 1);
     Step(g);  // t = 680
     EXPECT_EQ(g.my.target_lock(), 0);
-    for (const EffectSlot& e : g.effects) EXPECT_FALSE(e.age >= 1 && e.kind == 276);
-    EXPECT_EQ(g.last_sound, "bom3.wav");
+    for (const EffectSlot& e : g.fx.ring) EXPECT_FALSE(e.age >= 1 && e.kind == 276);
+    EXPECT_EQ(g.sound.last, "bom3.wav");
     const bool aimed = mode == NOVA || mode == EXTREAM;
     const int twins = mode == HELL ? 2 : 1;
     if (aimed) {
       EXPECT_EQ(CountKind(g, 2, 1), 22) << kModeNames[mode];
-      for (const EnemySlot& e : g.enemies)
+      for (const EnemySlot& e : g.pools.enemies)
         if (e.timer >= 1 && e.cls == 2 && e.kind == 1) {
           EXPECT_EQ(e.speed, 10);
           EXPECT_EQ(e.size, 10);
@@ -218,13 +218,13 @@ TEST(Bosses, BossesSpawnNothingUnderTimeStop) {
     g.my.time_stop = 100;
     const int live_before = [&g] {
       int n = 0;
-      for (const EnemySlot& e : g.enemies) n += e.timer >= 1;
+      for (const EnemySlot& e : g.pools.enemies) n += e.timer >= 1;
       return n;
     }();
     const EnemySlot before = r.boss();
     for (int f = 0; f < 200; ++f) Step(g);
     int live = 0;
-    for (const EnemySlot& e : g.enemies) live += e.timer >= 1;
+    for (const EnemySlot& e : g.pools.enemies) live += e.timer >= 1;
     EXPECT_EQ(live, live_before) << "kind " << kind;
     EXPECT_EQ(r.boss().timer, before.timer);
     EXPECT_EQ(r.boss().radius, before.radius);

@@ -7,7 +7,7 @@
 #include "combat/chain.h"
 #include "combat/player.h"
 #include "combat/shots.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "test_util.h"
 
 namespace {
@@ -15,10 +15,10 @@ namespace {
 std::unique_ptr<TestGame> InPlay(int mode = EASY) {
   auto t = MakeTestGame(3);
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.mode = mode;
   g.my.stage() = 1;
-  g.in_play = 1;
+  g.run.in_play = 1;
   g.my.player_x() = 320;
   g.my.player_y() = 240;
   g.my.ship_size() = 10;
@@ -26,13 +26,13 @@ std::unique_ptr<TestGame> InPlay(int mode = EASY) {
 }
 
 const EffectSlot* FindEffect(Game& g, int kind) {
-  for (const EffectSlot& e : g.effects)
+  for (const EffectSlot& e : g.fx.ring)
     if (e.age >= 1 && e.kind == kind) return &e;
   return nullptr;
 }
 
 std::vector<std::string> Queue(Game& g) {
-  return std::vector<std::string>(g.sound_queue.begin(), g.sound_queue.end());
+  return std::vector<std::string>(g.sound.queue.begin(), g.sound.queue.end());
 }
 
 }  // namespace
@@ -43,7 +43,7 @@ TEST(Chain, EveryFourthKillPaysAndSounds) {
   for (int k = 0; k < 3; ++k) ChainHit(g, 7, 100, 200);
   EXPECT_EQ(g.my.chain_count(), 3);
   EXPECT_EQ(g.my.score(), 0);
-  EXPECT_TRUE(g.sound_queue.empty());
+  EXPECT_TRUE(g.sound.queue.empty());
   ChainHit(g, 7, 100, 200);
   EXPECT_EQ(g.my.score(), 4);
   const EffectSlot* e = FindEffect(g, 319);
@@ -98,11 +98,11 @@ TEST(Chain, BossFightClearsTheChain) {
   Game& g = t->g();
   ChainHit(g, 7, 0, 0);
   ChainHit(g, 7, 0, 0);
-  g.boss_slot = 40;
+  g.pools.boss_slot = 40;
   ChainHit(g, 7, 0, 0);
   EXPECT_EQ(g.my.chain_link(), 0);
   EXPECT_EQ(g.my.chain_count(), 0);
-  g.boss_slot = 0;
+  g.pools.boss_slot = 0;
   ChainHit(g, 7, 0, 0);
   EXPECT_EQ(g.my.chain_count(), 1);
 }
@@ -120,14 +120,14 @@ TEST(Chain, SoundsRiseThenStop) {
   g.my.chain_count() = 3999;
   ChainHit(g, 3, 0, 0);
   EXPECT_EQ(g.my.score(), 4000);
-  EXPECT_TRUE(g.sound_queue.empty());
+  EXPECT_TRUE(g.sound.queue.empty());
 }
 
 TEST(Chain, ShotKillsCountButBarrierKillsDoNot) {
   auto t = InPlay();
   Game& g = t->g();
   auto place = [&](int i, int x, int link) -> EnemySlot& {
-    EnemySlot& e = g.enemies[size_t(i)];
+    EnemySlot& e = g.pools.enemies[size_t(i)];
     e = EnemySlot{};
     e.timer = 3;
     e.x = x;
@@ -150,9 +150,9 @@ TEST(Chain, ShotKillsCountButBarrierKillsDoNot) {
   g.my.barrier_timer = 5;
   g.my.player_x() = 200;
   g.my.player_y() = 120;
-  g.invulnerable = 30;
+  g.run.invulnerable = 30;
   UpdatePlayer(g);
-  EXPECT_EQ(g.enemies[6].timer, 0);
+  EXPECT_EQ(g.pools.enemies[6].timer, 0);
   EXPECT_EQ(g.my.chain_count(), 1);
   // Destroying an enemy bullet of the group counts nothing either.
   SpawnShot(g, kShotPlain, 400, 0, 0, 5, 100);

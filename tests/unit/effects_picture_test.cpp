@@ -257,7 +257,7 @@ bool ReadPng(const std::string& path, Image& img, std::string& error) {
 // ---- scenes ----------------------------------------------------------------
 
 void Frame(Game& g) {
-  g.frame_no = (g.frame_no + 1) % 1000;
+  g.run.frame_no = (g.run.frame_no + 1) % 1000;
   g.cg->Clear(0);
   g.bak->Clear(0);
   g.cg->SetPen(0, 1);
@@ -349,9 +349,9 @@ TEST(EffectPictures, DoubleRingGreenRingTickCross) {
 
 TEST(EffectPictures, LockOnSquaresAndLaserDot) {
   CheckScene("fx_lock_on.png", 2, [](Game& g) {
-    g.enemies[12].timer = 1;
-    g.enemies[12].x = 450;
-    g.enemies[12].y = 150;
+    g.pools.enemies[12].timer = 1;
+    g.pools.enemies[12].x = 450;
+    g.pools.enemies[12].y = 150;
     g.my.lives = 1;
     g.my.player_x() = 250;
     g.my.player_y() = 300;

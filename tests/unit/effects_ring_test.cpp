@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "test_util.h"
 
 namespace {
@@ -11,13 +11,13 @@ TEST(EffectRing, FirstEffectGoesToSlotOneAndThe200thToSlotZero) {
   auto t = MakeTestGame();
   Game& g = t->g();
   AddEffect(g, 10, 20, 158);
-  EXPECT_EQ(g.effects[1].age, 1);
-  EXPECT_EQ(g.effects[1].kind, 158);
-  EXPECT_EQ(g.effects[1].x0, 10);
-  EXPECT_EQ(g.effects[1].y0, 20);
+  EXPECT_EQ(g.fx.ring[1].age, 1);
+  EXPECT_EQ(g.fx.ring[1].kind, 158);
+  EXPECT_EQ(g.fx.ring[1].x0, 10);
+  EXPECT_EQ(g.fx.ring[1].y0, 20);
   for (int i = 0; i < 199; ++i) AddEffect(g, 0, 0, 160);
-  EXPECT_EQ(g.effect_cursor, 0);
-  EXPECT_EQ(g.effects[0].kind, 160);
+  EXPECT_EQ(g.fx.cursor, 0);
+  EXPECT_EQ(g.fx.ring[0].kind, 160);
 }
 
 TEST(EffectRing, LiveAnnouncementsAndDoubleRingsAreNeverOverwritten) {
@@ -26,31 +26,31 @@ TEST(EffectRing, LiveAnnouncementsAndDoubleRingsAreNeverOverwritten) {
   AddEffect(g, 1, 1, 177);
   AddEffect(g, 2, 2, 0, "story");
   AddEffect(g, 3, 3, 158);
-  g.effect_cursor = 0;
+  g.fx.cursor = 0;
   AddEffect(g, 9, 9, 160, "x");  // onto the live 177: lost, cursor still moves
-  EXPECT_EQ(g.effects[1].kind, 177);
-  EXPECT_EQ(g.effect_cursor, 1);
+  EXPECT_EQ(g.fx.ring[1].kind, 177);
+  EXPECT_EQ(g.fx.cursor, 1);
   AddEffect(g, 9, 9, 160);  // onto the live announcement: lost
-  EXPECT_EQ(g.effects[2].kind, 0);
-  EXPECT_EQ(g.effects[2].text, "story");
+  EXPECT_EQ(g.fx.ring[2].kind, 0);
+  EXPECT_EQ(g.fx.ring[2].text, "story");
   AddEffect(g, 9, 9, 160);  // a live 158 is overwritten
-  EXPECT_EQ(g.effects[3].kind, 160);
+  EXPECT_EQ(g.fx.ring[3].kind, 160);
   // Once a 177 has ended its slot is free for anything.
-  g.effects[1].age = 0;
-  g.effect_cursor = 0;
+  g.fx.ring[1].age = 0;
+  g.fx.cursor = 0;
   AddEffect(g, 5, 5, 19, "Cool");
-  EXPECT_EQ(g.effects[1].kind, 19);
-  EXPECT_EQ(g.effects[1].text, "Cool");
+  EXPECT_EQ(g.fx.ring[1].kind, 19);
+  EXPECT_EQ(g.fx.ring[1].text, "Cool");
 }
 
 TEST(EffectRing, LinkEffectsAlwaysOverwriteAndKeepTheOldText) {
   auto t = MakeTestGame();
   Game& g = t->g();
   AddEffect(g, 1, 1, 177, "ring");
-  g.effect_cursor = 0;
-  g.effects[1].scratch[0] = 1;
+  g.fx.cursor = 0;
+  g.fx.ring[1].scratch[0] = 1;
   AddLinkEffect(g, 10, 20, 30, 40, 137);
-  const EffectSlot& e = g.effects[1];
+  const EffectSlot& e = g.fx.ring[1];
   EXPECT_EQ(e.kind, 137);
   EXPECT_EQ(e.x0, 10);
   EXPECT_EQ(e.u, 10);
@@ -67,9 +67,9 @@ TEST(EffectRing, KindsWithoutARuleStayLiveAndAge) {
   Game& g = t->g();
   AddEffect(g, 0, 0, 777);
   for (int i = 0; i < 5; ++i) DrawEffects(g);
-  EXPECT_EQ(g.effects[1].age, 6);
+  EXPECT_EQ(g.fx.ring[1].age, 6);
   ClearEffects(g);
-  EXPECT_EQ(g.effects[1].age, 0);
+  EXPECT_EQ(g.fx.ring[1].age, 0);
 }
 
 TEST(EffectRing, BounceFollowsTheAge) {

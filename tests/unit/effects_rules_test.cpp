@@ -33,7 +33,7 @@ std::unique_ptr<TestGame> MakeFxGame(uint64_t seed = 1) {
 // One composed frame reduced to what the effects need: clear both canvases,
 // step and draw the ring, OR the glow canvas onto the field.
 void Frame(Game& g, bool compose = true) {
-  g.frame_no = (g.frame_no + 1) % 1000;
+  g.run.frame_no = (g.run.frame_no + 1) % 1000;
   g.cg->Clear(0);
   g.bak->Clear(0);
   g.cg->SetPen(0, 1);
@@ -46,7 +46,7 @@ void Frame(Game& g, bool compose = true) {
 
 int Spawn(Game& g, int x, int y, int kind, const std::string& text = "") {
   AddEffect(g, x, y, kind, text);
-  return g.effect_cursor;
+  return g.fx.cursor;
 }
 
 int LitPixels(const Canvas& c) {
@@ -65,7 +65,7 @@ struct Life {
 
 Life LiveOut(Game& g, int slot, int max_frames = 400) {
   Life l;
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   for (int f = 0; f < max_frames && e.age >= 1; ++f) {
     int before = e.age;
     Frame(g);
@@ -89,14 +89,14 @@ struct Queued {
 // Runs a director to its end and lists what it queued, by its own age.
 std::vector<Queued> RunDirector(Game& g, int slot) {
   std::vector<Queued> out;
-  EffectSlot& d = g.effects[size_t(slot)];
+  EffectSlot& d = g.fx.ring[size_t(slot)];
   while (d.age >= 1) {
     int age = d.age + 1;
-    int c0 = g.effect_cursor;
+    int c0 = g.fx.cursor;
     Frame(g);
-    for (int i = c0; i != g.effect_cursor;) {
+    for (int i = c0; i != g.fx.cursor;) {
       i = (i + 1) % kEffectSlots;
-      const EffectSlot& e = g.effects[size_t(i)];
+      const EffectSlot& e = g.fx.ring[size_t(i)];
       out.push_back({age, e.kind, e.text, e.x, e.y});
     }
   }
@@ -128,11 +128,11 @@ TEST(EffectsLifetime, EveryKindFreesItsSlotAfterItsLastAge) {
     auto t = MakeFxGame();
     Game& g = t->g();
     g.my.lives = 3;
-    g.enemies[7].timer = 5;
+    g.pools.enemies[7].timer = 5;
     int slot;
     if (c.kind == 137) {
       AddLinkEffect(g, 100, 100, 300, 200, 137);
-      slot = g.effect_cursor;
+      slot = g.fx.cursor;
     } else {
       slot = Spawn(g, 320, 240, c.kind, c.kind == 176 ? "7" : c.kind == 393 || c.kind == 493 ? "300" : "Go");
     }
@@ -150,7 +150,7 @@ TEST(EffectsLifetime, KindsWithoutARuleStayLiveAndDrawNothing) {
     Game& g = t->g();
     int slot = Spawn(g, 320, 240, kind, "12");
     for (int f = 0; f < 300; ++f) Frame(g);
-    EXPECT_EQ(g.effects[size_t(slot)].age, 301) << "kind " << kind;
+    EXPECT_EQ(g.fx.ring[size_t(slot)].age, 301) << "kind " << kind;
     EXPECT_EQ(LitPixels(*g.cg), 0) << "kind " << kind;
     EXPECT_FALSE(DrawEffectKind(g, slot, 0));
   }
@@ -193,14 +193,14 @@ TEST(StageCard, PartsLostWhenTheirSlotHoldsALiveDoubleRingOrAnnouncement) {
   int card = Spawn(g, 320, 240, 392, "< X >");  // slot 1
   Spawn(g, 100, 100, 177);                      // slot 2
   Spawn(g, 320, 150, 0, "hello");               // slot 3
-  g.effect_cursor = card;
+  g.fx.cursor = card;
   Frame(g);  // the card queues 395, 391 and 393 at slots 2, 3, 4
-  EXPECT_EQ(g.effects[2].kind, 177);
-  EXPECT_EQ(g.effects[3].kind, 0);
-  EXPECT_EQ(g.effects[3].text, "hello");
-  EXPECT_EQ(g.effects[4].kind, 393);
-  EXPECT_EQ(g.effects[4].text, "420");
-  EXPECT_EQ(g.effect_cursor, 4);
+  EXPECT_EQ(g.fx.ring[2].kind, 177);
+  EXPECT_EQ(g.fx.ring[3].kind, 0);
+  EXPECT_EQ(g.fx.ring[3].text, "hello");
+  EXPECT_EQ(g.fx.ring[4].kind, 393);
+  EXPECT_EQ(g.fx.ring[4].text, "420");
+  EXPECT_EQ(g.fx.cursor, 4);
 }
 
 TEST(BossWarning, QueuesArcsBandAndDangerAtTheirAges) {
@@ -258,7 +258,7 @@ TEST(Rings, RadiiOpenAsListed) {
     std::vector<int> drawn;
     for (size_t f = 0; f < c.radii.size(); ++f) {
       // After the first frame the radius drawn is the one the last frame left.
-      if (f > 0) drawn.push_back(g.effects[size_t(slot)].u);
+      if (f > 0) drawn.push_back(g.fx.ring[size_t(slot)].u);
       Frame(g);
       if (f == 0) drawn.push_back(40);
     }
@@ -273,7 +273,7 @@ TEST(ClosingArcs, RadiusDropsBy100_49_24_11_5_2ThenOne) {
   std::vector<int> drawn = {420};
   Frame(g);
   for (int f = 0; f < 9; ++f) {
-    drawn.push_back(g.effects[size_t(slot)].u);
+    drawn.push_back(g.fx.ring[size_t(slot)].u);
     Frame(g);
   }
   EXPECT_EQ(drawn, (std::vector<int>{420, 320, 271, 247, 236, 231, 229, 228, 227, 226}));
@@ -309,7 +309,7 @@ TEST(ClosingArcs, RadiusTextThatIsNotANumberClosesFromZero) {
     Game& g = t->g();
     int slot = Spawn(g, 320, 240, 493, text);
     Frame(g);
-    EXPECT_EQ(g.effects[size_t(slot)].u, -100) << text;  // 0, then closing by 100
+    EXPECT_EQ(g.fx.ring[size_t(slot)].u, -100) << text;  // 0, then closing by 100
     EXPECT_EQ(LiveOut(g, slot).last_age, 100) << text;
   }
 }
@@ -340,9 +340,9 @@ TEST(SideBrackets, DrawOnTheFieldAndShowOnlyTheLastDotOfReadyAtFirst) {
 TEST(Particles, CreatedOnTheFirstFrameInTheScratchBlock) {
   auto t = MakeFxGame();
   Game& g = t->g();
-  g.frame_no = 2;  // the first frame is 3: sizes do not shrink yet
+  g.run.frame_no = 2;  // the first frame is 3: sizes do not shrink yet
   int slot = Spawn(g, 200, 150, 160);
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   EXPECT_EQ(e.scratch[0], 0);
   Frame(g);
   EXPECT_EQ(e.scratch[0], 1);
@@ -371,9 +371,9 @@ TEST(Particles, ReusedSlotStartsWithFreshParticles) {
   Game& g = t->g();
   int slot = Spawn(g, 200, 150, 160);
   for (int f = 0; f < 8; ++f) Frame(g);
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   for (int k = 0; k < fx::kParticles; ++k) EXPECT_GE(e.scratch[3 + 11 * k + 7], 9);
-  g.effect_cursor = slot - 1;
+  g.fx.cursor = slot - 1;
   Spawn(g, 400, 300, 160);
   EXPECT_EQ(e.scratch[0], 0);
   Frame(g);
@@ -388,7 +388,7 @@ TEST(Particles, DiagonalSparksFlyApartInPairs) {
   Game& g = t->g();
   int slot = Spawn(g, 300, 200, 158);
   Frame(g);
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   for (int k = 0; k < fx::kParticles; ++k) {
     int x = e.scratch[3 + 11 * k + 1], y = e.scratch[3 + 11 * k + 2];
     // Odd sparks move down-right, even ones up-left, from 2..8 pixels up-left of the point.
@@ -405,7 +405,7 @@ TEST(Particles, StreaksOfTimeStopFlyInward) {
   Game& g = t->g();
   int slot = Spawn(g, 320, 240, 168);
   Frame(g);
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   std::vector<int> d0;
   for (int k = 0; k < fx::kParticles; ++k) d0.push_back(e.scratch[3 + 11 * k + 3]);
   Frame(g);
@@ -431,7 +431,7 @@ TEST(Particles, ItemRingOpens30_50_63_71) {
   std::vector<int> drawn = {30};
   for (int f = 0; f < 4; ++f) {
     Frame(g);
-    drawn.push_back(g.effects[size_t(slot)].v);
+    drawn.push_back(g.fx.ring[size_t(slot)].v);
   }
   drawn.pop_back();
   EXPECT_EQ(drawn, (std::vector<int>{30, 50, 63, 71}));
@@ -440,18 +440,18 @@ TEST(Particles, ItemRingOpens30_50_63_71) {
 TEST(Markers, LockOnShrinksOntoItsEnemyAndStopsWhenTheEnemyIsGone) {
   auto t = MakeFxGame();
   Game& g = t->g();
-  g.enemies[42].timer = 3;
-  g.enemies[42].x = 400;
-  g.enemies[42].y = 300;
+  g.pools.enemies[42].timer = 3;
+  g.pools.enemies[42].x = 400;
+  g.pools.enemies[42].y = 300;
   int slot = Spawn(g, 0, 0, 176, "42");
-  EffectSlot& e = g.effects[size_t(slot)];
+  EffectSlot& e = g.fx.ring[size_t(slot)];
   std::vector<int> radii;
   for (int f = 0; f < 3; ++f) {
     Frame(g);
     radii.push_back(e.u);
     EXPECT_GT(LitPixels(*g.cg), 0);
   }
-  g.enemies[42].timer = 0;
+  g.pools.enemies[42].timer = 0;
   Frame(g);
   EXPECT_EQ(LitPixels(*g.cg), 0);
   EXPECT_EQ(e.age, 5);
@@ -484,7 +484,7 @@ TEST(Markers, PlayerLockOnDrawsOnlyWhileTheShipHasLives) {
   Frame(g);
   EXPECT_GT(LitPixels(*g.cg), 0);
   // The square is centred on the ship: r = 100 at its first drawn frame.
-  EXPECT_EQ(g.effects[size_t(slot)].u, 100);
+  EXPECT_EQ(g.fx.ring[size_t(slot)].u, 100);
 }
 
 TEST(Markers, LinkLineDrawsOnBothCanvases) {
@@ -525,7 +525,7 @@ TEST(Composition, BlackNeverShowsThroughTheGlowCanvas) {
   Spawn(g, 320, 240, 160);
   Spawn(g, 320, 240, 491);
   for (int f = 0; f < 40; ++f) {
-    g.frame_no = (g.frame_no + 1) % 1000;
+    g.run.frame_no = (g.run.frame_no + 1) % 1000;
     g.cg->Clear(0x808080);
     g.bak->Clear(0);
     DrawEffects(g);

@@ -32,7 +32,7 @@ std::unique_ptr<TestGame> MakeFxGame(uint64_t seed = 1) {
 }
 
 void Frame(Game& g) {
-  g.frame_no = (g.frame_no + 1) % 1000;
+  g.run.frame_no = (g.run.frame_no + 1) % 1000;
   g.cg->Clear(0);
   g.bak->Clear(0);
   g.bak->SetPen(0, 1);
@@ -42,7 +42,7 @@ void Frame(Game& g) {
 
 int Spawn(Game& g, int x, int y, int kind, const std::string& text) {
   AddEffect(g, x, y, kind, text);
-  return g.effect_cursor;
+  return g.fx.cursor;
 }
 
 struct Box {
@@ -99,9 +99,9 @@ uint32_t MainColour(const Canvas& c) {
 
 // Steps one frame and tells whether the typing click sounded in it.
 bool FrameClicks(Game& g) {
-  g.last_sound.clear();
+  g.sound.last.clear();
   Frame(g);
-  return g.last_sound == "moji.wav";
+  return g.sound.last == "moji.wav";
 }
 
 }  // namespace
@@ -113,7 +113,7 @@ TEST(HoppingText, SmallTextHopsThenSinks) {
   std::vector<int> ys;
   for (int f = 0; f < 7; ++f) {
     Frame(g);
-    ys.push_back(g.effects[size_t(slot)].y);
+    ys.push_back(g.fx.ring[size_t(slot)].y);
   }
   EXPECT_EQ(ys, (std::vector<int>{290, 294, 292, 294, 295, 296, 297}));
   // The text is drawn at that y: its glyphs start a little below it.
@@ -130,7 +130,7 @@ TEST(HoppingText, BonusNumberHopsThenRises) {
   std::vector<int> ys;
   for (int f = 0; f < 6; ++f) {
     Frame(g);
-    ys.push_back(g.effects[size_t(slot)].y);
+    ys.push_back(g.fx.ring[size_t(slot)].y);
   }
   EXPECT_EQ(ys, (std::vector<int>{288, 290, 286, 286, 285, 284}));
 }
@@ -141,10 +141,10 @@ TEST(HoppingText, AgesTwoStepsAFrameAndIsDrawnAtEvenAges) {
   int slot = Spawn(g, 320, 300, 19, "Cool");
   for (int f = 1; f <= 21; ++f) {
     Frame(g);
-    EXPECT_EQ(g.effects[size_t(slot)].age, 2 * f + 1);
+    EXPECT_EQ(g.fx.ring[size_t(slot)].age, 2 * f + 1);
   }
   Frame(g);  // drawn at age 44, then freed
-  EXPECT_EQ(g.effects[size_t(slot)].age, 0);
+  EXPECT_EQ(g.fx.ring[size_t(slot)].age, 0);
   EXPECT_FALSE(LitBox(*g.bak).empty());
 }
 
@@ -175,7 +175,7 @@ TEST(HoppingText, CentredByTheFieldCanvasFont) {
     int y = 300;
     Spawn(g, 320, y + 10, 19, "Cool");  // the first hop lifts it by 10
     g.bak->Clear(0);
-    g.frame_no += 1;
+    g.run.frame_no += 1;
     DrawEffects(g);
     Box b = LitBox(*g.bak);
     Box want = Reference(g, expected_x, y, "Cool", 8);
@@ -216,25 +216,25 @@ TEST(ChainText, TypesTwoCharactersAFrameAndRises) {
   g.cg->SetFontSize(8);
   g.cg->SetFontBold(true);
   int slot = Spawn(g, 320, 300, 323, "24 CHAIN");
-  g.frame_no = 1;  // the first frame is even: the text rises one pixel
+  g.run.frame_no = 1;  // the first frame is even: the text rises one pixel
   Frame(g);
-  EXPECT_EQ(g.effects[size_t(slot)].y, 299);
+  EXPECT_EQ(g.fx.ring[size_t(slot)].y, 299);
   Box two = LitBox(*g.bak);
   int x = 320 - g.cg->TextWidth("24 CHAIN") / 2;
   Box want = Reference(g, x, 299, "24", 18);
   EXPECT_EQ(two.x0, want.x0);
   EXPECT_NEAR(two.x1, want.x1 + 1, 1);  // the shadow reaches one pixel further
   Frame(g);
-  EXPECT_EQ(g.effects[size_t(slot)].y, 299);
+  EXPECT_EQ(g.fx.ring[size_t(slot)].y, 299);
   Frame(g);
-  EXPECT_EQ(g.effects[size_t(slot)].y, 298);
+  EXPECT_EQ(g.fx.ring[size_t(slot)].y, 298);
 }
 
 TEST(Announcement, CentredOnTheFieldWhereverSpawned) {
   auto t = MakeFxGame();
   Game& g = t->g();
   Spawn(g, 40, 150, 0, "ABCDEFGH");
-  g.frame_no = 0;
+  g.run.frame_no = 0;
   for (int f = 0; f < 11; ++f) Frame(g);  // odd frame 11, age 12: all typed, no block
   Box b = LitBox(*g.bak);
   ASSERT_FALSE(b.empty());
@@ -262,13 +262,13 @@ TEST(Announcement, LongLineNeverShowsItsEnd) {
   Game& g = t->g();
   std::string line(60, 'A');
   int slot = Spawn(g, 320, 150, 0, line);
-  g.frame_no = 0;
+  g.run.frame_no = 0;
   Box at_48;
   bool clicked_last = false;
-  while (g.effects[size_t(slot)].age >= 1) {
+  while (g.fx.ring[size_t(slot)].age >= 1) {
     clicked_last = FrameClicks(g);
     // Age 48 is the last one with a visible colour (black from age 50).
-    if (g.effects[size_t(slot)].age == 48) at_48 = LitBox(*g.bak);
+    if (g.fx.ring[size_t(slot)].age == 48) at_48 = LitBox(*g.bak);
   }
   EXPECT_TRUE(clicked_last);  // still typing when it ends
   g.bak->SetFontSize(10);
@@ -283,16 +283,16 @@ TEST(Announcement, RisesOnEvenFrames) {
   auto t = MakeFxGame();
   Game& g = t->g();
   int slot = Spawn(g, 320, 150, 0, "A");
-  g.frame_no = 0;
+  g.run.frame_no = 0;
   for (int f = 0; f < 10; ++f) Frame(g);
-  EXPECT_EQ(g.effects[size_t(slot)].y, 145);
+  EXPECT_EQ(g.fx.ring[size_t(slot)].y, 145);
 }
 
 TEST(MusicTicker, RightAlignedOnTheFieldEdge) {
   auto t = MakeFxGame();
   Game& g = t->g();
   Spawn(g, 640, 450, 1, "ZRK.mp3");
-  g.frame_no = 0;
+  g.run.frame_no = 0;
   for (int f = 0; f < 9; ++f) Frame(g);  // odd frame 9: no ">" after the text
   Box b = LitBox(*g.bak);
   ASSERT_FALSE(b.empty());
@@ -306,7 +306,7 @@ TEST(StageLines, UpperLineSmallLowerLineLargeBothCentred) {
   Game& g = t->g();
   Spawn(g, 320, 200, 394, "STAGE 1");
   Spawn(g, 320, 280, 394, "STAGE 1");
-  g.frame_no = 0;
+  g.run.frame_no = 0;
   for (int f = 0; f < 20; ++f) Frame(g);  // odd frame: no flicker here anyway
   Box upper = LitBox(*g.bak, 150, 240);
   Box lower = LitBox(*g.bak, 241, 330);

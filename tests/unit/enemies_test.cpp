@@ -17,7 +17,7 @@ namespace {
 std::unique_ptr<TestGame> PoolGame(int mode, int stage = 1) {
   auto t = MakeTestGame(5);
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.mode = mode;
   g.my.stage() = stage;
   g.my.player_x() = 320;
@@ -27,18 +27,18 @@ std::unique_ptr<TestGame> PoolGame(int mode, int stage = 1) {
 
 int Count(const Game& g, int cls) {
   int n = 0;
-  for (const EnemySlot& e : g.enemies) n += (e.timer >= 1 && e.cls == cls) ? 1 : 0;
+  for (const EnemySlot& e : g.pools.enemies) n += (e.timer >= 1 && e.cls == cls) ? 1 : 0;
   return n;
 }
 int Live(const Game& g) {
   int n = 0;
-  for (const EnemySlot& e : g.enemies) n += e.timer >= 1 ? 1 : 0;
+  for (const EnemySlot& e : g.pools.enemies) n += e.timer >= 1 ? 1 : 0;
   return n;
 }
 
 void Frames(Game& g, int n) {
   for (int f = 0; f < n; ++f) {
-    g.frame_no = (g.frame_no + 1) % 1000;
+    g.run.frame_no = (g.run.frame_no + 1) % 1000;
     g.cg->Clear(0);
     UpdateEnemies(g);
   }
@@ -54,55 +54,55 @@ TEST(EnemySlots, SearchSkipsSlotZeroAndLiveSlots) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
   SpawnBullet(g, 1, 100, 0, 1, 0, 4, 100);
-  EXPECT_EQ(g.spawn_cursor, 1);  // slot 0 is never handed out
-  EXPECT_EQ(g.enemies[0].timer, 0);
-  g.enemies[2].timer = 5;
+  EXPECT_EQ(g.pools.spawn_cursor, 1);  // slot 0 is never handed out
+  EXPECT_EQ(g.pools.enemies[0].timer, 0);
+  g.pools.enemies[2].timer = 5;
   SpawnBullet(g, 1, 100, 0, 1, 0, 4, 100);
-  EXPECT_EQ(g.spawn_cursor, 3);  // the live slot 2 is stepped over
-  g.spawn_cursor = 699;
+  EXPECT_EQ(g.pools.spawn_cursor, 3);  // the live slot 2 is stepped over
+  g.pools.spawn_cursor = 699;
   SpawnBullet(g, 1, 100, 0, 1, 0, 4, 100);
-  EXPECT_EQ(g.spawn_cursor, 4);  // wraps from 699 to 1, then past the live 1..3
-  EXPECT_EQ(g.enemies[0].timer, 0);
+  EXPECT_EQ(g.pools.spawn_cursor, 4);  // wraps from 699 to 1, then past the live 1..3
+  EXPECT_EQ(g.pools.enemies[0].timer, 0);
 }
 
 TEST(EnemySlots, FullPoolOverwritesTheSlotAfterAThousandSteps) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
   for (int i = 1; i < kEnemySlots; ++i) {
-    g.enemies[size_t(i)].timer = 10;
-    g.enemies[size_t(i)].kind = 3;
+    g.pools.enemies[size_t(i)].timer = 10;
+    g.pools.enemies[size_t(i)].kind = 3;
   }
   SpawnBullet(g, 22, 50, 0, 2, 0, 4, 60);
   // From slot 1, a thousand further steps around the 699 usable slots.
-  EXPECT_EQ(g.spawn_cursor, 302);
-  EXPECT_EQ(g.enemies[302].cls, 2);
-  EXPECT_EQ(g.enemies[302].kind, 22);
-  EXPECT_EQ(g.enemies[302].timer, 1);
+  EXPECT_EQ(g.pools.spawn_cursor, 302);
+  EXPECT_EQ(g.pools.enemies[302].cls, 2);
+  EXPECT_EQ(g.pools.enemies[302].kind, 22);
+  EXPECT_EQ(g.pools.enemies[302].timer, 1);
 }
 
 TEST(EnemySlots, FullPoolOfLiveBigSlotsChangesNothing) {
   auto t = PoolGame(HELL, 4);
   Game& g = t->g();
   for (int i = 1; i < kEnemySlots; ++i) {
-    EnemySlot& e = g.enemies[size_t(i)];
+    EnemySlot& e = g.pools.enemies[size_t(i)];
     e.timer = 10 + i;
     e.big = 1;
     e.kind = 14;
     e.hp = 400;
   }
-  auto before = g.enemies;
+  auto before = g.pools.enemies;
   SpawnOrbiter(g, 1, 10, 5, 2, 360, 0);
   SpawnFlyer(g, 1, 100, 5, 2, 0, 10, 100);
   SpawnBullet(g, 1, 100, 5, 2, 0, 4, 100);
-  for (int i = 0; i < kEnemySlots; ++i) EXPECT_TRUE(SameSlot(before[size_t(i)], g.enemies[size_t(i)])) << i;
+  for (int i = 0; i < kEnemySlots; ++i) EXPECT_TRUE(SameSlot(before[size_t(i)], g.pools.enemies[size_t(i)])) << i;
 
   // Only the slot the search ends on matters: one big slot there drops the spawn.
-  for (int i = 1; i < kEnemySlots; ++i) g.enemies[size_t(i)].big = 0;
-  g.spawn_cursor = 0;
-  g.enemies[302].big = 1;
-  before = g.enemies;
+  for (int i = 1; i < kEnemySlots; ++i) g.pools.enemies[size_t(i)].big = 0;
+  g.pools.spawn_cursor = 0;
+  g.pools.enemies[302].big = 1;
+  before = g.pools.enemies;
   SpawnBullet(g, 1, 100, 5, 2, 0, 4, 100);
-  for (int i = 0; i < kEnemySlots; ++i) EXPECT_TRUE(SameSlot(before[size_t(i)], g.enemies[size_t(i)])) << i;
+  for (int i = 0; i < kEnemySlots; ++i) EXPECT_TRUE(SameSlot(before[size_t(i)], g.pools.enemies[size_t(i)])) << i;
 }
 
 TEST(EnemySlots, ASpawnIntoAFallenBossSlotStartsClean) {
@@ -110,16 +110,16 @@ TEST(EnemySlots, ASpawnIntoAFallenBossSlotStartsClean) {
   auto t = PoolGame(EASY, 2);
   Game& g = t->g();
   SpawnOrbiter(g, 6, 30, 0, 2, 380, 270);
-  EnemySlot& boss = g.enemies[1];
+  EnemySlot& boss = g.pools.enemies[1];
   ASSERT_EQ(boss.big, 1);
   boss.flash = 6;
   boss.lockOn = 3;
   boss.links = 4;
   boss.passed = 1;
   boss.timer = 0;
-  g.spawn_cursor = 0;
+  g.pools.spawn_cursor = 0;
   SpawnBullet(g, 22, 200, 0, 3, 45, 4, 200);
-  const EnemySlot& b = g.enemies[1];
+  const EnemySlot& b = g.pools.enemies[1];
   EXPECT_EQ(b.cls, 2);
   EXPECT_EQ(b.big, 0);  // the barrier can remove it, and it does not block spawns
   EXPECT_EQ(b.flash, 0);
@@ -129,26 +129,26 @@ TEST(EnemySlots, ASpawnIntoAFallenBossSlotStartsClean) {
   EXPECT_EQ(b.hp, 1);
 
   // The same for an orbiter and a flyer.
-  g.enemies[1].big = 1;
-  g.enemies[1].flash = 4;
-  g.enemies[1].timer = 0;
-  g.spawn_cursor = 0;
+  g.pools.enemies[1].big = 1;
+  g.pools.enemies[1].flash = 4;
+  g.pools.enemies[1].timer = 0;
+  g.pools.spawn_cursor = 0;
   SpawnOrbiter(g, 3, 6, 0, 2, 360, 0);
-  EXPECT_EQ(g.enemies[1].big, 0);
-  EXPECT_EQ(g.enemies[1].flash, 0);
-  g.enemies[1].big = 1;
-  g.enemies[1].timer = 0;
-  g.enemies[1].originX = 999;
-  g.spawn_cursor = 0;
+  EXPECT_EQ(g.pools.enemies[1].big, 0);
+  EXPECT_EQ(g.pools.enemies[1].flash, 0);
+  g.pools.enemies[1].big = 1;
+  g.pools.enemies[1].timer = 0;
+  g.pools.enemies[1].originX = 999;
+  g.pools.spawn_cursor = 0;
   SpawnOrbiter(g, 3, 6, 0, 2, 360, 0);
-  EXPECT_EQ(g.enemies[1].originX, 0);
+  EXPECT_EQ(g.pools.enemies[1].originX, 0);
 
   // A freed big slot no longer holds up later spawns once it is reused.
-  g.enemies[1].timer = 0;
-  g.spawn_cursor = 0;
+  g.pools.enemies[1].timer = 0;
+  g.pools.spawn_cursor = 0;
   SpawnFlyer(g, 1, 100, 0, 2, 0, 10, 100);
-  EXPECT_EQ(g.enemies[1].big, 0);
-  EXPECT_EQ(g.enemies[1].cls, 1);
+  EXPECT_EQ(g.pools.enemies[1].big, 0);
+  EXPECT_EQ(g.pools.enemies[1].cls, 1);
 }
 
 // ---------------------------------------------------------------- spawns
@@ -158,8 +158,8 @@ TEST(EnemySpawns, HellOrbiterTwinIsOppositeFartherSlowerAndRelinked) {
   Game& g = t->g();
   SpawnOrbiter(g, 3, 9, 5, 2, 360, 40);
   ASSERT_EQ(Live(g), 2);
-  const EnemySlot& a = g.enemies[1];
-  const EnemySlot& b = g.enemies[2];
+  const EnemySlot& a = g.pools.enemies[1];
+  const EnemySlot& b = g.pools.enemies[2];
   EXPECT_EQ(a.link, 5);
   EXPECT_EQ(a.radius, 360);
   EXPECT_EQ(a.angle, 40);
@@ -175,8 +175,8 @@ TEST(EnemySpawns, HellOrbiterTwinIsOppositeFartherSlowerAndRelinked) {
 
   // Unlinked stays unlinked; the slowest twin still moves.
   SpawnOrbiter(g, 1, 10, 0, 1, 380, 0);
-  EXPECT_EQ(g.enemies[4].link, 0);
-  EXPECT_EQ(g.enemies[4].speed, 1);
+  EXPECT_EQ(g.pools.enemies[4].link, 0);
+  EXPECT_EQ(g.pools.enemies[4].speed, 1);
 
   // Elsewhere one call is one orbiter.
   auto e = PoolGame(NOVA);
@@ -189,7 +189,7 @@ TEST(EnemySpawns, HellFlyerTwinWaitsAndTurns) {
   Game& g = t->g();
   SpawnFlyer(g, 2, 100, 7, 3, 90, 7, 50);
   ASSERT_EQ(Count(g, 1), 2);
-  const EnemySlot& b = g.enemies[2];
+  const EnemySlot& b = g.pools.enemies[2];
   EXPECT_EQ(b.originX, 100);
   EXPECT_EQ(b.originY, 50);
   EXPECT_EQ(b.radius, -50);
@@ -198,10 +198,10 @@ TEST(EnemySpawns, HellFlyerTwinWaitsAndTurns) {
   EXPECT_EQ(b.link, 519);
   // It stays at its origin until its distance turns positive.
   Frames(g, 20);
-  EXPECT_EQ(g.enemies[2].x, 100);
-  EXPECT_EQ(g.enemies[2].y, 50);
+  EXPECT_EQ(g.pools.enemies[2].x, 100);
+  EXPECT_EQ(g.pools.enemies[2].y, 50);
   Frames(g, 10);
-  EXPECT_NE(g.enemies[2].y, 50);
+  EXPECT_NE(g.pools.enemies[2].y, 50);
 
   // Bullets never have twins.
   SpawnBullet(g, 9, 300, 7, 2, 0, 4, 300);
@@ -216,14 +216,14 @@ TEST(EnemySpawns, BulletsOutsideTheMarginAreDropped) {
   SpawnBullet(g, 1, 320, 0, 2, 0, 4, 581);
   SpawnBullet(g, 1, 320, 0, 2, 0, 4, -101);
   EXPECT_EQ(Live(g), 0);
-  EXPECT_EQ(g.spawn_cursor, 0);  // a dropped bullet does not even move the cursor
+  EXPECT_EQ(g.pools.spawn_cursor, 0);  // a dropped bullet does not even move the cursor
   SpawnBullet(g, 1, 740, 0, 2, 0, 4, 240);
   SpawnBullet(g, 1, -100, 0, 2, 0, 4, 580);
   SpawnBullet(g, 1, 320, 0, 2, 0, 4, -100);
   EXPECT_EQ(Live(g), 3);
-  EXPECT_EQ(g.enemies[1].x, 740);
-  EXPECT_EQ(g.enemies[1].originX, 740);
-  EXPECT_EQ(g.enemies[1].hp, 1);
+  EXPECT_EQ(g.pools.enemies[1].x, 740);
+  EXPECT_EQ(g.pools.enemies[1].originX, 740);
+  EXPECT_EQ(g.pools.enemies[1].hp, 1);
 }
 
 // ---------------------------------------------------------------- hit points
@@ -234,7 +234,7 @@ TEST(EnemyHitPoints, StageFourBossByModeAndShotWays) {
     Game& g = t->g();
     g.my.shot_way() = shot_way;
     SpawnOrbiter(g, kind, 50, 0, 2, 380, 270);
-    return g.enemies[1].hp;
+    return g.pools.enemies[1].hp;
   };
   EXPECT_EQ(hp(EASY, 0), 400);  // a big slot skips the stage increase
   EXPECT_EQ(hp(HARD, 0), 400);  // 500 - 500 / 5
@@ -257,25 +257,25 @@ TEST(EnemyHitPoints, LastBossCountsShotPowerOnlyWithShotWays) {
   Game& g = t->g();
   g.my.shot_power() = 4;
   SpawnOrbiter(g, 25, 30, 0, 2, 380, 90);
-  EXPECT_EQ(g.enemies[1].hp, 700);  // no shot way: the power adds nothing
+  EXPECT_EQ(g.pools.enemies[1].hp, 700);  // no shot way: the power adds nothing
   g.my.shot_way() = 1;
   SpawnOrbiter(g, 25, 30, 0, 2, 380, 90);
-  EXPECT_EQ(g.enemies[2].hp, 700 + 200 + 200 + 100);
+  EXPECT_EQ(g.pools.enemies[2].hp, 700 + 200 + 200 + 100);
   g.my.mode = HELL;
   g.my.shot_way() = 2;
-  g.boss_slot = 0;
+  g.pools.boss_slot = 0;
   SpawnOrbiter(g, 25, 30, 0, 2, 380, 90);
   // 900 + 200 + 400 = 1500, minus a seventh, plus 200 for the shot ways.
-  EXPECT_EQ(g.enemies[3].hp, 1500 - 1500 / 7 + 200);
+  EXPECT_EQ(g.pools.enemies[3].hp, 1500 - 1500 / 7 + 200);
 }
 
 TEST(EnemyHitPoints, StageRulesForOrdinaryEnemies) {
   auto hp = [](int mode, int stage, int kind, int size, int boss_slot = 0) {
     auto t = PoolGame(mode, stage);
     Game& g = t->g();
-    g.boss_slot = boss_slot;
+    g.pools.boss_slot = boss_slot;
     SpawnFlyer(g, kind, 100, 0, 2, 0, size, 100);
-    return g.enemies[1].hp;
+    return g.pools.enemies[1].hp;
   };
   EXPECT_EQ(hp(EASY, 1, 1, 10), 3);
   EXPECT_EQ(hp(EASY, 3, 1, 10), 4);   // + 3 / 5 + 1
@@ -299,13 +299,13 @@ TEST(EnemyMoves, EasyOrbiterSettlesOnTheCentre) {
   Game& g = t->g();
   SpawnOrbiter(g, 30, 10, 0, 5, 100, 0);
   Frames(g, 19);
-  EXPECT_EQ(g.enemies[1].x, 325);
+  EXPECT_EQ(g.pools.enemies[1].x, 325);
   Frames(g, 30);
-  EXPECT_EQ(g.enemies[1].x, 320);
-  EXPECT_EQ(g.enemies[1].y, 240);
+  EXPECT_EQ(g.pools.enemies[1].x, 320);
+  EXPECT_EQ(g.pools.enemies[1].y, 240);
   Frames(g, 500);
-  EXPECT_EQ(g.enemies[1].timer, 550);  // still there, waiting to be shot
-  EXPECT_EQ(g.enemies[1].x, 320);
+  EXPECT_EQ(g.pools.enemies[1].timer, 550);  // still there, waiting to be shot
+  EXPECT_EQ(g.pools.enemies[1].x, 320);
   EXPECT_EQ(g.cg->GetPixel(PolarX(320, 550, 10), PolarY(240, 550, 10)), 0x889988u);
 }
 
@@ -314,24 +314,24 @@ TEST(EnemyMoves, NovaOrbiterPassesThroughAndLeaves) {
   Game& g = t->g();
   SpawnOrbiter(g, 30, 10, 0, 5, 100, 0);
   Frames(g, 20);
-  EXPECT_EQ(g.enemies[1].passed, 0);
-  EXPECT_EQ(g.enemies[1].x, 320);
+  EXPECT_EQ(g.pools.enemies[1].passed, 0);
+  EXPECT_EQ(g.pools.enemies[1].x, 320);
   Frames(g, 1);
-  EXPECT_EQ(g.enemies[1].passed, 1);
+  EXPECT_EQ(g.pools.enemies[1].passed, 1);
   Frames(g, 40);
   // Leaving on the far side.
-  const EnemySlot& e = g.enemies[1];
+  const EnemySlot& e = g.pools.enemies[1];
   EXPECT_GT(e.radius, 150);
   EXPECT_EQ(e.x, PolarX(320, -180, e.radius));
   EXPECT_LT(e.x, 320 - 150);
   int frames = 0;
-  while (g.enemies[1].timer >= 1 && frames < 200) {
+  while (g.pools.enemies[1].timer >= 1 && frames < 200) {
     Frames(g, 1);
     ++frames;
   }
-  EXPECT_EQ(g.enemies[1].timer, 0);
-  EXPECT_GT(g.enemies[1].radius, 400);
-  EXPECT_LE(g.enemies[1].radius, 405);
+  EXPECT_EQ(g.pools.enemies[1].timer, 0);
+  EXPECT_GT(g.pools.enemies[1].radius, 400);
+  EXPECT_LE(g.pools.enemies[1].radius, 405);
 }
 
 TEST(EnemyMoves, FlyersTurnBackAndEnd) {
@@ -342,17 +342,17 @@ TEST(EnemyMoves, FlyersTurnBackAndEnd) {
   // Kind 2 flies back to its origin and ends when it gets there.
   SpawnFlyer(g, 2, 320, 0, 3, 90, 7, 240);
   int last5 = 0, last2 = 0, f = 0;
-  while ((g.enemies[1].timer >= 1 || g.enemies[2].timer >= 1) && f < 1000) {
-    if (g.enemies[1].timer >= 1) last5 = g.enemies[1].radius;
-    if (g.enemies[2].timer >= 1) last2 = g.enemies[2].radius;
+  while ((g.pools.enemies[1].timer >= 1 || g.pools.enemies[2].timer >= 1) && f < 1000) {
+    if (g.pools.enemies[1].timer >= 1) last5 = g.pools.enemies[1].radius;
+    if (g.pools.enemies[2].timer >= 1) last2 = g.pools.enemies[2].radius;
     Frames(g, 1);
     ++f;
   }
-  EXPECT_EQ(g.enemies[1].timer, 0);
-  EXPECT_LT(g.enemies[1].radius, 1);
+  EXPECT_EQ(g.pools.enemies[1].timer, 0);
+  EXPECT_LT(g.pools.enemies[1].radius, 1);
   EXPECT_GE(last5, 1);
-  EXPECT_EQ(g.enemies[2].timer, 0);
-  EXPECT_LE(g.enemies[2].radius, 0);
+  EXPECT_EQ(g.pools.enemies[2].timer, 0);
+  EXPECT_LE(g.pools.enemies[2].radius, 0);
   EXPECT_GT(last2, 0);
 }
 
@@ -361,13 +361,13 @@ TEST(EnemyMoves, OffScreenFlyersEndAfterOneHundredFiftyFrames) {
   Game& g = t->g();
   SpawnBullet(g, 1, 700, 0, 20, 0, 4, 240);  // off screen almost at once
   Frames(g, 148);
-  EXPECT_EQ(g.enemies[1].timer, 149);
+  EXPECT_EQ(g.pools.enemies[1].timer, 149);
   Frames(g, 1);
-  EXPECT_EQ(g.enemies[1].timer, 0);
+  EXPECT_EQ(g.pools.enemies[1].timer, 0);
   // A bullet that stays on screen lives on.
   SpawnBullet(g, 1, 320, 0, 0, 0, 4, 240);
   Frames(g, 400);
-  EXPECT_GE(g.enemies[2].timer, 400);
+  EXPECT_GE(g.pools.enemies[2].timer, 400);
 }
 
 TEST(EnemyMoves, TimeStopHoldsEverythingButStillDraws) {
@@ -376,13 +376,13 @@ TEST(EnemyMoves, TimeStopHoldsEverythingButStillDraws) {
   SpawnOrbiter(g, 1, 20, 0, 3, 200, 0);
   SpawnBullet(g, 10, 100, 0, 3, 0, 6, 100);
   Frames(g, 1);
-  EnemySlot o = g.enemies[1];
-  EnemySlot b = g.enemies[2];
+  EnemySlot o = g.pools.enemies[1];
+  EnemySlot b = g.pools.enemies[2];
   g.my.time_stop = 50;
   Frames(g, 99);  // past t = 100, where kind 1 would fire
-  EXPECT_EQ(g.enemies[1].timer, o.timer);
-  EXPECT_EQ(g.enemies[1].radius, o.radius);
-  EXPECT_EQ(g.enemies[2].x, b.x);
+  EXPECT_EQ(g.pools.enemies[1].timer, o.timer);
+  EXPECT_EQ(g.pools.enemies[1].radius, o.radius);
+  EXPECT_EQ(g.pools.enemies[2].x, b.x);
   EXPECT_EQ(Count(g, 2), 1);
   // Drawn all the same, in grey while held.
   EXPECT_EQ(g.cg->GetPixel(PolarX(o.x, o.timer, 20), PolarY(o.y, o.timer, 20)), 0x889988u);
@@ -393,15 +393,15 @@ TEST(EnemyMoves, OldFarOrbiterStartsItsAgeAgainOrVanishesInTimeStop) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
   SpawnOrbiter(g, 30, 10, 0, 0, 380, 0);
-  g.enemies[1].timer = 300;
+  g.pools.enemies[1].timer = 300;
   Frames(g, 1);
-  EXPECT_EQ(g.enemies[1].timer, 1);
-  g.enemies[1].timer = 299;
+  EXPECT_EQ(g.pools.enemies[1].timer, 1);
+  g.pools.enemies[1].timer = 299;
   Frames(g, 1);
-  EXPECT_EQ(g.enemies[1].timer, 300);
+  EXPECT_EQ(g.pools.enemies[1].timer, 300);
   g.my.time_stop = 5;
   Frames(g, 1);
-  EXPECT_EQ(g.enemies[1].timer, 0);
+  EXPECT_EQ(g.pools.enemies[1].timer, 0);
 }
 
 // ---------------------------------------------------------------- fire
@@ -435,7 +435,7 @@ TEST(EnemyFire, BulletsCarryTheShootersLinkAndAimAtTheShip) {
   SpawnOrbiter(g, 1, 10, 44, 1, 300, 0);
   Frames(g, 99);
   ASSERT_EQ(Count(g, 2), 1);
-  const EnemySlot& b = g.enemies[2];
+  const EnemySlot& b = g.pools.enemies[2];
   EXPECT_EQ(b.kind, 10);
   EXPECT_EQ(b.link, 44);
   EXPECT_EQ(b.size, 4);
@@ -461,7 +461,7 @@ TEST(EnemyFire, KindSevenRingFiresOnlyFromEvenSlotsWhileABossLives) {
     auto t = PoolGame(NOVA, 4);
     Game& g = t->g();
     for (int k = 0; k < 6; ++k) SpawnOrbiter(g, 7, 6, 0, 2, 360, 60 * k);
-    g.boss_slot = boss_slot;
+    g.pools.boss_slot = boss_slot;
     Frames(g, 69);
     return Count(g, 2);
   };
@@ -512,16 +512,16 @@ TEST(EnemyDrawing, HitFlashLightsAndShakes) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
   SpawnOrbiter(g, 1, 20, 0, 0, 0, 0);
-  g.enemies[1].flash = 2;
-  g.frame_no = 9;  // the next frame is even
+  g.pools.enemies[1].flash = 2;
+  g.run.frame_no = 9;  // the next frame is even
   Frames(g, 1);
-  const EnemySlot& e = g.enemies[1];
+  const EnemySlot& e = g.pools.enemies[1];
   EXPECT_EQ(e.flash, 1);
   EXPECT_LE(std::abs(e.x - 320), 1);
   EXPECT_LE(std::abs(e.y - 240), 1);
   EXPECT_EQ(g.cg->GetPixel(PolarX(e.x, 2, 20), PolarY(e.y, 2, 20)), ShiftColor(0x9900FF, 160));
   Frames(g, 1);  // odd frame: its own colour
-  EXPECT_EQ(g.enemies[1].flash, 0);
+  EXPECT_EQ(g.pools.enemies[1].flash, 0);
   EXPECT_EQ(g.cg->GetPixel(PolarX(e.x, 3, 20), PolarY(e.y, 3, 20)), 0x9900FFu);
 }
 
@@ -530,17 +530,17 @@ TEST(EnemyDrawing, LockOnDiamonds) {
   Game& g = t->g();
   SpawnOrbiter(g, 30, 10, 0, 0, 0, 0);
   SpawnOrbiter(g, 30, 10, 0, 0, 0, 90);
-  g.enemies[1].lockOn = 1;
-  g.enemies[2].lockOn = 1;
-  g.enemies[2].radius = 150;
+  g.pools.enemies[1].lockOn = 1;
+  g.pools.enemies[2].lockOn = 1;
+  g.pools.enemies[2].radius = 150;
   Frames(g, 1);
   // A diamond of radius size + 11; its colour turns with age, slot and mark:
   // (2 + 1 + 1) mod 9 = 4 for slot 1, 5 for slot 2.
   EXPECT_EQ(g.cg->GetPixel(320 + 21, 240), 0x9900BBu);
-  const EnemySlot& e = g.enemies[2];
+  const EnemySlot& e = g.pools.enemies[2];
   EXPECT_EQ(g.cg->GetPixel(e.x + 21, e.y), 0x880077u);
   // No marks, no diamond.
-  g.enemies[1].lockOn = 0;
+  g.pools.enemies[1].lockOn = 0;
   Frames(g, 1);
   EXPECT_EQ(g.cg->GetPixel(320 + 21, 240), 0u);
 }
@@ -553,13 +553,13 @@ TEST(EnemyLinks, OrbitersJoinEarlierSameParitySlotsAtMostNineTimes) {
   for (int k = 0; k < 30; ++k) SpawnOrbiter(g, 30, 5, 77, 0, 150, 12 * k);
   SpawnOrbiter(g, 30, 5, 78, 0, 100, 0);  // another group
   Frames(g, 1);
-  EXPECT_EQ(g.enemies[1].links, 9);   // 14 later odd slots, capped
-  EXPECT_EQ(g.enemies[2].links, 9);
-  EXPECT_EQ(g.enemies[27].links, 1);  // only 29 comes after it
-  EXPECT_EQ(g.enemies[29].links, 0);
-  EXPECT_EQ(g.enemies[30].links, 0);
-  EXPECT_EQ(g.enemies[31].links, 0);
-  for (const EnemySlot& e : g.enemies) EXPECT_LE(e.links, 9);
+  EXPECT_EQ(g.pools.enemies[1].links, 9);   // 14 later odd slots, capped
+  EXPECT_EQ(g.pools.enemies[2].links, 9);
+  EXPECT_EQ(g.pools.enemies[27].links, 1);  // only 29 comes after it
+  EXPECT_EQ(g.pools.enemies[29].links, 0);
+  EXPECT_EQ(g.pools.enemies[30].links, 0);
+  EXPECT_EQ(g.pools.enemies[31].links, 0);
+  for (const EnemySlot& e : g.pools.enemies) EXPECT_LE(e.links, 9);
 }
 
 TEST(EnemyLinks, LinesJoinTheGroup) {
@@ -571,12 +571,12 @@ TEST(EnemyLinks, LinesJoinTheGroup) {
   Frames(g, 1);
   Canvas& cg = *g.cg;
   // 1 and 3 are joined through the centre.
-  EXPECT_EQ(g.enemies[1].y, 240);
+  EXPECT_EQ(g.pools.enemies[1].y, 240);
   EXPECT_EQ(cg.GetPixel(320, 240), 0x889988u);
   // 2 and 3 are not.
-  EXPECT_EQ(cg.GetPixel((g.enemies[2].x + g.enemies[3].x) / 2, (g.enemies[2].y + g.enemies[3].y) / 2), 0u);
-  EXPECT_EQ(g.enemies[1].links, 1);
-  EXPECT_EQ(g.enemies[2].links, 0);
+  EXPECT_EQ(cg.GetPixel((g.pools.enemies[2].x + g.pools.enemies[3].x) / 2, (g.pools.enemies[2].y + g.pools.enemies[3].y) / 2), 0u);
+  EXPECT_EQ(g.pools.enemies[1].links, 1);
+  EXPECT_EQ(g.pools.enemies[2].links, 0);
 
   // Flyers join earlier flyers and every bullet of the link, without counting.
   auto f = PoolGame(EASY);
@@ -585,7 +585,7 @@ TEST(EnemyLinks, LinesJoinTheGroup) {
   SpawnFlyer(h, 1, 200, 9, 0, 0, 5, 300);
   Frames(h, 1);
   EXPECT_EQ(h.cg->GetPixel(300, 300), OffsetColor(0x9900FF, 50, -40, -20));
-  EXPECT_EQ(h.enemies[1].links, 0);
+  EXPECT_EQ(h.pools.enemies[1].links, 0);
 }
 
 // Cost of one enemy frame with 699 live slots joined in link groups (run with
@@ -596,7 +596,7 @@ TEST(EnemyBench, DISABLED_UpdateEnemiesFullLinkedPool) {
       auto t = PoolGame(mode, 3);
       Game& g = t->g();
       for (int i = 1; i < kEnemySlots; ++i) {
-        EnemySlot& e = g.enemies[size_t(i)];
+        EnemySlot& e = g.pools.enemies[size_t(i)];
         e.timer = 2;
         e.kind = 30;
         e.size = 6 + i % 10;
@@ -623,7 +623,7 @@ TEST(EnemyBench, DISABLED_UpdateEnemiesFullLinkedPool) {
       }
       double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() / rounds;
       int lines = 0;
-      for (const EnemySlot& e : g.enemies) lines += e.links;
+      for (const EnemySlot& e : g.pools.enemies) lines += e.links;
       std::printf("UpdateEnemies, 699 live slots in %d link groups, %s: %.3f ms per frame (%d orbiter link lines)\n",
                   groups, kModeNames[mode], ms, lines);
     }

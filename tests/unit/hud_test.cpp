@@ -32,7 +32,7 @@ int Lit(Game& g, int x1, int y1, int x2, int y2) {
 
 std::unique_ptr<TestGame> BetweenGames() {
   auto t = MakeTestGame();
-  t->g().title_phase = 0;
+  t->g().run.title_phase = 0;
   return t;
 }
 
@@ -44,8 +44,8 @@ TEST(Hud, OnlyTheBannerOnTitlePictures) {
   g.my.score() = 100;
   g.my.distance() = 5;
   EXPECT_TRUE(Hud(g).empty());
-  g.game_over_banner = 1;
-  g.record_mode = 2;
+  g.run.game_over_banner = 1;
+  g.run.record_mode = 2;
   auto v = Hud(g);
   ASSERT_EQ(v.size(), 1u);
   EXPECT_EQ(v[0].text, "HI SCORE NEW RECORD!!");
@@ -96,7 +96,7 @@ TEST(Hud, NewRecordBesideTheBeatenMode) {
   auto t = BetweenGames();
   Game& g = t->g();
   g.my.hi_score(HARD) = 5000;
-  g.record_mode = HARD + 1;
+  g.run.record_mode = HARD + 1;
   auto v = Hud(g);
   const HudText* line = Find(v, "HARD HI SCORE:5000");
   const HudText* mark = Find(v, "NEW RECORD");
@@ -112,7 +112,7 @@ TEST(Hud, NewRecordBesideTheBeatenMode) {
 
   // LIGHT's record: the mark on the first line.
   g.my.hi_score(LIGHT) = 9;
-  g.record_mode = LIGHT + 1;
+  g.run.record_mode = LIGHT + 1;
   v = Hud(g);
   ASSERT_TRUE(Find(v, "NEW RECORD"));
   EXPECT_EQ(Find(v, "NEW RECORD")->y, 360);
@@ -121,7 +121,7 @@ TEST(Hud, NewRecordBesideTheBeatenMode) {
 TEST(Hud, StageDistanceAndScoreAtTheTop) {
   auto t = BetweenGames();
   Game& g = t->g();
-  g.in_play = 1;
+  g.run.in_play = 1;
   g.my.stage() = 3;
   g.my.distance() = 1520;
   g.my.score() = 98765;
@@ -152,8 +152,8 @@ TEST(Hud, LivesAndLevelInPlayAndInTheShop) {
   EXPECT_FALSE(Find(v, "◆◆◆◆"));
   EXPECT_FALSE(Find(v, "Lv 12"));
   for (int where = 0; where < 2; ++where) {
-    if (where == 0) g.in_play = 1;
-    else { g.in_play = 0; g.menu_screen = 6; }
+    if (where == 0) g.run.in_play = 1;
+    else { g.run.in_play = 0; g.menu.screen = 6; }
     v = Hud(g);
     const HudText* lives = Find(v, "◆◆◆◆");
     const HudText* lv = Find(v, "Lv 12");
@@ -170,7 +170,7 @@ TEST(Hud, LivesAndLevelInPlayAndInTheShop) {
     EXPECT_GT(Lit(g, 560, 462, 640, 480), 20);
   }
   g.my.lives = 0;
-  g.in_play = 1;
+  g.run.in_play = 1;
   v = Hud(g);
   for (const HudText& h : v) EXPECT_EQ(h.text.find("◆"), std::string::npos);
 }
@@ -178,7 +178,7 @@ TEST(Hud, LivesAndLevelInPlayAndInTheShop) {
 TEST(Hud, ChainStarsOnlyWithoutBossAndMenu) {
   auto t = BetweenGames();
   Game& g = t->g();
-  g.in_play = 1;
+  g.run.in_play = 1;
   g.my.chain_link() = 5;
   g.my.chain_count() = 3;
   auto v = Hud(g);
@@ -187,12 +187,12 @@ TEST(Hud, ChainStarsOnlyWithoutBossAndMenu) {
   EXPECT_EQ(stars->x, 1);
   EXPECT_EQ(stars->y, 457);
   EXPECT_EQ(stars->size, 8);
-  g.boss_slot = 10;
+  g.pools.boss_slot = 10;
   EXPECT_FALSE(Find(Hud(g), "＊＊＊"));
-  g.boss_slot = 0;
-  g.menu_screen = 1;
+  g.pools.boss_slot = 0;
+  g.menu.screen = 1;
   EXPECT_FALSE(Find(Hud(g), "＊＊＊"));
-  g.menu_screen = 0;
+  g.menu.screen = 0;
   g.my.chain_link() = 0;
   EXPECT_FALSE(Find(Hud(g), "＊＊＊"));
 }
@@ -200,12 +200,12 @@ TEST(Hud, ChainStarsOnlyWithoutBossAndMenu) {
 TEST(Hud, BossBarLengthAndColourCycle) {
   auto t = BetweenGames();
   Game& g = t->g();
-  g.in_play = 1;
-  g.boss_slot = 7;
-  g.enemies[7].hp = 200;
+  g.run.in_play = 1;
+  g.pools.boss_slot = 7;
+  g.pools.enemies[7].hp = 200;
   const uint32_t fill[8] = {3364351, 1127423, 255, 221, 187, 153, 119, 85};
   for (int f = 0; f < 8; ++f) {
-    g.frame_no = 8 * 5 + f;
+    g.run.frame_no = 8 * 5 + f;
     Hud(g);
     EXPECT_EQ(g.cg->GetPixel(10, 15), 255u);    // red outline
     EXPECT_EQ(g.cg->GetPixel(209, 19), 255u);
@@ -213,7 +213,7 @@ TEST(Hud, BossBarLengthAndColourCycle) {
     EXPECT_EQ(g.cg->GetPixel(210, 17), 0u);     // ends at 10 + hp
     EXPECT_EQ(g.cg->GetPixel(100, 20), 0u);
   }
-  g.boss_slot = 0;
+  g.pools.boss_slot = 0;
   Hud(g);
   EXPECT_EQ(g.cg->GetPixel(100, 17), 0u);
 }
@@ -221,8 +221,8 @@ TEST(Hud, BossBarLengthAndColourCycle) {
 TEST(Hud, LeavesThePauseColourAfterTheStageEnds) {
   auto t = BetweenGames();
   Game& g = t->g();
-  g.in_play = 1;
-  g.stage_end_countdown = 50;
+  g.run.in_play = 1;
+  g.run.stage_end_countdown = 50;
   Hud(g);
   EXPECT_EQ(g.cg->FontColor(), 13421772u);
   EXPECT_EQ(g.cg->FontSize(), 20);

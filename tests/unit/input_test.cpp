@@ -10,9 +10,9 @@ namespace {
 std::unique_ptr<TestGame> InPlay(int mode) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.mode = mode;
-  g.in_play = 1;
+  g.run.in_play = 1;
   g.my.stage() = 1;
   return t;
 }
@@ -23,29 +23,29 @@ TEST(InputMouse, PressInPlayAimsAndHolds) {
   auto t = InPlay(EASY);
   Game& g = t->g();
   cgMouseDown(g, 0, 123, 45);
-  EXPECT_EQ(g.mouse_x, 123);
-  EXPECT_EQ(g.mouse_y, 45);
-  EXPECT_EQ(g.click, 1);
+  EXPECT_EQ(g.input.mouse_x, 123);
+  EXPECT_EQ(g.input.mouse_y, 45);
+  EXPECT_EQ(g.input.click, 1);
   cgMouseDown(g, 2, 7, 8);  // middle counts as left
-  EXPECT_EQ(g.click, 1);
+  EXPECT_EQ(g.input.click, 1);
   cgMouseDown(g, 1, -20, 700);  // right replaces left; outside the field is kept as is
-  EXPECT_EQ(g.click, 2);
-  EXPECT_EQ(g.mouse_x, -20);
-  EXPECT_EQ(g.mouse_y, 700);
-  EXPECT_EQ(g.menu_screen, 0);
+  EXPECT_EQ(g.input.click, 2);
+  EXPECT_EQ(g.input.mouse_x, -20);
+  EXPECT_EQ(g.input.mouse_y, 700);
+  EXPECT_EQ(g.menu.screen, 0);
 }
 
 TEST(InputMouse, MoveAlwaysTracksThePointer) {
   auto t = MakeTestGame();
   Game& g = t->g();
   cgMouseMove(g, 10, 20);  // on the title picture
-  EXPECT_EQ(g.mouse_x, 10);
-  EXPECT_EQ(g.mouse_y, 20);
-  g.in_play = 1;
-  g.paused = 1;
+  EXPECT_EQ(g.input.mouse_x, 10);
+  EXPECT_EQ(g.input.mouse_y, 20);
+  g.run.in_play = 1;
+  g.run.paused = 1;
   cgMouseMove(g, -5, 900);
-  EXPECT_EQ(g.mouse_x, -5);
-  EXPECT_EQ(g.mouse_y, 900);
+  EXPECT_EQ(g.input.mouse_x, -5);
+  EXPECT_EQ(g.input.mouse_y, 900);
 }
 
 TEST(InputMouse, ReleaseRequestsTheBurstOnlyForLeftInBurstModes) {
@@ -63,8 +63,8 @@ TEST(InputMouse, ReleaseRequestsTheBurstOnlyForLeftInBurstModes) {
     Game& g = t->g();
     cgMouseDown(g, c.button, 100, 100);
     cgMouseUp(g, c.button);
-    EXPECT_EQ(g.click, 0);
-    EXPECT_EQ(g.burst_request, c.burst) << kModeNames[c.mode] << " button " << c.button;
+    EXPECT_EQ(g.input.click, 0);
+    EXPECT_EQ(g.run.burst_request, c.burst) << kModeNames[c.mode] << " button " << c.button;
   }
 }
 
@@ -72,75 +72,75 @@ TEST(InputMouse, ReleaseAfterTheClickWasUsedUpRequestsNothing) {
   auto t = InPlay(HARD);
   Game& g = t->g();
   cgMouseDown(g, 1, 100, 100);
-  g.click = 0;  // the barrier took the press
+  g.input.click = 0;  // the barrier took the press
   cgMouseUp(g, 0);
-  EXPECT_EQ(g.burst_request, 0);
+  EXPECT_EQ(g.run.burst_request, 0);
   // Releasing either button clears a held press.
   cgMouseDown(g, 0, 1, 1);
   cgMouseUp(g, 1);
-  EXPECT_EQ(g.click, 0);
-  EXPECT_EQ(g.burst_request, 0);
+  EXPECT_EQ(g.input.click, 0);
+  EXPECT_EQ(g.run.burst_request, 0);
 }
 
 TEST(InputMouse, PressOutsidePlayGoesToTheMenus) {
   auto t = MakeTestGame();
   Game& g = t->g();
   cgMouseDown(g, 0, 5, 5);
-  EXPECT_EQ(g.title_phase, -1);
+  EXPECT_EQ(g.run.title_phase, -1);
   cgMouseDown(g, 0, 5, 5);
-  EXPECT_EQ(g.menu_screen, kStartScreen);
-  EXPECT_EQ(g.click, 0);  // the menu used the press
+  EXPECT_EQ(g.menu.screen, kStartScreen);
+  EXPECT_EQ(g.input.click, 0);  // the menu used the press
 }
 
 TEST(InputKeys, SpaceTogglesPauseOnlyInPlay) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   FormKeyDown(g, 32);
-  EXPECT_EQ(g.paused, 0);
-  g.in_play = 1;
+  EXPECT_EQ(g.run.paused, 0);
+  g.run.in_play = 1;
   ListenToSounds(*t);
   FormKeyDown(g, 32);
-  EXPECT_EQ(g.paused, 1);
+  EXPECT_EQ(g.run.paused, 1);
   EXPECT_TRUE(Heard(*t, "1.wav"));
   FormKeyDown(g, 32);  // a key repeat toggles again
-  EXPECT_EQ(g.paused, 0);
+  EXPECT_EQ(g.run.paused, 0);
 }
 
 TEST(InputKeys, QEndsTheGameOnlyInUnpausedPlay) {
   auto t = InPlay(HARD);
   Game& g = t->g();
-  g.paused = 1;
+  g.run.paused = 1;
   FormKeyDown(g, 81);
-  EXPECT_EQ(g.in_play, 1);
-  g.paused = 0;
+  EXPECT_EQ(g.run.in_play, 1);
+  g.run.paused = 0;
   FormKeyDown(g, 81);
-  EXPECT_EQ(g.in_play, 0);
-  EXPECT_EQ(g.game_over_banner, 1);
+  EXPECT_EQ(g.run.in_play, 0);
+  EXPECT_EQ(g.run.game_over_banner, 1);
 
   auto t2 = MakeTestGame();
-  t2->g().title_phase = 0;
+  t2->g().run.title_phase = 0;
   FormKeyDown(t2->g(), 81);
-  EXPECT_EQ(t2->g().game_over_banner, 0);
+  EXPECT_EQ(t2->g().run.game_over_banner, 0);
 }
 
 TEST(InputKeys, SSkipsTheStoryAndPressesAtTheCorner) {
   auto t = InPlay(EXTREAM);
   Game& g = t->g();
-  g.story = {"a", "b", "c"};
-  g.story_index = 1;
-  g.mouse_x = 300;
-  g.mouse_y = 300;
+  g.run.story = {"a", "b", "c"};
+  g.run.story_index = 1;
+  g.input.mouse_x = 300;
+  g.input.mouse_y = 300;
   FormKeyDown(g, 83);
-  EXPECT_EQ(g.story_index, 3);
-  EXPECT_EQ(g.mouse_x, 0);
-  EXPECT_EQ(g.mouse_y, 0);
-  EXPECT_EQ(g.click, 1);
+  EXPECT_EQ(g.run.story_index, 3);
+  EXPECT_EQ(g.input.mouse_x, 0);
+  EXPECT_EQ(g.input.mouse_y, 0);
+  EXPECT_EQ(g.input.click, 1);
 
   // Without a story it is just the press: on the title picture it moves on.
   auto t2 = MakeTestGame();
   FormKeyDown(t2->g(), 83);
-  EXPECT_EQ(t2->g().title_phase, -1);
+  EXPECT_EQ(t2->g().run.title_phase, -1);
 }
 
 TEST(InputKeys, EscOnTheTitleAsksBeforeResettingTheSave) {
@@ -170,7 +170,7 @@ TEST(InputKeys, OtherKeysDoNothing) {
   auto t = InPlay(HARD);
   Game& g = t->g();
   for (int k : {13, 8, 65, 80, 112}) FormKeyDown(g, k);
-  EXPECT_EQ(g.paused, 0);
-  EXPECT_EQ(g.in_play, 1);
-  EXPECT_EQ(g.click, 0);
+  EXPECT_EQ(g.run.paused, 0);
+  EXPECT_EQ(g.run.in_play, 1);
+  EXPECT_EQ(g.input.click, 0);
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "combat/items.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "test_util.h"
 
 namespace {
@@ -13,13 +13,13 @@ std::unique_ptr<TestGame> InPlay(int mode = EASY) { return MakeGameInPlay(mode, 
 
 
 
-EnemySlot& LastItem(Game& g) { return g.items[size_t(g.item_cursor)]; }
+EnemySlot& LastItem(Game& g) { return g.pools.items[size_t(g.pools.item_cursor)]; }
 
 // Runs item updates until the item at `index` is collected; returns the frames taken.
 int CollectItem(Game& g, int index) {
   for (int f = 1; f <= 200; ++f) {
     UpdateItems(g);
-    if (g.items[size_t(index)].timer == 0) return f;
+    if (g.pools.items[size_t(index)].timer == 0) return f;
   }
   return -1;
 }
@@ -48,29 +48,29 @@ TEST(SpawnItem, TypesSetSizeSpeedAndValue) {
 TEST(SpawnItem, SkipsBusyRecordsAndWraps) {
   auto t = InPlay();
   Game& g = t->g();
-  g.item_cursor = 198;
-  g.items[199].timer = 3;
-  g.items[0].timer = 3;
+  g.pools.item_cursor = 198;
+  g.pools.items[199].timer = 3;
+  g.pools.items[0].timer = 3;
   SpawnItem(g, 1, 0, 100);
-  EXPECT_EQ(g.item_cursor, 1);
-  EXPECT_EQ(g.items[199].timer, 3);
+  EXPECT_EQ(g.pools.item_cursor, 1);
+  EXPECT_EQ(g.pools.items[199].timer, 3);
 }
 
 TEST(SpawnItem, FullPoolOverwritesALiveItemAfterTheSearch) {
   auto t = InPlay();
   Game& g = t->g();
-  for (auto& it : g.items) {
+  for (auto& it : g.pools.items) {
     it.timer = 9;
     it.kind = 1;
     it.hp = 77;
   }
-  g.item_cursor = 50;
+  g.pools.item_cursor = 50;
   SpawnItem(g, 2, 10, 0);
   // 1 + 1000 steps from 50 land on 51 again.
-  EXPECT_EQ(g.item_cursor, 51);
-  EXPECT_EQ(g.items[51].kind, 2);
-  EXPECT_EQ(g.items[51].timer, 1);
-  EXPECT_EQ(g.items[51].hp, 1);
+  EXPECT_EQ(g.pools.item_cursor, 51);
+  EXPECT_EQ(g.pools.items[51].kind, 2);
+  EXPECT_EQ(g.pools.items[51].timer, 1);
+  EXPECT_EQ(g.pools.items[51].hp, 1);
 }
 
 TEST(Items, CloseInOnTheShipFromTheirDirection) {
@@ -94,9 +94,9 @@ TEST(Items, CloseInOnTheShipFromTheirDirection) {
 TEST(Items, KeepFlyingOutsidePlay) {
   auto t = InPlay();
   Game& g = t->g();
-  g.in_play = 0;
+  g.run.in_play = 0;
   SpawnItem(g, 1, 90, 400);
-  int frames = CollectItem(g, g.item_cursor);
+  int frames = CollectItem(g, g.pools.item_cursor);
   EXPECT_EQ(frames, 10);  // 400 / 40, then the pickup box catches it
   EXPECT_EQ(g.my.score(), 5);
 }
@@ -106,7 +106,7 @@ TEST(Items, DropAtDistanceZeroIsWorthOneAndCollectedAtOnce) {
   Game& g = t->g();
   SpawnItem(g, 1, 0, 0);
   EXPECT_EQ(LastItem(g).hp, 1);
-  EXPECT_EQ(CollectItem(g, g.item_cursor), 1);
+  EXPECT_EQ(CollectItem(g, g.pools.item_cursor), 1);
   EXPECT_EQ(g.my.score(), 1);
 }
 
@@ -118,7 +118,7 @@ TEST(Items, SunkOrbiterDropIsWorthWhatACentreDropIsWorth) {
   g.my.score() = 100;
   SpawnItem(g, 1, 0, -450);
   EXPECT_EQ(LastItem(g).hp, 1);
-  CollectItem(g, g.item_cursor);
+  CollectItem(g, g.pools.item_cursor);
   EXPECT_EQ(g.my.score(), 101);
 }
 
@@ -129,7 +129,7 @@ TEST(Items, ValueByDistanceLevelAndBoss) {
     g.my.level = 9;
     SpawnItem(g, 1, 180, 350);
     ForgetSounds(g);
-    CollectItem(g, g.item_cursor);
+    CollectItem(g, g.pools.item_cursor);
     EXPECT_EQ(g.my.score(), 40);
     EXPECT_TRUE(HasEffect(g, 18, "40"));
     EXPECT_TRUE(HasEffect(g, 280));
@@ -139,9 +139,9 @@ TEST(Items, ValueByDistanceLevelAndBoss) {
     auto t = InPlay();
     Game& g = t->g();
     g.my.level = 9;
-    g.boss_slot = 12;
+    g.pools.boss_slot = 12;
     SpawnItem(g, 1, 180, 350);
-    CollectItem(g, g.item_cursor);
+    CollectItem(g, g.pools.item_cursor);
     EXPECT_EQ(g.my.score(), 5);
     EXPECT_TRUE(HasEffect(g, 18, "5"));
   }
@@ -152,7 +152,7 @@ TEST(Items, LaserBonusItemPaysFiveTimes) {
   Game& g = t->g();
   g.my.level = 1;
   SpawnItem(g, 4, 0, 250);  // value 3
-  CollectItem(g, g.item_cursor);
+  CollectItem(g, g.pools.item_cursor);
   EXPECT_EQ(g.my.score(), 30);
 }
 
@@ -161,10 +161,10 @@ TEST(Items, PointItemPaysStageTimesTenThousandFlat) {
   Game& g = t->g();
   g.my.stage() = 5;
   g.my.level = 30;
-  g.boss_slot = 4;
+  g.pools.boss_slot = 4;
   SpawnItem(g, 3, 270, 180);
   ForgetSounds(g);
-  CollectItem(g, g.item_cursor);
+  CollectItem(g, g.pools.item_cursor);
   EXPECT_EQ(g.my.score(), 50000);
   EXPECT_TRUE(HasEffect(g, 18, "50000"));
   EXPECT_TRUE(Played(g, "point.wav"));
@@ -176,7 +176,7 @@ TEST(Items, LevelItemRaisesTheLevel) {
   g.my.level = 7;
   SpawnItem(g, 2, 0, 40);
   ForgetSounds(g);
-  CollectItem(g, g.item_cursor);
+  CollectItem(g, g.pools.item_cursor);
   EXPECT_EQ(g.my.level, 8);
   EXPECT_EQ(g.my.score(), 0);
   EXPECT_TRUE(HasEffect(g, 19, "Lvup→8"));
@@ -204,7 +204,7 @@ TEST(AddScore, MultipliesByLevelAndCutsDuringABoss) {
   g.my.level = 2;
   AddScore(g, 7, 10, 10);
   EXPECT_EQ(g.my.score(), 21);
-  g.boss_slot = 1;
+  g.pools.boss_slot = 1;
   AddScore(g, 7, 10, 10);  // 21 / 10 + 1
   EXPECT_EQ(g.my.score(), 24);
 }

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "effects/log.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "test_util.h"
 
 namespace {
@@ -11,13 +11,13 @@ TEST(MessageLog, LinesFillDownAndRestartAfterTheFourteenth) {
   auto t = MakeTestGame();
   Game& g = t->g();
   for (int i = 0; i < 14; ++i) AddSilverLogLine(g, "line " + std::to_string(i));
-  EXPECT_EQ(g.log_count, 14);
-  EXPECT_EQ(g.log[13].text, "line 13");
+  EXPECT_EQ(g.log.count, 14);
+  EXPECT_EQ(g.log.records[13].text, "line 13");
   AddSilverLogLine(g, "fresh");
-  EXPECT_EQ(g.log_count, 1);
-  EXPECT_EQ(g.log[0].text, "fresh");
-  EXPECT_EQ(g.log[0].code, 316);
-  EXPECT_EQ(g.log[1].text, "");
+  EXPECT_EQ(g.log.count, 1);
+  EXPECT_EQ(g.log.records[0].text, "fresh");
+  EXPECT_EQ(g.log.records[0].code, 316);
+  EXPECT_EQ(g.log.records[1].text, "");
 }
 
 TEST(MessageLog, LongMessagesWrapIntoConsecutiveRecordsOfOneColour) {
@@ -26,12 +26,12 @@ TEST(MessageLog, LongMessagesWrapIntoConsecutiveRecordsOfOneColour) {
   std::string longtext;
   for (int i = 0; i < 30; ++i) longtext += "word" + std::to_string(i) + " ";
   AddLogLine(g, longtext, "green");
-  ASSERT_GE(g.log_count, 2);
+  ASSERT_GE(g.log.count, 2);
   std::string joined;
-  for (int i = 0; i < g.log_count; ++i) {
-    EXPECT_EQ(g.log[size_t(i)].code, 301);
-    EXPECT_LE(g.memo->TextWidth(g.log[size_t(i)].text), 546);
-    joined += g.log[size_t(i)].text;
+  for (int i = 0; i < g.log.count; ++i) {
+    EXPECT_EQ(g.log.records[size_t(i)].code, 301);
+    EXPECT_LE(g.memo->TextWidth(g.log.records[size_t(i)].text), 546);
+    joined += g.log.records[size_t(i)].text;
   }
   // Nothing is lost but the blanks at the breaks.
   std::string a, b;
@@ -39,26 +39,26 @@ TEST(MessageLog, LongMessagesWrapIntoConsecutiveRecordsOfOneColour) {
   for (char c : joined) if (c != ' ') b += c;
   EXPECT_EQ(a, b);
   // Japanese text without blanks wraps too.
-  g.log_count = 0;
+  g.log.count = 0;
   ClearLog(g);
   std::string jp;
   for (int i = 0; i < 60; ++i) jp += "あ";
   AddSilverLogLine(g, jp);
-  EXPECT_GE(g.log_count, 2);
+  EXPECT_GE(g.log.count, 2);
 }
 
 TEST(MessageLog, AHugeMessageNeverWritesPastTheRecords) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.log_count = 13;
+  g.log.count = 13;
   std::string huge;
   for (int i = 0; i < 400; ++i) huge += "overflow ";
   AddSilverLogLine(g, huge);  // wraps into far more than 21 lines
-  EXPECT_GT(g.log_count, 21);
-  EXPECT_FALSE(g.log[20].text.empty());
+  EXPECT_GT(g.log.count, 21);
+  EXPECT_FALSE(g.log.records[20].text.empty());
   // And the next message simply starts again at the top.
   AddSilverLogLine(g, "next");
-  EXPECT_EQ(g.log[0].text, "next");
+  EXPECT_EQ(g.log.records[0].text, "next");
 }
 
 TEST(MessageLog, ColourNames) {
@@ -87,23 +87,23 @@ uint32_t DrawnColour(Game& g, int line) {
 TEST(MessageLog, AquaAndBluePulseAlikeAndSilverIsSteady) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.log[0] = {"████", 303};
-  g.frame_no = 0;
+  g.log.records[0] = {"████", 303};
+  g.run.frame_no = 0;
   uint32_t blue = DrawnColour(g, 0);
-  g.log[0] = {"████", 306};
+  g.log.records[0] = {"████", 306};
   EXPECT_EQ(DrawnColour(g, 0), blue);
   EXPECT_EQ(blue, 0xF8EC7Eu);
-  g.frame_no = 5;
+  g.run.frame_no = 5;
   EXPECT_EQ(DrawnColour(g, 0), 0xE8D20Fu);
-  g.log[0] = {"████", 316};
+  g.log.records[0] = {"████", 316};
   EXPECT_EQ(DrawnColour(g, 0), 0x999999u);
 }
 
 TEST(MessageLog, UnknownCodesKeepThePreviousLinesColour) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.log[0] = {"████", 317};
-  g.log[1] = {"████", 4};
+  g.log.records[0] = {"████", 317};
+  g.log.records[1] = {"████", 4};
   EXPECT_EQ(DrawnColour(g, 1), 0x6666FFu);
 }
 
@@ -114,9 +114,9 @@ TEST(MessageLog, EmptyLogDrawsNothingAndClosingFreezesIt) {
   DrawLog(g);
   EXPECT_EQ(g.cg->GetPixel(12, 255), 0x0000FFu);  // no black boxes either
   AddSilverLogLine(g, "bye");
-  g.closing_mark = -1;
+  g.run.closing_mark = -1;
   ClearLog(g);
-  EXPECT_EQ(g.log[0].text, "bye");
+  EXPECT_EQ(g.log.records[0].text, "bye");
 }
 
 }  // namespace

@@ -11,15 +11,15 @@ namespace {
 std::unique_ptr<TestGame> InShop(int mode, int score, int lives = 3) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.mode = mode;
   g.my.stage() = 1;
-  g.chapter_run = 1;
+  g.run.chapter_run = 1;
   g.my.score() = score;
   g.my.lives = lives;
   OpenMenuScreen(g, kChapterScreen);
   EXPECT_TRUE(ClickButton(g, "<SHOP>"));
-  EXPECT_EQ(g.menu_screen, kShopScreen);
+  EXPECT_EQ(g.menu.screen, kShopScreen);
   return t;
 }
 
@@ -31,9 +31,9 @@ TEST(ShopOffers, PricesOutsideEasy) {
             (Strings{"LIFE +1(20000Pt.)", "SHOT SIZE+1(4000Pt.)", "SHOT POWER+1(20000Pt.)",
                      "2 WAY(100000Pt.)", "SHOT SPEED+1(15000Pt.)", "BARRIER SIZE+10(10000Pt.)",
                      "BARRIER Time+10(8000Pt.)", "LV +5(LIFE -1)"}));
-  for (size_t i = 1; i < t->g().menu.size(); ++i)
-    if (t->g().menu[i].visible) { EXPECT_EQ(t->g().menu[i].width, 250); }
-  EXPECT_EQ(t->g().menu_back, kChapterScreen);
+  for (size_t i = 1; i < t->g().menu.table.size(); ++i)
+    if (t->g().menu.table[i].visible) { EXPECT_EQ(t->g().menu.table[i].width, 250); }
+  EXPECT_EQ(t->g().menu.back, kChapterScreen);
 }
 
 TEST(ShopOffers, EasyHalvesSomePrices) {
@@ -188,5 +188,5 @@ TEST(ShopBuy, RightClickGoesBackToTheChapterScreen) {
   auto t = InShop(HARD, 0, 2);
   Game& g = t->g();
   FieldClick(g, 400, 400, 1);
-  EXPECT_EQ(g.menu_screen, kChapterScreen);
+  EXPECT_EQ(g.menu.screen, kChapterScreen);
 }

@@ -8,11 +8,11 @@ TEST(MenuStartScreen, TitleThenIntroThenStartScreen) {
   auto t = MakeTestGame();
   Game& g = t->g();
   FieldClick(g, 10, 10, 0);
-  EXPECT_EQ(g.title_phase, -1);
-  EXPECT_EQ(g.menu_screen, 0);
+  EXPECT_EQ(g.run.title_phase, -1);
+  EXPECT_EQ(g.menu.screen, 0);
   FieldClick(g, 10, 10, 1);  // any button moves on
-  EXPECT_EQ(g.title_phase, 0);
-  EXPECT_EQ(g.menu_screen, kStartScreen);
+  EXPECT_EQ(g.run.title_phase, 0);
+  EXPECT_EQ(g.menu.screen, kStartScreen);
 }
 
 TEST(MenuStartScreen, WithoutNameOnlyAboutAndNameEntry) {
@@ -65,8 +65,8 @@ TEST(MenuLayout, RowsWithoutGapsAndSlideIn) {
   Strings caps = Captions(g);
   ASSERT_EQ(caps.size(), 5u);
   int row = 0;
-  for (size_t i = 1; i < g.menu.size(); ++i) {
-    const MenuItem& m = g.menu[i];
+  for (size_t i = 1; i < g.menu.table.size(); ++i) {
+    const MenuItem& m = g.menu.table[i];
     if (!m.visible) continue;
     EXPECT_EQ(m.y, 25 + 24 * row) << m.caption;
     EXPECT_EQ(m.x, -50);
@@ -78,7 +78,7 @@ TEST(MenuLayout, RowsWithoutGapsAndSlideIn) {
   std::vector<int> xs;
   for (int f = 0; f < 6; ++f) {
     DrawMenu(g);
-    xs.push_back(g.menu[size_t(first)].x);
+    xs.push_back(g.menu.table[size_t(first)].x);
   }
   EXPECT_EQ(xs, (std::vector<int>{-24, -11, -5, -2, 0, 0}));
 }
@@ -91,15 +91,15 @@ TEST(MenuClicks, BetweenButtonsAndRightClickOnStartScreenDoNothing) {
   // Right of the column, and below the last button.
   FieldClick(g, 230, 30, 0);
   FieldClick(g, 50, 25 + 24 * 3 + 10, 0);
-  EXPECT_EQ(g.menu_screen, kStartScreen);
+  EXPECT_EQ(g.menu.screen, kStartScreen);
   EXPECT_TRUE(LogTexts(g).empty());
-  EXPECT_EQ(g.click, 0);
+  EXPECT_EQ(g.input.click, 0);
   FieldClick(g, 50, 30, 1);  // right click on a button
-  EXPECT_EQ(g.menu_screen, kStartScreen);
+  EXPECT_EQ(g.menu.screen, kStartScreen);
   EXPECT_TRUE(LogTexts(g).empty());
   // The bottom pixel row of a button belongs to the next one only.
   FieldClick(g, 50, 25 + 24, 0);  // first row of button 2 (EASY start)
-  EXPECT_EQ(g.menu_screen, kChapterScreen);
+  EXPECT_EQ(g.menu.screen, kChapterScreen);
 }
 
 TEST(MenuClicks, ModeStartOpensChapterScreenAndCountsThePlay) {
@@ -109,15 +109,15 @@ TEST(MenuClicks, ModeStartOpensChapterScreenAndCountsThePlay) {
   NamedOnStartScreen(g);
   g.my.play_count(EASY) = 3;
   OpenMenuScreen(g, kStartScreen);
-  g.record_mode = 2;  // a record whose comment was never entered
+  g.run.record_mode = 2;  // a record whose comment was never entered
   g.my.score() = 999;
   MenuAction(g, FindMenuButton(g, "<HARD スタート>"));
   EXPECT_EQ(g.my.mode, HARD);
   EXPECT_EQ(g.my.play_count(HARD), 3);
   EXPECT_EQ(g.my.play_count(EASY), 3);
-  EXPECT_EQ(g.record_mode, 0);
+  EXPECT_EQ(g.run.record_mode, 0);
   EXPECT_EQ(g.my.score(), 0);
-  EXPECT_EQ(g.menu_screen, kChapterScreen);
+  EXPECT_EQ(g.menu.screen, kChapterScreen);
   EXPECT_EQ(Captions(g), (Strings{"第１章", "OPTION"}));
   EXPECT_EQ(LogTexts(g), (Strings{"HARD スタートします"}));
 }
@@ -127,22 +127,22 @@ TEST(MenuClicks, RightClickOnChapterScreenGoesBackOnlyBeforeChapterOne) {
   Game& g = t->g();
   NamedOnStartScreen(g);
   ASSERT_TRUE(ClickButton(g, "<EASY スタート>"));
-  ASSERT_EQ(g.menu_screen, kChapterScreen);
+  ASSERT_EQ(g.menu.screen, kChapterScreen);
   FieldClick(g, 300, 300, 1);
-  EXPECT_EQ(g.menu_screen, kStartScreen);
+  EXPECT_EQ(g.menu.screen, kStartScreen);
 
   // During a run the right click stays on the chapter screen.
   ASSERT_TRUE(ClickButton(g, "<EASY スタート>"));
   ASSERT_TRUE(ClickButton(g, "第１章"));
-  EXPECT_EQ(g.in_play, 1);
+  EXPECT_EQ(g.run.in_play, 1);
   EXPECT_EQ(g.my.stage(), 1);
-  EXPECT_EQ(g.chapter_run, 1);
-  EXPECT_EQ(g.menu_screen, 0);
-  g.in_play = 0;  // the stage is cleared
+  EXPECT_EQ(g.run.chapter_run, 1);
+  EXPECT_EQ(g.menu.screen, 0);
+  g.run.in_play = 0;  // the stage is cleared
   OpenMenuScreen(g, kChapterScreen);
   EXPECT_EQ(Captions(g), (Strings{"第２章", "<SHOP>", "OPTION"}));
   FieldClick(g, 300, 300, 1);
-  EXPECT_EQ(g.menu_screen, kChapterScreen);
+  EXPECT_EQ(g.menu.screen, kChapterScreen);
 }
 
 TEST(MenuChapters, ExactlyTheNextChapterIsOffered) {
@@ -166,25 +166,25 @@ TEST(MenuChapters, ExactlyTheNextChapterIsOffered) {
 TEST(MenuChapters, LaterChapterKeepsTheRunAndStartsTheStage) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.stage() = 2;
   g.my.score() = 1234;
   g.my.buy_count(1) = 2;
-  g.chapter_run = 1;
+  g.run.chapter_run = 1;
   OpenMenuScreen(g, kChapterScreen);
   ListenToSounds(*t);
   ASSERT_TRUE(ClickButton(g, "第３章"));
   EXPECT_EQ(g.my.stage(), 3);
   EXPECT_EQ(g.my.score(), 1234);
   EXPECT_EQ(g.my.buy_count(1), 2);
-  EXPECT_EQ(g.in_play, 1);
+  EXPECT_EQ(g.run.in_play, 1);
   EXPECT_TRUE(Heard(*t, "1.wav"));
 }
 
 TEST(MenuChapters, ChapterOneStartsAFreshRun) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.mode = SQ;
   g.my.score() = 500;
   g.my.buy_count(3) = 1;
@@ -194,14 +194,14 @@ TEST(MenuChapters, ChapterOneStartsAFreshRun) {
   EXPECT_EQ(g.my.score(), 0);
   EXPECT_EQ(g.my.buy_count(3), 0);
   EXPECT_EQ(g.my.stage(), 1);
-  EXPECT_EQ(g.in_play, 1);
-  EXPECT_EQ(g.chapter_run, 1);
+  EXPECT_EQ(g.run.in_play, 1);
+  EXPECT_EQ(g.run.chapter_run, 1);
 }
 
 TEST(MenuChapters, ClearEndsTheRunWithTheHiScoreRule) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.mode = HARD;
   g.my.stage() = 6;
   g.my.score() = 777;
@@ -209,30 +209,30 @@ TEST(MenuChapters, ClearEndsTheRunWithTheHiScoreRule) {
   OpenMenuScreen(g, kChapterScreen);
   ListenToSounds(*t);
   ASSERT_TRUE(ClickButton(g, "<クリア>"));
-  EXPECT_EQ(g.menu_screen, 0);
-  EXPECT_EQ(g.in_play, 0);
-  EXPECT_EQ(g.game_over_banner, 1);
+  EXPECT_EQ(g.menu.screen, 0);
+  EXPECT_EQ(g.run.in_play, 0);
+  EXPECT_EQ(g.run.game_over_banner, 1);
   EXPECT_EQ(g.my.hi_score(HARD), 777);
-  EXPECT_EQ(g.record_mode, HARD + 1);
+  EXPECT_EQ(g.run.record_mode, HARD + 1);
   EXPECT_EQ(g.my.score(), 0);
   EXPECT_EQ(g.my.stage(), 0);
   EXPECT_TRUE(LogHas(g, "クリアおめでとうございます"));
   EXPECT_TRUE(Heard(*t, "gameover.wav"));
   // The next click opens the comment entry, not the menu.
   FieldClick(g, 100, 100, 0);
-  EXPECT_TRUE(g.hi_score_box_visible);
-  EXPECT_EQ(g.menu_screen, 0);
+  EXPECT_TRUE(g.panels.hi_score_box_visible);
+  EXPECT_EQ(g.menu.screen, 0);
 }
 
 TEST(MenuChapters, GameOverClickReturnsToStartScreen) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.name() = "p";
-  g.game_over_banner = 1;
+  g.run.game_over_banner = 1;
   FieldClick(g, 100, 100, 1);
-  EXPECT_EQ(g.game_over_banner, 0);
-  EXPECT_EQ(g.menu_screen, kStartScreen);
+  EXPECT_EQ(g.run.game_over_banner, 0);
+  EXPECT_EQ(g.menu.screen, kStartScreen);
 }
 
 TEST(MenuAbout, ListsTheCountsOfFiveModes) {
@@ -248,7 +248,7 @@ TEST(MenuAbout, ListsTheCountsOfFiveModes) {
   EXPECT_EQ(LogTexts(g), (Strings{"左Click:ショット　右Click:バリア　[Q]key:自殺 [Space]:一時停止",
                                   "EASY プレー回数 7回", "NOVA プレー回数 2回"}));
   EXPECT_TRUE(Heard(*t, "1.wav"));
-  EXPECT_EQ(g.menu_screen, kStartScreen);
+  EXPECT_EQ(g.menu.screen, kStartScreen);
 }
 
 TEST(MenuAbout, EachActionClearsTheLogFirst) {
@@ -267,11 +267,11 @@ TEST(MenuRanking, ButtonsFollowPlayCountsAndBackGoesToStart) {
   g.my.play_count(LIGHT) = 4;
   NamedOnStartScreen(g);
   ASSERT_TRUE(ClickButton(g, "RANKING"));
-  EXPECT_EQ(g.menu_screen, kRankingScreen);
+  EXPECT_EQ(g.menu.screen, kRankingScreen);
   EXPECT_EQ(Captions(g), (Strings{"LIGHT RANK", "EASY RANK", "SQ RANK"}));
-  EXPECT_EQ(g.menu_back, kStartScreen);
+  EXPECT_EQ(g.menu.back, kStartScreen);
   FieldClick(g, 300, 300, 1);
-  EXPECT_EQ(g.menu_screen, kStartScreen);
+  EXPECT_EQ(g.menu.screen, kStartScreen);
 }
 
 // The list itself arrives when the exchange ends (the ranking tests follow it there).
@@ -282,15 +282,15 @@ TEST(MenuRanking, RankButtonShowsTheWaitingLineWhileTheListLoads) {
   ASSERT_TRUE(ClickButton(g, "RANKING"));
   ASSERT_TRUE(ClickButton(g, "EASY RANK"));
   EXPECT_EQ(LogTexts(g), (Strings{"読み込み中........"}));
-  EXPECT_TRUE(g.busy);
-  EXPECT_FALSE(g.rank_box_visible);
-  EXPECT_EQ(g.menu_screen, kRankingScreen);
+  EXPECT_TRUE(g.ranking.busy);
+  EXPECT_FALSE(g.panels.rank_box_visible);
+  EXPECT_EQ(g.menu.screen, kRankingScreen);
 }
 
 TEST(MenuOptions, VolumeStepsStopAtTheBounds) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.se_volume = -600;
   g.my.stage() = 1;
   OpenMenuScreen(g, kChapterScreen);
@@ -318,9 +318,9 @@ TEST(MenuOptions, VolumeStepsStopAtTheBounds) {
   EXPECT_EQ(LogTexts(g), (Strings{"音量＝0"}));
   // Back: sound -> options -> chapter screen.
   FieldClick(g, 300, 300, 1);
-  EXPECT_EQ(g.menu_screen, kOptionScreen);
+  EXPECT_EQ(g.menu.screen, kOptionScreen);
   FieldClick(g, 300, 300, 1);
-  EXPECT_EQ(g.menu_screen, kChapterScreen);
+  EXPECT_EQ(g.menu.screen, kChapterScreen);
 }
 
 TEST(MenuDraw, CaptionShrinksUntilItFits) {
@@ -346,23 +346,23 @@ TEST(MenuDraw, HoveredButtonPulsesAndOthersStayBlack) {
   Game& g = t->g();
   NamedOnStartScreen(g);
   for (int i = 0; i < 6; ++i) DrawMenu(g);
-  g.mouse_x = 190;
-  g.mouse_y = 50;  // second button, near its right end
+  g.input.mouse_x = 190;
+  g.input.mouse_y = 50;  // second button, near its right end
   const uint32_t pulse[8] = {5592405, 4473924, 3355443, 2236962, 0, 2236962, 3355443, 4473924};
   for (int f = 0; f < 8; ++f) {
-    g.frame_no = f;
+    g.run.frame_no = f;
     g.cg->Clear(0x123456);
     DrawMenu(g);
-    EXPECT_EQ(g.menu_hovered, FindMenuButton(g, "<EASY スタート>"));
+    EXPECT_EQ(g.menu.hovered, FindMenuButton(g, "<EASY スタート>"));
     EXPECT_EQ(g.cg->GetPixel(195, 70), pulse[f]) << "frame " << f;
     EXPECT_EQ(g.cg->GetPixel(195, 30), 0u);                  // the first button
     EXPECT_EQ(g.cg->GetPixel(0, 25), 8421504u);               // grey frame
     EXPECT_EQ(g.cg->GetPixel(199, 25 + 24 * 2 + 24), 8421504u);
   }
   // Below the last row: nothing hovered, the background untouched.
-  g.mouse_y = 25 + 24 * 3;
+  g.input.mouse_y = 25 + 24 * 3;
   DrawMenu(g);
-  EXPECT_EQ(g.menu_hovered, 0);
+  EXPECT_EQ(g.menu.hovered, 0);
   EXPECT_EQ(g.cg->GetPixel(100, 25 + 24 * 3 + 2), 0x123456u);
 }
 
@@ -371,12 +371,12 @@ TEST(MenuDraw, NothingDrawnOrClickedDuringPlay) {
   Game& g = t->g();
   NamedOnStartScreen(g);
   for (int i = 0; i < 6; ++i) DrawMenu(g);
-  g.in_play = 1;
-  g.click = 1;
-  g.mouse_x = 50;
-  g.mouse_y = 30;
+  g.run.in_play = 1;
+  g.input.click = 1;
+  g.input.mouse_x = 50;
+  g.input.mouse_y = 30;
   g.cg->Clear(0);
   DrawMenu(g);
-  EXPECT_EQ(g.click, 1);
+  EXPECT_EQ(g.input.click, 1);
   EXPECT_EQ(g.cg->GetPixel(0, 25), 0u);
 }

@@ -11,8 +11,8 @@
 // Captions of the visible buttons in layout order.
 inline std::vector<std::string> Captions(const Game& g) {
   std::vector<std::string> out;
-  for (size_t i = 1; i < g.menu.size(); ++i)
-    if (g.menu[i].visible) out.push_back(g.menu[i].caption);
+  for (size_t i = 1; i < g.menu.table.size(); ++i)
+    if (g.menu.table[i].visible) out.push_back(g.menu.table[i].caption);
   return out;
 }
 
@@ -23,7 +23,7 @@ inline bool HasButton(const Game& g, const std::string& caption) {
 // The texts of the non-empty log lines, top first.
 inline std::vector<std::string> LogTexts(const Game& g) {
   std::vector<std::string> out;
-  for (const LogRecord& r : g.log)
+  for (const LogRecord& r : g.log.records)
     if (!r.text.empty()) out.push_back(r.text);
   return out;
 }
@@ -36,8 +36,8 @@ inline bool LogHas(const Game& g, const std::string& text) {
 // Starts recording which sound effects are played from now on: every effect
 // name reloads, so each play shows up as a load of its file.
 inline void ListenToSounds(TestGame& t) {
-  t.g().waves.clear();
-  t.g().last_sound.clear();
+  t.g().sound.waves.clear();
+  t.g().sound.last.clear();
   t.audio.loads.clear();
 }
 
@@ -60,7 +60,7 @@ inline bool Heard(const TestGame& t, const std::string& name) {
 inline bool ClickButton(Game& g, const std::string& caption) {
   int r = FindMenuButton(g, caption);
   if (r == 0) return false;
-  const MenuItem& m = g.menu[size_t(r)];
+  const MenuItem& m = g.menu.table[size_t(r)];
   FieldClick(g, m.target_x + 20, m.target_y + 5, 0);
   return true;
 }

@@ -17,7 +17,7 @@ std::unique_ptr<TestGame> AtNameBox() {
   Game& g = t->g();
   ToStartScreen(g);
   EXPECT_TRUE(ClickButton(g, "名前入力"));
-  EXPECT_TRUE(g.name_box_visible);
+  EXPECT_TRUE(g.panels.name_box_visible);
   return t;
 }
 
@@ -76,9 +76,9 @@ TEST(NameFilter, ReservedNamesAreExact) {
 TEST(NameEntry, NameButtonShowsTheBoxAndClosesTheMenu) {
   auto t = AtNameBox();
   Game& g = t->g();
-  EXPECT_EQ(g.menu_screen, 0);
-  EXPECT_EQ(g.name_box_x, 0);
-  EXPECT_EQ(g.name_box_y, 362);
+  EXPECT_EQ(g.menu.screen, 0);
+  EXPECT_EQ(g.panels.name_box_x, 0);
+  EXPECT_EQ(g.panels.name_box_y, 362);
   EXPECT_EQ(LogTexts(g), (Strings{"あなたの名前を入力して下さい"}));
   EXPECT_TRUE(PanelsWantText(g));
 }
@@ -90,8 +90,8 @@ TEST(NameEntry, ReservedNamesAreRefused) {
     Type(g, r);
     ClickOk(g);
     EXPECT_EQ(t->dialogs.shown, (Strings{"その名前は使用できません"}));
-    EXPECT_EQ(g.name_l.text, "");
-    EXPECT_TRUE(g.name_box_visible);
+    EXPECT_EQ(g.panels.name_l.text, "");
+    EXPECT_TRUE(g.panels.name_box_visible);
     EXPECT_EQ(g.my.name(), "");
   }
 }
@@ -102,7 +102,7 @@ TEST(NameEntry, EmptyNameDoesNothing) {
   ClickOk(g);
   Key(g, 13);
   EXPECT_TRUE(t->dialogs.shown.empty());
-  EXPECT_TRUE(g.name_box_visible);
+  EXPECT_TRUE(g.panels.name_box_visible);
 }
 
 TEST(NameEntry, YesRegistersTheFilteredName) {
@@ -112,9 +112,9 @@ TEST(NameEntry, YesRegistersTheFilteredName) {
   ClickOk(g);
   EXPECT_EQ(t->dialogs.shown, (Strings{"a.b.c、という名前でOKですか？"}));
   EXPECT_EQ(g.my.name(), "a.b.c");
-  EXPECT_FALSE(g.name_box_visible);
+  EXPECT_FALSE(g.panels.name_box_visible);
   EXPECT_FALSE(PanelsWantText(g));
-  EXPECT_EQ(g.menu_screen, kStartScreen);
+  EXPECT_EQ(g.menu.screen, kStartScreen);
   EXPECT_EQ(Captions(g), (Strings{"このゲームについて", "<EASY スタート>", "RANKING"}));
   EXPECT_TRUE(LogTexts(g).empty());
   EXPECT_GE(g.my.player_id(), 0);
@@ -129,8 +129,8 @@ TEST(NameEntry, NoKeepsTheBoxOpenWithTheFilteredText) {
   Key(g, 13);
   EXPECT_EQ(t->dialogs.shown, (Strings{"ハな、という名前でOKですか？"}));
   EXPECT_EQ(g.my.name(), "");
-  EXPECT_TRUE(g.name_box_visible);
-  EXPECT_EQ(g.name_l.text, "ハな");
+  EXPECT_TRUE(g.panels.name_box_visible);
+  EXPECT_EQ(g.panels.name_l.text, "ハな");
   Key(g, 13);  // Yes this time
   EXPECT_EQ(g.my.name(), "ハな");
 }
@@ -200,11 +200,11 @@ TEST(NameEditBox, BackspaceDeletesAWholeCharacter) {
   Game& g = t->g();
   Type(g, "aあ表");
   Key(g, 8);
-  EXPECT_EQ(g.name_l.text, "aあ");
+  EXPECT_EQ(g.panels.name_l.text, "aあ");
   Key(g, 8);
   Key(g, 8);
   Key(g, 8);  // on an empty box
-  EXPECT_EQ(g.name_l.text, "");
+  EXPECT_EQ(g.panels.name_l.text, "");
 }
 
 TEST(NameEditBox, CompositionIsShownButNotPartOfTheText) {
@@ -212,44 +212,44 @@ TEST(NameEditBox, CompositionIsShownButNotPartOfTheText) {
   Game& g = t->g();
   Type(g, "a");
   Send(g, InputEvent::kTextEditing, "ひょう");
-  EXPECT_EQ(g.name_l.composition, "ひょう");
+  EXPECT_EQ(g.panels.name_l.composition, "ひょう");
   Key(g, 8);   // the IME's key while composing
   Key(g, 13);
-  EXPECT_EQ(g.name_l.text, "a");
+  EXPECT_EQ(g.panels.name_l.text, "a");
   EXPECT_TRUE(t->dialogs.shown.empty());
   Send(g, InputEvent::kTextEditing, "");
   Type(g, "表");
-  EXPECT_EQ(g.name_l.text, "a表");
-  EXPECT_EQ(g.name_l.composition, "");
+  EXPECT_EQ(g.panels.name_l.text, "a表");
+  EXPECT_EQ(g.panels.name_l.composition, "");
 }
 
 TEST(NameEditBox, KeysStayInTheBox) {
   auto t = AtNameBox();
   Game& g = t->g();
-  g.story = {"one", "two"};
-  g.story_index = 0;
+  g.run.story = {"one", "two"};
+  g.run.story_index = 0;
   Type(g, "s");
   Key(g, 83);  // S would skip the story and press at (0, 0)
   Key(g, 27);  // Esc
   Key(g, 32);
   Key(g, 81);
-  EXPECT_EQ(g.story_index, 0);
-  EXPECT_EQ(g.click, 0);
-  EXPECT_TRUE(g.name_box_visible);
-  EXPECT_EQ(g.name_l.text, "s");
+  EXPECT_EQ(g.run.story_index, 0);
+  EXPECT_EQ(g.input.click, 0);
+  EXPECT_TRUE(g.panels.name_box_visible);
+  EXPECT_EQ(g.panels.name_l.text, "s");
   EXPECT_TRUE(t->dialogs.shown.empty());
 }
 
 TEST(NameBoxMouse, ClicksOnThePanelAndTheFieldAboveDoNotReachTheMenu) {
   auto t = AtNameBox();
   Game& g = t->g();
-  g.menu_back = 1;
+  g.menu.back = 1;
   Type(g, "abc");
   Press(g, 0, 600, 470);  // panel, off the button
   Press(g, 1, 300, 100);  // right click on the field above the panel
   Press(g, 0, 300, 100);
-  EXPECT_EQ(g.menu_screen, 0);
-  EXPECT_TRUE(g.name_box_visible);
+  EXPECT_EQ(g.menu.screen, 0);
+  EXPECT_TRUE(g.panels.name_box_visible);
   EXPECT_TRUE(t->dialogs.shown.empty());
   Press(g, 1, 450, 410);  // right button on OK does not press it
   EXPECT_TRUE(t->dialogs.shown.empty());
@@ -263,7 +263,7 @@ TEST(NameBoxDraw, PanelLabelEditAndButton) {
   Type(g, "ab");
   Canvas screen(640, 480, g.pf.fonts);
   screen.Clear(0x00FF00);
-  g.frame_no = 0;  // caret shown
+  g.run.frame_no = 0;  // caret shown
   DrawPanels(g, screen);
   using L = NameBoxLayout;
   EXPECT_EQ(screen.GetPixel(5, 361), 0x00FF00u);  // above the panel
@@ -285,7 +285,7 @@ TEST(NameBoxDraw, PanelLabelEditAndButton) {
   int ox = L::kLeft + L::kOkX, oy = L::kTop + L::kOkY;
   EXPECT_GT(count(ox + 2, oy + 2, ox + L::kOkW - 2, oy + L::kOkH - 2, 0xFFFFFF), 20);
   // Hidden: nothing drawn.
-  g.name_box_visible = false;
+  g.panels.name_box_visible = false;
   screen.Clear(0x00FF00);
   DrawPanels(g, screen);
   EXPECT_EQ(screen.GetPixel(630, 470), 0x00FF00u);

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "combat/player.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "test_util.h"
 
 namespace {
@@ -22,7 +22,7 @@ EnemySlot& Place(Game& g, int i, int x, int y, int size, int hp = 1, int cls = 0
 
 int LiveItems(Game& g) {
   int n = 0;
-  for (const EnemySlot& it : g.items) n += it.timer >= 1;
+  for (const EnemySlot& it : g.pools.items) n += it.timer >= 1;
   return n;
 }
 
@@ -31,7 +31,7 @@ int LiveItems(Game& g) {
 TEST(PlayerMovement, ClosesAFifthOfTheGapAtMostSevenPixels) {
   auto t = InPlay(EXTREAM);
   Game& g = t->g();
-  g.mouse_x = 420;  // 100 px to the right
+  g.input.mouse_x = 420;  // 100 px to the right
   std::vector<int> xs;
   for (int f = 0; f < 14; ++f) {
     UpdatePlayer(g);
@@ -49,8 +49,8 @@ TEST(PlayerMovement, ClosesAFifthOfTheGapAtMostSevenPixels) {
 TEST(PlayerMovement, PointerWithinFourPixelsLeavesTheShipStill) {
   auto t = InPlay(NOVA);
   Game& g = t->g();
-  g.mouse_x = 324;
-  g.mouse_y = 236;
+  g.input.mouse_x = 324;
+  g.input.mouse_y = 236;
   UpdatePlayer(g);
   EXPECT_EQ(g.my.player_x(), 320);
   EXPECT_EQ(g.my.player_y(), 240);
@@ -59,13 +59,13 @@ TEST(PlayerMovement, PointerWithinFourPixelsLeavesTheShipStill) {
 TEST(PlayerMovement, EdgesAreReachableButNotPassable) {
   auto t = InPlay(EXTREAM);
   Game& g = t->g();
-  g.mouse_x = 900;  // a held button can drag the pointer outside the window
-  g.mouse_y = 700;
+  g.input.mouse_x = 900;  // a held button can drag the pointer outside the window
+  g.input.mouse_y = 700;
   for (int f = 0; f < 200; ++f) UpdatePlayer(g);
   EXPECT_EQ(g.my.player_x(), 640);
   EXPECT_EQ(g.my.player_y(), 480);
-  g.mouse_x = -300;
-  g.mouse_y = -300;
+  g.input.mouse_x = -300;
+  g.input.mouse_y = -300;
   for (int f = 0; f < 200; ++f) UpdatePlayer(g);
   EXPECT_EQ(g.my.player_x(), 0);
   EXPECT_EQ(g.my.player_y(), 0);
@@ -75,9 +75,9 @@ TEST(PlayerMovement, FixedShipModesNeverMove) {
   for (int mode : {EASY, HARD, SQ, LIGHT}) {
     auto t = InPlay(mode);
     Game& g = t->g();
-    g.mouse_x = 10;
-    g.mouse_y = 470;
-    g.click = 1;
+    g.input.mouse_x = 10;
+    g.input.mouse_y = 470;
+    g.input.click = 1;
     for (int f = 0; f < 40; ++f) UpdatePlayer(g);
     EXPECT_EQ(g.my.player_x(), 320) << kModeNames[mode];
     EXPECT_EQ(g.my.player_y(), 240) << kModeNames[mode];
@@ -87,44 +87,44 @@ TEST(PlayerMovement, FixedShipModesNeverMove) {
 TEST(PlayerMovement, NothingHappensOutsidePlay) {
   auto t = InPlay(EXTREAM);
   Game& g = t->g();
-  g.in_play = 0;
-  g.mouse_x = 500;
-  g.invulnerable = 10;
+  g.run.in_play = 0;
+  g.input.mouse_x = 500;
+  g.run.invulnerable = 10;
   Place(g, 1, 320, 240, 5);
   UpdatePlayer(g);
   EXPECT_EQ(g.my.player_x(), 320);
-  EXPECT_EQ(g.invulnerable, 10);
+  EXPECT_EQ(g.run.invulnerable, 10);
   EXPECT_EQ(g.my.lives, 3);
 }
 
 TEST(PlayerDrawing, ShipPulsesAndBlinksWhileInvulnerable) {
   auto t = InPlay(EASY);
   Game& g = t->g();
-  g.frame_no = 2;  // radius 10 + 2
+  g.run.frame_no = 2;  // radius 10 + 2
   g.cg->Clear(0);
   UpdatePlayer(g);
   EXPECT_EQ(g.cg->GetPixel(320, 240), 0xFFFFFFu);
   EXPECT_NE(g.cg->GetPixel(320 + 11, 240), 0u);
   EXPECT_EQ(g.cg->GetPixel(320 + 14, 240), 0u);
 
-  g.invulnerable = 5;
-  g.frame_no = 3;  // odd: hidden
+  g.run.invulnerable = 5;
+  g.run.frame_no = 3;  // odd: hidden
   g.cg->Clear(0);
   UpdatePlayer(g);
   EXPECT_EQ(g.cg->GetPixel(320, 240), 0u);
-  EXPECT_EQ(g.invulnerable, 4);
-  g.frame_no = 4;  // even: shown
+  EXPECT_EQ(g.run.invulnerable, 4);
+  g.run.frame_no = 4;  // even: shown
   g.cg->Clear(0);
   UpdatePlayer(g);
   EXPECT_EQ(g.cg->GetPixel(320, 240), 0xFFFFFFu);
-  EXPECT_EQ(g.invulnerable, 3);
+  EXPECT_EQ(g.run.invulnerable, 3);
 }
 
 TEST(PlayerDrawing, TargetLockRingsAreDiamondsAboutTheShip) {
   auto t = InPlay(EASY);
   Game& g = t->g();
   g.my.target_lock() = 2;
-  g.frame_no = 0;
+  g.run.frame_no = 0;
   g.cg->Clear(0);
   UpdatePlayer(g);
   // Ring 1 has its corners 21 px out, ring 2 22 px out.
@@ -162,20 +162,20 @@ TEST(PlayerContact, HitAtOneLifeGoesOnWithScreenClearAndLevelLoss) {
   ForgetSounds(g);
   UpdatePlayer(g);
   EXPECT_EQ(g.my.lives, 0);
-  EXPECT_EQ(g.in_play, 1);
-  EXPECT_EQ(g.invulnerable, 30);
-  EXPECT_EQ(g.shake, 20);
+  EXPECT_EQ(g.run.in_play, 1);
+  EXPECT_EQ(g.run.invulnerable, 30);
+  EXPECT_EQ(g.run.shake, 20);
   EXPECT_TRUE(Played(g, "hp_down.wav"));
   EXPECT_TRUE(Played(g, "bom.wav"));
   EXPECT_TRUE(HasEffect(g, 161));
   EXPECT_TRUE(HasEffect(g, 177));
-  EXPECT_EQ(g.enemies[10].timer, 0);
-  EXPECT_EQ(g.enemies[17].timer, 0);
-  for (int i : {2, 11, 12, 13, 14, 15, 16}) EXPECT_GE(g.enemies[size_t(i)].timer, 1) << i;
+  EXPECT_EQ(g.pools.enemies[10].timer, 0);
+  EXPECT_EQ(g.pools.enemies[17].timer, 0);
+  for (int i : {2, 11, 12, 13, 14, 15, 16}) EXPECT_GE(g.pools.enemies[size_t(i)].timer, 1) << i;
   // Each cleared slot leaves an item placed by its own angle and radius.
   EXPECT_EQ(LiveItems(g), 2);
-  EXPECT_EQ(g.items[1].angle, 30);
-  EXPECT_EQ(g.items[1].hp, 3);
+  EXPECT_EQ(g.pools.items[1].angle, 30);
+  EXPECT_EQ(g.pools.items[1].hp, 3);
   // A third of the level is lost.
   EXPECT_EQ(g.my.level, 7);
   EXPECT_TRUE(HasEffect(g, 19, "Lv down 10→7"));
@@ -205,21 +205,21 @@ TEST(PlayerContact, HitAtZeroLivesEndsTheGameWithoutClearing) {
   Place(g, 10, 100, 100, 6, 1);
   ForgetSounds(g);
   UpdatePlayer(g);
-  EXPECT_EQ(g.in_play, 0);
-  EXPECT_EQ(g.game_over_banner, 1);
+  EXPECT_EQ(g.run.in_play, 0);
+  EXPECT_EQ(g.run.game_over_banner, 1);
   EXPECT_TRUE(Played(g, "gameover.wav"));
-  EXPECT_EQ(g.backdrop_on, 1);  // the game-over picture is up
-  EXPECT_GE(g.enemies[10].timer, 1);
+  EXPECT_EQ(g.run.backdrop_on, 1);  // the game-over picture is up
+  EXPECT_GE(g.pools.enemies[10].timer, 1);
   EXPECT_FALSE(HasEffect(g, 177));
   EXPECT_FALSE(HasEffect(g, 19));
   EXPECT_EQ(g.my.hi_score(EASY), 1234);
-  EXPECT_EQ(g.record_mode, 1);
+  EXPECT_EQ(g.run.record_mode, 1);
   // The new-game reset ran.
   EXPECT_EQ(g.my.lives, 3);
   EXPECT_EQ(g.my.level, 0);
   EXPECT_EQ(g.my.score(), 0);
   // The next game starts with the hit's invulnerability.
-  EXPECT_EQ(g.invulnerable, 30);
+  EXPECT_EQ(g.run.invulnerable, 30);
 }
 
 TEST(PlayerContact, BarrierKillAndShipHitInTheSamePass) {
@@ -232,9 +232,9 @@ TEST(PlayerContact, BarrierKillAndShipHitInTheSamePass) {
   Place(g, 6, 345, 250, 3, 50).big = 1;
   ForgetSounds(g);
   UpdatePlayer(g);
-  EXPECT_EQ(g.enemies[4].timer, 0);
-  EXPECT_EQ(g.enemies[5].timer, 0);
-  EXPECT_GE(g.enemies[6].timer, 1);  // big slots shrug the barrier off
+  EXPECT_EQ(g.pools.enemies[4].timer, 0);
+  EXPECT_EQ(g.pools.enemies[5].timer, 0);
+  EXPECT_GE(g.pools.enemies[6].timer, 1);  // big slots shrug the barrier off
   EXPECT_EQ(g.my.lives, 2);
   EXPECT_TRUE(Played(g, "enemy_down.wav"));
   // Barrier kills pay nothing: no score and no chain.
@@ -252,20 +252,20 @@ TEST(PlayerContact, BarrierUsesItsFullSizeNotTheDrawnRing) {
   Place(g, 8, 320 + 32, 240, 3);  // 32 - 3 = 29 < 30: touches
   Place(g, 9, 320 + 33, 240, 3);  // 30: only shares an edge
   UpdatePlayer(g);
-  EXPECT_EQ(g.enemies[8].timer, 0);
-  EXPECT_GE(g.enemies[9].timer, 1);
+  EXPECT_EQ(g.pools.enemies[8].timer, 0);
+  EXPECT_GE(g.pools.enemies[9].timer, 1);
 }
 
 TEST(PlayerContact, InvulnerableShipIsNotHurtButBarrierStillKills) {
   auto t = InPlay(EASY);
   Game& g = t->g();
-  g.invulnerable = 20;
+  g.run.invulnerable = 20;
   g.my.barrier_timer = 5;
   Place(g, 4, 320, 240, 5, 50).big = 1;
   Place(g, 5, 330, 240, 5, 1);
   UpdatePlayer(g);
   EXPECT_EQ(g.my.lives, 3);
-  EXPECT_EQ(g.enemies[5].timer, 0);
+  EXPECT_EQ(g.pools.enemies[5].timer, 0);
 }
 
 TEST(PlayerContact, OneHitPerFrameEvenWithManyAttackers) {
@@ -283,13 +283,13 @@ TEST(EndGame, EqualScoreIsNoRecord) {
   Game& g = t->g();
   g.my.score() = 5000;
   g.my.hi_score(NOVA) = 5000;
-  g.record_mode = 0;
+  g.run.record_mode = 0;
   EndGame(g);
   EXPECT_EQ(g.my.hi_score(NOVA), 5000);
-  EXPECT_EQ(g.record_mode, 0);
+  EXPECT_EQ(g.run.record_mode, 0);
   EXPECT_EQ(g.my.score(), 0);
-  EXPECT_EQ(g.in_play, 0);
-  EXPECT_EQ(g.game_over_banner, 1);
+  EXPECT_EQ(g.run.in_play, 0);
+  EXPECT_EQ(g.run.game_over_banner, 1);
 }
 
 TEST(EndGame, HigherScoreIsARecordOfThatMode) {
@@ -301,15 +301,15 @@ TEST(EndGame, HigherScoreIsARecordOfThatMode) {
   EndGame(g);
   EXPECT_EQ(g.my.hi_score(HELL), 5001);
   EXPECT_EQ(g.my.hi_score(EASY), 1);
-  EXPECT_EQ(g.record_mode, 7);
+  EXPECT_EQ(g.run.record_mode, 7);
 }
 
 TEST(EndGame, ItemsInFlightVanishWithoutPaying) {
   auto t = InPlay(EASY);
   Game& g = t->g();
-  g.items[3].timer = 4;
-  g.items[3].kind = 1;
-  g.items[3].hp = 9;
+  g.pools.items[3].timer = 4;
+  g.pools.items[3].kind = 1;
+  g.pools.items[3].hp = 9;
   EndGame(g);
   EXPECT_EQ(LiveItems(g), 0);
   EXPECT_EQ(g.my.score(), 0);

@@ -53,15 +53,15 @@ std::string WireLine(const std::string& name, int id, int score, const std::stri
 
 // A player who has just beaten the EASY hi score, as after a game over.
 void AfterNewHiScore(Game& g, int score = 500) {
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.name() = "Tester";
   g.my.player_id() = 42;
   g.my.mode = EASY;
   g.my.play_count(EASY) = 12;
   g.my.score() = score;
-  g.game_over_banner = 1;
+  g.run.game_over_banner = 1;
   ApplyHiScoreRule(g);
-  ASSERT_EQ(g.record_mode, 1);
+  ASSERT_EQ(g.run.record_mode, 1);
 }
 
 void Event(Game& g, InputEvent::Type type, int button = 0, int x = 0, int y = 0, int key = 0,
@@ -79,8 +79,8 @@ void Event(Game& g, InputEvent::Type type, int button = 0, int x = 0, int y = 0,
 // The click after the game over, the comment typed and Enter.
 void EnterComment(Game& g, const std::string& comment) {
   Event(g, InputEvent::kMouseDown, 0, 300, 100);
-  ASSERT_TRUE(g.hi_score_box_visible);
-  g.hi_score_l.text.clear();
+  ASSERT_TRUE(g.panels.hi_score_box_visible);
+  g.panels.hi_score_l.text.clear();
   Event(g, InputEvent::kTextInput, 0, 0, 0, 0, comment);
   Event(g, InputEvent::kKeyDown, 0, 0, 0, 13);
 }
@@ -176,17 +176,17 @@ TEST(RankingSend, SuccessShowsTheModesListWithTheOwnLineSelected) {
   EnterComment(g, "hi");
   ASSERT_TRUE(WaitRankExchange(g, 10000));
 
-  EXPECT_FALSE(g.busy);
-  EXPECT_FALSE(g.hi_score_box_visible);
-  EXPECT_EQ(g.record_mode, 0);
+  EXPECT_FALSE(g.ranking.busy);
+  EXPECT_FALSE(g.panels.hi_score_box_visible);
+  EXPECT_EQ(g.run.record_mode, 0);
   EXPECT_EQ(g.my.comment(EASY), "hi");
-  EXPECT_EQ(g.rank_status, kRankSent);
-  EXPECT_TRUE(g.rank_box_visible);
-  EXPECT_EQ(g.rank_l, ">>> EASY RANKING");
-  ASSERT_EQ(g.rank_list.size(), 1000u);
-  EXPECT_EQ(g.rank_selected, 1);
-  EXPECT_EQ(g.rank_list[1], "2    500       Tester       12回   3/4  hi");
-  EXPECT_EQ(g.rank_list[3], "4    --------");
+  EXPECT_EQ(g.ranking.status, kRankSent);
+  EXPECT_TRUE(g.panels.rank_box_visible);
+  EXPECT_EQ(g.panels.rank_l, ">>> EASY RANKING");
+  ASSERT_EQ(g.panels.rank_list.size(), 1000u);
+  EXPECT_EQ(g.panels.rank_selected, 1);
+  EXPECT_EQ(g.panels.rank_list[1], "2    500       Tester       12回   3/4  hi");
+  EXPECT_EQ(g.panels.rank_list[3], "4    --------");
   EXPECT_TRUE(Heard(*t, "1.wav"));
   EXPECT_TRUE(Heard(*t, "mes.wav"));
   EXPECT_TRUE(LogTexts(g).empty());  // "送信中...." is cleared with the rest
@@ -210,7 +210,7 @@ TEST(RankingSend, FailureLogsTheErrorAndKeepsTheCommentAndTheTable) {
   Game& g = t->g();
   auto http = std::make_shared<ScriptedHttp>();
   g.pf.http = http;
-  g.rank_table[0].name = "Earlier";
+  g.ranking.table[0].name = "Earlier";
   AfterNewHiScore(g, 700);
   http->PushFailure("connection refused");
 
@@ -218,13 +218,13 @@ TEST(RankingSend, FailureLogsTheErrorAndKeepsTheCommentAndTheTable) {
   ASSERT_TRUE(WaitRankExchange(g, 10000));
   AfterInput(g);
 
-  EXPECT_FALSE(g.busy);
-  EXPECT_EQ(g.rank_status, kRankSendFailed);
-  EXPECT_FALSE(g.rank_box_visible);
+  EXPECT_FALSE(g.ranking.busy);
+  EXPECT_EQ(g.ranking.status, kRankSendFailed);
+  EXPECT_FALSE(g.panels.rank_box_visible);
   EXPECT_EQ(LogTexts(g), (std::vector<std::string>{kSendingText, kSendErrorText}));
   EXPECT_EQ(g.my.comment(EASY), "また来ます");
   EXPECT_EQ(g.my.hi_score(EASY), 700);
-  EXPECT_EQ(g.rank_table[0].name, "Earlier");
+  EXPECT_EQ(g.ranking.table[0].name, "Earlier");
   // Nothing is lost: the save file holds the comment and the hi score.
   const std::string saved = SavedText(g);
   EXPECT_NE(saved.find("また来ます"), std::string::npos);
@@ -241,8 +241,8 @@ TEST(RankingSend, AStatusOtherThan200FailsTheSend) {
   EnterComment(g, "x");
   ASSERT_TRUE(WaitRankExchange(g, 10000));
   EXPECT_TRUE(LogHas(g, kSendErrorText));
-  EXPECT_FALSE(g.rank_box_visible);
-  EXPECT_TRUE(g.rank_table[0].name.empty());
+  EXPECT_FALSE(g.panels.rank_box_visible);
+  EXPECT_TRUE(g.ranking.table[0].name.empty());
 }
 
 TEST(RankingSend, ATypedSeparatorIsSentAsDotButStoredAsTyped) {
@@ -289,20 +289,20 @@ TEST(RankingBusy, InputIsIgnoredAndNoFrameRunsWhileTheExchangeRuns) {
   AfterNewHiScore(g);
   EnterComment(g, "wait");
   ASSERT_TRUE(gate->WaitEntered());
-  EXPECT_TRUE(g.busy);
-  EXPECT_EQ(g.rank_status, kRankSending);
+  EXPECT_TRUE(g.ranking.busy);
+  EXPECT_EQ(g.ranking.status, kRankSending);
 
   // The main thread goes on: polls, clicks and keys come back at once and change nothing.
   EXPECT_FALSE(PollRankExchange(g));
-  const int menu_screen = g.menu_screen;
-  const int banner = g.game_over_banner;
+  const int menu_screen = g.menu.screen;
+  const int banner = g.run.game_over_banner;
   Event(g, InputEvent::kMouseDown, 0, 300, 100);
   Event(g, InputEvent::kKeyDown, 0, 0, 0, 32);
   Event(g, InputEvent::kMouseMove, 0, 123, 45);
-  EXPECT_EQ(g.menu_screen, menu_screen);
-  EXPECT_EQ(g.game_over_banner, banner);
-  EXPECT_EQ(g.paused, 0);
-  EXPECT_EQ(g.mouse_x, 123);  // the pointer is still followed
+  EXPECT_EQ(g.menu.screen, menu_screen);
+  EXPECT_EQ(g.run.game_over_banner, banner);
+  EXPECT_EQ(g.run.paused, 0);
+  EXPECT_EQ(g.input.mouse_x, 123);  // the pointer is still followed
   EXPECT_FALSE(SendRecord(g, 1, 1, nullptr));  // one exchange at a time
   EXPECT_FALSE(ReadRanking(g, 1, nullptr));
   Canvas screen(640, 480, g.pf.fonts);
@@ -310,9 +310,9 @@ TEST(RankingBusy, InputIsIgnoredAndNoFrameRunsWhileTheExchangeRuns) {
 
   gate->Release(Ok(WireLine("Tester", 42, 500) + "\r\n"));
   ASSERT_TRUE(WaitRankExchange(g, 10000));
-  EXPECT_FALSE(g.busy);
-  EXPECT_TRUE(g.rank_box_visible);
-  EXPECT_EQ(g.rank_selected, 0);
+  EXPECT_FALSE(g.ranking.busy);
+  EXPECT_TRUE(g.panels.rank_box_visible);
+  EXPECT_EQ(g.panels.rank_selected, 0);
 }
 
 TEST(RankingBusy, TheFlagIsClearedOnEveryWayOut) {
@@ -339,17 +339,17 @@ TEST(RankingBusy, TheFlagIsClearedOnEveryWayOut) {
       // A bad server.txt is only read when no client is given.
       if (std::string(c.what) != "bad server.txt") g.pf.http = http;
       int got = 99;
-      auto then = [](Game& gg, int result, int) { gg.frame_no = result; };
-      g.frame_no = 99;
+      auto then = [](Game& gg, int result, int) { gg.run.frame_no = result; };
+      g.run.frame_no = 99;
       ASSERT_TRUE(write ? SendRecord(g, 1, 10, then) : ReadRanking(g, 1, then));
       ASSERT_TRUE(WaitRankExchange(g, 10000));
-      got = g.frame_no;
-      EXPECT_FALSE(g.busy);
+      got = g.run.frame_no;
+      EXPECT_FALSE(g.ranking.busy);
       EXPECT_FALSE(RankExchangeRunning(g));
       const int expected = (!write && std::string(c.what) == "name CP932 cannot hold") ? 0 : c.result;
       EXPECT_EQ(got, expected);
       if (expected != 0) {
-        EXPECT_EQ(g.rank_status, write ? kRankSendFailed : kRankTimeout);
+        EXPECT_EQ(g.ranking.status, write ? kRankSendFailed : kRankTimeout);
       }
     }
   }
@@ -372,11 +372,11 @@ TEST(RankingBusy, AServerThatNeverAnswersFailsAfterTheLimitWithoutHoldingTheMain
     Event(g, InputEvent::kMouseDown, 0, 300, 100);
   }
   const auto held = std::chrono::steady_clock::now() - start;
-  EXPECT_TRUE(g.busy);
+  EXPECT_TRUE(g.ranking.busy);
   EXPECT_LT(held, std::chrono::milliseconds(500));
 
   ASSERT_TRUE(WaitRankExchange(g, 15000));
-  EXPECT_FALSE(g.busy);
+  EXPECT_FALSE(g.ranking.busy);
   EXPECT_TRUE(LogHas(g, kSendErrorText));
   EXPECT_EQ(g.my.comment(EASY), "zzz");
 }
@@ -391,13 +391,13 @@ TEST(RankingBusy, ClosingDuringAnExchangeSavesAndDoesNotWait) {
     AfterNewHiScore(g, 800);
     EnterComment(g, "bye");
     ASSERT_TRUE(gate->WaitEntered());
-    ASSERT_TRUE(g.busy);
+    ASSERT_TRUE(g.ranking.busy);
 
     Event(g, InputEvent::kClose);
-    EXPECT_TRUE(g.quit);
+    EXPECT_TRUE(g.run.quit);
     EXPECT_TRUE(RankExchangeRunning(g));
     AbandonRankExchange(g);
-    EXPECT_FALSE(g.busy);
+    EXPECT_FALSE(g.ranking.busy);
     FormDestroy(g);
     g.pf.http.reset();
   }  // the game is gone while the request still waits
@@ -425,18 +425,18 @@ TEST(RankingReply, ServerMessagesGoToTheLogInPink2) {
   ASSERT_TRUE(ReadRanking(g, 2, nullptr));
   ASSERT_TRUE(WaitRankExchange(g, 10000));
 
-  EXPECT_EQ(g.rank_status, kRankRead);
+  EXPECT_EQ(g.ranking.status, kRankRead);
   EXPECT_EQ(http->Requests().at(0).url, "http://localhost/zrk/zrk_rank.exe?read&2");
   EXPECT_EQ(http->Requests().at(0).method, "GET");
   std::vector<std::pair<std::string, int>> lines;
-  for (const LogRecord& r : g.log)
+  for (const LogRecord& r : g.log.records)
     if (!r.text.empty()) lines.emplace_back(r.text, r.code);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].first, "[mメンテナンスのお知らせ");
   EXPECT_EQ(lines[1].first, "[m second");
   EXPECT_EQ(lines[0].second, LogColourCode("pink2"));
   EXPECT_EQ(lines[1].second, LogColourCode("pink2"));
-  EXPECT_EQ(g.rank_table[0].name, "Alice");
+  EXPECT_EQ(g.ranking.table[0].name, "Alice");
 }
 
 TEST(RankingReply, GarbageEmptiesTheTableWithoutHarm) {
@@ -445,18 +445,18 @@ TEST(RankingReply, GarbageEmptiesTheTableWithoutHarm) {
   auto http = std::make_shared<ScriptedHttp>();
   g.pf.http = http;
   g.my.name() = "Tester";
-  g.rank_table[0].name = "Old";
+  g.ranking.table[0].name = "Old";
   std::string garbage = "\x00\xff\xfe+AAA-k[]k\r\n\x81\r\r\n+++---#{#{#{\n"s;
   garbage += std::string(3000, '\x82');
   http->PushOk(garbage);
   ASSERT_TRUE(ReadRanking(g, 1, nullptr));
   ASSERT_TRUE(WaitRankExchange(g, 10000));
-  EXPECT_EQ(g.rank_status, kRankRead);
-  ASSERT_EQ(g.rank_table.size(), static_cast<std::size_t>(kRankEntries));
-  for (const RankEntry& e : g.rank_table) EXPECT_TRUE(e.name.empty());
+  EXPECT_EQ(g.ranking.status, kRankRead);
+  ASSERT_EQ(g.ranking.table.size(), static_cast<std::size_t>(kRankEntries));
+  for (const RankEntry& e : g.ranking.table) EXPECT_TRUE(e.name.empty());
   FillRankingList(g);
-  EXPECT_EQ(g.rank_selected, -1);
-  EXPECT_EQ(g.rank_list[0], "1    --------");
+  EXPECT_EQ(g.panels.rank_selected, -1);
+  EXPECT_EQ(g.panels.rank_list[0], "1    --------");
 }
 
 // ---- the ranking screen ----
@@ -471,20 +471,20 @@ TEST(RankingScreen, ARankButtonReadsAndShowsTheList) {
   g.my.play_count(HARD) = 1;
   ToStartScreen(g);
   ASSERT_TRUE(ClickButton(g, "RANKING"));
-  ASSERT_EQ(g.menu_screen, kRankingScreen);
+  ASSERT_EQ(g.menu.screen, kRankingScreen);
   http->PushOk(WireLine("Alice", 7, 900) + "\r\n" + WireLine("Tester", 42, 300) + "\r\n");
   ListenToSounds(*t);
 
   ASSERT_TRUE(ClickButton(g, "HARD RANK"));
-  EXPECT_TRUE(g.busy);
+  EXPECT_TRUE(g.ranking.busy);
   EXPECT_TRUE(LogHas(g, "読み込み中........"));
   ASSERT_TRUE(WaitRankExchange(g, 10000));
 
   EXPECT_EQ(http->Requests().at(0).url, "http://localhost/zrk/zrk_rank.exe?read&2");
   EXPECT_TRUE(LogTexts(g).empty());
-  EXPECT_EQ(g.rank_l, ">>> HARD RANKING");
-  EXPECT_TRUE(g.rank_box_visible);
-  EXPECT_EQ(g.rank_selected, 1);
+  EXPECT_EQ(g.panels.rank_l, ">>> HARD RANKING");
+  EXPECT_TRUE(g.panels.rank_box_visible);
+  EXPECT_EQ(g.panels.rank_selected, 1);
   EXPECT_TRUE(Heard(*t, "1.wav"));
 }
 
@@ -494,15 +494,15 @@ TEST(RankingScreen, AFailedReadShowsTheTableAsItWas) {
   auto http = std::make_shared<ScriptedHttp>();
   g.pf.http = http;
   g.my.name() = "Tester";
-  g.rank_table[0].name = "Kept";
-  g.rank_table[0].score = 5;
+  g.ranking.table[0].name = "Kept";
+  g.ranking.table[0].score = 5;
   http->PushFailure();
   FetchAndShowRanking(g, 7);
   ASSERT_TRUE(WaitRankExchange(g, 10000));
-  EXPECT_EQ(g.rank_status, kRankTimeout);
-  EXPECT_TRUE(g.rank_box_visible);
-  EXPECT_EQ(g.rank_l, ">>> HELL RANKING");
-  EXPECT_EQ(g.rank_list[0].substr(0, 9), "1    5   ");
+  EXPECT_EQ(g.ranking.status, kRankTimeout);
+  EXPECT_TRUE(g.panels.rank_box_visible);
+  EXPECT_EQ(g.panels.rank_l, ">>> HELL RANKING");
+  EXPECT_EQ(g.panels.rank_list[0].substr(0, 9), "1    5   ");
   EXPECT_EQ(http->Requests().at(0).url, "http://localhost/zrk/zrk_rank.exe?read&7");
 }
 
@@ -553,12 +553,12 @@ TEST(RankingLocal, WithNoServerTheRankingIsKeptBesideTheSave) {
     AfterNewHiScore(g, 1234);
     EnterComment(g, "ローカル");
     ASSERT_TRUE(WaitRankExchange(g, 10000));
-    EXPECT_EQ(g.rank_status, kRankSent);
-    EXPECT_TRUE(g.rank_box_visible);
-    EXPECT_EQ(g.rank_selected, 0);
-    EXPECT_EQ(g.rank_table[0].name, "Tester");
-    EXPECT_EQ(g.rank_table[0].score, 1234);
-    EXPECT_EQ(g.rank_table[0].comment, "ローカル");
+    EXPECT_EQ(g.ranking.status, kRankSent);
+    EXPECT_TRUE(g.panels.rank_box_visible);
+    EXPECT_EQ(g.panels.rank_selected, 0);
+    EXPECT_EQ(g.ranking.table[0].name, "Tester");
+    EXPECT_EQ(g.ranking.table[0].score, 1234);
+    EXPECT_EQ(g.ranking.table[0].comment, "ローカル");
     EXPECT_TRUE(FileExists(data_dir + "/ranking.db"));
   }
   // Another run of the game reads the same ranking back.
@@ -568,14 +568,14 @@ TEST(RankingLocal, WithNoServerTheRankingIsKeptBesideTheSave) {
   g.my.player_id() = 42;
   ASSERT_TRUE(ReadRanking(g, 1, nullptr));
   ASSERT_TRUE(WaitRankExchange(g, 10000));
-  EXPECT_EQ(g.rank_status, kRankRead);
-  EXPECT_EQ(g.rank_table[0].name, "Tester");
-  EXPECT_EQ(g.rank_table[0].score, 1234);
+  EXPECT_EQ(g.ranking.status, kRankRead);
+  EXPECT_EQ(g.ranking.table[0].name, "Tester");
+  EXPECT_EQ(g.ranking.table[0].score, 1234);
   EXPECT_EQ(OwnRankIndex(g), 0);
   // Other modes are kept apart.
   ASSERT_TRUE(ReadRanking(g, 2, nullptr));
   ASSERT_TRUE(WaitRankExchange(g, 10000));
-  EXPECT_TRUE(g.rank_table[0].name.empty());
+  EXPECT_TRUE(g.ranking.table[0].name.empty());
 }
 
 TEST(RankingLocal, AnUnwritableDataFolderFailsTheSendAndKeepsTheComment) {
@@ -584,7 +584,7 @@ TEST(RankingLocal, AnUnwritableDataFolderFailsTheSendAndKeepsTheComment) {
   AfterNewHiScore(g);
   EnterComment(g, "kept");
   ASSERT_TRUE(WaitRankExchange(g, 10000));
-  EXPECT_FALSE(g.busy);
+  EXPECT_FALSE(g.ranking.busy);
   EXPECT_TRUE(LogHas(g, kSendErrorText));
   EXPECT_EQ(g.my.comment(EASY), "kept");
 }

@@ -44,13 +44,13 @@ std::unique_ptr<TestGame> ListShown(int filled, int own) {
   Game& g = t->g();
   g.my.name() = "Me";
   g.my.player_id() = 5;
-  for (int i = 0; i < filled; ++i) g.rank_table[size_t(i)] = Entry(i == own ? "Me" : "P" + std::to_string(i), i == own ? 5 : 9, 100000 - i);
+  for (int i = 0; i < filled; ++i) g.ranking.table[size_t(i)] = Entry(i == own ? "Me" : "P" + std::to_string(i), i == own ? 5 : 9, 100000 - i);
   FillRankingList(g);
   return t;
 }
 
 // Row centre of a list line currently in view.
-int RowY(const Game& g, int line) { return L::kListY + (line - g.rank_top) * L::kRowH + L::kRowH / 2; }
+int RowY(const Game& g, int line) { return L::kListY + (line - g.panels.rank_top) * L::kRowH + L::kRowH / 2; }
 
 // Leftmost lit pixel in a row between x0 and x1 (-1 when none).
 int FirstLit(const Canvas& c, int y0, int x0, int x1) {
@@ -65,23 +65,23 @@ int FirstLit(const Canvas& c, int y0, int x0, int x1) {
 TEST(RankList, AThreeEntryRankingShowsAThousandLines) {
   auto t = ListShown(3, -1);
   Game& g = t->g();
-  ASSERT_EQ(g.rank_list.size(), 1000u);
-  EXPECT_TRUE(g.rank_box_visible);
-  EXPECT_EQ(g.rank_selected, -1);
-  EXPECT_EQ(g.rank_top, 0);
-  EXPECT_EQ(g.rank_list[2].substr(0, 5), "3    ");
-  EXPECT_EQ(g.rank_list[3], "4    --------");
-  EXPECT_EQ(g.rank_list[999], "1000 --------");
+  ASSERT_EQ(g.panels.rank_list.size(), 1000u);
+  EXPECT_TRUE(g.panels.rank_box_visible);
+  EXPECT_EQ(g.panels.rank_selected, -1);
+  EXPECT_EQ(g.panels.rank_top, 0);
+  EXPECT_EQ(g.panels.rank_list[2].substr(0, 5), "3    ");
+  EXPECT_EQ(g.panels.rank_list[3], "4    --------");
+  EXPECT_EQ(g.panels.rank_list[999], "1000 --------");
 }
 
 TEST(RankList, TheSeventhPlaceLineIsPaddedByBytes) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  for (int i = 0; i < 6; ++i) g.rank_table[size_t(i)] = Entry("X", 1, 900);
+  for (int i = 0; i < 6; ++i) g.ranking.table[size_t(i)] = Entry("X", 1, 900);
   RankEntry e = Entry("ABC", 1, 500);
-  g.rank_table[6] = e;
+  g.ranking.table[6] = e;
   FillRankingList(g);
-  EXPECT_EQ(g.rank_list[6], "7    500       ABC          12回   3/4  hi");
+  EXPECT_EQ(g.panels.rank_list[6], "7    500       ABC          12回   3/4  hi");
 }
 
 TEST(RankList, TheOwnLineIsSelectedAndInView) {
@@ -89,21 +89,21 @@ TEST(RankList, TheOwnLineIsSelectedAndInView) {
     SCOPED_TRACE(own);
     auto t = ListShown(1000, own);
     Game& g = t->g();
-    EXPECT_EQ(g.rank_selected, own);
-    EXPECT_LE(g.rank_top, own);
-    EXPECT_LT(own, g.rank_top + L::kRows);
-    EXPECT_LE(g.rank_top, MaxRankTop(g));
+    EXPECT_EQ(g.panels.rank_selected, own);
+    EXPECT_LE(g.panels.rank_top, own);
+    EXPECT_LT(own, g.panels.rank_top + L::kRows);
+    EXPECT_LE(g.panels.rank_top, MaxRankTop(g));
   }
   // The last matching entry wins.
   auto t = MakeTestGame();
   Game& g = t->g();
   g.my.name() = "Me";
   g.my.player_id() = 5;
-  g.rank_table[2] = Entry("Me", 5, 10);
-  g.rank_table[40] = Entry("Me", 5, 9);
-  g.rank_table[41] = Entry("Me", 6, 8);  // same name, another player
+  g.ranking.table[2] = Entry("Me", 5, 10);
+  g.ranking.table[40] = Entry("Me", 5, 9);
+  g.ranking.table[41] = Entry("Me", 6, 8);  // same name, another player
   FillRankingList(g);
-  EXPECT_EQ(g.rank_selected, 40);
+  EXPECT_EQ(g.panels.rank_selected, 40);
 }
 
 TEST(RankList, EveryLineCanBeReachedWithTheWheelTheBarAndTheKeys) {
@@ -112,76 +112,76 @@ TEST(RankList, EveryLineCanBeReachedWithTheWheelTheBarAndTheKeys) {
   EXPECT_EQ(MaxRankTop(g), 1000 - L::kRows);
   // The wheel: down by three lines a notch, never past the ends.
   Event(g, InputEvent::kMouseWheel, 0, 300, 200, 0, -1);
-  EXPECT_EQ(g.rank_top, 3);
+  EXPECT_EQ(g.panels.rank_top, 3);
   for (int i = 0; i < 400; ++i) Event(g, InputEvent::kMouseWheel, 0, 300, 200, 0, -1);
-  EXPECT_EQ(g.rank_top, MaxRankTop(g));
+  EXPECT_EQ(g.panels.rank_top, MaxRankTop(g));
   Event(g, InputEvent::kMouseDown, 0, 300, RowY(g, 999));
-  EXPECT_EQ(g.rank_selected, 999);
+  EXPECT_EQ(g.panels.rank_selected, 999);
   for (int i = 0; i < 400; ++i) Event(g, InputEvent::kMouseWheel, 0, 300, 200, 0, +1);
-  EXPECT_EQ(g.rank_top, 0);
+  EXPECT_EQ(g.panels.rank_top, 0);
 
   // The scroll bar: drag the thumb to the bottom and back.
   const int bar_x = L::kBarX + L::kBarW / 2;
   Event(g, InputEvent::kMouseDown, 0, bar_x, L::kListY + 5);
   Event(g, InputEvent::kMouseMove, 0, bar_x, L::kListY + L::kListH + 50);
-  EXPECT_EQ(g.rank_top, MaxRankTop(g));
+  EXPECT_EQ(g.panels.rank_top, MaxRankTop(g));
   Event(g, InputEvent::kMouseMove, 0, bar_x, L::kListY + L::kListH / 2);
-  EXPECT_GT(g.rank_top, 400);
-  EXPECT_LT(g.rank_top, 600);
+  EXPECT_GT(g.panels.rank_top, 400);
+  EXPECT_LT(g.panels.rank_top, 600);
   Event(g, InputEvent::kMouseUp, 0, bar_x, L::kListY + L::kListH / 2);
-  const int top = g.rank_top;
+  const int top = g.panels.rank_top;
   Event(g, InputEvent::kMouseMove, 0, bar_x, L::kListY);
-  EXPECT_EQ(g.rank_top, top);  // released: moving no longer scrolls
+  EXPECT_EQ(g.panels.rank_top, top);  // released: moving no longer scrolls
   // A click on the track pages.
   Event(g, InputEvent::kMouseDown, 0, bar_x, L::kListY + L::kListH - 2);
-  EXPECT_EQ(g.rank_top, top + L::kRows);
+  EXPECT_EQ(g.panels.rank_top, top + L::kRows);
   Event(g, InputEvent::kMouseUp, 0, bar_x, L::kListY + L::kListH - 2);
 
   // Keys move the selection and the view follows.
   Event(g, InputEvent::kKeyDown, 0, 0, 0, 36);  // Home
-  EXPECT_EQ(g.rank_selected, 0);
-  EXPECT_EQ(g.rank_top, 0);
+  EXPECT_EQ(g.panels.rank_selected, 0);
+  EXPECT_EQ(g.panels.rank_top, 0);
   Event(g, InputEvent::kKeyDown, 0, 0, 0, 35);  // End
-  EXPECT_EQ(g.rank_selected, 999);
-  EXPECT_EQ(g.rank_top, MaxRankTop(g));
+  EXPECT_EQ(g.panels.rank_selected, 999);
+  EXPECT_EQ(g.panels.rank_top, MaxRankTop(g));
   Event(g, InputEvent::kKeyDown, 0, 0, 0, 33);  // Page Up
-  EXPECT_EQ(g.rank_selected, 999 - L::kRows);
+  EXPECT_EQ(g.panels.rank_selected, 999 - L::kRows);
   Event(g, InputEvent::kKeyDown, 0, 0, 0, 38);  // Up
-  EXPECT_EQ(g.rank_selected, 998 - L::kRows);
-  EXPECT_EQ(g.rank_top, g.rank_selected);
+  EXPECT_EQ(g.panels.rank_selected, 998 - L::kRows);
+  EXPECT_EQ(g.panels.rank_top, g.panels.rank_selected);
   Event(g, InputEvent::kKeyDown, 0, 0, 0, 40);  // Down
-  EXPECT_EQ(g.rank_selected, 999 - L::kRows);
+  EXPECT_EQ(g.panels.rank_selected, 999 - L::kRows);
 }
 
 TEST(RankList, LeftClickSelectsRightClickAndBackClose) {
   auto t = ListShown(10, 2);
   Game& g = t->g();
-  g.menu_screen = 7;
-  g.title_phase = 0;
+  g.menu.screen = 7;
+  g.run.title_phase = 0;
   Event(g, InputEvent::kMouseDown, 0, 100, RowY(g, 5));
-  EXPECT_EQ(g.rank_selected, 5);
-  EXPECT_TRUE(g.rank_box_visible);
+  EXPECT_EQ(g.panels.rank_selected, 5);
+  EXPECT_TRUE(g.panels.rank_box_visible);
   Event(g, InputEvent::kMouseDown, 2, 100, RowY(g, 7));  // the middle button does nothing
-  EXPECT_EQ(g.rank_selected, 5);
-  EXPECT_TRUE(g.rank_box_visible);
+  EXPECT_EQ(g.panels.rank_selected, 5);
+  EXPECT_TRUE(g.panels.rank_box_visible);
   // A click on the title does not reach the menu under the panel.
   Event(g, InputEvent::kMouseDown, 1, 100, 10);
-  EXPECT_TRUE(g.rank_box_visible);
-  EXPECT_EQ(g.menu_screen, 7);
+  EXPECT_TRUE(g.panels.rank_box_visible);
+  EXPECT_EQ(g.menu.screen, 7);
 
   Event(g, InputEvent::kMouseDown, 1, 100, RowY(g, 3));
-  EXPECT_FALSE(g.rank_box_visible);
-  EXPECT_EQ(g.menu_screen, 7);  // the right click closed the list only
+  EXPECT_FALSE(g.panels.rank_box_visible);
+  EXPECT_EQ(g.menu.screen, 7);  // the right click closed the list only
 
   FillRankingList(g);
   Event(g, InputEvent::kMouseDown, 0, L::kBackX + 5, L::kBackY + 5);
-  EXPECT_FALSE(g.rank_box_visible);
+  EXPECT_FALSE(g.panels.rank_box_visible);
 }
 
 TEST(RankList, ColumnsLineUpWhateverTheWidthOfTheTextBeforeThem) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  for (int i = 0; i < 12; ++i) g.rank_table[size_t(i)] = Entry(i == 0 ? "WWWW" : "ii", 1, i == 0 ? 7 : 1111111);
+  for (int i = 0; i < 12; ++i) g.ranking.table[size_t(i)] = Entry(i == 0 ? "WWWW" : "ii", 1, i == 0 ? 7 : 1111111);
   g.my.name() = "nobody";
   FillRankingList(g);
   Canvas screen(640, 480, g.pf.fonts);
@@ -214,33 +214,33 @@ TEST(RankList, TheSelectedLineIsHighlighted) {
 TEST(CommentBox, IsShownAt286WithTheModesCommentAndTakesAtMost30Bytes) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.mode = HARD;
   g.my.comment(HARD) = "前回";
-  g.record_mode = 2;
-  g.game_over_banner = 1;
+  g.run.record_mode = 2;
+  g.run.game_over_banner = 1;
   Event(g, InputEvent::kMouseDown, 0, 300, 100);
-  ASSERT_TRUE(g.hi_score_box_visible);
-  EXPECT_EQ(g.hi_score_box_x, 0);
-  EXPECT_EQ(g.hi_score_box_y, 286);
-  EXPECT_EQ(g.hi_score_l.text, "前回");
+  ASSERT_TRUE(g.panels.hi_score_box_visible);
+  EXPECT_EQ(g.panels.hi_score_box_x, 0);
+  EXPECT_EQ(g.panels.hi_score_box_y, 286);
+  EXPECT_EQ(g.panels.hi_score_l.text, "前回");
   EXPECT_TRUE(PanelsWantText(g));
 
   // Clicks beside the box are ignored; keys go to the box.
   Event(g, InputEvent::kMouseDown, 0, 300, 100);
-  EXPECT_TRUE(g.hi_score_box_visible);
-  EXPECT_EQ(g.game_over_banner, 1);
+  EXPECT_TRUE(g.panels.hi_score_box_visible);
+  EXPECT_EQ(g.run.game_over_banner, 1);
   Event(g, InputEvent::kKeyDown, 0, 0, 0, 8);
-  EXPECT_EQ(g.hi_score_l.text, "前");
+  EXPECT_EQ(g.panels.hi_score_l.text, "前");
   InputEvent e;
   e.type = InputEvent::kTextInput;
   e.text = std::string(40, 'a');
   DispatchInput(g, e);
-  EXPECT_EQ(g.hi_score_l.text, "前" + std::string(28, 'a'));  // 2 + 28 bytes
+  EXPECT_EQ(g.panels.hi_score_l.text, "前" + std::string(28, 'a'));  // 2 + 28 bytes
   e.text = "😀";
-  g.hi_score_l.text = "x";
+  g.panels.hi_score_l.text = "x";
   DispatchInput(g, e);
-  EXPECT_EQ(g.hi_score_l.text, "x");
+  EXPECT_EQ(g.panels.hi_score_l.text, "x");
 
   Canvas screen(640, 480, g.pf.fonts);
   ComposeWindow(g, screen);
@@ -255,20 +255,20 @@ TEST(CommentBox, TheOkButtonSendsTheComment) {
   g.pf.http = http;
   g.my.name() = "Me";
   g.my.mode = EASY;
-  g.record_mode = 1;
-  g.hi_score_box_visible = true;
-  g.hi_score_box_x = 0;
-  g.hi_score_box_y = 286;
-  g.hi_score_l.text = "ok";
+  g.run.record_mode = 1;
+  g.panels.hi_score_box_visible = true;
+  g.panels.hi_score_box_x = 0;
+  g.panels.hi_score_box_y = 286;
+  g.panels.hi_score_l.text = "ok";
   http->PushOk("");
   using C = CommentBoxLayout;
   Event(g, InputEvent::kMouseDown, 1, C::kOkX + 5, 286 + C::kOkY + 5);  // right button: nothing
-  EXPECT_TRUE(g.hi_score_box_visible);
+  EXPECT_TRUE(g.panels.hi_score_box_visible);
   Event(g, InputEvent::kMouseDown, 0, C::kOkX + 5, 286 + C::kOkY + 5);
-  EXPECT_FALSE(g.hi_score_box_visible);
-  EXPECT_EQ(g.record_mode, 0);
+  EXPECT_FALSE(g.panels.hi_score_box_visible);
+  EXPECT_EQ(g.run.record_mode, 0);
   ASSERT_TRUE(WaitRankExchange(g, 10000));
   EXPECT_EQ(http->Requests().size(), 1u);
   EXPECT_EQ(g.my.comment(EASY), "ok");
-  EXPECT_TRUE(g.rank_box_visible);
+  EXPECT_TRUE(g.panels.rank_box_visible);
 }

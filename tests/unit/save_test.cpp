@@ -8,7 +8,7 @@
 #include "menus/save.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "test_util.h"
 
 namespace {
@@ -131,7 +131,7 @@ TEST(SaveFile, UnreadableFileIsNeverOverwritten) {
   g.my.hi_score(EASY) = 5;
   SaveIfChanged(g);
   EXPECT_FALSE(WriteSave(g));
-  EXPECT_FALSE(g.save_error.empty());
+  EXPECT_FALSE(g.save.error.empty());
   EXPECT_TRUE(DirectoryExists(dir + "/my.dat"));
 }
 

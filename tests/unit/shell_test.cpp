@@ -9,7 +9,7 @@
 #include "platform/files.h"
 #include "shell/form.h"
 #include "shell/frame.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "test_util.h"
 
 namespace {
@@ -24,16 +24,16 @@ TEST(Resets, NewGameResetClearsTheRunButKeepsSavedValues) {
   g.my.mode = SQ;
   g.my.shot_way() = 2;
   g.my.buy_count(3) = 4;
-  g.items[7].timer = 5;
-  g.boss_slot = 12;
+  g.pools.items[7].timer = 5;
+  g.pools.boss_slot = 12;
   g.my.barrier_size = 70;
   ResetGame(g);
   EXPECT_EQ(g.my.lives, 3);
   EXPECT_EQ(g.my.ship_size(), 15);
   EXPECT_EQ(g.my.shot_way(), 0);
   EXPECT_EQ(g.my.buy_count(3), 0);
-  EXPECT_EQ(g.items[7].timer, 0);
-  EXPECT_EQ(g.boss_slot, 0);
+  EXPECT_EQ(g.pools.items[7].timer, 0);
+  EXPECT_EQ(g.pools.boss_slot, 0);
   EXPECT_EQ(g.my.barrier_size, 30);
   EXPECT_EQ(g.my.hi_score(EASY), 100);
   EXPECT_EQ(g.my.name(), "n");
@@ -44,22 +44,22 @@ TEST(Resets, StageStartClearsPoolsAndPlacesTheShip) {
   auto t = MakeTestGame();
   Game& g = t->g();
   g.my.stage() = 1;
-  g.enemies[5].timer = 3;
-  g.enemies[5].big = 1;
-  g.shots[9].timer = 2;
-  g.items[4].timer = 8;  // items survive a stage start
+  g.pools.enemies[5].timer = 3;
+  g.pools.enemies[5].big = 1;
+  g.pools.shots[9].timer = 2;
+  g.pools.items[4].timer = 8;  // items survive a stage start
   g.my.chain_count() = 6;
   g.my.chain_link() = 4;
-  g.time_up = 1;
+  g.run.time_up = 1;
   StartStage(g);
-  EXPECT_EQ(g.in_play, 1);
-  EXPECT_EQ(g.enemies[5].timer, 0);
-  EXPECT_EQ(g.enemies[5].big, 0);
-  EXPECT_EQ(g.shots[9].timer, 0);
-  EXPECT_EQ(g.items[4].timer, 8);
+  EXPECT_EQ(g.run.in_play, 1);
+  EXPECT_EQ(g.pools.enemies[5].timer, 0);
+  EXPECT_EQ(g.pools.enemies[5].big, 0);
+  EXPECT_EQ(g.pools.shots[9].timer, 0);
+  EXPECT_EQ(g.pools.items[4].timer, 8);
   EXPECT_EQ(g.my.chain_count(), 0);
   EXPECT_EQ(g.my.chain_link(), 4);
-  EXPECT_EQ(g.time_up, 0);
+  EXPECT_EQ(g.run.time_up, 0);
   EXPECT_EQ(g.my.player_x(), 320);
   EXPECT_EQ(g.my.player_y(), 240);
   EXPECT_EQ(g.my.ship_size(), 10);
@@ -74,12 +74,12 @@ TEST(HiScoreRule, OnlyAStrictlyGreaterScoreIsARecord) {
   g.my.hi_score(LIGHT) = 500;
   g.my.score() = 500;
   ApplyHiScoreRule(g);
-  EXPECT_EQ(g.record_mode, 0);
+  EXPECT_EQ(g.run.record_mode, 0);
   EXPECT_EQ(g.my.hi_score(LIGHT), 500);
   EXPECT_EQ(g.my.score(), 0);
   g.my.score() = 501;
   ApplyHiScoreRule(g);
-  EXPECT_EQ(g.record_mode, LIGHT + 1);
+  EXPECT_EQ(g.run.record_mode, LIGHT + 1);
   EXPECT_EQ(g.my.hi_score(LIGHT), 501);
   EXPECT_EQ(g.my.score(), 0);
 }
@@ -87,7 +87,7 @@ TEST(HiScoreRule, OnlyAStrictlyGreaterScoreIsARecord) {
 TEST(FrameClock, FirstFrameAtOnceThen50ThenEvery40Ms) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   std::vector<int64_t> frame_times;
   for (int i = 0; i < 2000 && frame_times.size() < 27; ++i)
     if (DXTimer1Timer(g)) frame_times.push_back(t->clock.NowUs());
@@ -106,12 +106,12 @@ TEST(FrameClock, FirstFrameAtOnceThen50ThenEvery40Ms) {
 TEST(FrameClock, LateFramesAreNotCaughtUp) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   for (int i = 0; i < 200; ++i) DXTimer1Timer(g);
-  int before = g.frame_no;
+  int before = g.run.frame_no;
   t->clock.AdvanceUs(2000000);  // the application was inactive for 2 s
   EXPECT_TRUE(DXTimer1Timer(g));
-  EXPECT_EQ(g.frame_no, before + 1);
+  EXPECT_EQ(g.run.frame_no, before + 1);
   // ...and then normal pacing resumes: nothing until 40 ms have passed.
   int ran = 0;
   for (int i = 0; i < 40; ++i) ran += DXTimer1Timer(g);
@@ -122,24 +122,24 @@ TEST(FrameClock, LateFramesAreNotCaughtUp) {
 TEST(FrameClock, FrameCounterWrapsAt999) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.frame_no = 998;
+  g.run.frame_no = 998;
   RunFrame(g);
-  EXPECT_EQ(g.frame_no, 999);
+  EXPECT_EQ(g.run.frame_no, 999);
   RunFrame(g);
-  EXPECT_EQ(g.frame_no, 0);
+  EXPECT_EQ(g.run.frame_no, 0);
 }
 
 TEST(FrameClock, QueuedSoundsStartOneEvery400Ms) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.sound_queue = {"item.wav", "point.wav", "lvup.wav"};
+  g.sound.queue = {"item.wav", "point.wav", "lvup.wav"};
   std::vector<int64_t> starts;
-  size_t left = g.sound_queue.size();
+  size_t left = g.sound.queue.size();
   for (int i = 0; i < 2000; ++i) {
     DXTimer1Timer(g);
-    if (g.sound_queue.size() < left) {
+    if (g.sound.queue.size() < left) {
       starts.push_back(t->clock.NowUs());
-      left = g.sound_queue.size();
+      left = g.sound.queue.size();
     }
   }
   ASSERT_EQ(starts.size(), 3u);
@@ -150,9 +150,9 @@ TEST(FrameClock, QueuedSoundsStartOneEvery400Ms) {
 TEST(Pause, PauseDrawsTheWordOverTheLastFrameAndFreezesTheGame) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  g.title_phase = 0;
-  g.in_play = 1;
-  g.paused = 1;
+  g.run.title_phase = 0;
+  g.run.in_play = 1;
+  g.run.paused = 1;
   g.cg->Clear(0x123456);
   int distance = g.my.distance();
   RunFrame(g);
@@ -170,9 +170,9 @@ TEST(Shake, ShakeOfOneEndsWithoutMovingThePicture) {
   Game& g = t->g();
   g.cg->Clear(0);
   g.cg->SetPixel(100, 100, 0xFFFFFF);
-  g.shake = 1;
+  g.run.shake = 1;
   ApplyShake(g);
-  EXPECT_EQ(g.shake, 0);
+  EXPECT_EQ(g.run.shake, 0);
   EXPECT_EQ(g.cg->GetPixel(100, 100), 0xFFFFFFu);
 }
 
@@ -182,9 +182,9 @@ TEST(Shake, LargerShakeMovesThePictureWithinItsAmplitude) {
     Game& g = t->g();
     g.cg->Clear(0);
     g.cg->SetPixel(300, 200, 0xFFFFFF);
-    g.shake = 4;  // amplitude 3 after the decrement
+    g.run.shake = 4;  // amplitude 3 after the decrement
     ApplyShake(g);
-    EXPECT_EQ(g.shake, 3);
+    EXPECT_EQ(g.run.shake, 3);
     // The dot's copy lands within 3 pixels; the original may stay (uncovered areas keep old pixels).
     int copies = 0;
     for (int dy = -3; dy <= 3; ++dy)
@@ -196,15 +196,15 @@ TEST(Shake, LargerShakeMovesThePictureWithinItsAmplitude) {
 TEST(TitlePhases, FirstClickShowsTheIntroSecondOpensTheStartScreen) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  EXPECT_EQ(g.title_phase, -2);
+  EXPECT_EQ(g.run.title_phase, -2);
   cgMouseDown(g, 0, 100, 100);
-  EXPECT_EQ(g.title_phase, -1);
-  EXPECT_EQ(g.backdrop_on, 1);
+  EXPECT_EQ(g.run.title_phase, -1);
+  EXPECT_EQ(g.run.backdrop_on, 1);
   ASSERT_FALSE(t->audio.loads.empty());
   EXPECT_NE(t->audio.loads.front().find("/dat/1.wav"), std::string::npos);
   cgMouseDown(g, 1, 100, 100);  // any button
-  EXPECT_EQ(g.title_phase, 0);
-  EXPECT_EQ(g.menu_screen, 5);
+  EXPECT_EQ(g.run.title_phase, 0);
+  EXPECT_EQ(g.menu.screen, 5);
 }
 
 TEST(TitlePhases, EscOnTheTitleAsksBeforeResettingSavedData) {
@@ -255,8 +255,8 @@ TEST(StartUp, CloseWritesTheSaveFile) {
   Game& g = t->g();
   g.my.hi_score(SQ) = 42;
   FormClose(g);
-  EXPECT_EQ(g.closing_mark, -1);
-  EXPECT_TRUE(g.quit);
+  EXPECT_EQ(g.run.closing_mark, -1);
+  EXPECT_TRUE(g.run.quit);
   auto r = MakeTestGame(1, g.pf.data_dir);
   std::string err;
   ASSERT_TRUE(FormCreate(r->g(), &err)) << err;

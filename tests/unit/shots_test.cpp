@@ -8,7 +8,7 @@
 #include "combat/player.h"
 #include "combat/shots.h"
 #include "effects/effects.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "test_util.h"
 
 namespace {
@@ -22,21 +22,21 @@ EnemySlot& Place(Game& g, int i, int x, int y, int size, int hp = 1, int cls = 0
 // A shot of the given kind that will sit at (x, y) after its next move.
 EnemySlot& ShotAt(Game& g, int kind, int x, int y, int size) {
   SpawnShot(g, kind, x, 0, 0, size, y);
-  EnemySlot& s = g.shots[size_t(g.shot_cursor)];
+  EnemySlot& s = g.pools.shots[size_t(g.pools.shot_cursor)];
   if (kind == kShotBolt) s.speed = 0;
   return s;
 }
 
 std::vector<EnemySlot> LiveShots(Game& g) {
   std::vector<EnemySlot> out;
-  for (const EnemySlot& s : g.shots)
+  for (const EnemySlot& s : g.pools.shots)
     if (s.timer >= 1) out.push_back(s);
   return out;
 }
 
 std::vector<EnemySlot> LiveItems(Game& g) {
   std::vector<EnemySlot> out;
-  for (const EnemySlot& s : g.items)
+  for (const EnemySlot& s : g.pools.items)
     if (s.timer >= 1) out.push_back(s);
   return out;
 }
@@ -48,35 +48,35 @@ std::vector<EnemySlot> LiveItems(Game& g) {
 TEST(SpawnShot, CursorWrapsAndOverwritesTheOldest) {
   auto t = InPlay(EASY);
   Game& g = t->g();
-  g.shot_cursor = 98;
+  g.pools.shot_cursor = 98;
   SpawnShot(g, 1, 10, 8, 45, 8, 20);
-  EXPECT_EQ(g.shot_cursor, 99);
-  g.shots[0].timer = 7;  // live: overwritten all the same
+  EXPECT_EQ(g.pools.shot_cursor, 99);
+  g.pools.shots[0].timer = 7;  // live: overwritten all the same
   SpawnShot(g, 1, 11, 8, 45, 8, 21);
-  EXPECT_EQ(g.shot_cursor, 0);
-  EXPECT_EQ(g.shots[0].timer, 1);
-  EXPECT_EQ(g.shots[0].originX, 11);
-  EXPECT_EQ(g.shots[0].y, 21);
+  EXPECT_EQ(g.pools.shot_cursor, 0);
+  EXPECT_EQ(g.pools.shots[0].timer, 1);
+  EXPECT_EQ(g.pools.shots[0].originX, 11);
+  EXPECT_EQ(g.pools.shots[0].y, 21);
 }
 
 TEST(SpawnShot, BoltTakesItsTargetInsteadOfASpeed) {
   auto t = InPlay(HARD);
   Game& g = t->g();
   SpawnShot(g, kShotBolt, 320, 77, 10, 55, 240);
-  const EnemySlot& s = g.shots[size_t(g.shot_cursor)];
+  const EnemySlot& s = g.pools.shots[size_t(g.pools.shot_cursor)];
   EXPECT_EQ(s.lockOn, 77);
   EXPECT_EQ(s.speed, 53);
   SpawnShot(g, kShotPlain, 320, 9, 10, 8, 240);
-  EXPECT_EQ(g.shots[size_t(g.shot_cursor)].lockOn, 0);
-  EXPECT_EQ(g.shots[size_t(g.shot_cursor)].speed, 9);
+  EXPECT_EQ(g.pools.shots[size_t(g.pools.shot_cursor)].lockOn, 0);
+  EXPECT_EQ(g.pools.shots[size_t(g.pools.shot_cursor)].speed, 9);
 }
 
 TEST(Volley, EasyFiresOneShotTowardThePointer) {
   auto t = InPlay(EASY);
   Game& g = t->g();
-  g.click = 1;
-  g.mouse_x = 320;
-  g.mouse_y = 100;  // straight up
+  g.input.click = 1;
+  g.input.mouse_x = 320;
+  g.input.mouse_y = 100;  // straight up
   g.my.shot_size() = 2;
   g.my.shot_speed() = 3;
   ForgetSounds(g);
@@ -94,8 +94,8 @@ TEST(Volley, EasyFiresOneShotTowardThePointer) {
 TEST(Volley, FanPointsLieBehindTheShip) {
   auto t = InPlay(SQ);
   Game& g = t->g();
-  g.click = 1;
-  g.mouse_x = 600;  // A = 0
+  g.input.click = 1;
+  g.input.mouse_x = 600;  // A = 0
   g.my.shot_way() = 1;
   UpdatePlayer(g);
   auto shots = LiveShots(g);
@@ -110,7 +110,7 @@ TEST(Volley, FanPointsLieBehindTheShip) {
     EXPECT_EQ(s.size, 4);  // half of 8
   }
   g.my.shot_way() = 2;
-  for (auto& s : g.shots) s.timer = 0;
+  for (auto& s : g.pools.shots) s.timer = 0;
   UpdatePlayer(g);
   shots = LiveShots(g);
   ASSERT_EQ(shots.size(), 3u);
@@ -121,9 +121,9 @@ TEST(Volley, FanPointsLieBehindTheShip) {
 TEST(Volley, ExtreamFiresUpwardWhateverThePointer) {
   auto t = InPlay(EXTREAM);
   Game& g = t->g();
-  g.click = 1;
-  g.mouse_x = 600;
-  g.mouse_y = 240;
+  g.input.click = 1;
+  g.input.mouse_x = 600;
+  g.input.mouse_y = 240;
   g.my.shot_way() = 2;
   UpdatePlayer(g);
   auto shots = LiveShots(g);
@@ -138,8 +138,8 @@ TEST(Volley, LockOnModesFireMarkers) {
   {
     auto t = InPlay(HARD);
     Game& g = t->g();
-    g.click = 1;
-    g.mouse_x = 600;
+    g.input.click = 1;
+    g.input.mouse_x = 600;
     UpdatePlayer(g);
     auto shots = LiveShots(g);
     ASSERT_EQ(shots.size(), 1u);
@@ -150,8 +150,8 @@ TEST(Volley, LockOnModesFireMarkers) {
   for (int mode : {NOVA, HELL}) {
     auto t = InPlay(mode);
     Game& g = t->g();
-    g.click = 1;
-    g.mouse_x = 600;
+    g.input.click = 1;
+    g.input.mouse_x = 600;
     g.my.shot_way() = 1;
     UpdatePlayer(g);
     auto shots = LiveShots(g);
@@ -166,8 +166,8 @@ TEST(Volley, LockOnModesFireMarkers) {
 TEST(Volley, LightFiresThreeDirectionsAndFillsThePoolFast) {
   auto t = InPlay(LIGHT);
   Game& g = t->g();
-  g.click = 1;
-  g.mouse_x = 600;
+  g.input.click = 1;
+  g.input.mouse_x = 600;
   g.my.shot_way() = 2;
   UpdatePlayer(g);
   auto shots = LiveShots(g);
@@ -187,7 +187,7 @@ TEST(Volley, LightFiresThreeDirectionsAndFillsThePoolFast) {
 TEST(Volley, UnknownShotWayFiresNothingButStillSounds) {
   auto t = InPlay(EASY);
   Game& g = t->g();
-  g.click = 1;
+  g.input.click = 1;
   g.my.shot_way() = 3;
   ForgetSounds(g);
   UpdatePlayer(g);
@@ -200,10 +200,10 @@ TEST(ShotFlight, PositionIsRecomputedFromTheOrigin) {
   Game& g = t->g();
   SpawnShot(g, kShotPlain, 100, 10, 0, 8, 100);
   UpdateShots(g);
-  EXPECT_EQ(g.shots[size_t(g.shot_cursor)].x, 120);
+  EXPECT_EQ(g.pools.shots[size_t(g.pools.shot_cursor)].x, 120);
   UpdateShots(g);
-  EXPECT_EQ(g.shots[size_t(g.shot_cursor)].x, 130);
-  EXPECT_EQ(g.shots[size_t(g.shot_cursor)].y, 100);
+  EXPECT_EQ(g.pools.shots[size_t(g.pools.shot_cursor)].x, 130);
+  EXPECT_EQ(g.pools.shots[size_t(g.pools.shot_cursor)].y, 100);
 }
 
 TEST(ShotFlight, ShotLeavingTheFieldIsFreed) {
@@ -211,9 +211,9 @@ TEST(ShotFlight, ShotLeavingTheFieldIsFreed) {
   Game& g = t->g();
   SpawnShot(g, kShotPlain, 600, 20, 0, 8, 100);
   UpdateShots(g);  // x 640: still touching
-  EXPECT_GE(g.shots[size_t(g.shot_cursor)].timer, 1);
+  EXPECT_GE(g.pools.shots[size_t(g.pools.shot_cursor)].timer, 1);
   UpdateShots(g);  // x 660: 652 > 640
-  EXPECT_EQ(g.shots[size_t(g.shot_cursor)].timer, 0);
+  EXPECT_EQ(g.pools.shots[size_t(g.pools.shot_cursor)].timer, 0);
 }
 
 TEST(ShotFlight, ShotsAreDrawnAsLinesAlongTheirHeading) {
@@ -240,7 +240,7 @@ TEST(Hits, ShotPowerSpreadsTheDamage) {
     Place(g, 5, 200, 200, 10, 1000);
     ShotAt(g, kShotPlain, 200, 200, 5);
     UpdateShots(g);
-    counts[1000 - g.enemies[5].hp] += 1;
+    counts[1000 - g.pools.enemies[5].hp] += 1;
   }
   // Half the hits do 1; the others 1, 2, 3 or 4 with equal chance.
   EXPECT_EQ(counts.size(), 4u);
@@ -252,7 +252,7 @@ TEST(Hits, ShotPowerSpreadsTheDamage) {
     Place(g, 5, 200, 200, 10, 1000);
     ShotAt(g, kShotPlain, 200, 200, 5);
     UpdateShots(g);
-    EXPECT_EQ(g.enemies[5].hp, 999);
+    EXPECT_EQ(g.pools.enemies[5].hp, 999);
   }
 }
 
@@ -264,9 +264,9 @@ TEST(Hits, PlainShotHitsOnlyTheLowerIndex) {
   ShotAt(g, kShotPlain, 200, 200, 5);
   ForgetSounds(g);
   UpdateShots(g);
-  EXPECT_EQ(g.enemies[5].hp, 4);
-  EXPECT_EQ(g.enemies[5].flash, 2);
-  EXPECT_EQ(g.enemies[9].hp, 5);
+  EXPECT_EQ(g.pools.enemies[5].hp, 4);
+  EXPECT_EQ(g.pools.enemies[5].flash, 2);
+  EXPECT_EQ(g.pools.enemies[9].hp, 5);
   EXPECT_TRUE(HasEffect(g, 160));
   EXPECT_TRUE(Played(g, "enemy_cut.wav"));
   EXPECT_TRUE(LiveShots(g).empty());  // the shot is spent
@@ -278,12 +278,12 @@ TEST(Hits, BoxesThatShareAnEdgeDoNotTouch) {
   Place(g, 5, 215, 200, 10, 5);  // 205 < 205 fails
   ShotAt(g, kShotPlain, 200, 200, 5);
   UpdateShots(g);
-  EXPECT_EQ(g.enemies[5].hp, 5);
-  for (auto& s : g.shots) s.timer = 0;
+  EXPECT_EQ(g.pools.enemies[5].hp, 5);
+  for (auto& s : g.pools.shots) s.timer = 0;
   Place(g, 5, 214, 200, 10, 5);
   ShotAt(g, kShotPlain, 200, 200, 5);
   UpdateShots(g);
-  EXPECT_EQ(g.enemies[5].hp, 4);
+  EXPECT_EQ(g.pools.enemies[5].hp, 4);
 }
 
 TEST(Hits, LaserPassesThroughAndShrinks) {
@@ -294,9 +294,9 @@ TEST(Hits, LaserPassesThroughAndShrinks) {
   Place(g, 5, 190, 200, 5, 50);
   EnemySlot& laser = ShotAt(g, kShotLaser, 200, 200, 30);
   UpdateShots(g);
-  EXPECT_EQ(g.enemies[3].hp, 49);
-  EXPECT_EQ(g.enemies[4].hp, 49);
-  EXPECT_EQ(g.enemies[5].hp, 49);
+  EXPECT_EQ(g.pools.enemies[3].hp, 49);
+  EXPECT_EQ(g.pools.enemies[4].hp, 49);
+  EXPECT_EQ(g.pools.enemies[5].hp, 49);
   EXPECT_EQ(laser.size, 27);
   EXPECT_GE(laser.timer, 1);
 }
@@ -307,8 +307,8 @@ TEST(Hits, FreshLaserEndsOnItsTwentySixthHit) {
   for (int i = 1; i <= 27; ++i) Place(g, i, 200, 200, 5, 50);
   EnemySlot& laser = ShotAt(g, kShotLaser, 200, 200, 30);
   UpdateShots(g);
-  EXPECT_EQ(g.enemies[26].hp, 49);
-  EXPECT_EQ(g.enemies[27].hp, 50);
+  EXPECT_EQ(g.pools.enemies[26].hp, 49);
+  EXPECT_EQ(g.pools.enemies[27].hp, 50);
   EXPECT_EQ(laser.timer, 0);
 }
 
@@ -332,7 +332,7 @@ TEST(Hits, EnemyBulletsByMode) {
     Place(g, 6, 200, 200, 4, 1, 2);
     ShotAt(g, kShotPlain, 200, 200, 5);
     UpdateShots(g);
-    EXPECT_EQ(g.enemies[6].timer, 0);
+    EXPECT_EQ(g.pools.enemies[6].timer, 0);
     EXPECT_EQ(LiveItems(g).size(), 1u);
   }
   // NOVA: shots and markers pass through bullets.
@@ -342,15 +342,15 @@ TEST(Hits, EnemyBulletsByMode) {
     Place(g, 6, 200, 200, 4, 1, 2);
     EnemySlot& shot = ShotAt(g, kShotPlain, 200, 200, 5);
     UpdateShots(g);
-    EXPECT_GE(g.enemies[6].timer, 1);
+    EXPECT_GE(g.pools.enemies[6].timer, 1);
     EXPECT_GE(shot.timer, 1);
     EnemySlot& marker = ShotAt(g, kShotMarker, 200, 200, 5);
     UpdateShots(g);
-    EXPECT_EQ(g.enemies[6].lockOn, 0);
+    EXPECT_EQ(g.pools.enemies[6].lockOn, 0);
     EXPECT_GE(marker.timer, 1);
     ShotAt(g, kShotLaser, 200, 200, 30);
     UpdateShots(g);
-    EXPECT_GE(g.enemies[6].timer, 1);
+    EXPECT_GE(g.pools.enemies[6].timer, 1);
   }
   // HELL: only lasers reach bullets.
   {
@@ -359,10 +359,10 @@ TEST(Hits, EnemyBulletsByMode) {
     Place(g, 6, 200, 200, 4, 1, 2);
     ShotAt(g, kShotPlain, 200, 200, 5);
     UpdateShots(g);
-    EXPECT_GE(g.enemies[6].timer, 1);
+    EXPECT_GE(g.pools.enemies[6].timer, 1);
     ShotAt(g, kShotLaser, 200, 200, 30);
     UpdateShots(g);
-    EXPECT_EQ(g.enemies[6].timer, 0);
+    EXPECT_EQ(g.pools.enemies[6].timer, 0);
   }
 }
 
@@ -373,13 +373,13 @@ TEST(Hits, MarkerMarksWithoutDamage) {
   ShotAt(g, kShotMarker, 200, 200, 5);
   ForgetSounds(g);
   UpdateShots(g);
-  EXPECT_EQ(g.enemies[42].lockOn, 1);
-  EXPECT_EQ(g.enemies[42].hp, 1);
+  EXPECT_EQ(g.pools.enemies[42].lockOn, 1);
+  EXPECT_EQ(g.pools.enemies[42].hp, 1);
   EXPECT_TRUE(HasEffect(g, 176, "42"));
   EXPECT_TRUE(Played(g, "target.wav"));
   ShotAt(g, kShotMarker, 200, 200, 5);
   UpdateShots(g);
-  EXPECT_EQ(g.enemies[42].lockOn, 2);
+  EXPECT_EQ(g.pools.enemies[42].lockOn, 2);
 }
 
 TEST(Hits, BoltIgnoresOthersWhileItsTargetLives) {
@@ -390,12 +390,12 @@ TEST(Hits, BoltIgnoresOthersWhileItsTargetLives) {
   EnemySlot& bolt = ShotAt(g, kShotBolt, 200, 200, 55);
   bolt.lockOn = 10;
   UpdateShots(g);
-  EXPECT_EQ(g.enemies[5].hp, 3);
+  EXPECT_EQ(g.pools.enemies[5].hp, 3);
   EXPECT_GE(bolt.timer, 1);
   // Once its target is gone it hits whatever it meets.
-  g.enemies[10].timer = 0;
+  g.pools.enemies[10].timer = 0;
   UpdateShots(g);
-  EXPECT_EQ(g.enemies[5].hp, 2);
+  EXPECT_EQ(g.pools.enemies[5].hp, 2);
   EXPECT_EQ(bolt.timer, 0);
 }
 
@@ -403,7 +403,7 @@ TEST(Hits, FinalBossPartsAreGuardedUntilLateInStageSix) {
   auto t = InPlay(EASY);
   Game& g = t->g();
   g.my.stage() = 6;
-  g.boss_slot = 30;
+  g.pools.boss_slot = 30;
   g.my.distance() = 1900;
   EnemySlot& part = Place(g, 12, 200, 200, 10, 100);
   part.kind = 25;
@@ -418,11 +418,11 @@ TEST(Hits, FinalBossPartsAreGuardedUntilLateInStageSix) {
   EXPECT_EQ(part.hp, 99);
   // Without a boss, or in another stage, the guard is off.
   g.my.distance() = 100;
-  g.boss_slot = 0;
+  g.pools.boss_slot = 0;
   ShotAt(g, kShotPlain, 200, 200, 5);
   UpdateShots(g);
   EXPECT_EQ(part.hp, 98);
-  g.boss_slot = 30;
+  g.pools.boss_slot = 30;
   g.my.stage() = 5;
   ShotAt(g, kShotPlain, 200, 200, 5);
   UpdateShots(g);
@@ -501,7 +501,7 @@ TEST(Kills, GroupWipeOutDuringABossGivesNoCoolButBulletsStillPay) {
   auto t = InPlay(EASY);
   Game& g = t->g();
   Place(g, 1, 300, 60, 20, 100).big = 1;
-  g.boss_slot = 1;
+  g.pools.boss_slot = 1;
   Place(g, 5, 200, 200, 10, 1).link = 7;
   EnemySlot& b = Place(g, 7, 100, 100, 3, 1, 2);
   b.link = 7;
@@ -529,7 +529,7 @@ TEST(Kills, OtherGroupsBulletsAndUnlinkedKillsAreLeftAlone) {
   // A lone unlinked enemy is no group.
   Place(g, 9, 300, 300, 10, 1);
   ShotAt(g, kShotPlain, 300, 300, 5);
-  g.effects = {};
+  g.fx.ring = {};
   UpdateShots(g);
   EXPECT_FALSE(HasEffect(g, 19, "Cool"));
 }
@@ -540,7 +540,7 @@ TEST(Kills, KindThirteenShakesTheScreen) {
   Place(g, 5, 200, 200, 10, 1).kind = 13;
   ShotAt(g, kShotPlain, 200, 200, 5);
   UpdateShots(g);
-  EXPECT_EQ(g.shake, 10);
+  EXPECT_EQ(g.run.shake, 10);
   EXPECT_TRUE(HasEffect(g, 177));
 }
 
@@ -552,7 +552,7 @@ TEST(Kills, LastBigKillClearsTheStage) {
   boss.kind = 11;
   boss.angle = 270;
   boss.radius = 180;
-  g.boss_slot = 30;
+  g.pools.boss_slot = 30;
   g.my.chain_count() = 5;
   g.my.chain_link() = 3;
   EnemySlot& small = Place(g, 40, 100, 100, 5, 60);
@@ -564,11 +564,11 @@ TEST(Kills, LastBigKillClearsTheStage) {
   UpdateShots(g);
   EXPECT_EQ(boss.timer, 0);
   EXPECT_EQ(boss.big, 0);
-  EXPECT_EQ(g.stage_end_countdown, 100);
-  EXPECT_EQ(g.boss_slot, 0);
+  EXPECT_EQ(g.run.stage_end_countdown, 100);
+  EXPECT_EQ(g.pools.boss_slot, 0);
   EXPECT_EQ(g.my.chain_count(), 0);
-  EXPECT_EQ(g.shake, 15);
-  EXPECT_EQ(g.backdrop_on, 1);  // "clear.jpg"
+  EXPECT_EQ(g.run.shake, 15);
+  EXPECT_EQ(g.run.backdrop_on, 1);  // "clear.jpg"
   EXPECT_TRUE(Played(g, "boss.wav"));
   ASSERT_FALSE(t->audio.music.empty());
   EXPECT_EQ(t->audio.music.back(), "");  // the music stops
@@ -588,12 +588,12 @@ TEST(Kills, OneOfTwoBigSlotsIsNoStageClear) {
   Game& g = t->g();
   Place(g, 30, 320, 60, 20, 1).big = 1;
   Place(g, 31, 320, 420, 20, 100).big = 1;  // the twin
-  g.boss_slot = 31;
+  g.pools.boss_slot = 31;
   ShotAt(g, kShotLaser, 320, 60, 30);
   UpdateShots(g);
-  EXPECT_EQ(g.enemies[30].timer, 0);
-  EXPECT_EQ(g.stage_end_countdown, 0);
-  EXPECT_EQ(g.boss_slot, 31);
+  EXPECT_EQ(g.pools.enemies[30].timer, 0);
+  EXPECT_EQ(g.run.stage_end_countdown, 0);
+  EXPECT_EQ(g.pools.boss_slot, 31);
 }
 
 TEST(Burst, MarksTurnIntoBoltsAndEveryShotVanishes) {
@@ -606,10 +606,10 @@ TEST(Burst, MarksTurnIntoBoltsAndEveryShotVanishes) {
   dead.timer = 0;  // died after being marked
   SpawnShot(g, kShotPlain, 10, 5, 0, 8, 10);
   SpawnShot(g, kShotMarker, 10, 5, 0, 8, 10);
-  g.burst_request = 1;
+  g.run.burst_request = 1;
   ForgetSounds(g);
   UpdatePlayer(g);
-  EXPECT_EQ(g.burst_request, 0);
+  EXPECT_EQ(g.run.burst_request, 0);
   EXPECT_TRUE(Played(g, "bom3.wav"));
   EXPECT_TRUE(HasEffect(g, 397));
   auto shots = LiveShots(g);
@@ -636,7 +636,7 @@ TEST(Burst, WithoutMarksStillClearsTheShots) {
   auto t = InPlay(NOVA);
   Game& g = t->g();
   SpawnShot(g, kShotMarker, 10, 5, 0, 8, 10);
-  g.burst_request = 1;
+  g.run.burst_request = 1;
   ForgetSounds(g);
   UpdatePlayer(g);
   EXPECT_TRUE(LiveShots(g).empty());
@@ -648,25 +648,25 @@ TEST(Burst, HellRightPressNeedsLevelTwo) {
     auto t = InPlay(HELL);
     Game& g = t->g();
     g.my.level = 1;
-    g.click = 2;
-    g.enemies[7].lockOn = 1;
+    g.input.click = 2;
+    g.pools.enemies[7].lockOn = 1;
     UpdatePlayer(g);
     EXPECT_TRUE(LiveShots(g).empty());
-    EXPECT_EQ(g.enemies[7].lockOn, 1);
+    EXPECT_EQ(g.pools.enemies[7].lockOn, 1);
     EXPECT_EQ(g.my.time_stop, 0);
   }
   {
     auto t = InPlay(HELL);
     Game& g = t->g();
     g.my.level = 2;
-    g.click = 2;
+    g.input.click = 2;
     Place(g, 7, 320, 100, 10, 5).lockOn = 1;
     UpdatePlayer(g);
     auto shots = LiveShots(g);
     ASSERT_EQ(shots.size(), 1u);
     EXPECT_EQ(shots[0].kind, 3);
     EXPECT_EQ(g.my.time_stop, 29);  // the time stop starts (and runs) in the same frame
-    EXPECT_EQ(g.click, 0);
+    EXPECT_EQ(g.input.click, 0);
   }
 }
 
@@ -674,13 +674,13 @@ TEST(Burst, BoltFliesAndSteersTowardItsTarget) {
   auto t = InPlay(HARD);
   Game& g = t->g();
   Place(g, 7, 320, 40, 10, 50).lockOn = 1;
-  g.burst_request = 1;
+  g.run.burst_request = 1;
   UpdatePlayer(g);
-  g.enemies[7].x = 520;  // the target slips aside
-  g.enemies[7].y = 240;
+  g.pools.enemies[7].x = 520;  // the target slips aside
+  g.pools.enemies[7].y = 240;
   g.bak->Clear(0);
   UpdateShots(g);
-  const EnemySlot& bolt = g.shots[size_t(g.shot_cursor)];
+  const EnemySlot& bolt = g.pools.shots[size_t(g.pools.shot_cursor)];
   // First move: one step along the old heading.
   EXPECT_EQ(bolt.x, PolarX(320, 270, 53));
   EXPECT_EQ(bolt.y, PolarY(240, 270, 53));

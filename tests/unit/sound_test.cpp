@@ -3,7 +3,7 @@
 
 #include "assets/sound.h"
 #include "shell/frame.h"
-#include "shell/game.h"
+#include "state/game.h"
 #include "test_util.h"
 
 namespace {
@@ -37,7 +37,7 @@ TEST(SoundEffects, OneNameStartsOnceInARowPerTick) {
   EXPECT_EQ(t->audio.plays.size(), 3u);
   // The next tick releases the guard: the same name may start again.
   StepSoundGuard(g);
-  EXPECT_EQ(g.last_sound, "");
+  EXPECT_EQ(g.sound.last, "");
   PlayEffect(g, "item.wav");
   EXPECT_EQ(t->audio.plays.size(), 4u);
 }
@@ -76,7 +76,7 @@ TEST(SoundEffects, QueueDrainsInOrder) {
   QueueEffect(g, "chain01.wav");
   QueueEffect(g, "");
   QueueEffect(g, "chain02.wav");
-  EXPECT_EQ(g.sound_queue.size(), 2u);
+  EXPECT_EQ(g.sound.queue.size(), 2u);
   DrainSoundQueue(g);
   DrainSoundQueue(g);
   DrainSoundQueue(g);
@@ -98,11 +98,11 @@ TEST(Music, NotStopsEmptyIsIgnoredAndTracksFollowTheStage) {
   ASSERT_EQ(t->audio.music.size(), 2u);
   EXPECT_NE(t->audio.music[1].find("/dat/harmovienX byCorvane featHalvek.mp3"), std::string::npos);
   // The ticker and the title card are queued as effects.
-  EXPECT_EQ(g.effects[1].kind, 1);
-  EXPECT_EQ(g.effects[1].x, 640);
-  EXPECT_EQ(g.effects[1].y, 450);
-  EXPECT_EQ(g.effects[2].kind, 392);
-  EXPECT_EQ(g.effects[2].text, "< V >");
+  EXPECT_EQ(g.fx.ring[1].kind, 1);
+  EXPECT_EQ(g.fx.ring[1].x, 640);
+  EXPECT_EQ(g.fx.ring[1].y, 450);
+  EXPECT_EQ(g.fx.ring[2].kind, 392);
+  EXPECT_EQ(g.fx.ring[2].text, "< V >");
   g.my.stage() = 7;
   StageMusic(g);
   EXPECT_EQ(t->audio.music.size(), 2u);

@@ -28,26 +28,26 @@ std::unique_ptr<TestGame> MakeTestGame(uint64_t seed, const std::string& data_di
 std::unique_ptr<TestGame> MakeGameInPlay(int mode, uint64_t seed) {
   auto t = MakeTestGame(seed);
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.mode = mode;
   g.my.stage() = 1;
-  g.in_play = 1;
+  g.run.in_play = 1;
   g.my.player_x() = 320;
   g.my.player_y() = 240;
   g.my.ship_size() = 10;
-  g.mouse_x = 320;
-  g.mouse_y = 240;
+  g.input.mouse_x = 320;
+  g.input.mouse_y = 240;
   return t;
 }
 
 bool HasEffect(Game& g, int kind, const std::string& text) {
-  for (const EffectSlot& e : g.effects)
+  for (const EffectSlot& e : g.fx.ring)
     if (e.age >= 1 && e.kind == kind && (text.empty() || e.text == text)) return true;
   return false;
 }
 
 EnemySlot& PlaceEnemy(Game& g, int i, int x, int y, int size, int hp, int cls) {
-  EnemySlot& e = g.enemies[size_t(i)];
+  EnemySlot& e = g.pools.enemies[size_t(i)];
   e = EnemySlot{};
   e.timer = 5;
   e.x = x;
@@ -59,9 +59,9 @@ EnemySlot& PlaceEnemy(Game& g, int i, int x, int y, int size, int hp, int cls) {
 }
 
 void ForgetSounds(Game& g) {
-  g.waves.clear();
-  g.last_sound.clear();
-  g.last_sound_hold = 0;
+  g.sound.waves.clear();
+  g.sound.last.clear();
+  g.sound.last_hold = 0;
 }
 
-bool Played(Game& g, const std::string& name) { return g.waves.count(name) != 0; }
+bool Played(Game& g, const std::string& name) { return g.sound.waves.count(name) != 0; }

@@ -7,7 +7,7 @@
 #include "platform/audio.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 struct TestGame {
   RecordingAudio audio;

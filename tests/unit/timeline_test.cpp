@@ -23,7 +23,7 @@ namespace {
 std::unique_ptr<TestGame> StageGame(int mode, int stage, uint64_t seed = 7) {
   auto t = MakeTestGame(seed);
   Game& g = t->g();
-  g.title_phase = 0;
+  g.run.title_phase = 0;
   g.my.mode = mode;
   g.my.stage() = stage;
   StartStage(g);
@@ -32,7 +32,7 @@ std::unique_ptr<TestGame> StageGame(int mode, int stage, uint64_t seed = 7) {
 
 int LiveSlots(const Game& g) {
   int n = 0;
-  for (const EnemySlot& e : g.enemies) n += e.timer >= 1 ? 1 : 0;
+  for (const EnemySlot& e : g.pools.enemies) n += e.timer >= 1 ? 1 : 0;
   return n;
 }
 
@@ -42,14 +42,14 @@ int SpawnedAt(int mode, int stage, int c, int n = 0) {
   auto t = StageGame(mode, stage);
   Game& g = t->g();
   g.my.distance() = c - 1;
-  g.frame_no = n;
+  g.run.frame_no = n;
   RunStageTimeline(g);
   return LiveSlots(g);
 }
 
 // Frames of a whole stage with the ship kept out of harm.
 void PlayFrame(Game& g) {
-  g.invulnerable = 1000;
+  g.run.invulnerable = 1000;
   g.my.lives = 3;
   RunFrame(g);
 }
@@ -82,7 +82,7 @@ TEST(StageScripts, SpokesAtSevenHundredAreFourOrEight) {
     g.my.distance() = 699;
     RunStageTimeline(g);
     *flyers = *bullets = 0;
-    for (const EnemySlot& e : g.enemies) {
+    for (const EnemySlot& e : g.pools.enemies) {
       if (e.timer < 1) continue;
       if (e.cls == 1) ++*flyers;
       if (e.cls == 2) ++*bullets;
@@ -128,7 +128,7 @@ TEST(StageScripts, RingsShareLinksInGroupsOfFour) {
   g.my.distance() = 319;
   RunStageTimeline(g);
   std::multiset<int> links;
-  for (const EnemySlot& e : g.enemies)
+  for (const EnemySlot& e : g.pools.enemies)
     if (e.timer >= 1) links.insert(e.link);
   EXPECT_EQ(links.size(), 42u);
   EXPECT_EQ(links.count(0), 4u);  // the first group is not joined
@@ -142,8 +142,8 @@ TEST(StageScripts, BossSlotNamesTheBossAndInHellItsTwin) {
     Game& g = t->g();
     g.my.distance() = 1169;
     RunStageTimeline(g);
-    ASSERT_NE(g.boss_slot, 0);
-    const EnemySlot& b = g.enemies[size_t(g.boss_slot)];
+    ASSERT_NE(g.pools.boss_slot, 0);
+    const EnemySlot& b = g.pools.enemies[size_t(g.pools.boss_slot)];
     EXPECT_EQ(b.kind, 11);
     EXPECT_EQ(b.big, 1);
     if (mode == HELL) {
@@ -160,8 +160,8 @@ TEST(StageScripts, BossSlotNamesTheBossAndInHellItsTwin) {
   Game& g = t->g();
   g.my.distance() = 1649;
   RunStageTimeline(g);
-  ASSERT_NE(g.boss_slot, 0);
-  EXPECT_EQ(g.enemies[size_t(g.boss_slot)].kind, 12);
+  ASSERT_NE(g.pools.boss_slot, 0);
+  EXPECT_EQ(g.pools.enemies[size_t(g.pools.boss_slot)].kind, 12);
 }
 
 TEST(StageScripts, BossWarningAndStoryFile) {
@@ -170,47 +170,47 @@ TEST(StageScripts, BossWarningAndStoryFile) {
   g.my.distance() = 1599;
   RunStageTimeline(g);
   bool warned = false;
-  for (const EffectSlot& e : g.effects) warned |= e.age >= 1 && e.kind == 491 && e.x == 320 && e.y == 240;
+  for (const EffectSlot& e : g.fx.ring) warned |= e.age >= 1 && e.kind == 491 && e.x == 320 && e.y == 240;
   EXPECT_TRUE(warned);
 
   auto t1 = StageGame(EASY, 1);
   Game& g1 = t1->g();
   g1.my.distance() = 999;
   RunStageTimeline(g1);
-  EXPECT_EQ(g1.story_on, 1);
-  EXPECT_FALSE(g1.story.empty());
+  EXPECT_EQ(g1.run.story_on, 1);
+  EXPECT_FALSE(g1.run.story.empty());
 }
 
 TEST(StageFlow, StoryLinesEveryTwentyFiveFrames) {
   auto t = StageGame(EASY, 2);
   Game& g = t->g();
-  g.story = {"一", "二"};
-  g.story_index = 0;
-  g.story_on = 1;
+  g.run.story = {"一", "二"};
+  g.run.story_index = 0;
+  g.run.story_on = 1;
   auto announcements = [&g] {
     std::vector<std::string> out;
-    for (const EffectSlot& e : g.effects)
+    for (const EffectSlot& e : g.fx.ring)
       if (e.age >= 1 && e.kind == 0) out.push_back(e.text);
     return out;
   };
-  g.frame_no = 24;
+  g.run.frame_no = 24;
   RunStageTimeline(g);
   EXPECT_TRUE(announcements().empty());
-  g.frame_no = 25;
+  g.run.frame_no = 25;
   RunStageTimeline(g);
   EXPECT_EQ(announcements(), std::vector<std::string>{"一"});
-  g.frame_no = 50;
+  g.run.frame_no = 50;
   RunStageTimeline(g);
   EXPECT_EQ(announcements().size(), 2u);
-  EXPECT_EQ(g.story_on, 0);  // the last line turns the story off
+  EXPECT_EQ(g.run.story_on, 0);  // the last line turns the story off
 
   // An empty story (or one skipped to its end) just turns off.
-  g.story.clear();
-  g.story_index = 0;
-  g.story_on = 1;
-  g.frame_no = 75;
+  g.run.story.clear();
+  g.run.story_index = 0;
+  g.run.story_on = 1;
+  g.run.frame_no = 75;
   RunStageTimeline(g);
-  EXPECT_EQ(g.story_on, 0);
+  EXPECT_EQ(g.run.story_on, 0);
 }
 
 TEST(StageFlow, TimeUpAtTheStageLimit) {
@@ -219,17 +219,17 @@ TEST(StageFlow, TimeUpAtTheStageLimit) {
     auto t = StageGame(EASY, stage);
     Game& g = t->g();
     g.my.distance() = limit - 2;
-    g.boss_slot = 5;
+    g.pools.boss_slot = 5;
     RunStageTimeline(g);
-    EXPECT_EQ(g.in_play, 1) << stage;
-    EXPECT_EQ(g.time_up, 0);
+    EXPECT_EQ(g.run.in_play, 1) << stage;
+    EXPECT_EQ(g.run.time_up, 0);
     RunStageTimeline(g);
     EXPECT_EQ(g.my.distance(), limit);
-    EXPECT_EQ(g.in_play, 0) << stage;
-    EXPECT_EQ(g.time_up, 1);
-    EXPECT_EQ(g.boss_slot, 0);
-    EXPECT_EQ(g.menu_screen, 1);
-    EXPECT_EQ(g.backdrop_on, 1);  // "timeup.jpg"
+    EXPECT_EQ(g.run.in_play, 0) << stage;
+    EXPECT_EQ(g.run.time_up, 1);
+    EXPECT_EQ(g.pools.boss_slot, 0);
+    EXPECT_EQ(g.menu.screen, 1);
+    EXPECT_EQ(g.run.backdrop_on, 1);  // "timeup.jpg"
   }
 }
 
@@ -238,29 +238,29 @@ TEST(StageFlow, BossBeatenJustBeforeTheLimitClearsTheStage) {
   Game& g = t->g();
   g.my.distance() = 3198;
   RunStageTimeline(g);  // c = 3199: the boss falls in this frame
-  g.stage_end_countdown = 100;
-  g.boss_slot = 0;
+  g.run.stage_end_countdown = 100;
+  g.pools.boss_slot = 0;
   for (int f = 0; f < 99; ++f) {
     RunStageTimeline(g);
-    ASSERT_EQ(g.in_play, 1) << f;
-    ASSERT_EQ(g.time_up, 0) << f;
+    ASSERT_EQ(g.run.in_play, 1) << f;
+    ASSERT_EQ(g.run.time_up, 0) << f;
   }
   EXPECT_GT(g.my.distance(), 3200);  // the clock ran on, but time up waited
   RunStageTimeline(g);
-  EXPECT_EQ(g.stage_end_countdown, 0);
-  EXPECT_EQ(g.in_play, 0);
-  EXPECT_EQ(g.time_up, 0);  // cleared, not timed out
-  EXPECT_EQ(g.menu_screen, 1);
+  EXPECT_EQ(g.run.stage_end_countdown, 0);
+  EXPECT_EQ(g.run.in_play, 0);
+  EXPECT_EQ(g.run.time_up, 0);  // cleared, not timed out
+  EXPECT_EQ(g.menu.screen, 1);
 }
 
 TEST(StageFlow, CountdownHoldsTheScript) {
   auto t = StageGame(EASY, 3);
   Game& g = t->g();
-  g.stage_end_countdown = 5;
+  g.run.stage_end_countdown = 5;
   g.my.distance() = 200;  // 201 would place thirty orbiters
   RunStageTimeline(g);
   EXPECT_EQ(LiveSlots(g), 0);
-  EXPECT_EQ(g.stage_end_countdown, 4);
+  EXPECT_EQ(g.run.stage_end_countdown, 4);
 }
 
 TEST(StageFlow, TimeStopHoldsTheClockAndIdleDriftOutsidePlay) {
@@ -279,13 +279,13 @@ TEST(StageFlow, TimeStopHoldsTheClockAndIdleDriftOutsidePlay) {
   // Between stages only the drifting kind-1 orbiters come, about one in five frames.
   auto t2 = MakeTestGame(3);
   Game& h = t2->g();
-  h.in_play = 0;
+  h.run.in_play = 0;
   for (int f = 0; f < 1000; ++f) RunStageTimeline(h);
   int live = LiveSlots(h);
   EXPECT_GT(live, 150);
   EXPECT_LT(live, 250);
   EXPECT_EQ(h.my.distance(), 0);
-  for (const EnemySlot& e : h.enemies)
+  for (const EnemySlot& e : h.pools.enemies)
     if (e.timer >= 1) {
       EXPECT_EQ(e.kind, 1);
       EXPECT_EQ(e.size, 20);
@@ -303,25 +303,25 @@ TEST_P(WholeStage, RunsToTimeUp) {
   auto t = StageGame(mode, stage, 11 + stage);
   Game& g = t->g();
   int max_live = 0, frames = 0, boss_frames = 0;
-  while (g.in_play == 1 && frames < 5000) {
-    g.frame_no = (g.frame_no + 1) % 1000;
+  while (g.run.in_play == 1 && frames < 5000) {
+    g.run.frame_no = (g.run.frame_no + 1) % 1000;
     RunStageTimeline(g);
     UpdateEnemies(g);
     ++frames;
     max_live = std::max(max_live, LiveSlots(g));
-    if (g.boss_slot != 0) {
+    if (g.pools.boss_slot != 0) {
       ++boss_frames;
       // The boss stays in its slot for as long as the stage runs.
-      ASSERT_GE(g.enemies[size_t(g.boss_slot)].timer, 1) << "clock " << g.my.distance();
-      ASSERT_EQ(g.enemies[size_t(g.boss_slot)].big, 1);
+      ASSERT_GE(g.pools.enemies[size_t(g.pools.boss_slot)].timer, 1) << "clock " << g.my.distance();
+      ASSERT_EQ(g.pools.enemies[size_t(g.pools.boss_slot)].big, 1);
     }
   }
   const int limit = stage == 6 ? 4000 : 3200;
   EXPECT_EQ(g.my.distance(), limit);
   EXPECT_EQ(frames, limit);
-  EXPECT_EQ(g.time_up, 1);
-  EXPECT_EQ(g.boss_slot, 0);
-  EXPECT_EQ(g.menu_screen, 1);
+  EXPECT_EQ(g.run.time_up, 1);
+  EXPECT_EQ(g.pools.boss_slot, 0);
+  EXPECT_EQ(g.menu.screen, 1);
   EXPECT_GT(max_live, 150);
   const int boss_at[7] = {0, 1170, 1650, 1650, 1650, 1650, 1770};
   EXPECT_EQ(boss_frames, limit - boss_at[stage]);
@@ -349,7 +349,7 @@ TEST(StageRuns, DISABLED_Pictures) {
       double slowest = 0, total = 0;
       int frames = 0, slowest_at = 0;
       std::vector<double> times;
-      while (g.in_play == 1 && frames < 5000) {
+      while (g.run.in_play == 1 && frames < 5000) {
         auto start = std::chrono::steady_clock::now();
         PlayFrame(g);
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

@@ -32,7 +32,7 @@ class AutoplayBot::Impl {
     // The bot plays the mode it is asked for: modes not yet unlocked are opened
     // by giving the save the play counts that unlock them.
     Unlock();
-    for (int f = 0; f < max_frames && r_.end.empty() && !g_.quit; ++f) {
+    for (int f = 0; f < max_frames && r_.end.empty() && !g_.run.quit; ++f) {
       Decide();
       if (!r_.end.empty()) break;
       Frame();
@@ -44,18 +44,18 @@ class AutoplayBot::Impl {
   void Frame() {
     {
       int lives = g_.my.lives;
-      bool playing = g_.in_play != 0;
+      bool playing = g_.run.in_play != 0;
       auto t0 = std::chrono::steady_clock::now();
       sim_.Frame();
       auto t1 = std::chrono::steady_clock::now();
       if (playing && time_frames_)
         r_.frame_ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
-      if (playing && (g_.my.lives < lives || (g_.in_play == 0 && g_.game_over_banner)))
+      if (playing && (g_.my.lives < lives || (g_.run.in_play == 0 && g_.run.game_over_banner)))
         r_.lives_lost += 1;
       r_.frames += 1;
       if (g_.my.score() > r_.score) r_.score = g_.my.score();
       if (g_.my.stage() > r_.stage) r_.stage = g_.my.stage();
-      if (playing && g_.in_play == 0 && g_.time_up && r_.stage == 6) last_timeup_ = true;
+      if (playing && g_.run.in_play == 0 && g_.run.time_up && r_.stage == 6) last_timeup_ = true;
     }
   }
 
@@ -90,7 +90,7 @@ class AutoplayBot::Impl {
 
   // A visible menu button whose caption starts with `text`, settled in place.
   const MenuItem* Button(const std::string& text) {
-    for (const MenuItem& m : g_.menu)
+    for (const MenuItem& m : g_.menu.table)
       if (m.visible && m.caption.compare(0, text.size(), text) == 0) return &m;
     return nullptr;
   }
@@ -110,43 +110,43 @@ class AutoplayBot::Impl {
       --wait_;
       return;
     }
-    if (g_.in_play) {
+    if (g_.run.in_play) {
       Play();
       return;
     }
     if (holding_) {
-      Up("left", g_.mouse_x, g_.mouse_y);
+      Up("left", g_.input.mouse_x, g_.input.mouse_y);
       holding_ = false;
     }
-    if (g_.hi_score_box_visible) {  // a new record: leave a comment and send it
+    if (g_.panels.hi_score_box_visible) {  // a new record: leave a comment and send it
       Send("text", {"autoplay"});
       Send("key", {"13"});
       wait_ = 2;
       return;
     }
-    if (g_.rank_box_visible) {
+    if (g_.panels.rank_box_visible) {
       Down("right", 300, 200);
       Up("right", 300, 200);
       wait_ = 2;
       return;
     }
-    if (started_ && g_.game_over_banner && g_.record_mode == 0) {
+    if (started_ && g_.run.game_over_banner && g_.run.record_mode == 0) {
       r_.end = clear_clicked_ ? (last_timeup_ ? "timeup" : "clear") : "gameover";
       return;
     }
-    if (g_.title_phase < 0 || g_.game_over_banner || g_.record_mode) {
+    if (g_.run.title_phase < 0 || g_.run.game_over_banner || g_.run.record_mode) {
       Down("left", 600, 20);
       Up("left", 600, 20);
       wait_ = 2;
       return;
     }
-    if (g_.name_box_visible) {
+    if (g_.panels.name_box_visible) {
       Send("text", {"autoplay"});
       Send("key", {"13"});
       wait_ = 2;
       return;
     }
-    switch (g_.menu_screen) {
+    switch (g_.menu.screen) {
       case 5:
         if (g_.my.name().empty()) {
           if (ClickButton("名前入力")) wait_ = 2;
@@ -213,7 +213,7 @@ class AutoplayBot::Impl {
     int threat = 0;
     double push_x = 0, push_y = 0;  // away from everything close to the ship
     for (int i = 1; i < kEnemySlots; ++i) {
-      const EnemySlot& s = g_.enemies[size_t(i)];
+      const EnemySlot& s = g_.pools.enemies[size_t(i)];
       if (s.timer < 1) continue;
       long dx = s.x - px, dy = s.y - py;
       long d = dx * dx + dy * dy;
@@ -233,8 +233,8 @@ class AutoplayBot::Impl {
     }
     int tx = 320, ty = 120;
     if (best >= 0) {
-      tx = g_.enemies[size_t(best)].x;
-      ty = g_.enemies[size_t(best)].y;
+      tx = g_.pools.enemies[size_t(best)].x;
+      ty = g_.pools.enemies[size_t(best)].y;
     }
     bool moving = IsMovingShipMode(mode_);
     int mx = tx, my = ty;

@@ -238,22 +238,22 @@ void Simulator::Frame() {
   ++frames_run_;
   // Jump to 1 ms before the next deadline (plus a hair), so the next tick's
   // 1 ms sleep lands just past it: frames come exactly 40 ms apart.
-  double wait_us = (g.next_frame - clock_.NowDays()) * kUsPerDay;
+  double wait_us = (g.timing.next_frame - clock_.NowDays()) * kUsPerDay;
   if (wait_us > 1000) clock_.AdvanceUs(int64_t(wait_us) - 1000 + 1);
 }
 
 bool Simulator::Run(int frames, const std::vector<ScriptEvent>& script, std::string* error) {
   size_t next = 0;
-  for (int f = 0; f < frames && !game_->quit; ++f) {
+  for (int f = 0; f < frames && !game_->run.quit; ++f) {
     while (next < script.size() && script[next].frame <= f) {
       if (!Apply(script[next], error)) return false;
       ++next;
-      if (game_->quit) return true;
+      if (game_->run.quit) return true;
     }
     Frame();
   }
   // Events scheduled at or after the last frame still apply (e.g. a final close).
-  while (next < script.size() && !game_->quit) {
+  while (next < script.size() && !game_->run.quit) {
     if (!Apply(script[next], error)) return false;
     ++next;
   }
@@ -271,59 +271,59 @@ std::string Simulator::DumpJson() {
   Json j;
   j.Open('{');
   j.KInt("frames_run", frames_run_);
-  j.KInt("title_phase", g.title_phase);
-  j.KInt("in_play", g.in_play);
-  j.KInt("stage_end_countdown", g.stage_end_countdown);
-  j.KInt("time_up", g.time_up);
-  j.KInt("shake", g.shake);
-  j.KInt("paused", g.paused);
-  j.KInt("record_mode", g.record_mode);
-  j.KInt("backdrop_on", g.backdrop_on);
-  j.KInt("game_over_banner", g.game_over_banner);
-  j.KInt("menu_screen", g.menu_screen);
-  j.KInt("menu_back", g.menu_back);
-  j.KInt("chapter_run", g.chapter_run);
-  j.KInt("mouse_x", g.mouse_x);
-  j.KInt("mouse_y", g.mouse_y);
-  j.KInt("click", g.click);
-  j.KInt("burst_request", g.burst_request);
-  j.KInt("boss_slot", g.boss_slot);
-  j.KInt("frame_no", g.frame_no);
-  j.KInt("invulnerable", g.invulnerable);
-  j.KInt("closing_mark", g.closing_mark);
-  j.KInt("story_index", g.story_index);
-  j.KInt("story_on", g.story_on);
-  j.KInt("story_lines", int(g.story.size()));
-  j.KInt("spawn_cursor", g.spawn_cursor);
-  j.KInt("shot_cursor", g.shot_cursor);
-  j.KInt("item_cursor", g.item_cursor);
-  j.KInt("effect_cursor", g.effect_cursor);
-  j.KInt("log_count", g.log_count);
-  j.KInt("frame_interval_ms", g.frame_interval_ms);
-  j.KStr("last_sound", g.last_sound);
+  j.KInt("title_phase", g.run.title_phase);
+  j.KInt("in_play", g.run.in_play);
+  j.KInt("stage_end_countdown", g.run.stage_end_countdown);
+  j.KInt("time_up", g.run.time_up);
+  j.KInt("shake", g.run.shake);
+  j.KInt("paused", g.run.paused);
+  j.KInt("record_mode", g.run.record_mode);
+  j.KInt("backdrop_on", g.run.backdrop_on);
+  j.KInt("game_over_banner", g.run.game_over_banner);
+  j.KInt("menu_screen", g.menu.screen);
+  j.KInt("menu_back", g.menu.back);
+  j.KInt("chapter_run", g.run.chapter_run);
+  j.KInt("mouse_x", g.input.mouse_x);
+  j.KInt("mouse_y", g.input.mouse_y);
+  j.KInt("click", g.input.click);
+  j.KInt("burst_request", g.run.burst_request);
+  j.KInt("boss_slot", g.pools.boss_slot);
+  j.KInt("frame_no", g.run.frame_no);
+  j.KInt("invulnerable", g.run.invulnerable);
+  j.KInt("closing_mark", g.run.closing_mark);
+  j.KInt("story_index", g.run.story_index);
+  j.KInt("story_on", g.run.story_on);
+  j.KInt("story_lines", int(g.run.story.size()));
+  j.KInt("spawn_cursor", g.pools.spawn_cursor);
+  j.KInt("shot_cursor", g.pools.shot_cursor);
+  j.KInt("item_cursor", g.pools.item_cursor);
+  j.KInt("effect_cursor", g.fx.cursor);
+  j.KInt("log_count", g.log.count);
+  j.KInt("frame_interval_ms", g.timing.frame_interval_ms);
+  j.KStr("last_sound", g.sound.last);
   j.Key("sound_queue");
   j.Open('[');
-  for (const std::string& s : g.sound_queue) j.Str(s);
+  for (const std::string& s : g.sound.queue) j.Str(s);
   j.Close(']');
   j.Key("name_box_visible");
-  j.Bool(g.name_box_visible);
-  j.KStr("name_l", g.name_l.text);
+  j.Bool(g.panels.name_box_visible);
+  j.KStr("name_l", g.panels.name_l.text);
   j.Key("hi_score_box_visible");
-  j.Bool(g.hi_score_box_visible);
-  j.KStr("hi_score_l", g.hi_score_l.text);
+  j.Bool(g.panels.hi_score_box_visible);
+  j.KStr("hi_score_l", g.panels.hi_score_l.text);
   j.Key("rank_box_visible");
-  j.Bool(g.rank_box_visible);
-  j.KStr("rank_l", g.rank_l);
-  j.KInt("rank_selected", g.rank_selected);
-  j.KInt("rank_lines", int(g.rank_list.size()));
+  j.Bool(g.panels.rank_box_visible);
+  j.KStr("rank_l", g.panels.rank_l);
+  j.KInt("rank_selected", g.panels.rank_selected);
+  j.KInt("rank_lines", int(g.panels.rank_list.size()));
   j.Key("busy");
-  j.Bool(g.busy);
-  j.KStr("rank_status", g.rank_status);
+  j.Bool(g.ranking.busy);
+  j.KStr("rank_status", g.ranking.status);
   // The filled entries of the ranking table, in rank order.
   j.Key("ranking");
   j.Open('[');
-  for (size_t i = 0; i < g.rank_table.size(); ++i) {
-    const RankEntry& r = g.rank_table[i];
+  for (size_t i = 0; i < g.ranking.table.size(); ++i) {
+    const RankEntry& r = g.ranking.table[i];
     if (r.name.empty()) continue;
     j.Open('{');
     j.KInt("rank", int(i) + 1);
@@ -341,20 +341,20 @@ std::string Simulator::DumpJson() {
   j.Key("rank_list");
   j.Open('{');
   j.Key("visible");
-  j.Bool(g.rank_box_visible);
-  j.KInt("selected", g.rank_selected);
-  j.KInt("top", g.rank_top);
-  j.KInt("line_count", int(g.rank_list.size()));
+  j.Bool(g.panels.rank_box_visible);
+  j.KInt("selected", g.panels.rank_selected);
+  j.KInt("top", g.panels.rank_top);
+  j.KInt("line_count", int(g.panels.rank_list.size()));
   size_t shown = 0;
-  for (size_t i = 0; i < g.rank_table.size() && i < g.rank_list.size(); ++i)
-    if (!g.rank_table[i].name.empty()) shown = i + 1;
-  shown = std::min(g.rank_list.size(), shown + 1);
+  for (size_t i = 0; i < g.ranking.table.size() && i < g.panels.rank_list.size(); ++i)
+    if (!g.ranking.table[i].name.empty()) shown = i + 1;
+  shown = std::min(g.panels.rank_list.size(), shown + 1);
   j.Key("lines");
   j.Open('[');
-  for (size_t i = 0; i < shown; ++i) j.Str(g.rank_list[i]);
+  for (size_t i = 0; i < shown; ++i) j.Str(g.panels.rank_list[i]);
   j.Close(']');
   j.Close('}');
-  j.KStr("save_error", g.save_error);
+  j.KStr("save_error", g.save.error);
 
   j.Key("my");
   j.Open('{');
@@ -405,14 +405,14 @@ std::string Simulator::DumpJson() {
   j.Close(']');
   j.Close('}');
 
-  Pool(j, "enemies", g.enemies);
-  Pool(j, "shots", g.shots);
-  Pool(j, "items", g.items);
+  Pool(j, "enemies", g.pools.enemies);
+  Pool(j, "shots", g.pools.shots);
+  Pool(j, "items", g.pools.items);
 
   j.Key("effects");
   j.Open('[');
   for (int i = 0; i < kEffectSlots; ++i) {
-    const EffectSlot& e = g.effects[size_t(i)];
+    const EffectSlot& e = g.fx.ring[size_t(i)];
     if (e.age < 1) continue;
     j.Open('{');
     j.KInt("index", i);
@@ -427,7 +427,7 @@ std::string Simulator::DumpJson() {
 
   j.Key("log");
   j.Open('[');
-  for (const LogRecord& r : g.log) {
+  for (const LogRecord& r : g.log.records) {
     j.Open('{');
     j.KStr("text", r.text);
     j.KInt("code", r.code);
@@ -437,7 +437,7 @@ std::string Simulator::DumpJson() {
 
   j.Key("menu");
   j.Open('[');
-  for (const MenuItem& m : g.menu) {
+  for (const MenuItem& m : g.menu.table) {
     if (!m.visible) continue;
     j.Open('{');
     j.KStr("caption", m.caption);

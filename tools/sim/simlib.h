@@ -9,7 +9,7 @@
 #include "platform/audio.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
-#include "shell/game.h"
+#include "state/game.h"
 
 struct ScriptEvent {
   int frame = 0;      // applied before this frame runs (frames count from 0)

@@ -76,13 +76,13 @@ bool Check(Game& g, std::string& what) {
     what = w;
     return false;
   };
-  if (g.frame_no < 0 || g.frame_no > 999) return fail("frame_no out of range");
-  if (g.boss_slot < 0 || g.boss_slot >= kEnemySlots) return fail("boss_slot out of range");
-  if (g.spawn_cursor < 0 || g.spawn_cursor >= kEnemySlots) return fail("spawn cursor out of range");
-  if (g.shot_cursor < 0 || g.shot_cursor >= kShotSlots) return fail("shot cursor out of range");
-  if (g.item_cursor < 0 || g.item_cursor >= kItemSlots) return fail("item cursor out of range");
-  if (g.effect_cursor < 0 || g.effect_cursor >= kEffectSlots) return fail("effect cursor out of range");
-  if (g.log_count < 0) return fail("log_count negative");
+  if (g.run.frame_no < 0 || g.run.frame_no > 999) return fail("frame_no out of range");
+  if (g.pools.boss_slot < 0 || g.pools.boss_slot >= kEnemySlots) return fail("boss_slot out of range");
+  if (g.pools.spawn_cursor < 0 || g.pools.spawn_cursor >= kEnemySlots) return fail("spawn cursor out of range");
+  if (g.pools.shot_cursor < 0 || g.pools.shot_cursor >= kShotSlots) return fail("shot cursor out of range");
+  if (g.pools.item_cursor < 0 || g.pools.item_cursor >= kItemSlots) return fail("item cursor out of range");
+  if (g.fx.cursor < 0 || g.fx.cursor >= kEffectSlots) return fail("effect cursor out of range");
+  if (g.log.count < 0) return fail("log_count negative");
   if (g.my.lives < -1 || g.my.lives > 1000) return fail("lives insane: " + std::to_string(g.my.lives));
   if (g.my.level < 0 || g.my.level > 100000) return fail("level insane: " + std::to_string(g.my.level));
   if (g.my.score() < 0) return fail("score negative: " + std::to_string(g.my.score()));
@@ -91,14 +91,14 @@ bool Check(Game& g, std::string& what) {
   for (int m = 0; m < kModeCount; ++m)
     if (g.my.hi_score(m) < 0 || g.my.play_count(m) < 0) return fail("negative saved value");
   int live = 0;
-  for (const EnemySlot& s : g.enemies) {
+  for (const EnemySlot& s : g.pools.enemies) {
     if (s.timer < 0) return fail("enemy timer negative");
     live += s.timer >= 1;
   }
-  if (g.enemies[0].timer >= 1 && g.enemies[0].cls != kOrbiter) return fail("slot 0 handed out");
-  for (const EnemySlot& s : g.shots)
+  if (g.pools.enemies[0].timer >= 1 && g.pools.enemies[0].cls != kOrbiter) return fail("slot 0 handed out");
+  for (const EnemySlot& s : g.pools.shots)
     if (s.timer < 0) return fail("shot timer negative");
-  for (const EnemySlot& s : g.items)
+  for (const EnemySlot& s : g.pools.items)
     if (s.timer < 0) return fail("item timer negative");
   if (g.my.name().size() > 64) return fail("name too long");
   return true;
@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
     struct stat last {};
     std::string save = data + "/my.dat";
     Simulator probe(game_dir, 1, data + "/probe");  // reads the save back after each write
-    for (long long f = 0; f < episode_frames && !sim.game().quit; ++f) {
+    for (long long f = 0; f < episode_frames && !sim.game().run.quit; ++f) {
       if (rng() % 100 < noise) {
         int n = 1 + int(rng() % 3);
         for (int k = 0; k < n; ++k) RandomEvent(sim, rng);

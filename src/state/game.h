@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/canvas.h"
-#include "ranking/rank_codec.h"
+#include "ranking/rank_entry.h"
 
 class Audio;
 class Dialogs;
@@ -82,25 +82,45 @@ struct Tmy {
   static constexpr int kCommentSlot[kModeCount] = {3, 4, 5, 6, 2, 0, 1};
 
   int32_t& buy_count(int id) { return num[id]; }
+  int32_t buy_count(int id) const { return num[id]; }
   int32_t& player_id() { return num[102]; }
+  int32_t player_id() const { return num[102]; }
   int32_t& stage() { return num[107]; }
+  int32_t stage() const { return num[107]; }
   int32_t& distance() { return num[109]; }
+  int32_t distance() const { return num[109]; }
   int32_t& play_count(int mode) { return num[kPlayCountIndex[mode]]; }
+  int32_t play_count(int mode) const { return num[kPlayCountIndex[mode]]; }
   int32_t& shot_size() { return num[267]; }
+  int32_t shot_size() const { return num[267]; }
   int32_t& shot_power() { return num[268]; }
+  int32_t shot_power() const { return num[268]; }
   int32_t& shot_way() { return num[269]; }
+  int32_t shot_way() const { return num[269]; }
   int32_t& shot_speed() { return num[270]; }
+  int32_t shot_speed() const { return num[270]; }
   int32_t& laser_way() { return num[271]; }
+  int32_t laser_way() const { return num[271]; }
   int32_t& chain_link() { return num[272]; }
+  int32_t chain_link() const { return num[272]; }
   int32_t& chain_count() { return num[273]; }
+  int32_t chain_count() const { return num[273]; }
   int32_t& player_x() { return num[275]; }
+  int32_t player_x() const { return num[275]; }
   int32_t& player_y() { return num[276]; }
+  int32_t player_y() const { return num[276]; }
   int32_t& ship_size() { return num[281]; }
+  int32_t ship_size() const { return num[281]; }
   int32_t& score() { return num[285]; }
+  int32_t score() const { return num[285]; }
   int32_t& hi_score(int mode) { return num[kHiScoreIndex[mode]]; }
+  int32_t hi_score(int mode) const { return num[kHiScoreIndex[mode]]; }
   int32_t& target_lock() { return num[298]; }
+  int32_t target_lock() const { return num[298]; }
   std::string& comment(int mode) { return str[kCommentSlot[mode]]; }
+  const std::string& comment(int mode) const { return str[kCommentSlot[mode]]; }
   std::string& name() { return str[7]; }
+  const std::string& name() const { return str[7]; }
 };
 
 // One slot of the effect ring.
@@ -170,19 +190,21 @@ struct Platform {
   std::string data_dir;  // folder of the save file (normally game_dir + "/dat")
 };
 
-struct Game {
-  Platform pf;
-
-  // The player record and the pools.
-  Tmy my;
+// The three pools and their spawn cursors; boss_slot is the enemy slot of the
+// running boss (0: none).
+struct Pools {
   std::array<EnemySlot, kEnemySlots> enemies{};
   std::array<EnemySlot, kShotSlots> shots{};
   std::array<EnemySlot, kItemSlots> items{};
   int32_t spawn_cursor = 0;
   int32_t shot_cursor = 0;
   int32_t item_cursor = 0;
+  int32_t boss_slot = 0;
+};
 
-  // Run-time values.
+// The run flow: title phases, play, stage end, pause, the story messages of
+// the running stage and the close of the window.
+struct RunFlow {
   int32_t title_phase = -2;
   int32_t in_play = 0;
   int32_t stage_end_countdown = 0;
@@ -192,44 +214,60 @@ struct Game {
   int32_t record_mode = 0;
   int32_t backdrop_on = 0;
   int32_t game_over_banner = 0;
-  int32_t menu_screen = 0;
-  int32_t menu_back = 0;
-  int32_t menu_hovered = 0;
   int32_t chapter_run = 0;
-  int32_t mouse_x = 0, mouse_y = 0;
-  int32_t click = 0;
   int32_t burst_request = 0;
-  int32_t boss_slot = 0;
   int32_t frame_no = 0;
   int32_t invulnerable = 0;
   int32_t closing_mark = 0;
-
-  // Story messages of the running stage.
   std::vector<std::string> story;
   int32_t story_index = 0;
   int32_t story_on = 0;
+  bool quit = false;  // the window should close (the close handler has run)
+};
 
-  // Sound: repeat guard, queue and the named wave cache (-1 = failed load).
-  std::string last_sound;
-  int32_t last_sound_hold = 0;
-  std::deque<std::string> sound_queue;
+// The pointer as the game sees it.
+struct Pointer {
+  int32_t mouse_x = 0, mouse_y = 0;
+  int32_t click = 0;
+};
+
+// The menu table and the screen it shows.
+struct MenuState {
+  std::vector<MenuItem> table = std::vector<MenuItem>(kMenuRecords);
+  int32_t screen = 0;
+  int32_t back = 0;
+  int32_t hovered = 0;
+};
+
+// Sound: repeat guard, queue and the named wave cache (-1 = failed load).
+struct SoundState {
+  std::string last;
+  int32_t last_hold = 0;
+  std::deque<std::string> queue;
   std::map<std::string, int> waves;
+};
 
-  // Frame clock.
+// The frame clock.
+struct FrameTiming {
   double next_frame = 0, next_second = 0, next_sound = 0;
   int32_t frame_interval_ms = 0;
+};
 
-  // Effect ring, message log, speed lines.
-  std::array<EffectSlot, kEffectSlots> effects{};
-  int32_t effect_cursor = 0;
-  std::array<LogRecord, kLogRecords> log{};
-  int32_t log_count = 0;
+// The effect ring and the speed lines of the background.
+struct Effects {
+  std::array<EffectSlot, kEffectSlots> ring{};
+  int32_t cursor = 0;
   std::array<SpeedLine, kSpeedLines> speed_lines{};
+};
 
-  // Menu table.
-  std::vector<MenuItem> menu = std::vector<MenuItem>(kMenuRecords);
+// The message log.
+struct MessageLog {
+  std::array<LogRecord, kLogRecords> records{};
+  int32_t count = 0;
+};
 
-  // Panels: name entry, hi-score comment entry, ranking list.
+// The panels: name entry, hi-score comment entry, ranking list.
+struct Panels {
   bool name_box_visible = false;
   int32_t name_box_x = 3, name_box_y = 490;
   EditBox name_l{{}, {}, 12};
@@ -240,17 +278,46 @@ struct Game {
   std::string rank_l = "RANKING";
   std::vector<std::string> rank_list;
   int32_t rank_selected = -1;
-  int32_t rank_top = 0;  // first list line shown
+  int32_t rank_top = 0;    // first list line shown
   int32_t rank_drag = -1;  // while the list's scroll bar is dragged: the grab offset in the thumb
-  bool busy = false;     // a ranking exchange is running
+};
 
-  // Online ranking: the 1000-entry table the list shows, the status text of
-  // the last exchange, the exchange running on its worker thread, and the
-  // local ranking (opened on first use when no server is set).
-  std::vector<RankEntry> rank_table = std::vector<RankEntry>(kRankEntries);
-  std::string rank_status;
-  std::shared_ptr<RankJob> rank_job;
-  std::shared_ptr<RankStore> rank_store;
+// The online ranking: the 1000-entry table the list shows, the status text of
+// the last exchange, the exchange running on its worker thread, and the local
+// ranking (opened on first use when no server is set).
+struct RankingState {
+  bool busy = false;  // a ranking exchange is running
+  std::vector<RankEntry> table = std::vector<RankEntry>(kRankEntries);
+  std::string status;
+  std::shared_ptr<RankJob> job;
+  std::shared_ptr<RankStore> store;
+};
+
+// Save file: the saved values as last written, and the bytes of a damaged file
+// that must be kept aside before it is first overwritten.
+struct SaveState {
+  std::string snapshot;
+  std::string damaged_bytes;
+  bool damaged = false;
+  bool blocked = false;  // the file exists but cannot be read: never overwrite it
+  std::string error;     // the last write failure, empty when fine
+};
+
+struct Game {
+  Platform pf;
+
+  Tmy my;  // the player record
+  Pools pools;
+  RunFlow run;
+  Pointer input;
+  MenuState menu;
+  Panels panels;
+  RankingState ranking;
+  SaveState save;
+  SoundState sound;
+  FrameTiming timing;
+  Effects fx;
+  MessageLog log;
 
   // Canvases: cg is what the window shows; effects glow on bak, which is
   // OR-ed onto cg once per frame. memo only measures text for the log.
@@ -260,17 +327,6 @@ struct Game {
 
   // The one random generator of the game.
   std::mt19937 rng;
-
-  // Save file: the saved values as last written, and the bytes of a damaged
-  // file that must be kept aside before it is first overwritten.
-  std::string save_snapshot;
-  std::string save_damaged_bytes;
-  bool save_damaged = false;
-  bool save_blocked = false;  // the file exists but cannot be read: never overwrite it
-  std::string save_error;     // the last write failure, empty when fine
-
-  // Set when the window should close (the close handler has run).
-  bool quit = false;
 };
 
 // A uniform integer 0..n-1 (0 when n < 1).

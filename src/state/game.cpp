@@ -1,4 +1,4 @@
-#include "shell/game.h"
+#include "state/game.h"
 
 #include "assets/sound.h"
 #include "effects/effects.h"
@@ -20,7 +20,7 @@ std::unique_ptr<Game> MakeGame(const Platform& pf, uint64_t seed) {
   g->cg = std::make_unique<Canvas>(640, 480, pf.fonts);
   g->bak = std::make_unique<Canvas>(640, 480, pf.fonts);
   g->memo = std::make_unique<Canvas>(8, 8, pf.fonts);
-  g->title_phase = -2;
+  g->run.title_phase = -2;
   ResetGame(*g);
   return g;
 }
@@ -28,7 +28,7 @@ std::unique_ptr<Game> MakeGame(const Platform& pf, uint64_t seed) {
 void ResetGame(Game& g) {
   Tmy& my = g.my;
   my.lives = 3;
-  g.chapter_run = 0;
+  g.run.chapter_run = 0;
   my.ship_size() = 15;
   my.stage() = 0;
   my.level = 0;
@@ -46,18 +46,18 @@ void ResetGame(Game& g) {
   my.chain_count() = 0;
   my.target_lock() = 0;
   for (int i = 0; i < 100; ++i) my.num[i] = 0;
-  for (EnemySlot& s : g.items) s.timer = 0;
-  g.boss_slot = 0;
+  for (EnemySlot& s : g.pools.items) s.timer = 0;
+  g.pools.boss_slot = 0;
 }
 
 void ResetStage(Game& g) {
-  g.boss_slot = 0;
-  g.time_up = 0;
-  g.click = 0;
+  g.pools.boss_slot = 0;
+  g.run.time_up = 0;
+  g.input.click = 0;
   g.my.chain_count() = 0;
   ClearEffects(g);
-  for (EnemySlot& s : g.enemies) s = EnemySlot{};
-  for (EnemySlot& s : g.shots) s = EnemySlot{};
+  for (EnemySlot& s : g.pools.enemies) s = EnemySlot{};
+  for (EnemySlot& s : g.pools.shots) s = EnemySlot{};
   g.my.distance() = 0;
   ClearLog(g);
   StageMusic(g);
@@ -65,9 +65,9 @@ void ResetStage(Game& g) {
 
 void StartStage(Game& g) {
   CloseMenu(g);
-  g.backdrop_on = 0;
+  g.run.backdrop_on = 0;
   ResetStage(g);
-  g.in_play = 1;
+  g.run.in_play = 1;
   g.my.player_x() = 320;
   g.my.player_y() = 240;
   g.my.ship_size() = 10;
@@ -77,7 +77,7 @@ void ApplyHiScoreRule(Game& g) {
   int m = g.my.mode;
   if (m >= 0 && m < kModeCount && g.my.score() > g.my.hi_score(m)) {
     g.my.hi_score(m) = g.my.score();
-    g.record_mode = m + 1;
+    g.run.record_mode = m + 1;
   }
   ResetGame(g);
 }
