@@ -22,6 +22,7 @@ struct Options {
   std::string db = "ranking.db";
   std::string access_log = "-";
   int drain_seconds = 10;
+  bool sync_every_commit = true;
   HttpLimits limits;
 };
 
@@ -34,6 +35,9 @@ void Help(std::FILE* out, const char* self) {
                "  --bind HOST              only the host part (default %s)\n"
                "  --port PORT              only the port, 0 picks a free one (default %d)\n"
                "  --db FILE                SQLite database, created when missing (default %s)\n"
+               "  --sync full|normal       SQLite: every commit waits for the disk (full), or only checkpoints\n"
+               "                           do and a commit survives a killed process but maybe not a power\n"
+               "                           loss (normal) (default full)\n"
                "  --access-log FILE        one line per request; '-' is stderr, 'none' is off (default %s)\n"
                "  --threads N              event loop threads (default %d)\n"
                "  --max-connections N      open connections in all (default %d)\n"
@@ -44,7 +48,8 @@ void Help(std::FILE* out, const char* self) {
                "  --trust-loopback         loopback clients skip the per-address limits (tests, benchmarks)\n"
                "  --idle-timeout S         a kept-alive connection may wait S seconds for its next request\n"
                "                           (default %d)\n"
-               "  --header-timeout MS      request line to the end of the headers, in all (default %d)\n"
+               "  --header-timeout MS      a new connection's request, or a request line, to the end of its\n"
+               "                           headers, in all (default %d)\n"
                "  --body-timeout MS        end of the headers to the end of the body, in all (default %d)\n"
                "  --reply-timeout MS       reply queued to reply sent, in all (default %d)\n"
                "  --drain S                on SIGTERM, wait up to S seconds for requests in flight (default %d)\n"
@@ -75,7 +80,7 @@ bool ParseDouble(const char* text, double min, double max, double& out) {
 int ParseOptions(int argc, char** argv, Options& opt) {
   enum {
     kListen = 1000, kBind, kPort, kDb, kLog, kThreads, kMaxConn, kPerAddress, kRate, kBurst, kTrust, kIdle,
-    kHeader, kBody, kReply, kDrain, kHelp
+    kHeader, kBody, kReply, kDrain, kSync, kHelp
   };
   static const option longs[] = {
       {"listen", required_argument, nullptr, kListen},
@@ -94,6 +99,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       {"body-timeout", required_argument, nullptr, kBody},
       {"reply-timeout", required_argument, nullptr, kReply},
       {"drain", required_argument, nullptr, kDrain},
+      {"sync", required_argument, nullptr, kSync},
       {"help", no_argument, nullptr, kHelp},
       {nullptr, 0, nullptr, 0},
   };
@@ -148,6 +154,10 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       case kDrain:
         if (!ParseInt(optarg, 0, 3600, opt.drain_seconds)) return bad("drain");
         break;
+      case kSync:
+        if (std::string(optarg) != "full" && std::string(optarg) != "normal") return bad("sync");
+        opt.sync_every_commit = std::string(optarg) == "full";
+        break;
       case kHelp:
       case 'h': Help(stdout, argv[0]); return 0;
       default: Help(stderr, argv[0]); return 2;
@@ -189,7 +199,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kv-rankd: cannot open the access log %s\n", error.c_str());
     return 1;
   }
-  auto store = RankStore::Open(opt.db, &error);
+  auto store = RankStore::Open(opt.db, &error, opt.sync_every_commit);
   if (!store) {
     std::fprintf(stderr, "kv-rankd: cannot open %s: %s\n", opt.db.c_str(), error.c_str());
     return 1;

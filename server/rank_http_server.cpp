@@ -192,6 +192,8 @@ struct RankHttpServer::Connection {
   Phase phase = Phase::waiting;
   Clock::time_point since;
   bool cut = false;
+  long long served = 0;  // requests completed on this connection
+  bool over_cap = false;  // opened while its address held its share already
   Request* request = nullptr;
 };
 
@@ -270,7 +272,7 @@ void RankHttpServer::OnConnection(MHD_Connection* c, void** socket_ctx, bool sta
     }
     std::lock_guard<std::mutex> lock(mutex_);
     connections_.insert(conn);
-    per_address_[conn->address]++;
+    conn->over_cap = ++per_address_[conn->address] > limits_.per_address_connections && !conn->trusted;
     *socket_ctx = conn;
     return;
   }
@@ -358,16 +360,8 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     HttpAnswer refusal;
     req->route = router_.Find(req->method, path, query, &refusal);
     if (req->route == nullptr) return queue(refusal, *size > 0);
-    if (conn != nullptr && !conn->trusted) {
-      int open = 0;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto it = per_address_.find(conn->address);
-        open = it == per_address_.end() ? 0 : it->second;
-      }
-      if (open > limits_.per_address_connections) {
-        return queue(TextAnswer(429, "too many connections from your address"), true);
-      }
+    if (conn != nullptr && conn->over_cap) {
+      return queue(TextAnswer(429, "too many connections from your address"), true);
     }
     const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
     if (length != nullptr && std::strtoull(length, nullptr, 10) > req->route->max_body) {
@@ -433,6 +427,7 @@ void RankHttpServer::OnCompleted(void** ctx, int how) {
     std::lock_guard<std::mutex> lock(mutex_);
     conn->phase = Phase::waiting;
     conn->since = Clock::now();
+    conn->served++;
     if (conn->request == req) conn->request = nullptr;
   }
   if (!req->method.empty()) in_flight_--;
@@ -452,7 +447,12 @@ void RankHttpServer::Reap() {
     if (conn->cut || conn->fd < 0) continue;
     std::chrono::milliseconds limit{0};
     switch (conn->phase) {
-      case Phase::waiting: limit = std::chrono::seconds(limits_.idle_seconds); break;
+      case Phase::waiting:
+        // A new connection must bring its request as promptly as its
+        // headers; one kept alive after a request may wait idle longer.
+        limit = conn->served == 0 ? std::chrono::milliseconds(limits_.header_ms)
+                                  : std::chrono::milliseconds(limits_.idle_seconds * 1000LL);
+        break;
       case Phase::headers: limit = std::chrono::milliseconds(limits_.header_ms); break;
       case Phase::body: limit = std::chrono::milliseconds(limits_.body_ms); break;
       case Phase::reply: limit = std::chrono::milliseconds(limits_.reply_ms); break;

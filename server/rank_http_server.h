@@ -74,8 +74,8 @@ struct HttpLimits {
   double writes_per_minute = 6;    // write bucket refill per address
   double write_burst = 6;          // write bucket size
   bool trust_loopback = false;     // loopback clients skip the per-address limits
-  int idle_seconds = 30;           // a kept-alive connection waiting for its next request
-  int header_ms = 5000;            // request line to the end of the headers
+  int idle_seconds = 15;           // a kept-alive connection waiting for its next request
+  int header_ms = 5000;            // connection (or request line) to the end of the headers
   int body_ms = 5000;              // end of the headers to the end of the body
   int reply_ms = 10000;            // reply queued to reply sent
   std::size_t connection_memory = 16 * 1024;  // request line, headers and read buffer

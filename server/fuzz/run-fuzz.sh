@@ -1,12 +1,21 @@
 #!/bin/sh
-# Builds the ranking decoder's fuzz target with clang and runs it for a bounded
-# time (default 30 s): ./server/fuzz/run-fuzz.sh [BUILD_DIR] [SECONDS]
+# Builds the ranking's fuzz targets with clang and runs one for a bounded time
+# (default 30 s): ./server/fuzz/run-fuzz.sh [BUILD_DIR] [SECONDS] [decode|front]
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build-fuzz}
 seconds=${2:-30}
+target=${3:-decode}
 cmake -S "$root/server/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build" -j2 >/dev/null
+if [ "$target" = front ]; then
+  corpus="$build/corpus-front"
+  mkdir -p "$corpus"
+  printf 'GET /zrk/zrk_rank.exe?read&1 HTTP/1.1\r\nHost: a\r\n\r\n' > "$corpus/seed-read"
+  printf 'POST /zrk/zrk_rank.exe?write&2 HTTP/1.1\r\nHost: a\r\nContent-Length: 6\r\n\r\n%%41%%42GET /x HTTP/1.0\r\n\r\n' > "$corpus/seed-write"
+  printf 'POST /zrk/zrk_rank.exe?write&1 HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\n%%41\r\n0\r\n\r\n' > "$corpus/seed-chunked"
+  exec "$build/kv-rank-fuzz-front" -max_total_time="$seconds" -max_len=6000 -timeout=20 -print_final_stats=1 "$corpus"
+fi
 corpus="$build/corpus"
 mkdir -p "$corpus"
 # Seeds: a record body as the game sends it, and a ranking reply line.

@@ -90,7 +90,11 @@ enum class StoreStatus { ok, not_found, stale, failed };
 class RankStore {
  public:
   // Opens or creates an SQLite database; nullptr (and `error`) on failure.
-  static std::unique_ptr<RankStore> Open(const std::string& path, std::string* error = nullptr);
+  // With `sync_every_commit` each commit waits for the disk (survives a power
+  // loss); without, only the log's checkpoints do, and a commit survives the
+  // process being killed but maybe not the machine losing power.
+  static std::unique_ptr<RankStore> Open(const std::string& path, std::string* error = nullptr,
+                                         bool sync_every_commit = true);
   virtual ~RankStore() = default;
 
   // Keeps every record that beats its player's stored best for the mode (or

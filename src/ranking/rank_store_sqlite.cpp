@@ -71,7 +71,7 @@ class SqliteRankStore final : public RankStore {
     sqlite3_close(db_);
   }
 
-  bool Prepare(std::string* error);
+  bool Prepare(std::string* error, bool sync_every_commit);
 
   bool SubmitBatch(std::vector<Submission>& batch) override;
   std::optional<std::vector<std::string>> TopLines(int mode, int limit) override;
@@ -143,9 +143,11 @@ bool SqliteRankStore::Migrate(std::string* error) {
   return Exec("COMMIT", error) || fail();
 }
 
-bool SqliteRankStore::Prepare(std::string* error) {
+bool SqliteRankStore::Prepare(std::string* error, bool sync_every_commit) {
   sqlite3_busy_timeout(db_, 5000);
-  if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", error) || !Migrate(error)) return false;
+  const char* pragmas = sync_every_commit ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+                                          : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;";
+  if (!Exec(pragmas, error) || !Migrate(error)) return false;
   struct {
     Statement** slot;
     const char* sql;
@@ -362,7 +364,7 @@ std::optional<std::vector<RecordKey>> SqliteRankStore::Unverified(int limit) {
 
 }  // namespace
 
-std::unique_ptr<RankStore> RankStore::Open(const std::string& path, std::string* error) {
+std::unique_ptr<RankStore> RankStore::Open(const std::string& path, std::string* error, bool sync_every_commit) {
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                                  nullptr);
@@ -371,6 +373,6 @@ std::unique_ptr<RankStore> RankStore::Open(const std::string& path, std::string*
     if (error != nullptr) *error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
     return nullptr;
   }
-  if (!store->Prepare(error)) return nullptr;
+  if (!store->Prepare(error, sync_every_commit)) return nullptr;
   return store;
 }

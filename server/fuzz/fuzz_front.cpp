@@ -1,0 +1,103 @@
+// Feeds arbitrary bytes to kv-rankd's HTTP front as a client would send them:
+// request line, headers, body, pipelined requests, cut off anywhere. The
+// server runs in this process on loopback with an in-memory store; every
+// input is one connection that ends with the client closing its side. The
+// server must never crash, answer only HTTP, and stay able to serve.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "rank_board.h"
+#include "rank_http_server.h"
+#include "rank_routes.h"
+#include "ranking/rank_service.h"
+
+namespace {
+
+struct Harness {
+  Harness() {
+    store = RankStore::Open(":memory:");
+    board = std::make_unique<RankBoard>(*store);
+    if (!store || !board->Start()) std::abort();
+    HttpRouter router;
+    AddRankingRoutes(router, *board);
+    HttpLimits limits;
+    limits.trust_loopback = true;
+    limits.header_ms = 1000;
+    limits.body_ms = 1000;
+    server = std::make_unique<RankHttpServer>(std::move(router), limits);
+    port = server->Start("127.0.0.1", 0);
+    if (port <= 0) std::abort();
+  }
+  std::unique_ptr<RankStore> store;
+  std::unique_ptr<RankBoard> board;
+  std::unique_ptr<RankHttpServer> server;
+  int port = 0;
+};
+
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
+  timeval tv{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  return fd;
+}
+
+// Sends the bytes, closes the sending side and reads until the server closes
+// or stays silent for `quiet_ms` (a kept-alive connection is not closed on
+// the client's half-close; the server's idle deadline ends it later).
+std::string Send(int port, std::string_view bytes, int quiet_ms) {
+  const int fd = Connect(port);
+  timeval quiet{quiet_ms / 1000, (quiet_ms % 1000) * 1000};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &quiet, sizeof quiet);
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) break;  // the server may close early (refused): fine
+    sent += static_cast<std::size_t>(n);
+  }
+  shutdown(fd, SHUT_WR);
+  std::string reply;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    reply.append(buf, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return reply;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Harness* harness = new Harness;  // one server for the whole run
+  const std::string_view in(reinterpret_cast<const char*>(data), size);
+  // The routing on its own, with the input split as a target would be.
+  HttpRouter router;
+  AddRankingRoutes(router, *harness->board);
+  const std::size_t mark = in.find('?');
+  HttpAnswer refusal;
+  router.Find(in.substr(0, 4), in.substr(0, mark), mark == std::string_view::npos ? "" : in.substr(mark + 1), &refusal);
+
+  const std::string reply = Send(harness->port, in, 30);
+  if (!reply.empty() && reply.rfind("HTTP/1.", 0) != 0) std::abort();  // only HTTP comes back
+  // Whatever came before, a fair request is still served.
+  const std::string fair = "GET /zrk/zrk_rank.exe?read&1 HTTP/1.1\r\nHost: f\r\nConnection: close\r\n\r\n";
+  if (Send(harness->port, fair, 5000).rfind("HTTP/1.1 200", 0) != 0) {
+    std::abort();
+  }
+  return 0;
+}

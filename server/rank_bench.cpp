@@ -1,0 +1,560 @@
+// Benchmark of kv-rankd on loopback. Starts kv-rankd (from the folder of this
+// program) on a scratch database and prints, each as the median of the runs:
+//   reads of a mode holding 1000 entries at 64 and at 1 connection (wrk),
+//   writes at 8 connections (wrk; rows counted afterwards), also with many
+//   rows already stored,
+//   a legitimate read's latency while idle and trickling clients are held
+//   open, with kv-rankd's resident memory,
+//   one address posting as fast as it can without --trust-loopback.
+//   kv-rank-bench [--short] [--runs N] [--seconds S] [--rows N] [--idle N] [--tricklers N]
+// --short is the bounded version CI runs: it checks the outcomes (nothing
+// lost, 429 after the bucket) and prints the figures without judging them.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ranking/rank_codec.h"
+#include "ranking/rank_service.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Settings {
+  bool short_run = false;
+  int runs = 3;
+  int seconds = 5;
+  int rows = 1000000;
+  int idle = 2000;
+  int tricklers = 200;
+};
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string a, b, c;
+  in >> a >> b >> c;
+  return a + " " + b + " " + c;
+}
+
+long ProcessKb(pid_t pid, const char* field) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+  }
+  return -1;
+}
+
+WireRecord Player(int n, int score) {
+  WireRecord w;
+  w.name = "P" + std::to_string(n % 100000000);
+  w.id = n % 10000;
+  w.score = score;
+  w.comment = "bench";
+  w.date = "12/8";
+  w.play_count = 1 + n % 50;
+  return w;
+}
+
+// Fills modes with records straight into the store, before kv-rankd opens it.
+bool Preload(const std::string& db, int mode_first, int mode_last, int per_mode, int offset) {
+  auto store = RankStore::Open(db);
+  if (!store) return false;
+  std::vector<Submission> batch;
+  for (int mode = mode_first; mode <= mode_last; ++mode) {
+    for (int i = 0; i < per_mode; ++i) {
+      batch.push_back({mode, Player(offset + i, (i * 7919) % 19999999), false});
+      if (batch.size() == 20000) {
+        if (!store->SubmitBatch(batch)) return false;
+        batch.clear();
+      }
+    }
+  }
+  return batch.empty() || store->SubmitBatch(batch);
+}
+
+long long Rows(const std::string& db) {
+  auto store = RankStore::Open(db);
+  long long n = 0;
+  for (int mode = 1; mode <= 7; ++mode) n += store ? store->Count(mode).value_or(0) : 0;
+  return n;
+}
+
+class Daemon {
+ public:
+  bool Start(const fs::path& binary, const std::string& db, std::vector<std::string> extra) {
+    int pipefd[2];
+    if (pipe(pipefd) != 0) return false;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(pipefd[1], 1);
+      close(pipefd[0]);
+      std::vector<std::string> args = {binary.string(), "--listen", "127.0.0.1:0", "--db", db, "--access-log", "none"};
+      args.insert(args.end(), extra.begin(), extra.end());
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(pipefd[1]);
+    // "kv-rankd: listening on 127.0.0.1:PORT, ..."
+    std::string line;
+    char c;
+    while (read(pipefd[0], &c, 1) == 1 && c != '\n') line += c;
+    close(pipefd[0]);
+    const std::size_t colon = line.find("127.0.0.1:");
+    if (colon == std::string::npos) return false;
+    port_ = std::atoi(line.c_str() + colon + 10);
+    return port_ > 0;
+  }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
+  ~Daemon() { Stop(); }
+  pid_t pid() const { return pid_; }
+  int port() const { return port_; }
+  std::string Url(const std::string& query) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/zrk/zrk_rank.exe?" + query;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+struct WrkResult {
+  double rps = 0, p50_ms = 0, p99_ms = 0;
+  long long requests = 0, non2xx = 0, errors = 0;
+  bool ok = false;
+};
+
+double Millis(const std::string& value) {
+  const double v = std::atof(value.c_str());
+  if (value.find("us") != std::string::npos) return v / 1000;
+  if (value.find("ms") != std::string::npos) return v;
+  if (value.find('s') != std::string::npos) return v * 1000;
+  return v;
+}
+
+WrkResult Wrk(int connections, int seconds, const std::string& url, const std::string& script = "") {
+  const int threads = std::min(2, connections);
+  std::string cmd = "wrk --latency -t" + std::to_string(threads) + " -c" + std::to_string(connections) + " -d" +
+                    std::to_string(seconds) + "s";
+  if (!script.empty()) cmd += " -s '" + script + "'";
+  cmd += " '" + url + "' 2>&1";
+  WrkResult r;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return r;
+  char buf[512];
+  bool in_distribution = false;
+  while (std::fgets(buf, sizeof buf, p) != nullptr) {
+    std::string line = buf;
+    std::istringstream words(line);
+    std::string first;
+    words >> first;
+    if (line.find("Latency Distribution") != std::string::npos) in_distribution = true;
+    if (in_distribution && first == "50%") {
+      std::string v;
+      words >> v;
+      r.p50_ms = Millis(v);
+    }
+    if (in_distribution && first == "99%") {
+      std::string v;
+      words >> v;
+      r.p99_ms = Millis(v);
+      in_distribution = false;
+    }
+    if (first == "Requests/sec:") {
+      words >> r.rps;
+      r.ok = true;
+    }
+    if (line.find("requests in") != std::string::npos) r.requests = std::atoll(first.c_str());
+    if (line.find("Non-2xx") != std::string::npos) r.non2xx = std::atoll(line.substr(line.find(':') + 1).c_str());
+    if (line.find("Socket errors") != std::string::npos) r.errors = 1;
+  }
+  pclose(p);
+  return r;
+}
+
+// A Lua script for wrk that posts distinct players' records, spread over the
+// modes, read from a file of "mode<TAB>body" lines; each wrk thread takes
+// its own share so no record is sent twice.
+std::string WriteScript(const fs::path& dir, int count, int offset) {
+  const fs::path bodies = dir / ("bodies-" + std::to_string(offset) + ".txt");
+  {
+    std::ofstream out(bodies);
+    for (int i = 0; i < count; ++i) {
+      const WireRecord w = Player(offset + i, 1000 + i);
+      out << 1 + i % 7 << '\t' << BuildSendBody(RecordText(w), i % 99).value() << '\n';
+    }
+  }
+  const fs::path script = dir / ("write-" + std::to_string(offset) + ".lua");
+  std::ofstream out(script);
+  out << "local lines = {}\n"
+         "for line in io.lines('" << bodies.string() << "') do lines[#lines + 1] = line end\n"
+         "local n = 0\n"
+         "local counter = 0\n"
+         "function setup(thread) thread:set('id', counter); counter = counter + 1 end\n"
+         "function request()\n"
+         "  local i = (id or 0) + n * 2 + 1\n"
+         "  n = n + 1\n"
+         "  local line = lines[(i - 1) % #lines + 1]\n"
+         "  local tab = line:find('\\t')\n"
+         "  return wrk.format('POST', '/zrk/zrk_rank.exe?write&' .. line:sub(1, tab - 1), nil, line:sub(tab + 1))\n"
+         "end\n";
+  return script.string();
+}
+
+int Connect(int port, bool blocking) {
+  const int fd = socket(AF_INET, SOCK_STREAM | (blocking ? 0 : SOCK_NONBLOCK), 0);
+  if (fd < 0) return -1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
+    close(fd);
+    return -1;
+  }
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return fd;
+}
+
+// One read on a fresh connection; the time to the whole reply, or -1.
+double ProbeRead(int port, int mode) {
+  const auto start = Clock::now();
+  const int fd = Connect(port, true);
+  if (fd < 0) return -1;
+  timeval tv{2, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  const std::string req = "GET /zrk/zrk_rank.exe?read&" + std::to_string(mode) + " HTTP/1.1\r\nHost: b\r\nConnection: close\r\n\r\n";
+  if (write(fd, req.data(), req.size()) != static_cast<ssize_t>(req.size())) {
+    close(fd);
+    return -1;
+  }
+  char buf[65536];
+  std::string head;
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) {
+    if (head.size() < 16) head.append(buf, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  if (n < 0 || head.rfind("HTTP/1.1 200", 0) != 0) return -1;
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct HeldResult {
+  double p50 = 0, p99 = 0;
+  int failed = 0, probes = 0;
+  long rss_kb = 0;
+  int idle_open = 0, trickler_drops = 0;
+};
+
+// Holds `idle` kept-alive connections (each made one request first) and
+// `tricklers` connections sending a request a byte every 0.5 s, while a
+// prober reads the 1000-entry mode on fresh connections.
+HeldResult HoldAndProbe(const Daemon& d, const Settings& s) {
+  HeldResult r;
+  std::vector<int> idle;
+  const std::string small = "GET /zrk/zrk_rank.exe?read&2 HTTP/1.1\r\nHost: b\r\n\r\n";
+  for (int i = 0; i < s.idle; ++i) {
+    const int fd = Connect(d.port(), true);
+    if (fd < 0) break;
+    timeval tv{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (write(fd, small.data(), small.size()) < 0) {
+      close(fd);
+      continue;
+    }
+    char buf[4096];
+    if (read(fd, buf, sizeof buf) <= 0) {
+      close(fd);
+      continue;
+    }
+    idle.push_back(fd);
+  }
+  std::atomic<bool> done{false};
+  std::atomic<int> drops{0};
+  std::thread trickle([&] {
+    const std::string req = "GET /zrk/zrk_rank.exe?read&1 HTTP/1.1\r\nHost: slow.example\r\nX-Pad: " +
+                            std::string(200, 'z') + "\r\n\r\n";
+    struct T {
+      int fd;
+      std::size_t at;
+    };
+    std::vector<T> ts;
+    for (int i = 0; i < s.tricklers; ++i) ts.push_back({Connect(d.port(), false), 0});
+    while (!done) {
+      for (T& t : ts) {
+        char c = req[t.at % req.size()];
+        if (t.fd < 0 || send(t.fd, &c, 1, MSG_NOSIGNAL) != 1) {
+          if (t.fd >= 0 && errno != EAGAIN && errno != ENOTCONN) {
+            drops++;
+            close(t.fd);
+            t.fd = -1;
+          }
+          if (t.fd < 0) t = {Connect(d.port(), false), 0};
+          continue;
+        }
+        t.at++;
+        char sink[256];
+        if (recv(t.fd, sink, sizeof sink, MSG_DONTWAIT) == 0) {  // closed by the server
+          drops++;
+          close(t.fd);
+          t = {Connect(d.port(), false), 0};
+        }
+      }
+      for (int i = 0; i < 5 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    for (T& t : ts) {
+      if (t.fd >= 0) close(t.fd);
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::vector<double> times;
+  const auto until = Clock::now() + std::chrono::seconds(s.short_run ? 2 : std::max(6, s.seconds));
+  while (Clock::now() < until) {
+    const double t = ProbeRead(d.port(), 1);
+    if (t < 0) {
+      r.failed++;
+    } else {
+      times.push_back(t);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  r.rss_kb = ProcessKb(d.pid(), "VmRSS:");
+  done = true;
+  trickle.join();
+  // How many of the idle ones the server still holds (none answers EOF).
+  for (int fd : idle) {
+    char c;
+    const ssize_t n = recv(fd, &c, 1, MSG_DONTWAIT);
+    if (n < 0 && errno == EAGAIN) r.idle_open++;
+    close(fd);
+  }
+  r.probes = static_cast<int>(times.size()) + r.failed;
+  r.p50 = Percentile(times, 0.5);
+  r.p99 = Percentile(times, 0.99);
+  r.trickler_drops = drops;
+  return r;
+}
+
+// Posts records from one connection as fast as it can, without the loopback
+// exemption; returns {accepted, refused with 429, entries in the ranking}.
+struct FloodResult {
+  int accepted = 0, limited = 0, other = 0, ranked = 0;
+};
+FloodResult Flood(const Daemon& d, int posts) {
+  FloodResult r;
+  const int fd = Connect(d.port(), true);
+  if (fd < 0) return r;
+  timeval tv{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  for (int i = 0; i < posts; ++i) {
+    const std::string body = BuildSendBody(RecordText(Player(900000 + i, 500 + i)), 1).value();
+    const std::string req = "POST /zrk/zrk_rank.exe?write&4 HTTP/1.1\r\nHost: b\r\nContent-Length: " +
+                            std::to_string(body.size()) + "\r\n\r\n" + body;
+    if (write(fd, req.data(), req.size()) < 0) break;
+    // Read one reply: headers, then Content-Length bytes.
+    std::string in;
+    char buf[65536];
+    std::size_t need = std::string::npos;
+    while (need == std::string::npos || in.size() < need) {
+      const ssize_t n = read(fd, buf, sizeof buf);
+      if (n <= 0) break;
+      in.append(buf, static_cast<std::size_t>(n));
+      const std::size_t end = in.find("\r\n\r\n");
+      if (need == std::string::npos && end != std::string::npos) {
+        std::string lower = in.substr(0, end);
+        std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+        const std::size_t cl = lower.find("content-length:");
+        need = end + 4 + (cl == std::string::npos ? 0 : std::strtoul(lower.c_str() + cl + 15, nullptr, 10));
+      }
+    }
+    if (in.rfind("HTTP/1.1 200", 0) == 0) r.accepted++;
+    else if (in.rfind("HTTP/1.1 429", 0) == 0) r.limited++;
+    else r.other++;
+  }
+  close(fd);
+  // The ranking as the game reads it.
+  const int rfd = Connect(d.port(), true);
+  const std::string req = "GET /zrk/zrk_rank.exe?read&4 HTTP/1.1\r\nHost: b\r\nConnection: close\r\n\r\n";
+  std::string in;
+  if (rfd >= 0 && write(rfd, req.data(), req.size()) > 0) {
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(rfd, buf, sizeof buf)) > 0) in.append(buf, static_cast<std::size_t>(n));
+  }
+  if (rfd >= 0) close(rfd);
+  const std::size_t end = in.find("\r\n\r\n");
+  if (end != std::string::npos) r.ranked = ParseRankingReply(std::string_view(in).substr(end + 4)).filled;
+  return r;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  rank_text::CodecModules codec_modules;
+  Settings s;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto next = [&] { return i + 1 < argc ? std::atoi(argv[++i]) : 0; };
+    if (a == "--short") {
+      s.short_run = true;
+      s.runs = 1;
+      s.seconds = 1;
+      s.rows = 20000;
+      s.idle = 200;
+      s.tricklers = 20;
+    } else if (a == "--runs") s.runs = std::clamp(next(), 1, 9);
+    else if (a == "--seconds") s.seconds = std::clamp(next(), 1, 60);
+    else if (a == "--rows") s.rows = std::clamp(next(), 0, 5000000);
+    else if (a == "--idle") s.idle = std::clamp(next(), 0, 20000);
+    else if (a == "--tricklers") s.tricklers = std::clamp(next(), 0, 5000);
+    else {
+      std::fprintf(stderr, "usage: %s [--short] [--runs N] [--seconds S] [--rows N] [--idle N] [--tricklers N]\n", argv[0]);
+      return 2;
+    }
+  }
+  signal(SIGPIPE, SIG_IGN);
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  const fs::path self = fs::canonical("/proc/self/exe").parent_path();
+  const fs::path binary = self / "kv-rankd";
+  if (system("wrk --version >/dev/null 2>&1; test $? -le 1") != 0) {
+    std::fprintf(stderr, "wrk is not installed (scripts/install-deps.sh installs it)\n");
+    return 1;
+  }
+  const fs::path dir = fs::temp_directory_path() / ("kv-rank-bench-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  bool ok = true;
+  std::printf("kv-rank-bench: %d run(s) each, %d s per wrk run, load average %s, %u cores\n", s.runs, s.seconds,
+              LoadAverage().c_str(), std::thread::hardware_concurrency());
+
+  // Reads.
+  {
+    const std::string db = (dir / "reads.db").string();
+    if (!Preload(db, 1, 1, 1000, 0)) return 1;
+    Daemon d;
+    if (!d.Start(binary, db, {"--trust-loopback"})) return 1;
+    for (int conns : {64, 1}) {
+      std::vector<double> rps, p50, p99;
+      long long non2xx = 0;
+      for (int run = 0; run < s.runs; ++run) {
+        WrkResult w = Wrk(conns, s.seconds, d.Url("read&1"));
+        if (!w.ok) ok = false;
+        rps.push_back(w.rps);
+        p50.push_back(w.p50_ms);
+        p99.push_back(w.p99_ms);
+        non2xx += w.non2xx;
+      }
+      std::printf("reads, mode of 1000 entries, %2d connection(s): %8.0f requests/s  p50 %.2f ms  p99 %.2f ms%s\n",
+                  conns, Median(rps), Median(p50), Median(p99), non2xx ? "  (NON-200 ANSWERS)" : "");
+      if (non2xx) ok = false;
+    }
+    const HeldResult h = HoldAndProbe(d, s);
+    std::printf("read while %d idle (%d still held) and %d trickling connections (%d cut off): p50 %.2f ms  "
+                "p99 %.2f ms over %d reads, %d failed; kv-rankd RSS %.1f MB\n",
+                s.idle, h.idle_open, s.tricklers, h.trickler_drops, h.p50, h.p99, h.probes, h.failed,
+                static_cast<double>(h.rss_kb) / 1024.0);
+    if (h.failed > 0 || h.probes == 0) ok = false;
+    d.Stop();
+  }
+
+  // Writes, on an empty store and on one holding many rows, with each
+  // commit waiting for the disk and without.
+  const std::string many = (dir / "many.db").string();
+  if (s.rows > 0 && !Preload(many, 2, 7, s.rows / 6, 10000000)) return 1;
+  for (int preload : {0, s.rows}) {
+    for (const char* sync : {"full", "normal"}) {
+      std::vector<double> rps, p50, p99;
+      long long lost = 0, acked = 0, rows_total = 0;
+      for (int run = 0; run < s.runs; ++run) {
+        const std::string db = (dir / ("writes-" + std::to_string(run) + ".db")).string();
+        if (preload > 0) fs::copy_file(many, db, fs::copy_options::overwrite_existing);
+        const long long before = Rows(db);
+        Daemon d;
+        if (!d.Start(binary, db, {"--trust-loopback", "--sync", sync})) return 1;
+        const int bodies = s.short_run ? 10000 : 60000;
+        const std::string script = WriteScript(dir, bodies, 20000000 + run * 1000000);
+        WrkResult w = Wrk(8, s.seconds, d.Url("write&1"), script);
+        d.Stop();
+        const long long stored = Rows(db) - before;
+        const long long ok_writes = w.requests - w.non2xx;
+        acked += ok_writes;
+        rows_total += stored;
+        if (stored < ok_writes) lost += ok_writes - stored;
+        if (!w.ok || w.non2xx) ok = false;
+        if (ok_writes > bodies) std::printf("(more writes than distinct records: repeats are not new rows)\n");
+        rps.push_back(w.rps);
+        p50.push_back(w.p50_ms);
+        p99.push_back(w.p99_ms);
+        std::error_code ec;
+        for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db + suffix, ec);
+      }
+      std::printf("writes, 8 connections, --sync %-6s, %7lld rows stored before: %6.0f requests/s  p50 %.2f ms  "
+                  "p99 %.2f ms; acknowledged %lld, new rows %lld, lost %lld\n",
+                  sync, preload > 0 ? Rows(many) : 0LL, Median(rps), Median(p50), Median(p99), acked, rows_total, lost);
+      if (lost > 0) ok = false;
+    }
+  }
+
+  // One address flooding writes, limits on (the defaults).
+  {
+    const std::string db = (dir / "flood.db").string();
+    Daemon d;
+    if (!d.Start(binary, db, {})) return 1;
+    const FloodResult f = Flood(d, s.short_run ? 20 : 100);
+    std::printf("one address posting as fast as it can: %d accepted, %d refused with 429, %d other; ranking holds %d\n",
+                f.accepted, f.limited, f.other, f.ranked);
+    if (f.limited == 0 || f.other != 0 || f.ranked != f.accepted) ok = false;
+    d.Stop();
+  }
+
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  std::printf("%s\n", ok ? "kv-rank-bench: all outcomes as expected" : "kv-rank-bench: FAILED (see above)");
+  return ok ? 0 : 1;
+}
