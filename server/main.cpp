@@ -12,6 +12,7 @@
 #include "rank_board.h"
 #include "rank_http_server.h"
 #include "rank_routes.h"
+#include "rank_store_pg.h"
 #include "ranking/rank_service.h"
 
 namespace {
@@ -23,6 +24,7 @@ struct Options {
   std::string access_log = "-";
   int drain_seconds = 10;
   bool sync_every_commit = true;
+  int pool = 4;
   HttpLimits limits;
 };
 
@@ -34,7 +36,10 @@ void Help(std::FILE* out, const char* self) {
                "  --listen HOST:PORT       address to serve on (default %s:%d; [::1]:PORT for IPv6)\n"
                "  --bind HOST              only the host part (default %s)\n"
                "  --port PORT              only the port, 0 picks a free one (default %d)\n"
-               "  --db FILE                SQLite database, created when missing (default %s)\n"
+               "  --db FILE|URL            SQLite database, created when missing, or a PostgreSQL database\n"
+               "                           (postgresql://user@host/dbname) shared with other instances\n"
+               "                           (default %s)\n"
+               "  --pool N                 PostgreSQL connections per instance (default %d)\n"
                "  --sync full|normal       SQLite: every commit waits for the disk (full), or only checkpoints\n"
                "                           do and a commit survives a killed process but maybe not a power\n"
                "                           loss (normal) (default full)\n"
@@ -54,7 +59,7 @@ void Help(std::FILE* out, const char* self) {
                "  --reply-timeout MS       reply queued to reply sent, in all (default %d)\n"
                "  --drain S                on SIGTERM, wait up to S seconds for requests in flight (default %d)\n"
                "  --help                   this text\n",
-               self, d.host.c_str(), d.port, d.host.c_str(), d.port, d.db.c_str(), d.access_log.c_str(),
+               self, d.host.c_str(), d.port, d.host.c_str(), d.port, d.db.c_str(), d.pool, d.access_log.c_str(),
                d.limits.threads, d.limits.max_connections, d.limits.per_address_connections,
                d.limits.writes_per_minute, d.limits.write_burst, d.limits.idle_seconds, d.limits.header_ms,
                d.limits.body_ms, d.limits.reply_ms, d.drain_seconds);
@@ -80,7 +85,7 @@ bool ParseDouble(const char* text, double min, double max, double& out) {
 int ParseOptions(int argc, char** argv, Options& opt) {
   enum {
     kListen = 1000, kBind, kPort, kDb, kLog, kThreads, kMaxConn, kPerAddress, kRate, kBurst, kTrust, kIdle,
-    kHeader, kBody, kReply, kDrain, kSync, kHelp
+    kHeader, kBody, kReply, kDrain, kSync, kPool, kHelp
   };
   static const option longs[] = {
       {"listen", required_argument, nullptr, kListen},
@@ -100,6 +105,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       {"reply-timeout", required_argument, nullptr, kReply},
       {"drain", required_argument, nullptr, kDrain},
       {"sync", required_argument, nullptr, kSync},
+      {"pool", required_argument, nullptr, kPool},
       {"help", no_argument, nullptr, kHelp},
       {nullptr, 0, nullptr, 0},
   };
@@ -158,6 +164,9 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         if (std::string(optarg) != "full" && std::string(optarg) != "normal") return bad("sync");
         opt.sync_every_commit = std::string(optarg) == "full";
         break;
+      case kPool:
+        if (!ParseInt(optarg, 1, 64, opt.pool)) return bad("pool");
+        break;
       case kHelp:
       case 'h': Help(stdout, argv[0]); return 0;
       default: Help(stderr, argv[0]); return 2;
@@ -199,7 +208,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kv-rankd: cannot open the access log %s\n", error.c_str());
     return 1;
   }
-  auto store = RankStore::Open(opt.db, &error, opt.sync_every_commit);
+  const bool shared = IsPostgresUrl(opt.db);
+  auto store = shared ? OpenPgRankStore(opt.db, &error, opt.pool) : RankStore::Open(opt.db, &error, opt.sync_every_commit);
   if (!store) {
     std::fprintf(stderr, "kv-rankd: cannot open %s: %s\n", opt.db.c_str(), error.c_str());
     return 1;
@@ -209,6 +219,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kv-rankd: %s: %s\n", opt.db.c_str(), error.c_str());
     return 1;
   }
+  // Other instances' writes reach this one's replies through the store.
+  std::unique_ptr<RankChangeListener> listener;
+  if (shared) listener = std::make_unique<RankChangeListener>(opt.db, board);
   HttpRouter router;
   AddRankingRoutes(router, board);
   RankHttpServer server(std::move(router), opt.limits, opt.access_log.empty() ? nullptr : &log);
@@ -217,7 +230,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kv-rankd: %s\n", error.c_str());
     return 1;
   }
-  std::printf("kv-rankd: listening on %s:%d, database %s\n", opt.host.c_str(), port, opt.db.c_str());
+  std::printf("kv-rankd: listening on %s:%d, database %s\n", opt.host.c_str(), port,
+              shared ? "postgresql" : opt.db.c_str());
   std::fflush(stdout);
 
   for (;;) {
@@ -231,6 +245,7 @@ int main(int argc, char** argv) {
   }
   server.Drain(std::chrono::seconds(opt.drain_seconds));
   server.Stop();
+  listener.reset();
   board.Stop();
   std::printf("kv-rankd: stopped\n");
   return 0;

@@ -7,6 +7,8 @@
 //   open, with kv-rankd's resident memory,
 //   one address posting as fast as it can without --trust-loopback.
 //   kv-rank-bench [--short] [--runs N] [--seconds S] [--rows N] [--idle N] [--tricklers N]
+//   kv-rank-bench --postgresql URL [--short]: two instances on one PostgreSQL
+//   database instead (scripts/ranking-cluster.sh --check provides one)
 // --short is the bounded version CI runs: it checks the outcomes (nothing
 // lost, 429 after the bucket) and prints the figures without judging them.
 #include <arpa/inet.h>
@@ -28,12 +30,17 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <tuple>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ranking/rank_codec.h"
+#include "rank_store_pg.h"
 #include "ranking/rank_service.h"
 
 namespace fs = std::filesystem;
@@ -48,6 +55,7 @@ struct Settings {
   int rows = 1000000;
   int idle = 2000;
   int tricklers = 200;
+  std::string postgresql;  // a database URL: the several-instances run instead
 };
 
 double Median(std::vector<double> v) {
@@ -430,6 +438,115 @@ FloodResult Flood(const Daemon& d, int posts) {
   return r;
 }
 
+// One POST on a fresh connection; the HTTP status, or 0 when it failed.
+int PostOnce(int port, int mode, const std::string& body) {
+  const int fd = Connect(port, true);
+  if (fd < 0) return 0;
+  timeval tv{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  const std::string req = "POST /zrk/zrk_rank.exe?write&" + std::to_string(mode) +
+                          " HTTP/1.1\r\nHost: b\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
+                          "\r\n\r\n" + body;
+  std::string in;
+  if (write(fd, req.data(), req.size()) == static_cast<ssize_t>(req.size())) {
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) {
+      if (in.size() < 16) in.append(buf, static_cast<std::size_t>(n));
+    }
+  }
+  close(fd);
+  return in.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(in.c_str() + 9) : 0;
+}
+
+// Several kv-rankd on one PostgreSQL database: reads spread over them,
+// writers spread over them (players sending ever better scores), one
+// instance killed with SIGKILL halfway; afterwards every acknowledged record
+// must be there, once per player and mode.
+int Cluster(const fs::path& binary, const std::string& url, const Settings& s) {
+  bool ok = true;
+  std::vector<std::unique_ptr<Daemon>> ds;
+  for (int i = 0; i < 2; ++i) {
+    ds.push_back(std::make_unique<Daemon>());
+    if (!ds.back()->Start(binary, url, {"--trust-loopback"})) return 1;
+  }
+  std::printf("kv-rank-bench: 2 instances on PostgreSQL, load average %s\n", LoadAverage().c_str());
+  {
+    auto store = OpenPgRankStore(url);
+    std::vector<Submission> batch;
+    for (int i = 0; i < 1000; ++i) batch.push_back({1, Player(i, i * 3), false});
+    if (!store || !store->SubmitBatch(batch)) return 1;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // both rebuilt mode 1
+  std::vector<double> rps, p99;
+  for (int run = 0; run < s.runs; ++run) {
+    WrkResult w[2];
+    std::thread other([&] { w[1] = Wrk(32, s.seconds, ds[1]->Url("read&1")); });
+    w[0] = Wrk(32, s.seconds, ds[0]->Url("read&1"));
+    other.join();
+    rps.push_back(w[0].rps + w[1].rps);
+    p99.push_back(std::max(w[0].p99_ms, w[1].p99_ms));
+  }
+  std::printf("reads, 1000 entries, 64 connections over 2 instances: %.0f requests/s, p99 %.2f ms\n", Median(rps),
+              Median(p99));
+
+  // Writers: 8 at once, alternating instances; each player improves.
+  const int seconds = s.short_run ? 3 : 20;
+  std::mutex mutex;
+  std::map<std::tuple<int, std::string, int>, int> acked;
+  std::atomic<long long> writes{0}, failures{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> writers;
+  const auto start = Clock::now();
+  for (int w = 0; w < 8; ++w) {
+    writers.emplace_back([&, w] {
+      for (int i = 0; !stop; ++i) {
+        const int mode = 2 + (i % 6);
+        const WireRecord rec = Player(w * 1000 + i % 50, 100 + i);  // 50 players per writer, scores rising
+        const int port = ds[static_cast<std::size_t>((w + i) % 2)]->port();
+        const int status = PostOnce(port, mode, BuildSendBody(RecordText(rec), 1).value());
+        if (status == 200) {
+          writes++;
+          std::lock_guard<std::mutex> lock(mutex);
+          int& best = acked[{mode, rec.name, rec.id}];
+          best = std::max(best, rec.score);
+        } else {
+          failures++;
+        }
+      }
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(seconds) / 2);
+  kill(ds[0]->pid(), SIGKILL);  // mid-load; its writers' requests fail from now on
+  const long long before_kill = writes;
+  std::this_thread::sleep_for(std::chrono::seconds(seconds) / 2);
+  stop = true;
+  for (auto& t : writers) t.join();
+  const double took = std::chrono::duration<double>(Clock::now() - start).count();
+  std::printf("writes, 8 writers over 2 instances for %.0f s (one killed with SIGKILL after %d s, %lld acknowledged "
+              "by then): %.0f acknowledged/s, %lld failed requests\n",
+              took, seconds / 2, before_kill, static_cast<double>(writes) / took, failures.load());
+  auto store = OpenPgRankStore(url);
+  long long lost = 0, worse = 0;
+  for (const auto& [key, score] : acked) {
+    StoredRecord r;
+    const StoreStatus st = store ? store->FindRecord({std::get<0>(key), std::get<1>(key), std::get<2>(key)}, &r)
+                                 : StoreStatus::failed;
+    if (st != StoreStatus::ok) lost++;
+    else if (r.record.score < score) worse++;
+  }
+  long long rows = 0;
+  for (int mode = 2; mode <= 7; ++mode) rows += store ? store->Count(mode).value_or(-1) : -1;
+  std::printf("acknowledged players/modes %zu, rows %lld, missing %lld, below their acknowledged best %lld\n",
+              acked.size(), rows, lost, worse);
+  // The primary key holds one row per player and mode; rows beyond the
+  // acknowledged ones are writes committed as the killed instance died.
+  if (lost || worse || rows < static_cast<long long>(acked.size())) ok = false;
+  ds[1]->Stop();
+  std::printf("%s\n", ok ? "kv-rank-bench: all outcomes as expected" : "kv-rank-bench: FAILED (see above)");
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -450,8 +567,9 @@ int main(int argc, char** argv) {
     else if (a == "--rows") s.rows = std::clamp(next(), 0, 5000000);
     else if (a == "--idle") s.idle = std::clamp(next(), 0, 20000);
     else if (a == "--tricklers") s.tricklers = std::clamp(next(), 0, 5000);
+    else if (a == "--postgresql" && i + 1 < argc) s.postgresql = argv[++i];
     else {
-      std::fprintf(stderr, "usage: %s [--short] [--runs N] [--seconds S] [--rows N] [--idle N] [--tricklers N]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--short] [--runs N] [--seconds S] [--rows N] [--idle N] [--tricklers N] [--postgresql URL]\n", argv[0]);
       return 2;
     }
   }
@@ -467,6 +585,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "wrk is not installed (scripts/install-deps.sh installs it)\n");
     return 1;
   }
+  if (!s.postgresql.empty()) return Cluster(binary, s.postgresql, s);
   const fs::path dir = fs::temp_directory_path() / ("kv-rank-bench-" + std::to_string(getpid()));
   fs::create_directories(dir);
   bool ok = true;

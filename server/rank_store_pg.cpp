@@ -1,0 +1,419 @@
+#include "rank_store_pg.h"
+
+#include <libpq-fe.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "ranking/rank_codec.h"
+
+using namespace rank_text;
+
+namespace {
+
+constexpr int kSchemaVersion = 2;  // the same layout as the SQLite store's version 2
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS records("
+    " mode integer NOT NULL, name text NOT NULL, id integer NOT NULL,"
+    " score integer NOT NULL, field4 integer NOT NULL, comment text NOT NULL,"
+    " field6 integer NOT NULL, date text NOT NULL, field8 integer NOT NULL,"
+    " play_count integer NOT NULL, field10 integer NOT NULL, field11 integer NOT NULL,"
+    " seq bigint NOT NULL, line text NOT NULL, verified boolean NOT NULL DEFAULT false,"
+    " PRIMARY KEY(mode, name, id));"
+    "CREATE SEQUENCE IF NOT EXISTS records_seq;"
+    "CREATE SEQUENCE IF NOT EXISTS ranking_change;"
+    "CREATE INDEX IF NOT EXISTS records_rank ON records(mode, score DESC, seq);"
+    "CREATE TABLE IF NOT EXISTS replays(mode integer NOT NULL, name text NOT NULL, id integer NOT NULL,"
+    " data bytea NOT NULL, PRIMARY KEY(mode, name, id));"
+    // A new best is another run: the old run's replay no longer belongs to it.
+    "CREATE OR REPLACE FUNCTION records_new_best() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " DELETE FROM replays WHERE mode = OLD.mode AND name = OLD.name AND id = OLD.id; RETURN NEW; END $$;"
+    "DROP TRIGGER IF EXISTS records_new_best ON records;"
+    "CREATE TRIGGER records_new_best AFTER UPDATE OF score ON records FOR EACH ROW"
+    " EXECUTE FUNCTION records_new_best();";
+
+struct Statement {
+  const char* name;
+  const char* sql;
+};
+constexpr Statement kStatements[] = {
+    {"upsert",
+     "INSERT INTO records(mode, name, id, score, field4, comment, field6, date, field8, play_count,"
+     " field10, field11, seq, line)"
+     " VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, nextval('records_seq'), $13)"
+     " ON CONFLICT(mode, name, id) DO UPDATE SET score = excluded.score, field4 = excluded.field4,"
+     " comment = excluded.comment, field6 = excluded.field6, date = excluded.date,"
+     " field8 = excluded.field8, play_count = excluded.play_count, field10 = excluded.field10,"
+     " field11 = excluded.field11, seq = excluded.seq, line = excluded.line, verified = false"
+     " WHERE excluded.score > records.score RETURNING 1"},
+    {"changed", "SELECT pg_notify('kv_ranking', $1), nextval('ranking_change')"},
+    {"top", "SELECT line FROM records WHERE mode = $1 ORDER BY score DESC, seq ASC LIMIT $2"},
+    {"count", "SELECT COUNT(*) FROM records WHERE mode = $1"},
+    {"find",
+     "SELECT name, id, score, field4, comment, field6, date, field8, play_count, field10, field11,"
+     " verified::int, EXISTS(SELECT 1 FROM replays p WHERE p.mode = r.mode AND p.name = r.name AND p.id = r.id)::int"
+     " FROM records r WHERE mode = $1 AND name = $2 AND id = $3"},
+    {"score_for_update", "SELECT score FROM records WHERE mode = $1 AND name = $2 AND id = $3 FOR UPDATE"},
+    {"put_replay",
+     "INSERT INTO replays(mode, name, id, data) VALUES($1, $2, $3, $4)"
+     " ON CONFLICT(mode, name, id) DO UPDATE SET data = excluded.data"},
+    {"get_replay", "SELECT data FROM replays WHERE mode = $1 AND name = $2 AND id = $3"},
+    {"set_verified", "UPDATE records SET verified = ($4 = '1') WHERE mode = $1 AND name = $2 AND id = $3"},
+    {"unverified",
+     "SELECT r.mode, r.name, r.id FROM records r JOIN replays p ON p.mode = r.mode AND p.name = r.name"
+     " AND p.id = r.id WHERE NOT r.verified ORDER BY r.seq LIMIT $1"},
+};
+
+class Result {
+ public:
+  explicit Result(PGresult* r) : r_(r) {}
+  ~Result() { PQclear(r_); }
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+  bool Ok() const {
+    const auto s = PQresultStatus(r_);
+    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
+  }
+  int Rows() const { return PQntuples(r_); }
+  std::string Text(int row, int col) const {
+    return std::string(PQgetvalue(r_, row, col), static_cast<std::size_t>(PQgetlength(r_, row, col)));
+  }
+  int Int(int row, int col) const { return std::atoi(PQgetvalue(r_, row, col)); }
+
+ private:
+  PGresult* r_;
+};
+
+// Runs a prepared statement with text parameters (and one binary one, when
+// `binary_at` >= 0); `binary_result` asks for the columns in binary.
+PGresult* Run(PGconn* c, const char* name, const std::vector<std::string>& params, int binary_at = -1,
+              bool binary_result = false) {
+  std::vector<const char*> values;
+  std::vector<int> lengths, formats;
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    values.push_back(params[i].data());
+    lengths.push_back(static_cast<int>(params[i].size()));
+    formats.push_back(static_cast<int>(i) == binary_at ? 1 : 0);
+  }
+  return PQexecPrepared(c, name, static_cast<int>(params.size()), values.data(), lengths.data(), formats.data(),
+                        binary_result ? 1 : 0);
+}
+
+bool Exec(PGconn* c, const char* sql, std::string* error = nullptr) {
+  Result r(PQexec(c, sql));
+  if (r.Ok()) return true;
+  if (error != nullptr) *error = PQerrorMessage(c);
+  return false;
+}
+
+class PgRankStore final : public RankStore {
+ public:
+  ~PgRankStore() override {
+    for (PGconn* c : all_) PQfinish(c);
+  }
+
+  bool Connect(const std::string& url, int pool, std::string* error) {
+    for (int i = 0; i < pool; ++i) {
+      PGconn* c = PQconnectdb(url.c_str());
+      all_.push_back(c);
+      if (PQstatus(c) != CONNECTION_OK) {
+        if (error != nullptr) *error = PQerrorMessage(c);
+        return false;
+      }
+      Exec(c, "SET client_min_messages = warning");
+      if (i == 0 && !Migrate(c, error)) return false;
+      for (const Statement& s : kStatements) {
+        Result r(PQprepare(c, s.name, s.sql, 0, nullptr));
+        if (!r.Ok()) {
+          if (error != nullptr) *error = std::string(s.name) + ": " + PQerrorMessage(c);
+          return false;
+        }
+      }
+      free_.push_back(c);
+    }
+    url_ = url;
+    return true;
+  }
+
+  bool SubmitBatch(std::vector<Submission>& batch) override {
+    std::vector<std::vector<std::string>> rows;
+    for (Submission& s : batch) {
+      auto name = Cp932ToUtf8(s.record.name);
+      auto comment = Cp932ToUtf8(s.record.comment);
+      auto line = ReplyLine(s.record);
+      if (!name || !comment || !line) return false;
+      const WireRecord& r = s.record;
+      rows.push_back({std::to_string(s.mode), *name, std::to_string(r.id), std::to_string(r.score),
+                      std::to_string(r.field4), *comment, std::to_string(r.field6), r.date, std::to_string(r.field8),
+                      std::to_string(r.play_count), std::to_string(r.field10), std::to_string(r.field11), *line});
+      s.kept = false;
+    }
+    Lease c(*this);
+    if (!c) return false;
+    bool ok = Exec(c.get(), "BEGIN");
+    bool modes[8] = {};
+    for (std::size_t i = 0; ok && i < batch.size(); ++i) {
+      Result r(Run(c.get(), "upsert", rows[i]));
+      ok = r.Ok();
+      batch[i].kept = ok && r.Rows() > 0;
+      if (batch[i].kept) modes[batch[i].mode] = true;
+    }
+    for (int m = 1; ok && m <= 7; ++m) {
+      if (modes[m]) ok = Result(Run(c.get(), "changed", {std::to_string(m)})).Ok();
+    }
+    ok = ok && Exec(c.get(), "COMMIT");
+    if (!ok) {
+      Exec(c.get(), "ROLLBACK");
+      for (Submission& s : batch) s.kept = false;
+    }
+    return ok;
+  }
+
+  std::optional<std::vector<std::string>> TopLines(int mode, int limit) override {
+    Lease c(*this);
+    if (!c) return std::nullopt;
+    Result r(Run(c.get(), "top", {std::to_string(mode), std::to_string(limit)}));
+    if (!r.Ok()) return std::nullopt;
+    std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(r.Rows()));
+    for (int i = 0; i < r.Rows(); ++i) lines.push_back(r.Text(i, 0));
+    return lines;
+  }
+
+  std::optional<long long> Count(int mode) override {
+    Lease c(*this);
+    if (!c) return std::nullopt;
+    Result r(Run(c.get(), "count", {std::to_string(mode)}));
+    if (!r.Ok() || r.Rows() != 1) return std::nullopt;
+    return std::atoll(r.Text(0, 0).c_str());
+  }
+
+  StoreStatus FindRecord(const RecordKey& key, StoredRecord* out) override {
+    auto params = Key(key);
+    if (!params) return StoreStatus::not_found;
+    Lease c(*this);
+    if (!c) return StoreStatus::failed;
+    Result r(Run(c.get(), "find", *params));
+    if (!r.Ok()) return StoreStatus::failed;
+    if (r.Rows() == 0) return StoreStatus::not_found;
+    if (out != nullptr) {
+      WireRecord& w = out->record;
+      w.name = Utf8ToCp932(r.Text(0, 0)).value_or("");
+      w.id = r.Int(0, 1);
+      w.score = r.Int(0, 2);
+      w.field4 = r.Int(0, 3);
+      w.comment = Utf8ToCp932(r.Text(0, 4)).value_or("");
+      w.field6 = r.Int(0, 5);
+      w.date = r.Text(0, 6);
+      w.field8 = r.Int(0, 7);
+      w.play_count = r.Int(0, 8);
+      w.field10 = r.Int(0, 9);
+      w.field11 = r.Int(0, 10);
+      out->verified = r.Int(0, 11) != 0;
+      out->has_replay = r.Int(0, 12) != 0;
+    }
+    return StoreStatus::ok;
+  }
+
+  StoreStatus PutReplay(const RecordKey& key, std::string_view blob, std::optional<int> for_score) override {
+    return Guarded(key, for_score, [&](PGconn* c, std::vector<std::string> params) {
+      params.emplace_back(blob);
+      return Result(Run(c, "put_replay", params, 3)).Ok();
+    });
+  }
+
+  StoreStatus GetReplay(const RecordKey& key, std::string* blob) override {
+    auto params = Key(key);
+    if (!params) return StoreStatus::not_found;
+    Lease c(*this);
+    if (!c) return StoreStatus::failed;
+    Result r(Run(c.get(), "get_replay", *params, -1, true));
+    if (!r.Ok()) return StoreStatus::failed;
+    if (r.Rows() == 0) return StoreStatus::not_found;
+    if (blob != nullptr) *blob = r.Text(0, 0);
+    return StoreStatus::ok;
+  }
+
+  StoreStatus SetVerified(const RecordKey& key, bool verified, std::optional<int> for_score) override {
+    return Guarded(key, for_score, [&](PGconn* c, std::vector<std::string> params) {
+      params.push_back(verified ? "1" : "0");
+      return Result(Run(c, "set_verified", params)).Ok();
+    });
+  }
+
+  std::optional<std::vector<RecordKey>> Unverified(int limit) override {
+    Lease c(*this);
+    if (!c) return std::nullopt;
+    Result r(Run(c.get(), "unverified", {std::to_string(limit)}));
+    if (!r.Ok()) return std::nullopt;
+    std::vector<RecordKey> keys;
+    for (int i = 0; i < r.Rows(); ++i) {
+      auto name = Utf8ToCp932(r.Text(i, 1));
+      if (name) keys.push_back({r.Int(i, 0), std::move(*name), r.Int(i, 2)});
+    }
+    return keys;
+  }
+
+ private:
+  // A pooled connection for the length of one call; a broken one is reset.
+  class Lease {
+   public:
+    explicit Lease(PgRankStore& s) : s_(s) {
+      std::unique_lock<std::mutex> lock(s_.mutex_);
+      s_.returned_.wait(lock, [&] { return !s_.free_.empty(); });
+      c_ = s_.free_.back();
+      s_.free_.pop_back();
+      lock.unlock();
+      if (PQstatus(c_) != CONNECTION_OK) {
+        PQreset(c_);
+        if (PQstatus(c_) == CONNECTION_OK) {
+          for (const Statement& st : kStatements) Result(PQprepare(c_, st.name, st.sql, 0, nullptr));
+        }
+      }
+    }
+    ~Lease() {
+      std::lock_guard<std::mutex> lock(s_.mutex_);
+      s_.free_.push_back(c_);
+      s_.returned_.notify_one();
+    }
+    explicit operator bool() const { return PQstatus(c_) == CONNECTION_OK; }
+    PGconn* get() const { return c_; }
+
+   private:
+    PgRankStore& s_;
+    PGconn* c_;
+  };
+
+  static std::optional<std::vector<std::string>> Key(const RecordKey& key) {
+    auto name = Cp932ToUtf8(key.name);
+    if (!name) return std::nullopt;
+    return std::vector<std::string>{std::to_string(key.mode), *name, std::to_string(key.id)};
+  }
+
+  // Runs `change` in a transaction that holds the record's row, when the
+  // record exists (and has the score asked for).
+  template <typename F>
+  StoreStatus Guarded(const RecordKey& key, std::optional<int> for_score, F change) {
+    auto params = Key(key);
+    if (!params) return StoreStatus::not_found;
+    Lease c(*this);
+    if (!c || !Exec(c.get(), "BEGIN")) return StoreStatus::failed;
+    StoreStatus status = StoreStatus::failed;
+    {
+      Result r(Run(c.get(), "score_for_update", *params));
+      if (r.Ok()) {
+        status = r.Rows() == 0                       ? StoreStatus::not_found
+                 : for_score && r.Int(0, 0) != *for_score ? StoreStatus::stale
+                                                           : StoreStatus::ok;
+      }
+    }
+    if (status == StoreStatus::ok && !change(c.get(), *params)) status = StoreStatus::failed;
+    if (status == StoreStatus::ok && Exec(c.get(), "COMMIT")) return status;
+    Exec(c.get(), "ROLLBACK");
+    return status == StoreStatus::ok ? StoreStatus::failed : status;
+  }
+
+  static bool Migrate(PGconn* c, std::string* error) {
+    if (!Exec(c, "BEGIN", error)) return false;
+    // Instances starting at once take turns here.
+    bool ok = Exec(c, "SELECT pg_advisory_xact_lock(7311)", error) &&
+              Exec(c, "CREATE TABLE IF NOT EXISTS schema_version(version integer NOT NULL)", error);
+    int version = 0;
+    if (ok) {
+      Result r(PQexec(c, "SELECT version FROM schema_version"));
+      ok = r.Ok();
+      if (ok && r.Rows() > 0) version = r.Int(0, 0);
+    }
+    if (ok && version > kSchemaVersion) {
+      if (error != nullptr) *error = "the database was written by a newer kv-rankd (schema " + std::to_string(version) + ")";
+      ok = false;
+    }
+    if (ok && version < kSchemaVersion) {
+      ok = Exec(c, kSchema, error) &&
+           Exec(c, "DELETE FROM schema_version; INSERT INTO schema_version VALUES(2)", error);
+    }
+    if (ok && Exec(c, "COMMIT", error)) return true;
+    Exec(c, "ROLLBACK");
+    return false;
+  }
+
+  CodecModules codec_modules_;
+  std::string url_;
+  std::mutex mutex_;
+  std::condition_variable returned_;
+  std::vector<PGconn*> all_;
+  std::vector<PGconn*> free_;
+};
+
+}  // namespace
+
+bool IsPostgresUrl(const std::string& db) {
+  return db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0;
+}
+
+std::unique_ptr<RankStore> OpenPgRankStore(const std::string& url, std::string* error, int pool) {
+  auto store = std::make_unique<PgRankStore>();
+  if (!store->Connect(url, std::max(1, pool), error)) return nullptr;
+  return store;
+}
+
+// --- listening for the other instances ----------------------------------------
+
+RankChangeListener::RankChangeListener(std::string url, RankBoard& board, int poll_ms)
+    : url_(std::move(url)), board_(board), poll_ms_(poll_ms) {
+  if (pipe(wake_) != 0) wake_[0] = wake_[1] = -1;
+  thread_ = std::thread([this] { Run(); });
+}
+
+RankChangeListener::~RankChangeListener() {
+  running_ = false;
+  if (wake_[1] >= 0 && write(wake_[1], "x", 1) < 0) {
+  }
+  thread_.join();
+  for (int fd : wake_) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+void RankChangeListener::Run() {
+  long long seen = -1;
+  while (running_) {
+    PGconn* c = PQconnectdb(url_.c_str());
+    if (PQstatus(c) != CONNECTION_OK || !Exec(c, "LISTEN kv_ranking")) {
+      PQfinish(c);
+      pollfd p{wake_[0], POLLIN, 0};
+      poll(&p, 1, poll_ms_);
+      continue;
+    }
+    // Whatever happened while not listening counts as a change.
+    if (seen >= 0) board_.Invalidate(0);
+    while (running_ && PQstatus(c) == CONNECTION_OK) {
+      {
+        Result r(PQexec(c, "SELECT last_value FROM ranking_change"));
+        if (r.Ok() && r.Rows() == 1) {
+          const long long now = std::atoll(r.Text(0, 0).c_str());
+          if (seen >= 0 && now != seen) board_.Invalidate(0);  // a notification went missing
+          seen = now;
+        }
+      }
+      pollfd p[2] = {{PQsocket(c), POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (poll(p, 2, poll_ms_) > 0 && (p[0].revents & POLLIN)) {
+        if (!PQconsumeInput(c)) break;
+        while (PGnotify* n = PQnotifies(c)) {
+          const int mode = std::atoi(n->extra);
+          board_.Invalidate(mode >= 1 && mode <= 7 ? mode : 0);
+          PQfreemem(n);
+        }
+        // Our own writes notify us too; the sequence moved with them.
+        Result r(PQexec(c, "SELECT last_value FROM ranking_change"));
+        if (r.Ok() && r.Rows() == 1) seen = std::atoll(r.Text(0, 0).c_str());
+      }
+    }
+    PQfinish(c);
+  }
+}

@@ -1,0 +1,291 @@
+// The same store tests against SQLite and against a real PostgreSQL that the
+// suite starts itself (initdb and pg_ctl in a temporary folder, as nobody
+// when run as root), and the PostgreSQL-only cases of several instances
+// sharing one database.
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "rank_board.h"
+#include "rank_store_pg.h"
+#include "ranking/rank_codec.h"
+#include "ranking/rank_service.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+fs::path PgBin() {
+  fs::path best;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/usr/lib/postgresql", ec)) {
+    if (fs::exists(e.path() / "bin" / "initdb") && e.path() > best) best = e.path();
+  }
+  return best.empty() ? best : best / "bin";
+}
+
+// A throw-away PostgreSQL cluster for the whole suite.
+class PgCluster {
+ public:
+  bool Start(std::string* why) {
+    const fs::path bin = PgBin();
+    if (bin.empty()) return *why = "no PostgreSQL server installed", false;
+    dir_ = fs::temp_directory_path() / ("kv-pg-" + std::to_string(getpid()) + "-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir_);
+    const std::string as = geteuid() == 0 ? "runuser -u nobody -- " : "";
+    if (geteuid() == 0 && std::system(("chown nobody '" + dir_.string() + "'").c_str()) != 0) return false;
+    port_ = FreePort();
+    const std::string d = dir_.string();
+    if (std::system((as + "'" + (bin / "initdb").string() + "' -D '" + d + "/data' -E UTF8 --no-locale -A trust -U kv >'" +
+                     d + "/initdb.log' 2>&1").c_str()) != 0) {
+      return *why = "initdb failed (see " + d + "/initdb.log)", false;
+    }
+    started_ = std::system((as + "'" + (bin / "pg_ctl").string() + "' -D '" + d + "/data' -w -l '" + d +
+                            "/server.log' -o \"-p " + std::to_string(port_) + " -k '" + d +
+                            "' -c listen_addresses=127.0.0.1 -c fsync=off\" start >/dev/null 2>&1").c_str()) == 0;
+    if (!started_) *why = "pg_ctl start failed (see " + d + "/server.log)";
+    pg_ctl_ = as + "'" + (bin / "pg_ctl").string() + "' -D '" + d + "/data' -m immediate stop >/dev/null 2>&1";
+    return started_;
+  }
+  ~PgCluster() {
+    if (started_ && std::system(pg_ctl_.c_str()) != 0) std::fprintf(stderr, "pg_ctl stop failed\n");
+    std::error_code ec;
+    if (!dir_.empty()) fs::remove_all(dir_, ec);
+  }
+  // A fresh database of its own for each test.
+  std::string NewDatabase() {
+    const std::string name = "t" + std::to_string(++databases_);
+    PGconn* c = PQconnectdb(Url("postgres").c_str());
+    PQclear(PQexec(c, ("CREATE DATABASE " + name).c_str()));
+    PQfinish(c);
+    return Url(name);
+  }
+  std::string Url(const std::string& db) const {
+    return "postgresql://kv@127.0.0.1:" + std::to_string(port_) + "/" + db;
+  }
+
+ private:
+  fs::path dir_;
+  int port_ = 0;
+  bool started_ = false;
+  int databases_ = 0;
+  std::string pg_ctl_;
+};
+
+PgCluster* cluster = nullptr;
+std::string cluster_failure;
+
+WireRecord Wire(const std::string& name, int id, int score, const std::string& comment = "c") {
+  WireRecord w;
+  w.name = name;
+  w.id = id;
+  w.score = score;
+  w.comment = comment;
+  w.date = "1/2";
+  w.play_count = 3;
+  return w;
+}
+
+std::string Body(const std::string& name, int id, int score) {
+  return BuildSendBody(RecordText(Wire(name, id, score)), 5).value();
+}
+
+std::vector<std::string> Names(RankStore& store, int mode) {
+  ServiceReply r = HandleRankRequest(store, "GET", "/zrk/zrk_rank.exe", "read&" + std::to_string(mode), "");
+  RankingReply reply = ParseRankingReply(r.body);
+  std::vector<std::string> out;
+  for (int i = 0; i < reply.filled; ++i) out.push_back(reply.table[i].name + ":" + std::to_string(reply.table[i].score));
+  return out;
+}
+
+class RankStoreTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  static void SetUpTestSuite() {
+    if (cluster == nullptr && cluster_failure.empty()) {
+      cluster = new PgCluster;
+      if (!cluster->Start(&cluster_failure)) {
+        delete cluster;
+        cluster = nullptr;
+      }
+    }
+  }
+  static void TearDownTestSuite() {
+    delete cluster;
+    cluster = nullptr;
+  }
+  void SetUp() override {
+    if (GetParam() == "postgresql") {
+      // Only a machine without the server may skip; a failed start fails.
+      if (cluster == nullptr && PgBin().empty()) GTEST_SKIP() << cluster_failure;
+      ASSERT_NE(cluster, nullptr) << cluster_failure;
+      url_ = cluster->NewDatabase();
+    } else {
+      url_ = (fs::temp_directory_path() / ("kv-store-" + std::to_string(std::random_device{}()) + ".db")).string();
+    }
+  }
+  void TearDown() override {
+    if (GetParam() != "postgresql") {
+      std::error_code ec;
+      for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(url_ + suffix, ec);
+    }
+  }
+  std::unique_ptr<RankStore> Open() {
+    std::string error;
+    auto s = GetParam() == "postgresql" ? OpenPgRankStore(url_, &error, 3) : RankStore::Open(url_, &error);
+    EXPECT_TRUE(s) << error;
+    return s;
+  }
+  rank_text::CodecModules keep_converters_loaded_;
+  std::string url_;
+};
+
+}  // namespace
+
+TEST_P(RankStoreTest, KeepsEachPlayersBestInOrderAndRefusesGarbage) {
+  auto store = Open();
+  ASSERT_TRUE(store);
+  auto post = [&](const std::string& body) {
+    return HandleRankRequest(*store, "POST", "/zrk/zrk_rank.exe", "write&3", body).status;
+  };
+  EXPECT_EQ(post(Body("A", 1, 500)), 200);
+  EXPECT_EQ(post(Body("B", 2, 500)), 200);
+  EXPECT_EQ(post(Body("A", 1, 300)), 200);  // accepted, not kept
+  EXPECT_EQ(post(Body("C", 3, 700)), 200);
+  EXPECT_EQ(post(Body("A", 9, 900)), 200);  // same name, another player
+  EXPECT_EQ(post("%41%42"), 400);
+  EXPECT_EQ(Names(*store, 3), (std::vector<std::string>{"A:900", "C:700", "A:500", "B:500"}));
+  EXPECT_EQ(store->Count(3), 4);
+  EXPECT_EQ(store->Count(4), 0);
+
+  // A batch says which records became a best, and the ranking is capped.
+  std::vector<Submission> batch;
+  for (int i = 0; i < 1005; ++i) batch.push_back({5, Wire("P" + std::to_string(i), i, i), false});
+  batch.push_back({5, Wire("P3", 3, 1), false});  // worse than its own best in the same batch
+  ASSERT_TRUE(store->SubmitBatch(batch));
+  EXPECT_TRUE(batch[0].kept);
+  EXPECT_FALSE(batch.back().kept);
+  auto top = store->TopLines(5, kMaxRankingLines);
+  ASSERT_TRUE(top);
+  EXPECT_EQ(top->size(), 1000u);
+  // Survives reopening.
+  store.reset();
+  store = Open();
+  EXPECT_EQ(store->Count(5), 1005);
+}
+
+TEST_P(RankStoreTest, ReplaysAndChecksBelongToThePlayersCurrentBest) {
+  auto store = Open();
+  ASSERT_TRUE(store);
+  const RecordKey key{2, "\x82\xD9\x82\xEB", 7};  // "ほろ" in CP932
+  EXPECT_EQ(store->PutReplay(key, "nothing yet"), StoreStatus::not_found);
+  ASSERT_TRUE(store->Submit(2, Wire(key.name, 7, 1000)));
+  const std::string blob("\x00\x01\xFFreplay\x00", 10);  // binary, zeros included
+  EXPECT_EQ(store->PutReplay(key, blob, 999), StoreStatus::stale);
+  EXPECT_EQ(store->PutReplay(key, blob, 1000), StoreStatus::ok);
+  std::string got;
+  ASSERT_EQ(store->GetReplay(key, &got), StoreStatus::ok);
+  EXPECT_EQ(got, blob);
+  auto pending = store->Unverified(10);
+  ASSERT_TRUE(pending);
+  ASSERT_EQ(pending->size(), 1u);
+  EXPECT_EQ((*pending)[0].name, key.name);
+  EXPECT_EQ(store->SetVerified(key, true, 1000), StoreStatus::ok);
+  StoredRecord found;
+  ASSERT_EQ(store->FindRecord(key, &found), StoreStatus::ok);
+  EXPECT_TRUE(found.verified);
+  EXPECT_TRUE(found.has_replay);
+  EXPECT_EQ(found.record.score, 1000);
+  EXPECT_TRUE(store->Unverified(10)->empty());
+
+  // A worse run changes nothing; a better one is another run: its replay
+  // and check are still to come.
+  ASSERT_TRUE(store->Submit(2, Wire(key.name, 7, 10)));
+  ASSERT_EQ(store->FindRecord(key, &found), StoreStatus::ok);
+  EXPECT_TRUE(found.verified);
+  ASSERT_TRUE(store->Submit(2, Wire(key.name, 7, 2000)));
+  ASSERT_EQ(store->FindRecord(key, &found), StoreStatus::ok);
+  EXPECT_FALSE(found.verified);
+  EXPECT_FALSE(found.has_replay);
+  EXPECT_EQ(store->GetReplay(key, &got), StoreStatus::not_found);
+  EXPECT_EQ(store->SetVerified(key, true, 1000), StoreStatus::stale);
+  EXPECT_EQ(store->FindRecord({2, key.name, 8}, nullptr), StoreStatus::not_found);
+}
+
+TEST_P(RankStoreTest, WritersRacingForOnePlayerLeaveOneBest) {
+  // Two stores on the same database, as two servers would have.
+  auto a = Open();
+  auto b = Open();
+  ASSERT_TRUE(a && b);
+  std::vector<std::thread> writers;
+  std::atomic<int> failed{0};
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([&, t] {
+      RankStore& s = t % 2 ? *a : *b;
+      for (int i = 0; i < 50; ++i) {
+        std::vector<Submission> batch{{1, Wire("SAME", 1, t * 1000 + i), false}, {1, Wire("W" + std::to_string(t), t, i), false}};
+        if (!s.SubmitBatch(batch)) failed++;
+      }
+    });
+  }
+  for (auto& w : writers) w.join();
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(a->Count(1), 5);
+  StoredRecord best;
+  ASSERT_EQ(b->FindRecord({1, "SAME", 1}, &best), StoreStatus::ok);
+  EXPECT_EQ(best.record.score, 3049);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, RankStoreTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return info.param; });
+
+TEST_P(RankStoreTest, AnotherInstancesWriteReachesThisOnesReplySoon) {
+  if (GetParam() != "postgresql") GTEST_SKIP() << "one SQLite file has one server";
+  auto store_a = Open();
+  auto store_b = Open();
+  ASSERT_TRUE(store_a && store_b);
+  RankBoard a(*store_a), b(*store_b);
+  ASSERT_TRUE(a.Start() && b.Start());
+  RankChangeListener listen_b(url_, b, 1000);
+  std::this_thread::sleep_for(300ms);  // listening
+  double worst = 0;
+  for (int i = 0; i < 5; ++i) {
+    std::atomic<bool> done{false};
+    const auto start = std::chrono::steady_clock::now();
+    a.Write(6, Wire("N" + std::to_string(i), i, 100 + i), [&](RankBoard::Body body) { done = body != nullptr; });
+    const std::string want = ReplyLine(Wire("N" + std::to_string(i), i, 100 + i)).value();
+    while (b.Read(6)->find(want) == std::string::npos && std::chrono::steady_clock::now() - start < 3s) {
+      std::this_thread::sleep_for(2ms);
+    }
+    const double took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    worst = std::max(worst, took);
+    EXPECT_TRUE(done);
+    EXPECT_LT(took, 1100) << "write " << i;
+  }
+  std::printf("another instance's write seen after at most %.1f ms (bound: 1000 ms poll + 20 ms settle)\n", worst);
+  a.Stop();
+  b.Stop();
+}
