@@ -1,5 +1,9 @@
 #include "rank_board.h"
 
+#include <algorithm>
+
+#include "ranking/rank_codec.h"
+
 namespace {
 
 constexpr int kModes = 7;
@@ -70,12 +74,54 @@ RankBoard::Stats RankBoard::stats() const {
 bool RankBoard::Rebuild(int mode) {
   auto lines = store_.TopLines(mode, kMaxRankingLines);
   if (!lines) return false;
+  // The places are kept so that this board's own writes merge in without
+  // reading the store again.
+  std::vector<Place>& places = places_[static_cast<std::size_t>(mode)];
+  places.clear();
+  bool known = true;
+  for (std::string& line : *lines) {
+    std::optional<WireRecord> r;
+    if (auto framed = DecodeWireLine(line)) {
+      std::string_view text = *framed;
+      if (text.size() >= kFrameOpen.size() + kFrameClose.size()) {
+        r = ParseWireRecord(text.substr(kFrameOpen.size(), text.size() - kFrameOpen.size() - kFrameClose.size()));
+      }
+    }
+    if (!r) known = false;
+    places.push_back({r ? r->score : 0, r ? r->name : std::string(), r ? r->id : 0, std::move(line)});
+  }
+  places_known_.set(static_cast<std::size_t>(mode), known);
+  Publish(mode);
+  return true;
+}
+
+bool RankBoard::Merge(int mode, const std::vector<Submission>& batch) {
+  if (!places_known_.test(static_cast<std::size_t>(mode))) return false;
+  std::vector<Place>& places = places_[static_cast<std::size_t>(mode)];
+  for (const Submission& s : batch) {
+    if (s.mode != mode || !s.kept) continue;
+    auto line = ReplyLine(s.record);
+    if (!line) return false;
+    // The player's earlier best leaves; the new one goes after every equal
+    // score, being the latest submission.
+    std::erase_if(places, [&](const Place& p) { return p.id == s.record.id && p.name == s.record.name; });
+    auto at = std::upper_bound(places.begin(), places.end(), s.record.score,
+                               [](int score, const Place& p) { return score > p.score; });
+    if (at - places.begin() < kMaxRankingLines) places.insert(at, {s.record.score, s.record.name, s.record.id, *line});
+    if (places.size() > static_cast<std::size_t>(kMaxRankingLines)) places.resize(kMaxRankingLines);
+  }
+  Publish(mode);
+  return true;
+}
+
+void RankBoard::Publish(int mode) {
+  const std::vector<Place>& places = places_[static_cast<std::size_t>(mode)];
   std::size_t size = 0;
-  for (const std::string& line : *lines) size += line.size() + 2;
+  for (const Place& p : places) size += p.line.size() + 2;
   auto read = std::make_shared<std::string>();
   read->reserve(size);
-  for (const std::string& line : *lines) {
-    read->append(line);
+  for (const Place& p : places) {
+    read->append(p.line);
     read->append("\r\n");
   }
   auto write = std::make_shared<std::string>();
@@ -86,7 +132,6 @@ bool RankBoard::Rebuild(int mode) {
   read_[static_cast<std::size_t>(mode)] = std::move(read);
   write_[static_cast<std::size_t>(mode)] = std::move(write);
   stats_.rebuilds++;
-  return true;
 }
 
 void RankBoard::Run() {
@@ -113,7 +158,7 @@ void RankBoard::Run() {
       work.assign(std::make_move_iterator(queue_.begin()), std::make_move_iterator(queue_.begin() + kMaxBatch));
       queue_.erase(queue_.begin(), queue_.begin() + kMaxBatch);
     }
-    std::bitset<8> rebuild;
+    std::bitset<8> rebuild, merge;
     if (work.empty() || Clock::now() >= stale_since_ + settle_) {
       rebuild = stale_;
       stale_.reset();
@@ -126,12 +171,15 @@ void RankBoard::Run() {
     const bool stored = batch.empty() || store_.SubmitBatch(batch);
     if (stored) {
       for (const Submission& s : batch) {
-        if (s.kept) rebuild.set(static_cast<std::size_t>(s.mode));
+        if (s.kept) merge.set(static_cast<std::size_t>(s.mode));
       }
     }
     std::bitset<8> failed;
     for (int mode = 1; mode <= kModes; ++mode) {
-      if (rebuild.test(static_cast<std::size_t>(mode)) && !Rebuild(mode)) failed.set(static_cast<std::size_t>(mode));
+      const auto m = static_cast<std::size_t>(mode);
+      // Changes from elsewhere need the store; this board's own only a merge.
+      if (merge.test(m) && !rebuild.test(m) && !Merge(mode, batch)) rebuild.set(m);
+      if (rebuild.test(m) && !Rebuild(mode)) failed.set(m);
     }
 
     lock.lock();

@@ -58,9 +58,20 @@ class RankBoard {
     WireRecord record;
     WriteDone done;
   };
+  // One place of a mode's ranking as this board holds it.
+  struct Place {
+    int score;
+    std::string name;  // CP932
+    int id;
+    std::string line;
+  };
   void Run();
   // Reads the mode from the store and replaces its replies; false on failure.
   bool Rebuild(int mode);
+  // Puts this board's own kept records into the mode's places (no store
+  // read); false when the places are unknown and the store must be read.
+  bool Merge(int mode, const std::vector<Submission>& kept);
+  void Publish(int mode);
 
   RankStore& store_;
   const std::chrono::milliseconds settle_;
@@ -68,6 +79,8 @@ class RankBoard {
   std::condition_variable wake_;
   std::array<Body, 8> read_{};
   std::array<Body, 8> write_{};
+  std::array<std::vector<Place>, 8> places_{};  // writer thread only
+  std::bitset<8> places_known_;                 // writer thread only
   std::vector<Pending> queue_;
   std::bitset<8> stale_;
   std::chrono::steady_clock::time_point stale_since_{};

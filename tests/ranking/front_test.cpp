@@ -193,10 +193,14 @@ TEST(RankFront, ConnectionsPerAddressAreCapped) {
   HttpLimits limits;
   limits.per_address_connections = 2;
   Front f(limits);
+  // One after the other: the event loops may take connections made at
+  // once in any order.
   std::vector<int> fds;
-  for (int i = 0; i < 3; ++i) fds.push_back(Connect(f.port));
-  EXPECT_EQ(Status(Exchange(fds[0], Get("read&1"))), 200);
-  EXPECT_EQ(Status(Exchange(fds[1], Get("read&1"))), 200);
+  for (int i = 0; i < 2; ++i) {
+    fds.push_back(Connect(f.port));
+    EXPECT_EQ(Status(Exchange(fds.back(), Get("read&1"))), 200);
+  }
+  fds.push_back(Connect(f.port));
   const std::string over = Exchange(fds[2], Get("read&1"));
   EXPECT_EQ(Status(over), 429);
   EXPECT_TRUE(ClosedWithin(fds[2], 1000ms));
@@ -204,6 +208,7 @@ TEST(RankFront, ConnectionsPerAddressAreCapped) {
   fds.pop_back();
   // Twice the cap is not even accepted.
   for (int i = 0; i < 2; ++i) fds.push_back(Connect(f.port));
+  std::this_thread::sleep_for(100ms);  // counted by the loops that took them
   const int refused = Connect(f.port);
   EXPECT_TRUE(refused < 0 || ClosedWithin(refused, 1000ms));
   if (refused >= 0) close(refused);
