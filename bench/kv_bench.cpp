@@ -1,9 +1,13 @@
 // kv-bench: frame costs, start-up time and memory, one line per figure:
-//   NAME median_ms=X p99_ms=Y      (peak_rss_mb value=Z)
+//   NAME median_ms=X p99_ms=Y [cpu_median_ms=A cpu_p99_ms=B]   (peak_rss_mb value=Z)
+// The cpu_ figures are the thread's own CPU time, which the load of other
+// programs on a shared machine does not inflate the way it does wall time.
+#include <getopt.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -11,6 +15,7 @@
 
 #include "autoplay.h"
 #include "effects/log.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "shell/frame.h"
 #include "simlib.h"
@@ -24,16 +29,37 @@ double Ms(Steady::time_point a, Steady::time_point b) {
   return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-void Report(const char* name, std::vector<double> v) {
-  if (v.empty()) {
-    std::printf("%s median_ms=nan p99_ms=nan\n", name);
-    return;
-  }
+struct Figures {
+  double median = 0, p99 = 0;
+};
+
+Figures Summarise(std::vector<double> v) {
+  if (v.empty()) return {NAN, NAN};
   std::sort(v.begin(), v.end());
-  double median = v[v.size() / 2];
-  double p99 = v[std::min(v.size() - 1, size_t(double(v.size()) * 0.99))];
-  std::printf("%s median_ms=%.3f p99_ms=%.3f\n", name, median, p99);
+  return {v[v.size() / 2], v[std::min(v.size() - 1, size_t(double(v.size()) * 0.99))]};
+}
+
+// Wall times, and the thread CPU times when there are any.
+void Report(const char* name, const std::vector<double>& wall, const std::vector<double>& cpu = {}) {
+  Figures w = Summarise(wall);
+  std::printf("%s median_ms=%.3f p99_ms=%.3f", name, w.median, w.p99);
+  if (!cpu.empty()) {
+    Figures c = Summarise(cpu);
+    std::printf(" cpu_median_ms=%.3f cpu_p99_ms=%.3f", c.median, c.p99);
+  }
+  std::printf("\n");
   std::fflush(stdout);
+}
+
+// Times one call, wall and thread CPU.
+template <typename F>
+void Time(std::vector<double>& wall, std::vector<double>& cpu, F&& f) {
+  double c0 = ThreadCpuMs();
+  auto t0 = Steady::now();
+  f();
+  auto t1 = Steady::now();
+  cpu.push_back(ThreadCpuMs() - c0);
+  wall.push_back(Ms(t0, t1));
 }
 
 std::string TempDir() {
@@ -140,6 +166,17 @@ void Restore(Game& g, const Snapshot& s) {
   g.run.paused = 0;
 }
 
+void Usage(FILE* to) {
+  std::fprintf(to,
+               "usage: kv-bench [options]\n"
+               "  --game-dir DIR   the game folder (default: beside kv-bench)\n"
+               "  --frames N       worst-case frames to time (default 600)\n"
+               "  --quick          fewer frames everywhere (100 worst-case, 1500 per autoplay run)\n"
+               "  --no-autoplay    skip the autoplay runs of every mode\n"
+               "  --worst-only     time the worst-case frame only (for profilers)\n"
+               "  --help           this text\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,21 +184,60 @@ int main(int argc, char** argv) {
   int frames = 600;
   int autoplay_frames = 12000;
   bool skip_autoplay = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--game-dir" && i + 1 < argc) game_dir = argv[++i];
-    else if (a == "--quick") {
-      frames = 100;
-      autoplay_frames = 1500;
-    } else if (a == "--no-autoplay") skip_autoplay = true;
-    else {
-      std::fprintf(stderr, "usage: kv-bench [--game-dir DIR] [--quick] [--no-autoplay]\n");
-      return 2;
+  bool worst_only = false;
+  bool frames_given = false;
+  enum { kGameDir = 1, kFrames, kQuick, kNoAutoplay, kWorstOnly, kHelp };
+  const option options[] = {{"game-dir", required_argument, nullptr, kGameDir},
+                            {"frames", required_argument, nullptr, kFrames},
+                            {"quick", no_argument, nullptr, kQuick},
+                            {"no-autoplay", no_argument, nullptr, kNoAutoplay},
+                            {"worst-only", no_argument, nullptr, kWorstOnly},
+                            {"help", no_argument, nullptr, kHelp},
+                            {nullptr, 0, nullptr, 0}};
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, "", options, nullptr)) != -1;) {
+    switch (c) {
+      case kGameDir:
+        game_dir = optarg;
+        break;
+      case kFrames: {
+        char* end = nullptr;
+        long n = std::strtol(optarg, &end, 10);
+        if (end == optarg || *end != '\0' || n < 1 || n > 1000000) {
+          std::fprintf(stderr, "kv-bench: --frames wants a count from 1 to 1000000, not \"%s\"\n", optarg);
+          return 2;
+        }
+        frames = int(n);
+        frames_given = true;
+        break;
+      }
+      case kQuick:
+        if (!frames_given) frames = 100;
+        autoplay_frames = 1500;
+        break;
+      case kNoAutoplay:
+        skip_autoplay = true;
+        break;
+      case kWorstOnly:
+        worst_only = true;
+        break;
+      case kHelp:
+        Usage(stdout);
+        return 0;
+      default:
+        std::fprintf(stderr, "kv-bench: unknown or incomplete option \"%s\"\n", argv[optind - 1]);
+        Usage(stderr);
+        return 2;
     }
+  }
+  if (optind < argc) {
+    std::fprintf(stderr, "kv-bench: unexpected argument \"%s\"\n", argv[optind]);
+    Usage(stderr);
+    return 2;
   }
 
   // Start-up to the first shown frame.
-  {
+  if (!worst_only) {
     std::vector<double> v;
     for (int i = 0; i < 7; ++i) {
       auto t0 = Steady::now();
@@ -183,30 +259,27 @@ int main(int argc, char** argv) {
     Game& g = sim.game();
     FillWorstCase(g);
     Snapshot snap = Take(g);
-    std::vector<double> frame, enemies;
+    std::vector<double> frame, frame_cpu, enemies, enemies_cpu;
     for (int i = 0; i < frames; ++i) {
       Restore(g, snap);
-      auto t0 = Steady::now();
-      RunFrame(g);
-      frame.push_back(Ms(t0, Steady::now()));
+      Time(frame, frame_cpu, [&] { RunFrame(g); });
     }
-    for (int i = 0; i < frames; ++i) {
-      Restore(g, snap);
-      auto t0 = Steady::now();
-      UpdateEnemies(g);
-      enemies.push_back(Ms(t0, Steady::now()));
-    }
+    if (!worst_only)
+      for (int i = 0; i < frames; ++i) {
+        Restore(g, snap);
+        Time(enemies, enemies_cpu, [&] { UpdateEnemies(g); });
+      }
     sim.SavePng("/tmp/kv-bench-worst.png");
-    Report("frame_worst", frame);
-    Report("update_enemies_full", enemies);
+    Report("frame_worst", frame, frame_cpu);
+    if (!worst_only) Report("update_enemies_full", enemies, enemies_cpu);
   }
 
-  if (!skip_autoplay) {
+  if (!skip_autoplay && !worst_only) {
     for (int m = 0; m < kModeCount; ++m) {
       Simulator sim(game_dir, uint64_t(100 + m), TempDir());
       AutoplayResult r = Autoplay(sim, m, autoplay_frames, true);
       std::string name = std::string("frame_autoplay_") + kModeNames[m];
-      Report(name.c_str(), r.frame_ms);
+      Report(name.c_str(), r.frame_ms, r.frame_cpu_ms);
     }
   }
 

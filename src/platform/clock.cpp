@@ -28,3 +28,9 @@ class SystemClock : public Clock {
 }  // namespace
 
 std::unique_ptr<Clock> MakeSystemClock() { return std::make_unique<SystemClock>(); }
+
+double ThreadCpuMs() {
+  timespec ts{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
+  return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}

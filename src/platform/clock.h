@@ -18,6 +18,10 @@ class Clock {
 
 std::unique_ptr<Clock> MakeSystemClock();
 
+// CPU time the calling thread has used, in milliseconds: unlike the wall clock
+// it does not grow while other programs hold the processor.
+double ThreadCpuMs();
+
 // A clock that only moves when told to: sleeping advances it.
 class VirtualClock : public Clock {
  public:

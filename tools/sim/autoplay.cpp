@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/clock.h"
 #include "stages/enemies.h"
 
 namespace {
@@ -45,11 +46,15 @@ class AutoplayBot::Impl {
     {
       int lives = g_.my.lives;
       bool playing = g_.run.in_play != 0;
+      double c0 = ThreadCpuMs();
       auto t0 = std::chrono::steady_clock::now();
       sim_.Frame();
       auto t1 = std::chrono::steady_clock::now();
-      if (playing && time_frames_)
+      double c1 = ThreadCpuMs();
+      if (playing && time_frames_) {
         r_.frame_ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+        r_.frame_cpu_ms.push_back(c1 - c0);
+      }
       if (playing && (g_.my.lives < lives || (g_.run.in_play == 0 && g_.run.game_over_banner)))
         r_.lives_lost += 1;
       r_.frames += 1;

@@ -13,7 +13,8 @@ struct AutoplayResult {
   int frames = 0;
   int lives_lost = 0;
   std::string end;        // gameover, clear or timeup (or "stuck" when the bot gave up)
-  std::vector<double> frame_ms;  // time each play frame took (filled when asked)
+  std::vector<double> frame_ms;      // wall time each play frame took (filled when asked)
+  std::vector<double> frame_cpu_ms;  // and the thread's CPU time for it
 };
 
 // Mode number from its name (EASY .. HELL), -1 when unknown.
