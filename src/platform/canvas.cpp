@@ -116,9 +116,12 @@ struct Canvas::Impl {
   int cur_x = 0, cur_y = 0;
 
   bool font_dirty = true;
-  // Pen stamp: the pixel offsets a wide pen covers about a point.
-  int stamp_width = 0;
-  std::vector<std::pair<int, int>> stamp;
+  // A wide pen is a disc: pixel offsets (dx, dy) with dx^2 + dy^2 <= (width/2)^2 + 1/4.
+  // pen_reach[|dy|] is the largest |dx| on row dy, for the width pen_reach_width.
+  int pen_reach_width = 0;
+  std::vector<int> pen_reach;
+  // Per-row extent of the wide line being drawn (rows of the surface).
+  std::vector<int> row_lo, row_hi;
 
   // Shapes are rasterised straight into the pixels; only text goes through
   // cairo, which is told about the direct writes before it draws.
@@ -158,17 +161,19 @@ struct Canvas::Impl {
     for (int x = x0; x <= x1; ++x) row[x] = c;
   }
 
-  const std::vector<std::pair<int, int>>& Stamp(int width) {
-    if (width != stamp_width) {
-      stamp.clear();
-      double r = width / 2.0;
-      int ri = int(std::ceil(r));
-      for (int dy = -ri; dy <= ri; ++dy)
-        for (int dx = -ri; dx <= ri; ++dx)
-          if (dx * dx + dy * dy <= r * r + 0.25) stamp.emplace_back(dx, dy);
-      stamp_width = width;
+  const std::vector<int>& PenReach(int width) {
+    if (width != pen_reach_width) {
+      // In quarters, exactly: 4 (dx^2 + dy^2) <= width^2 + 1.
+      const int limit = width * width + 1;
+      pen_reach.clear();
+      for (int dy = 0; 4 * dy * dy <= limit; ++dy) {
+        int dx = 0;
+        while (4 * ((dx + 1) * (dx + 1) + dy * dy) <= limit) ++dx;
+        pen_reach.push_back(dx);
+      }
+      pen_reach_width = width;
     }
-    return stamp;
+    return pen_reach;
   }
 
   // Clips a segment to the surface grown by `m` pixels (Liang-Barsky);
@@ -213,31 +218,57 @@ struct Canvas::Impl {
       bx = int(std::lround(x1));
       by = int(std::lround(y1));
     }
-    int dx = std::abs(bx - ax), sx = ax < bx ? 1 : -1;
-    int dy = -std::abs(by - ay), sy = ay < by ? 1 : -1;
-    int err = dx + dy;
-    int x = ax, y = ay;
     if (width <= 1) {
-      for (;;) {
-        Plot(x, y, c);
-        if (x == bx && y == by) break;
-        int e2 = 2 * err;
-        if (e2 >= dy) {
-          err += dy;
-          x += sx;
-        }
-        if (e2 <= dx) {
-          err += dx;
-          y += sy;
-        }
-      }
+      Walk(ax, ay, bx, by, [&](int x, int y) { Plot(x, y, c); });
       return;
     }
-    const auto& st = Stamp(width);
+    // The wide line is the union of pen discs centred on the thin line's pixels.
+    // The thin line's pixels touch one another and go one way in x and in y, so
+    // on every row the discs' pieces join into one span: only its two ends are
+    // gathered, from the ends of each horizontal run of the thin line.
+    const std::vector<int>& reach = PenReach(width);
+    const int rmax = int(reach.size()) - 1;
+    const int top = std::max(std::min(ay, by) - rmax, 0);
+    const int bottom = std::min(std::max(ay, by) + rmax, h - 1);
+    if (top > bottom) return;
+    row_lo.resize(size_t(h));
+    row_hi.resize(size_t(h));
+    std::fill(row_lo.begin() + top, row_lo.begin() + bottom + 1, INT_MAX);
+    std::fill(row_hi.begin() + top, row_hi.begin() + bottom + 1, INT_MIN);
+    auto add_run = [&](int xa, int xb, int y) {  // thin-line pixels xa..xb on row y
+      const int lo = std::min(xa, xb), hi = std::max(xa, xb);
+      const int r0 = std::max(y - rmax, top), r1 = std::min(y + rmax, bottom);
+      for (int r = r0; r <= r1; ++r) {
+        const int d = reach[size_t(std::abs(r - y))];
+        row_lo[size_t(r)] = std::min(row_lo[size_t(r)], lo - d);
+        row_hi[size_t(r)] = std::max(row_hi[size_t(r)], hi + d);
+      }
+    };
+    int run_y = ay, run_x0 = ax, run_x1 = ax;
+    Walk(ax, ay, bx, by, [&](int x, int y) {
+      if (y != run_y) {
+        add_run(run_x0, run_x1, run_y);
+        run_y = y;
+        run_x0 = x;
+      }
+      run_x1 = x;
+    });
+    add_run(run_x0, run_x1, run_y);
+    for (int r = top; r <= bottom; ++r)
+      if (row_lo[size_t(r)] <= row_hi[size_t(r)]) HSpan(row_lo[size_t(r)], row_hi[size_t(r)], r, c);
+  }
+
+  // The thin line from a to b, both ends included (Bresenham): visit(x, y) for each pixel.
+  template <typename Visit>
+  static void Walk(int ax, int ay, int bx, int by, Visit&& visit) {
+    const int dx = std::abs(bx - ax), sx = ax < bx ? 1 : -1;
+    const int dy = -std::abs(by - ay), sy = ay < by ? 1 : -1;
+    int err = dx + dy;
+    int x = ax, y = ay;
     for (;;) {
-      for (const auto& o : st) Plot(x + o.first, y + o.second, c);
+      visit(x, y);
       if (x == bx && y == by) break;
-      int e2 = 2 * err;
+      const int e2 = 2 * err;
       if (e2 >= dy) {
         err += dy;
         x += sx;
