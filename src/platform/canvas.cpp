@@ -231,7 +231,12 @@ struct Canvas::Impl {
       by = int(std::lround(y1));
     }
     if (width <= 1) {
-      Walk(ax, ay, bx, by, [&](int x, int y) { Plot(x, y, c); });
+      // The thin line stays in the box of its ends: inside the surface it needs no clipping.
+      if (unsigned(ax) < unsigned(w) && unsigned(bx) < unsigned(w) && unsigned(ay) < unsigned(h) &&
+          unsigned(by) < unsigned(h))
+        Walk(ax, ay, bx, by, [&](int x, int y) { px[y * stride_px + x] = c; });
+      else
+        Walk(ax, ay, bx, by, [&](int x, int y) { Plot(x, y, c); });
       return;
     }
     // The wide line is the union of pen discs centred on the thin line's pixels.
