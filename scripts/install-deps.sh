@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config git
-  libsdl2-dev libsdl2-mixer-dev
+  libsdl2-dev libsdl2-mixer-dev libx11-dev
   libcairo2-dev libfreetype-dev fonts-ipafont-gothic
   libjpeg-dev libcurl4-openssl-dev libsqlite3-dev libmp3lame-dev
   libcpp-httplib-dev libmicrohttpd-dev nlohmann-json3-dev zlib1g-dev

@@ -1,5 +1,6 @@
 #include "menus/menu.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -136,7 +137,7 @@ void StartAction(Game& g, int action) {
     ShowPicture(g, "1.jpg");
     ResetGame(g);
     my.mode = s.mode;
-    my.play_count(s.mode) += 1;
+    if (my.play_count(s.mode) < INT32_MAX) my.play_count(s.mode) += 1;  // never wraps
     return;
   }
 }

@@ -41,6 +41,25 @@ std::string& StrField(Game& g, const Field& f) {
   return f.what == Field::kName ? g.my.name() : g.my.comment(f.mode);
 }
 
+// A save file is a few hundred bytes; anything past this is not read.
+constexpr size_t kSaveReadLimit = 64 * 1024;
+
+// The values the game itself can store: the volume in the menu's 200 steps
+// (from the default -600 by 400 each way, clamped at -4000 and 0), an id as
+// registration draws it, counts and scores never below 0.
+bool InRange(const Field& f, int32_t v) {
+  switch (f.what) {
+    case Field::kVolume: return v >= -4000 && v <= 0 && v % 200 == 0;
+    case Field::kId: return v >= 0 && v <= 9999;
+    default: return v >= 0;
+  }
+}
+
+int32_t DefaultOf(const Field& f) { return f.what == Field::kVolume ? -600 : 0; }
+
+// The name and comment boxes' limits, in CP932 bytes.
+size_t MaxBytes(const Field& f) { return f.what == Field::kName ? 12 : 30; }
+
 // An optionally signed decimal after leading blanks. false when there is no
 // number, it does not fit 32 bits, or other text follows it (the leading
 // number is still taken then).
@@ -104,18 +123,29 @@ bool ParseSave(Game& g, const std::string& bytes) {
       ++end;
     start = end + 1;
   }
-  bool clean = lines.size() >= 24;
+  // Fewer lines read as 0 or empty; more than the 24 are damage too.
+  bool clean = lines.size() == 24;
   for (int i = 0; i < 24; ++i) {
     const Field& f = kLayout[i];
-    std::string line = size_t(i) < lines.size() ? lines[size_t(i)] : std::string();
+    const bool present = size_t(i) < lines.size();
+    std::string line = present ? lines[size_t(i)] : std::string();
     if (f.type == 'i') {
       int32_t v = 0;
-      if (!ParseInt(line, v) && size_t(i) < lines.size()) clean = false;
+      bool whole = ParseInt(line, v);
+      if (present && (!whole || !InRange(f, v))) {
+        // Unreadable or a value the game could never have stored: the default.
+        clean = false;
+        v = DefaultOf(f);
+      }
       IntField(g, f) = v;
     } else {
       std::string text = Cp932ToUtf8(line);
-      // Bytes that are not CP932 come back as U+FFFD: the file was damaged.
-      if (text.find("\xEF\xBF\xBD") != std::string::npos) clean = false;
+      // Bytes that are not CP932 come back as U+FFFD.
+      if (line.size() > MaxBytes(f) || line.find('\0') != std::string::npos ||
+          text.find("\xEF\xBF\xBD") != std::string::npos) {
+        clean = false;
+        text.clear();
+      }
       StrField(g, f) = text;
     }
   }
@@ -131,13 +161,17 @@ bool WriteSave(Game& g) {
   }
   std::string err;
   if (g.save.damaged) {
-    // The damaged original is kept once, before anything overwrites it.
-    if (!WriteFileAtomically(path + ".bad", g.save.damaged_bytes, &err)) {
+    // The damaged original is kept once, before anything overwrites it:
+    // as it was read, or copied from the disk when it was too large to hold.
+    bool kept = g.save.damaged_large ? CopyFileAtomically(path, path + ".bad", &err)
+                                     : WriteFileAtomically(path + ".bad", g.save.damaged_bytes, &err);
+    if (!kept) {
       g.save.error = err;
       std::fprintf(stderr, "kv: cannot keep the damaged save file aside: %s\n", err.c_str());
       return false;
     }
     g.save.damaged = false;
+    g.save.damaged_large = false;
     g.save.damaged_bytes.clear();
   }
   if (!WriteFileAtomically(path, Utf8ToCp932Lossy(text), &err)) {
@@ -152,24 +186,28 @@ bool WriteSave(Game& g) {
 
 void LoadSave(Game& g) {
   std::string path = SavePath(g);
-  if (!FileExists(path)) {
+  std::string bytes, why;
+  bool large = false;
+  ReadStatus status = ReadRegularFile(path, kSaveReadLimit, &bytes, &large, &why);
+  if (status == ReadStatus::kMissing) {
     ResetSaveValues(g);
     WriteSave(g);
     return;
   }
-  auto bytes = ReadWholeFile(path);
-  if (!bytes) {
-    std::fprintf(stderr, "kv: cannot read the save file %s; starting with defaults and leaving it as it is\n",
-                 path.c_str());
+  if (status != ReadStatus::kOk) {
+    std::fprintf(stderr,
+                 "kv: cannot read the save file %s (%s); starting with defaults and leaving it as it is\n",
+                 path.c_str(), why.c_str());
     ResetSaveValues(g);
     g.save.blocked = true;
     g.save.snapshot = SaveText(g);
     return;
   }
-  if (!ParseSave(g, *bytes)) {
+  if (!ParseSave(g, bytes) || large) {
     std::fprintf(stderr, "kv: the save file %s is damaged; it is kept as my.dat.bad\n", path.c_str());
     g.save.damaged = true;
-    g.save.damaged_bytes = *bytes;
+    g.save.damaged_large = large;
+    g.save.damaged_bytes = large ? std::string() : bytes;
     g.save.snapshot.clear();  // differs from anything: the next check rewrites it
     return;
   }

@@ -1,5 +1,8 @@
 #include "menus/shop.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "assets/sound.h"
 #include "effects/log.h"
 #include "menus/menu.h"
@@ -127,14 +130,12 @@ void Buy(Game& g, int id, int price, int cost_kind) {
 }
 
 void ChangeVolume(Game& g, int direction) {
+  // Worked out in 64 bits: the step can never overflow, whatever was stored.
   int32_t& v = g.my.se_volume;
-  if (direction < 0) {
-    v -= 400;
-    if (v <= -4000) v = -4000;
-  } else {
-    v += 400;
-    if (v >= 0) v = 0;
-  }
+  int64_t n = int64_t(v) + (direction < 0 ? -400 : 400);
+  if (direction < 0 && n <= -4000) n = -4000;
+  if (direction >= 0 && n >= 0) n = 0;
+  v = int32_t(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX));
   AddSilverLogLine(g, "音量＝" + std::to_string(v));
   PlayEffect(g, "1.wav");
 }

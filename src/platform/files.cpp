@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 bool FileExists(const std::string& path) {
   struct stat st;
@@ -20,15 +18,149 @@ bool DirectoryExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+namespace {
+
+// Opens a regular file for reading without blocking on it; -1 with a reason otherwise.
+int OpenRegular(const std::string& path, ReadStatus* status, std::string* error, struct stat* st) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    int e = errno;
+    struct stat lst;
+    if (e == ENOENT && ::lstat(path.c_str(), &lst) != 0) {
+      *status = ReadStatus::kMissing;
+    } else {
+      *status = ReadStatus::kUnreadable;
+      if (error) *error = e == ENOENT ? "a link to nothing" : std::strerror(e);
+    }
+    return -1;
+  }
+  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+    *status = ReadStatus::kNotRegular;
+    if (error) *error = S_ISDIR(st->st_mode) ? "a folder, not a file" : "not a regular file";
+    ::close(fd);
+    return -1;
+  }
+  // Regular files never block; reads are plain from here on.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  *status = ReadStatus::kOk;
+  return fd;
+}
+
+// Reads up to n bytes; -1 on an error.
+ssize_t ReadSome(int fd, char* buf, size_t n) {
+  for (;;) {
+    ssize_t r = ::read(fd, buf, n);
+    if (r < 0 && errno == EINTR) continue;
+    return r;
+  }
+}
+
+}  // namespace
+
+ReadStatus ReadRegularFile(const std::string& path, size_t limit, std::string* bytes, bool* truncated,
+                           std::string* error) {
+  bytes->clear();
+  *truncated = false;
+  ReadStatus status;
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::stringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return ss.str();
+  int fd = OpenRegular(path, &status, error, &st);
+  if (fd < 0) return status;
+  // One byte past the limit tells a file that is too large.
+  bytes->resize(limit + 1);
+  size_t got = 0;
+  while (got < limit + 1) {
+    ssize_t r = ReadSome(fd, bytes->data() + got, limit + 1 - got);
+    if (r < 0) {
+      if (error) *error = std::strerror(errno);
+      ::close(fd);
+      bytes->clear();
+      return ReadStatus::kUnreadable;
+    }
+    if (r == 0) break;
+    got += size_t(r);
+  }
+  ::close(fd);
+  if (got > limit) {
+    *truncated = true;
+    got = limit;
+  }
+  bytes->resize(got);
+  return ReadStatus::kOk;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  ReadStatus status;
+  struct stat st;
+  int fd = OpenRegular(path, &status, nullptr, &st);
+  if (fd < 0) return std::nullopt;
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    ssize_t r = ReadSome(fd, buf, sizeof buf);
+    if (r < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (r == 0) break;
+    out.append(buf, size_t(r));
+  }
+  ::close(fd);
+  return out;
+}
+
+bool CopyFileAtomically(const std::string& from, const std::string& to, std::string* error) {
+  ReadStatus status;
+  struct stat st;
+  std::string why;
+  int in = OpenRegular(from, &status, &why, &st);
+  if (in < 0) {
+    if (error) *error = from + ": " + (status == ReadStatus::kMissing ? "missing" : why);
+    return false;
+  }
+  std::string tmp = to + ".tmp";
+  int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) {
+    if (error) *error = tmp + ": " + std::strerror(errno);
+    ::close(in);
+    return false;
+  }
+  char buf[65536];
+  bool ok = true;
+  for (;;) {
+    ssize_t r = ReadSome(in, buf, sizeof buf);
+    if (r == 0) break;
+    if (r < 0) {
+      if (error) *error = from + ": " + std::strerror(errno);
+      ok = false;
+      break;
+    }
+    for (ssize_t done = 0; done < r && ok;) {
+      ssize_t w = ::write(out, buf + done, size_t(r - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) {
+        if (error) *error = tmp + ": " + std::strerror(errno);
+        ok = false;
+      } else {
+        done += w;
+      }
+    }
+    if (!ok) break;
+  }
+  ::close(in);
+  if (ok && (::fsync(out) != 0)) {
+    if (error) *error = tmp + ": " + std::strerror(errno);
+    ok = false;
+  }
+  if (::close(out) != 0 && ok) {
+    if (error) *error = tmp + ": " + std::strerror(errno);
+    ok = false;
+  }
+  if (ok && ::rename(tmp.c_str(), to.c_str()) != 0) {
+    if (error) *error = to + ": " + std::strerror(errno);
+    ok = false;
+  }
+  if (!ok) ::unlink(tmp.c_str());
+  return ok;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {

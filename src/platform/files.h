@@ -6,8 +6,19 @@
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
-// Whole file as bytes; nullopt when it cannot be opened or read.
+// Whole regular file as bytes; nullopt when it cannot be opened or read, or
+// is no regular file (a FIFO or device is never waited on).
 std::optional<std::string> ReadWholeFile(const std::string& path);
+// Reads at most `limit` bytes of a regular file, without ever blocking: the
+// file is opened non-blocking and checked with fstat, so a FIFO, a device or a
+// folder is refused, not waited on. `truncated` tells that the file is larger
+// than `limit` (only the first `limit` bytes are in *bytes then).
+enum class ReadStatus { kOk, kMissing, kNotRegular, kUnreadable };
+ReadStatus ReadRegularFile(const std::string& path, size_t limit, std::string* bytes, bool* truncated,
+                           std::string* error);
+// Copies a regular file to `to` the way WriteFileAtomically writes, a piece
+// at a time (the file may be large); the copy is byte for byte.
+bool CopyFileAtomically(const std::string& from, const std::string& to, std::string* error);
 // Writes a temporary file beside `path`, flushes it to disk and renames it
 // over `path`, so a crash leaves either the old file or the new one.
 // On failure returns false with a reason in *error.

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/canvas.h"
 #include "platform/dialogs.h"
+#include "platform/x11_wm.h"
 
 int SdlKeyToVirtualKey(int k) {
   if (k >= SDLK_a && k <= SDLK_z) return 'A' + (k - SDLK_a);
@@ -70,6 +72,8 @@ int ButtonIndex(Uint8 b) {
 class SdlWindow : public Window {
  public:
   ~SdlWindow() override {
+    if (crosshair_) SDL_FreeCursor(crosshair_);
+    if (arrow_) SDL_FreeCursor(arrow_);
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
@@ -84,8 +88,22 @@ class SdlWindow : public Window {
     // (Both can still be overridden from the environment.)
     SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // With no display reachable SDL falls back to an invisible off-screen
+    // one and the game would run on with no window: offer it only the real
+    // ones. A driver named in SDL_VIDEODRIVER is still used as asked. Wayland
+    // is tried only where a compositor is announced (its library complains
+    // on stderr otherwise).
+    const char* asked = std::getenv("SDL_VIDEODRIVER");
+    if (!asked || !*asked) {
+      const char* wl = std::getenv("WAYLAND_DISPLAY");
+      SDL_SetHint(SDL_HINT_VIDEODRIVER, wl && *wl ? "x11,wayland,kmsdrm" : "x11,kmsdrm");
+    }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-      if (error) *error = SDL_GetError();
+      if (error) {
+        *error = SDL_GetError();
+        const char* d = std::getenv("DISPLAY");
+        if ((!asked || !*asked) && !(d && *d)) *error += " (DISPLAY is not set)";
+      }
       return false;
     }
     // The largest whole scale the desktop holds; pixels stay crisp.
@@ -147,9 +165,49 @@ class SdlWindow : public Window {
     SDL_RenderPresent(renderer_);
   }
 
-  void ToggleFullscreen() {
+  void ToggleFullscreen() override {
+    if (own_fullscreen_) {
+      // Back to the window as it was.
+      SDL_SetWindowSize(window_, windowed_.w, windowed_.h);
+      SDL_SetWindowPosition(window_, windowed_.x, windowed_.y);
+      SDL_SetWindowBordered(window_, SDL_TRUE);
+      own_fullscreen_ = false;
+      return;
+    }
     bool full = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) != 0;
-    SDL_SetWindowFullscreen(window_, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+    if (full || WindowManagerRuns(window_)) {
+      SDL_SetWindowFullscreen(window_, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+      return;
+    }
+    // No window manager answers the fullscreen request, yet SDL would take
+    // the window for screen-sized and draw the field off-centre and cut off.
+    // The window covers the screen by itself instead.
+    SDL_Rect desk;
+    if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window_), &desk) != 0) return;
+    SDL_GetWindowPosition(window_, &windowed_.x, &windowed_.y);
+    SDL_GetWindowSize(window_, &windowed_.w, &windowed_.h);
+    SDL_SetWindowBordered(window_, SDL_FALSE);
+    SDL_SetWindowPosition(window_, desk.x, desk.y);
+    SDL_SetWindowSize(window_, desk.w, desk.h);
+    own_fullscreen_ = true;
+  }
+
+  bool SetIcon(const std::string& path) override {
+    Picture pic;
+    if (!DecodePicture(path, pic) || pic.width <= 0 || pic.height <= 0) return false;
+    SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(pic.pixels.data(), pic.width, pic.height, 32,
+                                                        pic.width * 4, SDL_PIXELFORMAT_RGB888);
+    if (!s) return false;
+    SDL_SetWindowIcon(window_, s);
+    SDL_FreeSurface(s);
+    return true;
+  }
+
+  void SetPointer(Pointer p) override {
+    if (p == pointer_) return;
+    SDL_Cursor* c = p == Pointer::kCrosshair ? Crosshair() : Arrow();
+    if (c) SDL_SetCursor(c);
+    pointer_ = p;
   }
 
   bool Focused() override {
@@ -194,6 +252,10 @@ class SdlWindow : public Window {
       }
     } restore{this, last_, SDL_IsTextInputActive() == SDL_TRUE};
     SDL_StopTextInput();
+    // The box is answered with the desktop's arrow; the game sets its own
+    // pointer again on its next turn.
+    if (SDL_Cursor* a = Arrow()) SDL_SetCursor(a);
+    pointer_ = Pointer::kArrow;
     for (;;) {
       box.CopyFrom(pic, 0, 0, w_, h_, 0, 0);
       box.SetPen(0x808080, 1);
@@ -271,6 +333,36 @@ class SdlWindow : public Window {
 
  private:
   const Canvas* last_ = nullptr;
+
+  SDL_Cursor* Arrow() {
+    if (!arrow_) arrow_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+    return arrow_;
+  }
+  // The aiming cross: white lines with a black rim, open in the middle so the
+  // point aimed at stays visible.
+  SDL_Cursor* Crosshair() {
+    if (crosshair_) return crosshair_;
+    constexpr int kSize = 31, kMid = 15;
+    SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, kSize, kSize, 32, SDL_PIXELFORMAT_ARGB8888);
+    if (!s) return nullptr;
+    auto arm = [](int i) { return i >= 2 && i <= kSize - 3 && (i < kMid - 3 || i > kMid + 3); };
+    uint32_t* px = static_cast<uint32_t*>(s->pixels);
+    const int pitch = s->pitch / 4;
+    for (int y = 0; y < kSize; ++y)
+      for (int x = 0; x < kSize; ++x) {
+        bool line = (x == kMid && arm(y)) || (y == kMid && arm(x)) || (x == kMid && y == kMid);
+        bool rim = false;
+        for (int dy = -1; dy <= 1 && !line && !rim; ++dy)
+          for (int dx = -1; dx <= 1; ++dx) {
+            int nx = x + dx, ny = y + dy;
+            if ((nx == kMid && arm(ny)) || (ny == kMid && arm(nx)) || (nx == kMid && ny == kMid)) rim = true;
+          }
+        px[y * pitch + x] = line ? 0xFFFFFFFFu : rim ? 0xFF000000u : 0u;
+      }
+    crosshair_ = SDL_CreateColorCursor(s, kMid, kMid);
+    SDL_FreeSurface(s);
+    return crosshair_;
+  }
   // Where the field sits in the drawable area, in window (event) pixels.
   FieldView View() {
     int ow = 0, oh = 0;
@@ -358,6 +450,11 @@ class SdlWindow : public Window {
   SDL_Window* window_ = nullptr;
   SDL_Renderer* renderer_ = nullptr;
   SDL_Texture* texture_ = nullptr;
+  SDL_Cursor* arrow_ = nullptr;
+  SDL_Cursor* crosshair_ = nullptr;
+  Pointer pointer_ = Pointer::kArrow;
+  bool own_fullscreen_ = false;  // covering the screen without a window manager
+  SDL_Rect windowed_{0, 0, 0, 0};
   int w_ = 0, h_ = 0;
 };
 
@@ -393,6 +490,6 @@ std::unique_ptr<Dialogs> MakeSdlDialogs(Window* window, std::shared_ptr<FontSet>
 }
 
 void ShowFatalError(const std::string& title, const std::string& text) {
-  std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+  std::fprintf(stderr, "kv: %s\n", text.c_str());
   SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, title.c_str(), text.c_str(), nullptr);
 }

@@ -41,14 +41,22 @@ class Window {
   virtual void StartTextInput(int x, int y, int w, int h) = 0;
   virtual void StopTextInput() = 0;
   virtual void* NativeHandle() = 0;  // SDL_Window*, for dialogs
+  // The window's icon from a BMP or JPEG picture; false when it cannot be read.
+  virtual bool SetIcon(const std::string& picture_path) = 0;
+  // The pointer over the window: the desktop arrow or the game's crosshair.
+  enum class Pointer { kArrow, kCrosshair };
+  virtual void SetPointer(Pointer p) = 0;
+  // Fullscreen (the field scaled and centred on black) or back to the window.
+  virtual void ToggleFullscreen() = 0;
 };
 
 // Opens the window (centred, not resizable, black). On failure returns null
-// and puts the reason in *error.
+// and puts the reason in *error. Only a real display will do: with none the
+// reason says why, instead of the game running on without a window.
 std::unique_ptr<Window> OpenGameWindow(const std::string& caption, int width, int height,
                                        std::string* error);
 
-// Shows an error box (or prints it when no display can be reached).
+// Prints "kv: <text>" and shows it in an error box when a display can be reached.
 void ShowFatalError(const std::string& title, const std::string& text);
 
 // Maps an SDL keycode to a Windows virtual-key code (0 when it has none).

@@ -111,7 +111,7 @@ void DrawNameBox(Game& g, Canvas& c) {
   look.y = y0 + L::kEditY;
   look.width = L::kEditW;
   look.height = L::kEditH;
-  look.font_size = 20;
+  look.font_size = L::kEditFontPoints;
   look.caret_on = CaretPhase(g.run.frame_no);
   DrawEditBox(c, g.panels.name_l, look);
   DrawPanelButton(c, x0 + L::kOkX, y0 + L::kOkY, L::kOkW, L::kOkH, "<OK>");

@@ -11,8 +11,9 @@ struct NameBoxLayout {
   static constexpr int kLeft = 0, kTop = 362;       // where the start screen shows it
   static constexpr int kWidth = 641, kHeight = 119;
   static constexpr int kLabelX = 10, kLabelY = 8;
-  static constexpr int kEditX = 10, kEditY = 34, kEditW = 380, kEditH = 40;
-  static constexpr int kOkX = 404, kOkY = 34, kOkW = 110, kOkH = 40;
+  static constexpr int kEditX = 10, kEditY = 30, kEditW = 380, kEditH = 70;
+  static constexpr int kOkX = 404, kOkY = 45, kOkW = 110, kOkH = 40;
+  static constexpr int kEditFontPoints = 40;  // 53 pixels at 96 DPI
 };
 
 // Shows the name box at (0, 362); the typed text stays from the last try.

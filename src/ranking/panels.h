@@ -42,11 +42,16 @@ enum class EditKey { kNone, kEnter };
 // While the IME composes, the keys are the IME's and nothing happens here.
 EditKey EditBoxKeyDown(EditBox& box, int key);
 
+// The panels' edit boxes: light yellow text on a dark violet grey, as the
+// name box's edit was designed (0x00BBGGRR); the comment box matches it.
+inline constexpr uint32_t kEditTextColor = 8388863;  // 0x7FFFFF
+inline constexpr uint32_t kEditBackColor = 1906205;  // 0x1D161D
+
 struct EditBoxLook {
   int x = 0, y = 0, width = 0, height = 0;
   int font_size = 18;
-  uint32_t text_color = 0;           // black text
-  uint32_t back_color = 0xFFFFFF;    // on white
+  uint32_t text_color = kEditTextColor;
+  uint32_t back_color = kEditBackColor;
   uint32_t frame_color = 0x808080;
   bool caret_on = true;              // the blinking caret's phase
 };

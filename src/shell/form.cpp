@@ -86,6 +86,11 @@ void DispatchInput(Game& g, const InputEvent& e) {
 
 void AfterInput(Game& g) { SaveIfChanged(g); }
 
+bool WantsCrosshair(const Game& g) {
+  return g.run.in_play >= 1 && g.run.paused == 0 && !g.panels.name_box_visible &&
+         !g.panels.hi_score_box_visible && !g.panels.rank_box_visible;
+}
+
 void ComposeWindow(Game& g, Canvas& screen) {
   screen.CopyFrom(*g.cg, 0, 0, 640, 480, 0, 0);
   DrawPanels(g, screen);

@@ -20,5 +20,9 @@ void DispatchInput(Game& g, const InputEvent& e);
 // After each event and frame: write the save file if a saved value changed.
 void AfterInput(Game& g);
 
+// True while the pointer aims in play (a crosshair); menus, panels and the
+// pause take the arrow.
+bool WantsCrosshair(const Game& g);
+
 // The picture the window shows: cg with the visible panels over it.
 void ComposeWindow(Game& g, Canvas& screen);

@@ -25,9 +25,10 @@ int main(int argc, char** argv) {
   std::string error;
   std::unique_ptr<Window> win = OpenGameWindow("K.V. ver3.2", 640, 480, &error);
   if (!win) {
-    ShowFatalError("K.V.", "The window cannot be opened: " + error);
+    ShowFatalError("K.V.", "cannot open a window: " + error);
     return 1;
   }
+  win->SetIcon(dir + "/cg/icon.bmp");
   auto fonts = std::make_shared<FontSet>(dir + "/dat/ipagp.ttf");
   if (!fonts->Ok()) std::fprintf(stderr, "kv: font %s/dat/ipagp.ttf not found; texts are not drawn\n", dir.c_str());
   std::unique_ptr<Audio> audio = MakeSdlAudio();
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
       repaint = true;
     }
     if (g.run.quit) break;
+    win->SetPointer(WantsCrosshair(g) ? Window::Pointer::kCrosshair : Window::Pointer::kArrow);
     bool want_text = PanelsWantText(g);
     if (want_text != text_on) {
       // The IME's candidate window goes next to the panel being typed in.

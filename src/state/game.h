@@ -299,6 +299,7 @@ struct SaveState {
   std::string snapshot;
   std::string damaged_bytes;
   bool damaged = false;
+  bool damaged_large = false;  // too large to hold: copied from the disk when kept
   bool blocked = false;  // the file exists but cannot be read: never overwrite it
   std::string error;     // the last write failure, empty when fine
 };

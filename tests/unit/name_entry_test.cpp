@@ -276,11 +276,17 @@ TEST(NameBoxDraw, PanelLabelEditAndButton) {
         if (screen.GetPixel(x, y) == c) ++n;
     return n;
   };
-  // The label's white text in its row, the edit box white with dark text.
-  EXPECT_GT(400 * 24 - count(10, 366, 400, 390, 0), 100);
+  // The label's white text in its row; the edit box in its own colours:
+  // text 8388863 on 1906205, in the 53-pixel font.
+  EXPECT_GT(400 * 22 - count(10, 366, 400, 388, 0), 100);
   int ex = L::kLeft + L::kEditX, ey = L::kTop + L::kEditY;
-  EXPECT_EQ(screen.GetPixel(ex + L::kEditW - 5, ey + 5), 0xFFFFFFu);
-  EXPECT_GT(count(ex + 2, ey + 2, ex + 60, ey + L::kEditH - 2, 0), 20);
+  EXPECT_EQ(screen.GetPixel(ex + L::kEditW - 5, ey + 5), 1906205u);
+  EXPECT_GT(count(ex + 2, ey + 2, ex + 60, ey + L::kEditH - 2, 8388863), 20);
+  int top = 480, bottom = -1;
+  for (int y = ey; y < ey + L::kEditH; ++y)
+    if (count(ex + 2, y, ex + 100, y + 1, 8388863) > 0) top = std::min(top, y), bottom = y;
+  EXPECT_GE(bottom - top, 35);  // "ab" with its caret stands about 50 pixels tall
+  EXPECT_LT(ey + L::kEditH, 480);
   // "<OK>" in white on the button.
   int ox = L::kLeft + L::kOkX, oy = L::kTop + L::kOkY;
   EXPECT_GT(count(ox + 2, oy + 2, ox + L::kOkW - 2, oy + L::kOkH - 2, 0xFFFFFF), 20);

@@ -3,12 +3,16 @@
 
 #include <sys/stat.h>
 
+#include <climits>
 #include <fstream>
 
+#include "menus/menu.h"
 #include "menus/save.h"
+#include "menus/shop.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "state/game.h"
+#include "menu_test_util.h"
 #include "test_util.h"
 
 namespace {
@@ -171,6 +175,113 @@ TEST(SaveFile, ResetSaveValuesRestoresDefaultsAndRunsTheNewGameReset) {
   EXPECT_EQ(g.my.comment(LIGHT), "");
   EXPECT_EQ(g.my.score(), 0);
   EXPECT_EQ(g.my.lives, 3);
+}
+
+// A clean file whose line `line` (1-based) is replaced.
+std::string SaveWithLine(int line, const std::string& value) {
+  std::string lines[24] = {"-1400", "100", "200", "name", "77", "ce", "1", "2", "ch", "3", "4", "cx",
+                           "5", "6", "cn", "7", "8", "cs", "9", "10", "cl", "11", "12", "chl"};
+  lines[line - 1] = value;
+  std::string out;
+  for (const std::string& l : lines) out += l + "\r\n";
+  return out;
+}
+
+// Loads `bytes` as my.dat; returns the game after its first save check.
+std::unique_ptr<TestGame> LoadBytes(const std::string& dir, const std::string& bytes) {
+  Spit(dir + "/my.dat", bytes);
+  auto t = MakeTestGame(1, dir);
+  LoadSave(t->g());
+  SaveIfChanged(t->g());
+  return t;
+}
+
+TEST(SaveFile, ValuesTheGameCouldNeverStoreTakeTheirDefaultAndTheFileIsKept) {
+  struct Case {
+    int line;
+    std::string value;
+  };
+  const Case cases[] = {
+      {1, "-2147483648"}, {1, "5000"}, {1, "-4200"}, {1, "-300"}, {1, "7"},  // volume
+      {2, "-1"}, {22, "-2147483648"}, {7, "-5"}, {23, "-1"},            // scores, counts
+      {5, "-1"}, {5, "10000"},                                            // player id
+      {4, "1234567890123"}, {6, "1234567890123456789012345678901"},      // over the byte limit
+      {9, std::string("a\0b", 3)}, {5, "12abc"}, {2, "99999999999"},
+  };
+  for (const Case& c : cases) {
+    std::string dir = MakeTempDir();
+    std::string bytes = SaveWithLine(c.line, c.value);
+    auto t = LoadBytes(dir, bytes);
+    Game& g = t->g();
+    SCOPED_TRACE("line " + std::to_string(c.line));
+    EXPECT_EQ(Slurp(dir + "/my.dat.bad"), bytes);
+    // The faulty value is back at its default; the others load as written.
+    EXPECT_EQ(g.my.se_volume, c.line == 1 ? -600 : -1400);
+    EXPECT_EQ(g.my.hi_score(EASY), c.line == 2 ? 0 : 100);
+    EXPECT_EQ(g.my.hi_score(HELL), c.line == 22 ? 0 : 11);
+    EXPECT_EQ(g.my.play_count(EASY), c.line == 7 ? 0 : 1);
+    EXPECT_EQ(g.my.player_id(), c.line == 5 ? 0 : 77);
+    EXPECT_EQ(g.my.name(), c.line == 4 ? "" : "name");
+    EXPECT_EQ(g.my.comment(HARD), c.line == 9 ? "" : "ch");
+  }
+  // Every reachable volume and the widest values load cleanly.
+  for (const char* ok : {"-4000", "-3800", "0", "-200"}) {
+    std::string dir = MakeTempDir();
+    LoadBytes(dir, SaveWithLine(1, ok));
+    EXPECT_FALSE(FileExists(dir + "/my.dat.bad")) << ok;
+  }
+  std::string dir = MakeTempDir();
+  auto t = LoadBytes(dir, SaveWithLine(2, "2147483647"));
+  EXPECT_EQ(t->g().my.hi_score(EASY), INT_MAX);
+  EXPECT_FALSE(FileExists(dir + "/my.dat.bad"));
+}
+
+TEST(SaveFile, ExtraLinesAndHugeFilesAreDamage) {
+  const std::string clean = SaveWithLine(1, "-1400");
+  for (const std::string& bytes :
+       {clean + "\r\n", clean + "25\r\n" + std::string(75, 'x'), clean + std::string(100 * 1024, '7')}) {
+    std::string dir = MakeTempDir();
+    auto t = LoadBytes(dir, bytes);
+    EXPECT_EQ(Slurp(dir + "/my.dat.bad"), bytes) << bytes.size();
+    EXPECT_EQ(t->g().my.hi_score(EASY), 100);  // the 24 lines still load
+    EXPECT_EQ(Slurp(dir + "/my.dat"), clean);
+  }
+}
+
+TEST(SaveFile, OnlyARegularFileIsRead) {
+  std::string dir = MakeTempDir();
+  ASSERT_EQ(mkfifo((dir + "/my.dat").c_str(), 0644), 0);  // opened plainly, this would never return
+  auto t = MakeTestGame(1, dir);
+  LoadSave(t->g());
+  EXPECT_TRUE(t->g().save_blocked);
+  EXPECT_FALSE(WriteSave(t->g()));
+  struct stat st;
+  ASSERT_EQ(lstat((dir + "/my.dat").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  // A link to nothing is left alone too, not replaced.
+  std::string dir2 = MakeTempDir();
+  ASSERT_EQ(symlink("/nonexistent/kv-save", (dir2 + "/my.dat").c_str()), 0);
+  auto t2 = MakeTestGame(1, dir2);
+  LoadSave(t2->g());
+  EXPECT_TRUE(t2->g().save_blocked);
+  ASSERT_EQ(lstat((dir2 + "/my.dat").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST(SaveFile, StepsOnSavedValuesNeverWrap) {
+  auto t = MakeTestGame();
+  Game& g = t->g();
+  g.my.se_volume = INT_MIN;
+  ChangeVolume(g, -1);
+  EXPECT_EQ(g.my.se_volume, -4000);
+  g.my.se_volume = INT_MIN;
+  ChangeVolume(g, +1);
+  EXPECT_EQ(g.my.se_volume, INT_MIN + 400);
+  g.my.name() = "max";
+  g.my.play_count(EASY) = INT_MAX;
+  ToStartScreen(g);
+  ASSERT_TRUE(ClickButton(g, "<EASY スタート>"));
+  EXPECT_EQ(g.my.play_count(EASY), INT_MAX);
 }
 
 }  // namespace
