@@ -245,7 +245,7 @@ TEST(CommentBox, IsShownAt286WithTheModesCommentAndTakesAtMost30Bytes) {
   Canvas screen(640, 480, g.pf.fonts);
   ComposeWindow(g, screen);
   EXPECT_EQ(screen.GetPixel(5, 286 + 100), 0u);  // the black panel
-  EXPECT_EQ(screen.GetPixel(CommentBoxLayout::kEditX + 300, 286 + CommentBoxLayout::kEditY + 3), 0xFFFFFFu);
+  EXPECT_EQ(screen.GetPixel(CommentBoxLayout::kEditX + 300, 286 + CommentBoxLayout::kEditY + 3), kEditBackColor);
 }
 
 TEST(CommentBox, TheOkButtonSendsTheComment) {

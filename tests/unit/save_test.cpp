@@ -253,7 +253,7 @@ TEST(SaveFile, OnlyARegularFileIsRead) {
   ASSERT_EQ(mkfifo((dir + "/my.dat").c_str(), 0644), 0);  // opened plainly, this would never return
   auto t = MakeTestGame(1, dir);
   LoadSave(t->g());
-  EXPECT_TRUE(t->g().save_blocked);
+  EXPECT_TRUE(t->g().save.blocked);
   EXPECT_FALSE(WriteSave(t->g()));
   struct stat st;
   ASSERT_EQ(lstat((dir + "/my.dat").c_str(), &st), 0);
@@ -263,7 +263,7 @@ TEST(SaveFile, OnlyARegularFileIsRead) {
   ASSERT_EQ(symlink("/nonexistent/kv-save", (dir2 + "/my.dat").c_str()), 0);
   auto t2 = MakeTestGame(1, dir2);
   LoadSave(t2->g());
-  EXPECT_TRUE(t2->g().save_blocked);
+  EXPECT_TRUE(t2->g().save.blocked);
   ASSERT_EQ(lstat((dir2 + "/my.dat").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
