@@ -42,9 +42,9 @@ enum class EditKey { kNone, kEnter };
 // While the IME composes, the keys are the IME's and nothing happens here.
 EditKey EditBoxKeyDown(EditBox& box, int key);
 
-// The panels' edit boxes: light yellow text on a dark violet grey, as the
+// The panels' edit boxes: pink text on a near-black violet grey, as the
 // name box's edit was designed (0x00BBGGRR); the comment box matches it.
-inline constexpr uint32_t kEditTextColor = 8388863;  // 0x7FFFFF
+inline constexpr uint32_t kEditTextColor = 8388863;  // 0x8000FF
 inline constexpr uint32_t kEditBackColor = 1906205;  // 0x1D161D
 
 struct EditBoxLook {
