@@ -8,29 +8,29 @@
 
 namespace {
 
+// Size, closing speed and colour of each item type.
 struct ItemLook {
+  int type;
   int size;
   int speed;
+  uint32_t colour;
+};
+constexpr ItemLook kItemLooks[] = {
+    {kItemScore, 5, 40, 0xCCFF00},
+    {kItemLevelUp, 10, 4, 0x00CCCC},
+    {kItemStageClear, 50, 4, 0xCCFF00},
+    {kItemLaserBonus, 5, 15, 0xDDCC00},
 };
 
-// Size and closing speed per item type 1..4.
-bool ItemTypeLook(int type, ItemLook& out) {
-  switch (type) {
-    case 1: out = {5, 40}; return true;   // score
-    case 2: out = {10, 4}; return true;   // level up
-    case 3: out = {50, 4}; return true;   // stage-clear points
-    case 4: out = {5, 15}; return true;   // laser kill bonus
-    default: return false;
-  }
+const ItemLook* LookOf(int type) {
+  for (const ItemLook& l : kItemLooks)
+    if (l.type == type) return &l;
+  return nullptr;
 }
 
 uint32_t ItemColor(int type, int frame_no) {
-  int delta = (frame_no % 3) * 10;
-  switch (type) {
-    case 4: return ShiftColor(0xDDCC00, delta);
-    case 2: return ShiftColor(0x00CCCC, delta);
-    default: return ShiftColor(0xCCFF00, delta);
-  }
+  const ItemLook* look = LookOf(type);
+  return ShiftColor(look != nullptr ? look->colour : 0xCCFF00, (frame_no % 3) * 10);
 }
 
 void DrawItem(Game& g, const EnemySlot& it) {
@@ -40,13 +40,13 @@ void DrawItem(Game& g, const EnemySlot& it) {
   cg.SetPen(c, 1);
   cg.SetBrushColor(c);
   cg.MoveTo(PolarX(it.x, it.timer, r), PolarY(it.y, it.timer, r));
-  if (it.kind < 1 || it.kind > 4) return;
+  if (LookOf(it.kind) == nullptr) return;
   // A triangle turning one degree per frame.
   for (int k = 0; k <= 3; ++k) {
     int a = it.timer + 120 * k;
     cg.LineTo(PolarX(it.x, a, r), PolarY(it.y, a, r));
   }
-  if (it.kind == 2) {
+  if (it.kind == kItemLevelUp) {
     // The level-up item adds the inverted triangle.
     for (int k = 0; k <= 3; ++k) {
       int a = it.timer + 180 + 120 * k;
@@ -55,25 +55,29 @@ void DrawItem(Game& g, const EnemySlot& it) {
   }
 }
 
+// A paying pickup: the value goes through AddScore, its number shown about
+// `rise` pixels above the ship.
+void PayScore(Game& g, int value, int rise) {
+  int sx = g.my.player_x(), sy = g.my.player_y();
+  AddEffect(g, sx, sy, kFxPickupStreaks);
+  PlayEffect(g, "item_get.wav");
+  int dy = Random(g, 11);
+  int dx = Random(g, 21);
+  AddScore(g, value, sx - 10 + dx, sy - rise + dy);
+}
+
 void PickUp(Game& g, EnemySlot& it) {
   Tmy& my = g.my;
   int sx = my.player_x(), sy = my.player_y();
   switch (it.kind) {
-    case 1: {
-      AddEffect(g, sx, sy, kFxPickupStreaks);
-      PlayEffect(g, "item_get.wav");
-      int dy = Random(g, 11);
-      int dx = Random(g, 21);
-      AddScore(g, it.hp, sx - 10 + dx, sy - 30 + dy);
-      break;
-    }
-    case 2:
+    case kItemScore: PayScore(g, it.hp, 30); break;
+    case kItemLevelUp:
       AddEffect(g, sx, sy, kFxItemRing);
       PlayEffect(g, "lvup.wav");
       my.level += 1;
       AddEffect(g, sx, sy - 25, kFxHopText, "Lvup→" + std::to_string(my.level));
       break;
-    case 3: {
+    case kItemStageClear: {
       AddEffect(g, sx, sy, kFxPickupStreaks);
       PlayEffect(g, "point.wav");
       // The stage-clear item pays a flat sum: no level multiplier, no boss cut.
@@ -82,14 +86,7 @@ void PickUp(Game& g, EnemySlot& it) {
       AddEffect(g, sx, sy - 20, kFxBonusNumber, std::to_string(bonus));
       break;
     }
-    case 4: {
-      AddEffect(g, sx, sy, kFxPickupStreaks);
-      PlayEffect(g, "item_get.wav");
-      int dy = Random(g, 11);
-      int dx = Random(g, 21);
-      AddScore(g, 5 * it.hp, sx - 10 + dx, sy - 40 + dy);
-      break;
-    }
+    case kItemLaserBonus: PayScore(g, 5 * it.hp, 40); break;
     default:
       break;
   }
@@ -107,10 +104,9 @@ void SpawnItem(Game& g, int type, int angle, int distance) {
   // Look for a free record; after 1000 further steps the one reached is taken.
   for (int tries = 0; g.pools.items[size_t(g.pools.item_cursor)].timer >= 1 && tries < 1000; ++tries) advance();
   EnemySlot& it = g.pools.items[size_t(g.pools.item_cursor)];
-  ItemLook look;
-  if (ItemTypeLook(type, look)) {
-    it.size = look.size;
-    it.speed = look.speed;
+  if (const ItemLook* look = LookOf(type)) {
+    it.size = look->size;
+    it.speed = look->speed;
   }
   // An orbiter that has sunk past the centre still sits at the centre: its
   // drop is worth what a drop at distance 0 is worth, never less.
@@ -120,7 +116,7 @@ void SpawnItem(Game& g, int type, int angle, int distance) {
   it.radius = distance;
   it.hp = distance / 100 + 1;
   it.kind = type;
-  it.cls = 0;
+  it.cls = 0;  // items share the enemy slot layout; the class is unused
 }
 
 void UpdateItems(Game& g) {

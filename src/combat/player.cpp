@@ -73,7 +73,7 @@ void ScreenClear(Game& g) {
     if (e.timer < 1 || e.big != 0 || e.hp > 20) continue;
     if (!(e.x > 0 && e.x < 640 && e.y > 0 && e.y < 480)) continue;
     KillByBarrier(g, e);
-    SpawnItem(g, 1, e.angle, e.radius);
+    SpawnItem(g, kItemScore, e.angle, e.radius);
   }
 }
 

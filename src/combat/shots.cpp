@@ -217,12 +217,12 @@ void ClearStage(Game& g, const EnemySlot& last_big) {
     PlayEffect(g, "enemy_down.wav");
     AddEffect(g, e.x, e.y, kFxSparkBurst);
     AddEffect(g, e.x, e.y, kFxDiagonalSparks);
-    SpawnItem(g, 1, e.angle, e.radius);
+    SpawnItem(g, kItemScore, e.angle, e.radius);
   }
   g.run.stage_end_countdown = 100;
   g.pools.boss_slot = 0;
   ShowPicture(g, "clear.jpg");
-  SpawnItem(g, 3, last_big.angle, last_big.radius);
+  SpawnItem(g, kItemStageClear, last_big.angle, last_big.radius);
 }
 
 }  // namespace
@@ -314,8 +314,8 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
   e.flash = 0;
 
   ItemPlace place = KillPlace(g, e);
-  SpawnItem(g, 1, place.angle, place.distance);
-  if (by_laser) SpawnItem(g, 4, place.angle, place.distance);
+  SpawnItem(g, kItemScore, place.angle, place.distance);
+  if (by_laser) SpawnItem(g, kItemLaserBonus, place.angle, place.distance);
 
   if (e.link >= 1 && e.cls != kEnemyBullet) {
     ChainHit(g, e.link, e.x, e.y);
@@ -332,7 +332,7 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
         AddEffect(g, e.x, e.y, kFxTickCross);
         AddEffect(g, e.x, e.y, kFxHopText, "Cool");
         PlayEffect(g, "item.wav");
-        SpawnItem(g, 2, place.angle, place.distance);
+        SpawnItem(g, kItemLevelUp, place.angle, place.distance);
       }
       // Its bullets go down with it and turn into items.
       for (EnemySlot& b : g.pools.enemies) {
@@ -340,7 +340,7 @@ void DestroyEnemy(Game& g, int j, bool by_laser) {
         KillQuietly(g, b);
         if (b.x > -5 && b.x < 645 && b.y > -5 && b.y < 485) AddLinkEffect(g, e.x, e.y, b.x, b.y, kFxLinkLine);
         ItemPlace bp = MeasuredPlace(g, b);
-        SpawnItem(g, 1, bp.angle, bp.distance);
+        SpawnItem(g, kItemScore, bp.angle, bp.distance);
       }
     }
   }

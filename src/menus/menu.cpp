@@ -28,21 +28,24 @@ struct Button {
 
 // The fixed screens, each in layout order.
 constexpr Button kChapterButtons[] = {
-    {"第１章", 2}, {"第２章", 4}, {"第３章", 5},   {"第４章", 6},    {"第５章", 7},
-    {"最終章", 8}, {"<クリア>", 9}, {"<SHOP>", 10}, {"OPTION", 3},
+    {"第１章", kActionChapter1},     {"第２章", kActionChapter2}, {"第３章", kActionChapter3},
+    {"第４章", kActionChapter4},     {"第５章", kActionChapter5}, {"最終章", kActionFinalChapter},
+    {"<クリア>", kActionClear},      {"<SHOP>", kActionShop},     {"OPTION", kActionOption},
 };
 constexpr Button kStartButtons[] = {
-    {"このゲームについて", 1}, {"<LIGHT スタート>", 9}, {"<EASY スタート>", 2},
-    {"<HARD スタート>", 3},    {"<EXTREAM スタート>", 6}, {"<NOVA スタート>", 7},
-    {"<SQ スタート>", 8},      {"<HELL スタート>", 10}, {"RANKING", 4},
-    {"名前入力", 5},
+    {"このゲームについて", kActionAbout},        {"<LIGHT スタート>", kActionStartLight},
+    {"<EASY スタート>", kActionStartEasy},       {"<HARD スタート>", kActionStartHard},
+    {"<EXTREAM スタート>", kActionStartExtream}, {"<NOVA スタート>", kActionStartNova},
+    {"<SQ スタート>", kActionStartSq},           {"<HELL スタート>", kActionStartHell},
+    {"RANKING", kActionRanking},                 {"名前入力", kActionEnterName},
 };
 constexpr Button kRankingButtons[] = {
-    {"LIGHT RANK", 6}, {"EASY RANK", 1}, {"HARD RANK", 2}, {"EXTREAM RANK", 3},
-    {"NOVA RANK", 4},  {"SQ RANK", 5},   {"HELL RANK", 7},
+    {"LIGHT RANK", kActionRankLight},     {"EASY RANK", kActionRankEasy}, {"HARD RANK", kActionRankHard},
+    {"EXTREAM RANK", kActionRankExtream}, {"NOVA RANK", kActionRankNova}, {"SQ RANK", kActionRankSq},
+    {"HELL RANK", kActionRankHell},
 };
 
-// Ranking list codes 1..7 in mode order of the list: EASY, HARD, EXTREAM, NOVA, SQ, LIGHT, HELL.
+// The mode of each ranking list code.
 constexpr int kListMode[8] = {-1, EASY, HARD, EXTREAM, NOVA, SQ, LIGHT, HELL};
 
 struct ModeStart {
@@ -51,10 +54,13 @@ struct ModeStart {
   const char* text;
 };
 constexpr ModeStart kModeStarts[] = {
-    {2, EASY, "EASY スタートします"},       {3, HARD, "HARD スタートします"},
-    {6, EXTREAM, "EXTREAM スタートします"}, {7, NOVA, "NOVA スタートします"},
-    {8, SQ, "SQ スタートします"},           {9, LIGHT, "LIGHT スタートします"},
-    {10, HELL, "HELL スタートします"},
+    {kActionStartEasy, EASY, "EASY スタートします"},
+    {kActionStartHard, HARD, "HARD スタートします"},
+    {kActionStartExtream, EXTREAM, "EXTREAM スタートします"},
+    {kActionStartNova, NOVA, "NOVA スタートします"},
+    {kActionStartSq, SQ, "SQ スタートします"},
+    {kActionStartLight, LIGHT, "LIGHT スタートします"},
+    {kActionStartHell, HELL, "HELL スタートします"},
 };
 
 // Builds the record in place; returns the next free record number.
@@ -76,16 +82,16 @@ bool StartButtonHidden(Game& g, int action) {
   Tmy& my = g.my;
   bool named = !my.name().empty();
   switch (action) {
-    case 1: return false;
-    case 5: return named;
-    case 4: return !named;
-    case 2: return !named;
-    case 9: return !named || my.play_count(EASY) < 4;
-    case 3: return !named || my.play_count(EASY) < 3;
-    case 6: return !named || my.play_count(HARD) < 10;
-    case 7: return !named || my.play_count(EXTREAM) < 10;
-    case 8: return !named || my.play_count(LIGHT) < 3;
-    case 10: return !named || my.play_count(SQ) < 10;
+    case kActionAbout: return false;
+    case kActionEnterName: return named;
+    case kActionRanking: return !named;
+    case kActionStartEasy: return !named;
+    case kActionStartLight: return !named || my.play_count(EASY) < 4;
+    case kActionStartHard: return !named || my.play_count(EASY) < 3;
+    case kActionStartExtream: return !named || my.play_count(HARD) < 10;
+    case kActionStartNova: return !named || my.play_count(EXTREAM) < 10;
+    case kActionStartSq: return !named || my.play_count(LIGHT) < 3;
+    case kActionStartHell: return !named || my.play_count(SQ) < 10;
     default: return true;
   }
 }
@@ -93,21 +99,21 @@ bool StartButtonHidden(Game& g, int action) {
 bool ChapterButtonHidden(Game& g, int action) {
   int s = g.my.stage();
   switch (action) {
-    case 2: return s != 0;
-    case 4: return s != 1;
-    case 5: return s != 2;
-    case 6: return s != 3;
-    case 7: return s != 4;
-    case 8: return s != 5;
-    case 9: return s != 6;
-    case 10: return s < 1;
+    case kActionChapter1: return s != 0;
+    case kActionChapter2: return s != 1;
+    case kActionChapter3: return s != 2;
+    case kActionChapter4: return s != 3;
+    case kActionChapter5: return s != 4;
+    case kActionFinalChapter: return s != 5;
+    case kActionClear: return s != 6;
+    case kActionShop: return s < 1;
     default: return false;
   }
 }
 
 void StartAction(Game& g, int action) {
   Tmy& my = g.my;
-  if (action == 1) {
+  if (action == kActionAbout) {
     PlayEffect(g, "1.wav");
     AddSilverLogLine(g, "左Click:ショット　右Click:バリア　[Q]key:自殺 [Space]:一時停止");
     const int listed[] = {EASY, HARD, EXTREAM, NOVA, SQ};
@@ -118,12 +124,12 @@ void StartAction(Game& g, int action) {
     }
     return;
   }
-  if (action == 4) {
+  if (action == kActionRanking) {
     ShowPicture(g, "net.jpg");
     OpenMenuScreen(g, kRankingScreen);
     return;
   }
-  if (action == 5) {
+  if (action == kActionEnterName) {
     CloseMenu(g);
     AddSilverLogLine(g, "あなたの名前を入力して下さい");
     ShowNameBox(g);
@@ -144,7 +150,7 @@ void StartAction(Game& g, int action) {
 
 void ChapterAction(Game& g, int action) {
   switch (action) {
-    case 2:
+    case kActionChapter1:
       CloseMenu(g);
       ResetGame(g);
       g.run.chapter_run = 1;
@@ -152,17 +158,17 @@ void ChapterAction(Game& g, int action) {
       PlayEffect(g, "1.wav");
       StartStage(g);
       break;
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-    case 8:
+    case kActionChapter2:
+    case kActionChapter3:
+    case kActionChapter4:
+    case kActionChapter5:
+    case kActionFinalChapter:
       CloseMenu(g);
       g.my.stage() += 1;
       PlayEffect(g, "1.wav");
       StartStage(g);
       break;
-    case 9:
+    case kActionClear:
       CloseMenu(g);
       AddSilverLogLine(g, "クリアおめでとうございます");
       g.run.in_play = 0;
@@ -171,11 +177,11 @@ void ChapterAction(Game& g, int action) {
       ShowPicture(g, "gameover.jpg");
       ApplyHiScoreRule(g);
       break;
-    case 10:
+    case kActionShop:
       AddSilverLogLine(g, "ポイントを消費し、特殊効果を購入できます");
       OpenMenuScreen(g, kShopScreen);
       break;
-    case 3:
+    case kActionOption:
       OpenMenuScreen(g, kOptionScreen);
       break;
     default:
@@ -184,7 +190,7 @@ void ChapterAction(Game& g, int action) {
 }
 
 void RankingAction(Game& g, int code) {
-  if (code < 1 || code > 7) return;
+  if (code < kActionRankEasy || code > kActionRankHell) return;
   AddSilverLogLine(g, "読み込み中........");
   // Compose once so the waiting text is on the field while the fetch blocks.
   ComposeFrame(g);
@@ -198,9 +204,9 @@ void BuildMenuTable(Game& g) {
   int r = 1;
   for (const Button& b : kChapterButtons)
     r = Put(g, r, kChapterScreen, ChapterButtonHidden(g, b.action) ? "" : b.caption, b.action, 0);
-  r = Put(g, r, kOptionScreen, "SOUND", 1, 1);
-  r = Put(g, r, kSoundScreen, "SE音量を下げる", 1, kOptionScreen);
-  r = Put(g, r, kSoundScreen, "SE音量を上げる", 2, kOptionScreen);
+  r = Put(g, r, kOptionScreen, "SOUND", kActionSound, kChapterScreen);
+  r = Put(g, r, kSoundScreen, "SE音量を下げる", kActionVolumeDown, kOptionScreen);
+  r = Put(g, r, kSoundScreen, "SE音量を上げる", kActionVolumeUp, kOptionScreen);
   for (const Button& b : kStartButtons)
     r = Put(g, r, kStartScreen, StartButtonHidden(g, b.action) ? "" : b.caption, b.action, 0);
   for (const ShopOffer& o : ShopOffers(g)) {
@@ -220,7 +226,7 @@ void BuildMenuTable(Game& g) {
 void OpenMenuScreen(Game& g, int screen) {
   PlayEffect(g, "2.wav");
   for (MenuItem& m : g.menu.table) m.visible = 0;
-  g.menu.back = 1;
+  g.menu.back = kChapterScreen;
   g.log.count = 0;
   BuildMenuTable(g);
   g.menu.screen = screen;
@@ -242,7 +248,7 @@ void CloseMenu(Game& g) {
   g.log.count = 0;
   PlayEffect(g, "3.wav");
   for (MenuItem& m : g.menu.table) m.visible = 0;
-  g.menu.screen = 0;
+  g.menu.screen = kNoMenu;
 }
 
 int CaptionFontSize(Game& g, const std::string& caption, int width) {
@@ -305,9 +311,9 @@ void MenuAction(Game& g, int record) {
     case kChapterScreen: ChapterAction(g, m.action); break;
     case kRankingScreen: RankingAction(g, m.action); break;
     case kOptionScreen:
-      if (m.action == 1) OpenMenuScreen(g, kSoundScreen);
+      if (m.action == kActionSound) OpenMenuScreen(g, kSoundScreen);
       break;
-    case kSoundScreen: ChangeVolume(g, m.action == 2 ? +1 : -1); break;
+    case kSoundScreen: ChangeVolume(g, m.action == kActionVolumeUp ? +1 : -1); break;
     case kShopScreen: Buy(g, m.item_id, m.cost, m.cost_kind); break;
     default: break;
   }
@@ -358,9 +364,9 @@ void FieldClick(Game& g, int x, int y, int button) {
   }
   if (button == 1) {
     int d = g.menu.back;
-    if (d != 0 && d != g.menu.screen && g.menu.screen != kStartScreen) {
-      if (d == 1) ShowPicture(g, "1.jpg");
-      if (d == 5) ShowPicture(g, "0.jpg");
+    if (d != kNoMenu && d != g.menu.screen && g.menu.screen != kStartScreen) {
+      if (d == kChapterScreen) ShowPicture(g, "1.jpg");
+      if (d == kStartScreen) ShowPicture(g, "0.jpg");
       OpenMenuScreen(g, d);
       return;
     }

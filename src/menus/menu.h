@@ -6,13 +6,53 @@
 
 struct Game;
 
-// Menu screens (menu_screen values).
-constexpr int kChapterScreen = 1;
-constexpr int kOptionScreen = 3;
-constexpr int kSoundScreen = 4;
-constexpr int kStartScreen = 5;
-constexpr int kShopScreen = 6;
-constexpr int kRankingScreen = 7;
+// Menu screens (menu_screen values; 0 = no menu shown).
+enum MenuScreen : int {
+  kNoMenu = 0,
+  kChapterScreen = 1,
+  kOptionScreen = 3,
+  kSoundScreen = 4,
+  kStartScreen = 5,
+  kShopScreen = 6,
+  kRankingScreen = 7,
+};
+
+// Button actions, numbered within their screen (a MenuItem's `action`).
+enum StartScreenAction : int {
+  kActionAbout = 1,       // "このゲームについて"
+  kActionStartEasy = 2,
+  kActionStartHard = 3,
+  kActionRanking = 4,     // "RANKING"
+  kActionEnterName = 5,   // "名前入力"
+  kActionStartExtream = 6,
+  kActionStartNova = 7,
+  kActionStartSq = 8,
+  kActionStartLight = 9,
+  kActionStartHell = 10,
+};
+enum ChapterScreenAction : int {
+  kActionChapter1 = 2,  // starts a new run
+  kActionOption = 3,
+  kActionChapter2 = 4,
+  kActionChapter3 = 5,
+  kActionChapter4 = 6,
+  kActionChapter5 = 7,
+  kActionFinalChapter = 8,
+  kActionClear = 9,  // "<クリア>": ends the run as cleared
+  kActionShop = 10,
+};
+enum OptionScreenAction : int { kActionSound = 1 };
+enum SoundScreenAction : int { kActionVolumeDown = 1, kActionVolumeUp = 2 };
+// On the ranking screen the action is the ranking list code.
+enum RankingScreenAction : int {
+  kActionRankEasy = 1,
+  kActionRankHard = 2,
+  kActionRankExtream = 3,
+  kActionRankNova = 4,
+  kActionRankSq = 5,
+  kActionRankLight = 6,
+  kActionRankHell = 7,
+};
 
 void BuildMenuTable(Game& g);
 void OpenMenuScreen(Game& g, int screen);

@@ -10,37 +10,42 @@
 
 namespace {
 
+// Which modes offer an item.
+enum class Offered { kAlways, kBarrierModes, kTimeStopModes };
+
 struct Item {
   const char* text;
   int id;
   int unit;      // price per step: (n + 1) x unit, or the fixed price
   bool stepped;  // price rises with each purchase
   bool halved;   // half price in EASY
+  int min_buys;  // offered only once bought this often ("3 WAY" after "2 WAY")
   int max_buys;  // left out once bought this often
+  Offered offered;
+  int cost_kind;
 };
 
+// The shop's rows in screen order.
 constexpr Item kItems[] = {
-    {"LIFE +1", 1, 20000, true, true, 6},
-    {"SHOT SIZE+1", 2, 4000, true, true, 6},
-    {"SHOT POWER+1", 3, 20000, true, true, 6},
-    {"2 WAY", 4, 100000, false, false, 1},
-    {"3 WAY", 4, 200000, false, false, 2},
-    {"SHOT SPEED+1", 5, 15000, true, false, 6},
-    {"BARRIER SIZE+10", 6, 10000, true, true, 4},
-    {"BARRIER Time+10", 7, 8000, true, true, 6},
-    {"STOP Time+20", 9, 19000, true, false, 6},
-    {"LAZER WAY+1", 10, 15000, true, false, 6},
+    {"LIFE +1", kShopLife, 20000, true, true, 0, 6, Offered::kAlways, kCostPoints},
+    {"SHOT SIZE+1", kShopShotSize, 4000, true, true, 0, 6, Offered::kAlways, kCostPoints},
+    {"SHOT POWER+1", kShopShotPower, 20000, true, true, 0, 6, Offered::kAlways, kCostPoints},
+    {"2 WAY", kShopShotWay, 100000, false, false, 0, 1, Offered::kAlways, kCostPoints},
+    {"3 WAY", kShopShotWay, 200000, false, false, 1, 2, Offered::kAlways, kCostPoints},
+    {"SHOT SPEED+1", kShopShotSpeed, 15000, true, false, 0, 6, Offered::kAlways, kCostPoints},
+    {"BARRIER SIZE+10", kShopBarrierSize, 10000, true, true, 0, 4, Offered::kBarrierModes, kCostPoints},
+    {"BARRIER Time+10", kShopBarrierTime, 8000, true, true, 0, 6, Offered::kBarrierModes, kCostPoints},
+    {"STOP Time+20", kShopStopTime, 19000, true, false, 0, 6, Offered::kTimeStopModes, kCostPoints},
+    {"LAZER WAY+1", kShopLaserWay, 15000, true, false, 0, 6, Offered::kTimeStopModes, kCostPoints},
+    {"LV +5", kShopLevel, 1, false, false, 0, 3, Offered::kAlways, kCostLives},
 };
-
-constexpr int kLevelItem = 8;
-constexpr int kLevelItemMaxBuys = 3;
 
 bool OnSale(const Item& it, int mode, int n) {
-  if (n >= it.max_buys) return false;
-  bool sq_or_hell = mode == SQ || mode == HELL;
-  if (std::string(it.text) == "3 WAY" && n == 0) return false;  // only after "2 WAY"
-  if ((it.id == 6 || it.id == 7) && sq_or_hell) return false;   // no barrier there
-  if ((it.id == 9 || it.id == 10) && !sq_or_hell) return false;  // time stop modes only
+  if (n < it.min_buys || n >= it.max_buys) return false;
+  // SQ and HELL stop time instead of raising a barrier.
+  bool time_stop = mode == SQ || mode == HELL;
+  if (it.offered == Offered::kBarrierModes && time_stop) return false;
+  if (it.offered == Offered::kTimeStopModes && !time_stop) return false;
   return true;
 }
 
@@ -49,36 +54,36 @@ std::string Apply(Game& g, int id) {
   Tmy& my = g.my;
   bool light = my.mode == LIGHT;
   switch (id) {
-    case 1:
+    case kShopLife:
       my.lives += 1;
       return "LIFE +1";
-    case 2:
+    case kShopShotSize:
       my.shot_size() += 1;
       return "SHOT SIZE +1→" + std::to_string(my.shot_size());
-    case 3:
+    case kShopShotPower:
       my.shot_power() += 1;
       return "SHOT POWER +1→" + std::to_string(my.shot_power());
-    case 4:
+    case kShopShotWay:
       my.shot_way() += 1;
       return "SHOT WAY +1→" + std::to_string(my.shot_way() + 1);
-    case 5:
+    case kShopShotSpeed:
       my.shot_speed() += light ? 2 : 1;
       return light ? "SHOT SPEED +2→" + std::to_string(my.shot_speed() + 2)
                    : "SHOT SPEED +1→" + std::to_string(my.shot_speed() + 1);
-    case 6:
+    case kShopBarrierSize:
       my.barrier_size += light ? 20 : 10;
       return std::string(light ? "BARRIER SIZE +20→" : "BARRIER SIZE +10→") +
              std::to_string(my.barrier_size - 30);
-    case 7:
+    case kShopBarrierTime:
       my.barrier_time += 10;
       return "BARRIER TIME +10→" + std::to_string(my.barrier_time + 25);
-    case 9:
+    case kShopStopTime:
       my.stop_time += 20;
       return "STOP TIME +20→" + std::to_string(my.stop_time + 30);
-    case 10:
+    case kShopLaserWay:
       my.laser_way() += 1;
       return "LAZER WAY +1→" + std::to_string(my.laser_way());
-    case kLevelItem:
+    case kShopLevel:
       my.level += 5;
       return "LV +5→" + std::to_string(my.level);
     default:
@@ -96,17 +101,17 @@ std::vector<ShopOffer> ShopOffers(Game& g) {
     if (!OnSale(it, mode, n)) continue;
     int price = it.stepped ? (n + 1) * it.unit : it.unit;
     if (it.halved && mode == EASY) price /= 2;
-    out.push_back({std::string(it.text) + "(" + std::to_string(price) + "Pt.)", it.id, price, 0});
+    std::string tag = it.cost_kind == kCostLives ? "(LIFE -" + std::to_string(price) + ")"
+                                                 : "(" + std::to_string(price) + "Pt.)";
+    out.push_back({it.text + tag, it.id, price, it.cost_kind});
   }
-  if (g.my.buy_count(kLevelItem) < kLevelItemMaxBuys)
-    out.push_back({"LV +5(LIFE -1)", kLevelItem, 1, 1});
   return out;
 }
 
 void Buy(Game& g, int id, int price, int cost_kind) {
   Tmy& my = g.my;
-  if (id < 1 || id > 10) return;
-  if (cost_kind == 0) {
+  if (id < kShopLife || id > kShopItemLast) return;
+  if (cost_kind == kCostPoints) {
     if (my.score() < price) {
       AddSilverLogLine(g, "スコアが足りません");
       return;
@@ -125,7 +130,7 @@ void Buy(Game& g, int id, int price, int cost_kind) {
   PlayEffect(g, "up.wav");
   my.buy_count(id) += 1;
   // A life-priced item only upgrades when it is the level item.
-  if (cost_kind == 0 || id == kLevelItem) AddSilverLogLine(g, Apply(g, id));
+  if (cost_kind == kCostPoints || id == kShopLevel) AddSilverLogLine(g, Apply(g, id));
   OpenMenuScreen(g, kShopScreen);
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "menus/menu.h"
 #include "state/game.h"
 
 namespace {
@@ -60,7 +61,7 @@ void DrawHud(Game& g, std::vector<HudText>* placed) {
   }
   c.SetFontSize(9);
   if (my.score() > 0) text_out(1, 1, "Score " + std::to_string(my.score()));
-  if (my.chain_link() > 0 && my.chain_count() > 0 && g.pools.boss_slot == 0 && g.menu.screen == 0) {
+  if (my.chain_link() > 0 && my.chain_count() > 0 && g.pools.boss_slot == 0 && g.menu.screen == kNoMenu) {
     c.SetFontSize(8);
     text_out(1, 457, Repeat("＊", my.chain_count()));
   }
@@ -79,7 +80,7 @@ void DrawHud(Game& g, std::vector<HudText>* placed) {
       }
     }
   }
-  if (g.run.in_play > 0 || g.menu.screen == 6) {
+  if (g.run.in_play > 0 || g.menu.screen == kShopScreen) {
     c.SetFontSize(10);
     std::string lives = Repeat("◆", my.lives);
     TextSize t = c.MeasureText(lives);

@@ -386,7 +386,7 @@ void RunStageTimeline(Game& g) {
     g.run.stage_end_countdown -= 1;
     if (g.run.stage_end_countdown == 0) {
       g.run.in_play = 0;
-      OpenMenuScreen(g, 1);
+      OpenMenuScreen(g, kChapterScreen);
       ShowPicture(g, "1.jpg");
     }
     return;
@@ -411,6 +411,6 @@ void RunStageTimeline(Game& g) {
     g.run.time_up = 1;
     g.run.in_play = 0;
     ShowPicture(g, "timeup.jpg");
-    OpenMenuScreen(g, 1);
+    OpenMenuScreen(g, kChapterScreen);
   }
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "menus/menu.h"
 #include "platform/clock.h"
 #include "stages/enemies.h"
 
@@ -152,7 +153,7 @@ class AutoplayBot::Impl {
       return;
     }
     switch (g_.menu.screen) {
-      case 5:
+      case kStartScreen:
         if (g_.my.name().empty()) {
           if (ClickButton("名前入力")) wait_ = 2;
         } else if (ClickButton(kStartButtons[mode_])) {
@@ -160,10 +161,10 @@ class AutoplayBot::Impl {
           wait_ = 2;
         }
         break;
-      case 1:
+      case kChapterScreen:
         Chapter();
         break;
-      case 6:
+      case kShopScreen:
         Shop();
         break;
       default:  // options or anything else: back
