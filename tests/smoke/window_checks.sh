@@ -66,7 +66,10 @@ click() { xdotool mousemove $(($1 + $3)) $(($2 + $4)) click 1; sleep 0.5; }
 toggle() { xdotool key "$1"; sleep 1; }
 
 # The icon: SDL hands it to X as _NET_WM_ICON.
-xprop -id "$win" _NET_WM_ICON | head -n 2 | grep -q 'Icon (64 x 64)' || fail "the window has no icon"
+# On a loaded machine the icon may reach X a moment after the window does.
+has_icon() { xprop -id "$win" _NET_WM_ICON 2>/dev/null | head -n 2 | grep -q 'Icon (64 x 64)'; }
+for _ in $(seq 50); do has_icon && break; sleep 0.2; done
+has_icon || fail "the window has no icon"
 
 # Fullscreen and back on the title picture.
 shot windowed; crop windowed "$wx" "$wy"
