@@ -8,8 +8,10 @@
 #include "assets/sound.h"
 #include "effects/log.h"
 #include "menus/shop.h"
+#include "platform/files.h"
 #include "ranking/name_entry.h"
 #include "ranking/ranking_screen.h"
+#include "replay/recorder.h"
 #include "shell/frame.h"
 #include "state/game.h"
 
@@ -37,7 +39,8 @@ constexpr Button kStartButtons[] = {
     {"<EASY スタート>", kActionStartEasy},       {"<HARD スタート>", kActionStartHard},
     {"<EXTREAM スタート>", kActionStartExtream}, {"<NOVA スタート>", kActionStartNova},
     {"<SQ スタート>", kActionStartSq},           {"<HELL スタート>", kActionStartHell},
-    {"RANKING", kActionRanking},                 {"名前入力", kActionEnterName},
+    {"RANKING", kActionRanking},                 {"REPLAY", kActionReplay},
+    {"名前入力", kActionEnterName},
 };
 constexpr Button kRankingButtons[] = {
     {"LIGHT RANK", kActionRankLight},     {"EASY RANK", kActionRankEasy}, {"HARD RANK", kActionRankHard},
@@ -77,6 +80,21 @@ int Put(Game& g, int record, int screen, const std::string& caption, int action,
   return record + 1;
 }
 
+// The kept runs, in the order of the replay screen: the last run, then each
+// mode's hi-score run in the start screen's order. Action = index + 1.
+constexpr int kReplayModes[] = {-1, LIGHT, EASY, HARD, EXTREAM, NOVA, SQ, HELL};
+
+std::string KeptReplayPath(const Game& g, int action) {
+  int mode = kReplayModes[action - 1];
+  return mode < 0 ? LastReplayPath(g) : HiScoreReplayPath(g, mode);
+}
+
+bool AnyReplayKept(const Game& g) {
+  for (int a = 1; a <= 8; ++a)
+    if (FileExists(KeptReplayPath(g, a))) return true;
+  return false;
+}
+
 // Whether a start-screen button is left out for this player.
 bool StartButtonHidden(Game& g, int action) {
   Tmy& my = g.my;
@@ -92,6 +110,7 @@ bool StartButtonHidden(Game& g, int action) {
     case kActionStartNova: return !named || my.play_count(EXTREAM) < 10;
     case kActionStartSq: return !named || my.play_count(LIGHT) < 3;
     case kActionStartHell: return !named || my.play_count(SQ) < 10;
+    case kActionReplay: return !named || !AnyReplayKept(g);
     default: return true;
   }
 }
@@ -129,6 +148,10 @@ void StartAction(Game& g, int action) {
     OpenMenuScreen(g, kRankingScreen);
     return;
   }
+  if (action == kActionReplay) {
+    OpenMenuScreen(g, kReplayScreen);
+    return;
+  }
   if (action == kActionEnterName) {
     CloseMenu(g);
     AddSilverLogLine(g, "あなたの名前を入力して下さい");
@@ -144,6 +167,7 @@ void StartAction(Game& g, int action) {
     ResetGame(g);
     my.mode = s.mode;
     if (my.play_count(s.mode) < INT32_MAX) my.play_count(s.mode) += 1;  // never wraps
+    g.run_started = 1;
     return;
   }
 }
@@ -220,6 +244,11 @@ void BuildMenuTable(Game& g) {
     int mode = kListMode[b.action];
     bool hidden = mode != EASY && g.my.play_count(mode) == 0;
     r = Put(g, r, kRankingScreen, hidden ? "" : b.caption, b.action, kStartScreen);
+  }
+  for (int a = 1; a <= 8; ++a) {
+    int mode = kReplayModes[a - 1];
+    std::string caption = mode < 0 ? "LAST RUN" : std::string(kModeNames[mode]) + " HI SCORE RUN";
+    r = Put(g, r, kReplayScreen, FileExists(KeptReplayPath(g, a)) ? caption : "", a, kStartScreen);
   }
 }
 
@@ -315,6 +344,11 @@ void MenuAction(Game& g, int record) {
       break;
     case kSoundScreen: ChangeVolume(g, m.action == kActionVolumeUp ? +1 : -1); break;
     case kShopScreen: Buy(g, m.item_id, m.cost, m.cost_kind); break;
+    case kReplayScreen:
+      // The window program starts watching when this frame's input is done.
+      g.replay_request = KeptReplayPath(g, m.action);
+      g.replay_request_title = m.caption;
+      break;
     default: break;
   }
 }

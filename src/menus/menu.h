@@ -15,6 +15,7 @@ enum MenuScreen : int {
   kStartScreen = 5,
   kShopScreen = 6,
   kRankingScreen = 7,
+  kReplayScreen = 8,  // the kept runs to watch
 };
 
 // Button actions, numbered within their screen (a MenuItem's `action`).
@@ -29,6 +30,7 @@ enum StartScreenAction : int {
   kActionStartSq = 8,
   kActionStartLight = 9,
   kActionStartHell = 10,
+  kActionReplay = 11,     // "REPLAY": the kept runs to watch
 };
 enum ChapterScreenAction : int {
   kActionChapter1 = 2,  // starts a new run

@@ -7,6 +7,7 @@
 #include "platform/window.h"
 #include "ranking/panels.h"
 #include "state/game.h"
+#include "replay/recorder.h"
 
 bool FormCreate(Game& g, std::string* error) {
   std::string title = CgPath(g, "title.bmp");
@@ -49,7 +50,9 @@ void FormDestroy(Game& g) {
   g.sound.waves.clear();
 }
 
-void DispatchInput(Game& g, const InputEvent& e) {
+namespace {
+
+void HandleInput(Game& g, const InputEvent& e) {
   if (e.type == InputEvent::kClose) {
     FormClose(g);
     return;
@@ -82,6 +85,14 @@ void DispatchInput(Game& g, const InputEvent& e) {
     default:
       break;
   }
+}
+
+}  // namespace
+
+void DispatchInput(Game& g, const InputEvent& e) {
+  RecordInput(g, e);
+  HandleInput(g, e);
+  AfterRecordedInput(g);
 }
 
 void AfterInput(Game& g) { SaveIfChanged(g); }

@@ -9,6 +9,7 @@
 #include "menus/menu.h"
 #include "platform/clock.h"
 #include "state/game.h"
+#include "replay/recorder.h"
 #include "shell/hud.h"
 #include "stages/enemies.h"
 #include "stages/timeline.h"
@@ -32,6 +33,7 @@ bool DXTimer1Timer(Game& g) {
     double late_ms = (now - g.timing.next_frame) * kMsPerDay;
     g.timing.next_frame = (g.timing.next_frame > 0 && late_ms < 2.0 ? g.timing.next_frame : now) + interval / kMsPerDay;
     RunFrame(g);
+    RecordFrame(g);
     ran = true;
   }
   now = clock.NowDays();

@@ -13,6 +13,8 @@
 #include "shell/form.h"
 #include "shell/frame.h"
 #include "state/game.h"
+#include "shell/replay_view.h"
+#include "replay/recorder.h"
 #include "ranking/exchange.h"
 #include "ranking/panels.h"
 
@@ -50,6 +52,8 @@ int main(int argc, char** argv) {
     ShowFatalError("K.V.", error);
     return 1;
   }
+  // Every run is kept: the last one and each mode's hi-score run (replays/).
+  EnableRecording(g);
 
   Canvas screen(640, 480, fonts);
   bool text_on = false;
@@ -63,8 +67,9 @@ int main(int argc, char** argv) {
       if (e.type == InputEvent::kFocusGained) focused = true;
       else if (e.type == InputEvent::kFocusLost) focused = false;
       else if (e.type == InputEvent::kExposed) repaint = true;
-      DispatchInput(g, e);
+      if (!ReplayViewInput(g, e)) DispatchInput(g, e);
       AfterInput(g);
+      ServeReplayRequest(g);
       repaint = true;
     }
     if (g.run.quit) break;
@@ -92,6 +97,9 @@ int main(int argc, char** argv) {
         AfterInput(g);
         repaint = true;
       }
+    } else if (focused && ReplayViewActive(g)) {
+      // Watching a kept run: the player's game waits.
+      if (ReplayViewTick(g)) repaint = true;
     } else if (focused) {
       // The frame timer ticks only while the window is the active one.
       bool playing = g.run.in_play != 0 && g.run.paused == 0;
@@ -107,12 +115,13 @@ int main(int argc, char** argv) {
       }
     } else if (!repaint && win->Wait(e, 50)) {
       if (e.type == InputEvent::kFocusGained) focused = true;
-      DispatchInput(g, e);
+      if (!ReplayViewInput(g, e)) DispatchInput(g, e);
       AfterInput(g);
       repaint = true;
     }
     if (repaint) {
-      ComposeWindow(g, screen);
+      if (ReplayViewActive(g)) ComposeReplayView(g, screen);
+      else ComposeWindow(g, screen);
       win->Present(screen);
     }
   }

@@ -74,6 +74,8 @@ void StartStage(Game& g) {
 }
 
 void ApplyHiScoreRule(Game& g) {
+  g.run_ended = 1;
+  g.run_end_score = g.my.score();
   int m = g.my.mode;
   if (m >= 0 && m < kModeCount && g.my.score() > g.my.hi_score(m)) {
     g.my.hi_score(m) = g.my.score();

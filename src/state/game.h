@@ -21,6 +21,8 @@ class Clock;
 class Http;
 class RankStore;
 struct RankJob;
+struct ReplayRecorder;
+struct ReplayView;
 
 // Difficulty modes as stored in my.mode.
 enum Mode : int32_t { EASY = 0, HARD = 1, EXTREAM = 2, NOVA = 3, SQ = 4, LIGHT = 5, HELL = 6 };
@@ -328,6 +330,20 @@ struct Game {
 
   // The one random generator of the game.
   std::mt19937 rng;
+
+  // Replays: the recorder (set by the window program and the tools that
+  // record), and the marks a run leaves for it: a mode start sets run_started,
+  // the hi-score rule at the end of a game sets run_ended with the score the
+  // game ended with. Whoever watches the run clears them.
+  std::shared_ptr<ReplayRecorder> recorder;
+  int32_t run_started = 0;
+  int32_t run_ended = 0;
+  int32_t run_end_score = 0;
+  // A replay to watch, asked for by the menu (path and a title to show), and
+  // the one being watched.
+  std::string replay_request;
+  std::string replay_request_title;
+  std::shared_ptr<ReplayView> replay_view;
 };
 
 // A uniform integer 0..n-1 (0 when n < 1).

@@ -5,7 +5,12 @@
 #include <sstream>
 #include <string>
 
+#include <getopt.h>
+
 #include "platform/files.h"
+#include "replay/recorder.h"
+#include "state/game.h"
+#include "shell/replay_play.h"
 #include "autoplay.h"
 #include "simlib.h"
 
@@ -40,6 +45,11 @@ const char kHelp[] =
     "                   every chapter, shopping between them; prints one line:\n"
     "                   play: mode=M stage=S score=N frames=F lives_lost=L end=E\n"
     "                   (--frames then caps the run, default 60000)\n"
+    "  --record FILE    record the run from its mode start to the end of the game\n"
+    "                   as a replay (with --play or --script)\n"
+    "  --replay FILE    play a replay back headless and check it; prints one line:\n"
+    "                   replay: mode=M score=N frames=F checksums=K/K verified\n"
+    "                   or where it differs; exit 0 only when all of it matches\n"
     "  --help           this text\n";
 
 bool ParseNumber(const char* s, long long& out) {
@@ -48,58 +58,88 @@ bool ParseNumber(const char* s, long long& out) {
   return end && *end == 0 && end != s;
 }
 
+int CheckReplay(const std::string& game_dir, const std::string& path) {
+  auto bytes = ReadWholeFile(path);
+  if (!bytes) {
+    std::fprintf(stderr, "kv-sim: cannot read %s\n", path.c_str());
+    return 2;
+  }
+  Platform pf;
+  pf.game_dir = game_dir;
+  pf.fonts = std::make_shared<FontSet>(game_dir + "/dat/ipagp.ttf");
+  VirtualClock clock;
+  pf.clock = &clock;
+  std::string err;
+  auto p = StartPlayback(pf, *bytes, nullptr, &err, true);
+  if (!p) {
+    std::fprintf(stderr, "kv-sim: %s: %s\n", path.c_str(), err.c_str());
+    return 1;
+  }
+  ReplayVerdict v = VerifyReplay(*p);
+  std::printf("%s\n", v.line.c_str());
+  return v.verified ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string game_dir = ExecutableDir();
   long long seed = 1, frames = 100;
-  std::string script_path, dump_path, png_path, play_mode, data_dir;
+  std::string script_path, dump_path, png_path, play_mode, data_dir, record_path, replay_path;
   bool frames_given = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](const char* name) -> const char* {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "kv-sim: %s needs a value\n", name);
-        std::exit(2);
-      }
-      return argv[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      std::fputs(kHelp, stdout);
-      return 0;
-    } else if (a == "--game-dir") {
-      game_dir = value("--game-dir");
-    } else if (a == "--data-dir") {
-      data_dir = value("--data-dir");
-    } else if (a == "--seed") {
-      if (!ParseNumber(value("--seed"), seed)) {
-        std::fprintf(stderr, "kv-sim: --seed takes a number\n");
+  static const option kOptions[] = {
+      {"game-dir", required_argument, nullptr, 'g'}, {"data-dir", required_argument, nullptr, 'D'},
+      {"seed", required_argument, nullptr, 's'},     {"frames", required_argument, nullptr, 'f'},
+      {"script", required_argument, nullptr, 'S'},   {"dump", required_argument, nullptr, 'd'},
+      {"png", required_argument, nullptr, 'p'},      {"play", required_argument, nullptr, 'P'},
+      {"record", required_argument, nullptr, 'r'},   {"replay", required_argument, nullptr, 'R'},
+      {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0}};
+  opterr = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1) {
+    switch (c) {
+      case 'h': std::fputs(kHelp, stdout); return 0;
+      case 'g': game_dir = optarg; break;
+      case 'D': data_dir = optarg; break;
+      case 'S': script_path = optarg; break;
+      case 'd': dump_path = optarg; break;
+      case 'p': png_path = optarg; break;
+      case 'r': record_path = optarg; break;
+      case 'R': replay_path = optarg; break;
+      case 's':
+        if (!ParseNumber(optarg, seed)) {
+          std::fprintf(stderr, "kv-sim: --seed takes a number\n");
+          return 2;
+        }
+        break;
+      case 'f':
+        frames_given = true;
+        if (!ParseNumber(optarg, frames) || frames < 0) {
+          std::fprintf(stderr, "kv-sim: --frames takes a number >= 0\n");
+          return 2;
+        }
+        break;
+      case 'P':
+        play_mode = optarg;
+        if (ModeFromName(play_mode) < 0) {
+          std::fprintf(stderr, "kv-sim: unknown mode %s (EASY, HARD, EXTREAM, NOVA, SQ, LIGHT, HELL)\n",
+                       play_mode.c_str());
+          return 2;
+        }
+        break;
+      case ':':
+        std::fprintf(stderr, "kv-sim: %s needs a value\n", argv[optind - 1]);
         return 2;
-      }
-    } else if (a == "--frames") {
-      frames_given = true;
-      if (!ParseNumber(value("--frames"), frames) || frames < 0) {
-        std::fprintf(stderr, "kv-sim: --frames takes a number >= 0\n");
+      default:
+        std::fprintf(stderr, "kv-sim: unknown option %s (see --help)\n", argv[optind - 1]);
         return 2;
-      }
-    } else if (a == "--script") {
-      script_path = value("--script");
-    } else if (a == "--dump") {
-      dump_path = value("--dump");
-    } else if (a == "--play") {
-      play_mode = value("--play");
-      if (ModeFromName(play_mode) < 0) {
-        std::fprintf(stderr, "kv-sim: unknown mode %s (EASY, HARD, EXTREAM, NOVA, SQ, LIGHT, HELL)\n",
-                     play_mode.c_str());
-        return 2;
-      }
-    } else if (a == "--png") {
-      png_path = value("--png");
-    } else {
-      std::fprintf(stderr, "kv-sim: unknown option %s (see --help)\n", a.c_str());
-      return 2;
     }
   }
+  if (optind < argc) {
+    std::fprintf(stderr, "kv-sim: unexpected argument %s (see --help)\n", argv[optind]);
+    return 2;
+  }
+  if (!replay_path.empty()) return CheckReplay(game_dir, replay_path);
 
   std::vector<ScriptEvent> script;
   if (!script_path.empty()) {
@@ -132,6 +172,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kv-sim: %s\n", sim.Error().c_str());
     return 1;
   }
+  if (!record_path.empty()) EnableRecording(sim.game(), record_path);
   std::string err;
   if (!play_mode.empty()) {
     AutoplayResult r = Autoplay(sim, ModeFromName(play_mode), frames_given ? int(frames) : 60000);
@@ -139,6 +180,18 @@ int main(int argc, char** argv) {
   } else if (!sim.Run(int(frames), script, &err)) {
     std::fprintf(stderr, "kv-sim: %s\n", err.c_str());
     return 2;
+  }
+  if (!record_path.empty()) {
+    StopRecording(sim.game());  // a run still going when the tool stops is kept as it is
+    if (!sim.game().recorder->error.empty()) {
+      std::fprintf(stderr, "kv-sim: cannot write %s: %s\n", record_path.c_str(),
+                   sim.game().recorder->error.c_str());
+      return 1;
+    }
+    if (sim.game().recorder->runs_written == 0) {
+      std::fprintf(stderr, "kv-sim: no run started, nothing recorded in %s\n", record_path.c_str());
+      return 1;
+    }
   }
   if (!dump_path.empty()) {
     std::ofstream out(dump_path, std::ios::binary);

@@ -1,0 +1,166 @@
+#include "replay/recorder.h"
+
+#include <algorithm>
+
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/window.h"
+#include "replay/run_state.h"
+#include "state/game.h"
+
+namespace {
+
+// Passes dialogs through to the game's own and notes each answer, which the
+// replay then gives back in the same place.
+class AnswerTap : public Dialogs {
+ public:
+  AnswerTap(Dialogs* inner, ReplayRecorder& rec) : inner_(inner), rec_(rec) {}
+  void Message(const std::string& text) override {
+    if (inner_) inner_->Message(text);
+  }
+  bool Confirm(const std::string& text) override {
+    bool yes = !inner_ || inner_->Confirm(text);
+    if (rec_.recording) {
+      ReplayRecord a;
+      a.type = ReplayRecord::kAnswer;
+      a.frame = rec_.replay.frames;
+      a.key = yes ? 1 : 0;
+      // Before the event that asked, so the answer is waiting when it is replayed.
+      auto& rs = rec_.replay.records;
+      size_t at = std::min(rec_.event_at, rs.size());
+      rs.insert(rs.begin() + long(at), a);
+      rec_.event_at = at + 1;
+    }
+    return yes;
+  }
+
+ private:
+  Dialogs* inner_;
+  ReplayRecorder& rec_;
+};
+
+void Begin(Game& g) {
+  ReplayRecorder& rec = *g.recorder;
+  rec.replay = Replay{};
+  rec.replay.mode = g.my.mode;
+  rec.replay.start_state = SaveRunState(g);
+  rec.recording = true;
+  rec.event_at = 0;
+}
+
+void Write(Game& g, ReplayEnd end, int32_t score) {
+  ReplayRecorder& rec = *g.recorder;
+  rec.recording = false;
+  rec.replay.end = end;
+  rec.replay.score = score;
+  std::string bytes = EncodeReplay(rec.replay);
+  std::string err;
+  auto put = [&](const std::string& path) {
+    if (WriteFileAtomically(path, bytes, &err)) {
+      rec.last_written = path;
+      rec.error.clear();
+    } else {
+      rec.error = err;
+    }
+  };
+  if (!rec.out_path.empty()) {
+    put(rec.out_path);
+  } else if (MakeDirectories(ReplayDir(g))) {
+    put(LastReplayPath(g));
+    // This run set the mode's hi score: it is the run the ranking gets.
+    if (end == ReplayEnd::kGameEnded && g.run.record_mode == rec.replay.mode + 1)
+      put(HiScoreReplayPath(g, rec.replay.mode));
+  } else {
+    rec.error = "cannot create " + ReplayDir(g);
+  }
+  rec.runs_written += 1;
+  rec.replay = Replay{};
+}
+
+void Serve(Game& g) {
+  ReplayRecorder& rec = *g.recorder;
+  if (rec.recording && g.run_ended) Write(g, ReplayEnd::kGameEnded, g.run_end_score);
+  g.run_ended = 0;
+  if (g.run_started) {
+    g.run_started = 0;
+    // A run left on the chapter screen before it was played is dropped.
+    Begin(g);
+  }
+}
+
+}  // namespace
+
+void EnableRecording(Game& g, const std::string& out_path) {
+  g.recorder = std::make_shared<ReplayRecorder>();
+  g.recorder->out_path = out_path;
+  g.recorder->inner_dialogs = g.pf.dialogs;
+  g.recorder->answer_tap = std::make_unique<AnswerTap>(g.pf.dialogs, *g.recorder);
+  g.pf.dialogs = g.recorder->answer_tap.get();
+}
+
+void RecordInput(Game& g, const InputEvent& e) {
+  if (!g.recorder || !g.recorder->recording) return;
+  ReplayRecorder& rec = *g.recorder;
+  ReplayRecord r;
+  r.frame = rec.replay.frames;
+  switch (e.type) {
+    case InputEvent::kMouseDown: r.type = ReplayRecord::kMouseDown; break;
+    case InputEvent::kMouseUp: r.type = ReplayRecord::kMouseUp; break;
+    case InputEvent::kMouseMove: r.type = ReplayRecord::kMouseMove; break;
+    case InputEvent::kMouseWheel: r.type = ReplayRecord::kWheel; break;
+    case InputEvent::kKeyDown: r.type = ReplayRecord::kKeyDown; break;
+    case InputEvent::kTextInput: r.type = ReplayRecord::kText; break;
+    case InputEvent::kTextEditing: r.type = ReplayRecord::kTextEditing; break;
+    case InputEvent::kClose: r.type = ReplayRecord::kClose; break;
+    default: return;  // focus and exposure do not reach the game
+  }
+  r.button = e.button;
+  r.x = e.x;
+  r.y = e.y;
+  r.key = e.key;
+  r.wheel = e.wheel;
+  r.text = e.text.substr(0, kReplayMaxText);
+  auto& rs = rec.replay.records;
+  // Moves in a row within one frame only leave the last position behind.
+  if (r.type == ReplayRecord::kMouseMove && !rs.empty() &&
+      rs.back().type == ReplayRecord::kMouseMove && rs.back().frame == r.frame) {
+    rs.back() = r;
+    rec.event_at = rs.size() - 1;
+    return;
+  }
+  rec.event_at = rs.size();
+  rs.push_back(std::move(r));
+}
+
+void AfterRecordedInput(Game& g) {
+  if (!g.recorder) return;  // a replay being watched reads the marks itself
+  Serve(g);
+  if (g.run.quit && g.recorder->recording) StopRecording(g);
+}
+
+void RecordFrame(Game& g) {
+  if (!g.recorder) return;
+  ReplayRecorder& rec = *g.recorder;
+  if (rec.recording) {
+    rec.replay.frames += 1;
+    if (rec.replay.frames % kReplayCheckEvery == 0) {
+      ReplayRecord c;
+      c.type = ReplayRecord::kCheck;
+      c.frame = rec.replay.frames;
+      c.checksum = RunChecksum(g);
+      rec.replay.records.push_back(c);
+    }
+  }
+  Serve(g);
+}
+
+void StopRecording(Game& g) {
+  if (!g.recorder || !g.recorder->recording) return;
+  Write(g, ReplayEnd::kCut, g.my.score());
+}
+
+std::string ReplayDir(const Game& g) { return g.pf.data_dir + "/replays"; }
+std::string LastReplayPath(const Game& g) { return ReplayDir(g) + "/last.kvr"; }
+std::string HiScoreReplayPath(const Game& g, int mode) {
+  return ReplayDir(g) + "/" + kModeNames[mode] + ".kvr";
+}

@@ -1,0 +1,44 @@
+// Recording runs: every window event the game handles and a checksum every
+// 250 frames, from a mode start to the end of the game (game over or the
+// clear button). The shell calls the three hooks; the mode start and the
+// hi-score rule only leave marks in the state (run_started, run_ended).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "replay/replay_file.h"
+
+struct Game;
+struct InputEvent;
+class Dialogs;
+
+struct ReplayRecorder {
+  // When set, each run goes to this one file (tools); otherwise finished runs
+  // are kept in the data folder's replays/ (last.kvr, and MODE.kvr for the run
+  // of the mode's hi score).
+  std::string out_path;
+  bool recording = false;
+  Replay replay;
+  size_t event_at = 0;        // where the event being handled was put
+  Dialogs* inner_dialogs = nullptr;
+  std::unique_ptr<Dialogs> answer_tap;  // stands in for the game's dialogs while recording
+  std::string last_written;   // path of the last replay written
+  std::string error;          // the last write failure, empty when fine
+  int runs_written = 0;
+};
+
+// Turns recording on for a game (the window program, kv-sim --record).
+void EnableRecording(Game& g, const std::string& out_path = "");
+// Before the game handles a window event.
+void RecordInput(Game& g, const InputEvent& e);
+// After the game handled it, and after each frame: starts and ends runs.
+void AfterRecordedInput(Game& g);
+void RecordFrame(Game& g);
+// The recording stops before the game ended (window closed, tool done): the
+// run so far is kept as the last run.
+void StopRecording(Game& g);
+
+std::string ReplayDir(const Game& g);
+std::string LastReplayPath(const Game& g);
+std::string HiScoreReplayPath(const Game& g, int mode);

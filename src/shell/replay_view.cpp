@@ -1,0 +1,102 @@
+#include "shell/replay_view.h"
+
+#include "effects/log.h"
+#include "platform/audio.h"
+#include "platform/canvas.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/window.h"
+#include "shell/form.h"
+#include "state/game.h"
+
+namespace {
+
+constexpr double kMsPerDay = 24.0 * 3600.0 * 1000.0;
+constexpr uint32_t kBand = 0x202020;
+constexpr uint32_t kBandText = 0x00FFFF;  // yellow (0x00BBGGRR)
+
+}  // namespace
+
+void ServeReplayRequest(Game& g) {
+  if (g.replay_request.empty()) return;
+  std::string path = std::move(g.replay_request);
+  std::string title = std::move(g.replay_request_title);
+  g.replay_request.clear();
+  std::string err;
+  auto bytes = ReadWholeFile(path);
+  std::unique_ptr<ReplayPlayback> p;
+  if (!bytes) err = "cannot read " + path;
+  else p = StartPlayback(g.pf, *bytes, g.pf.audio, &err);
+  if (!p) {
+    AddSilverLogLine(g, "REPLAY: " + err);
+    return;
+  }
+  auto v = std::make_shared<ReplayView>();
+  v->playback = std::move(p);
+  v->title = title;
+  v->next_frame = 0;
+  g.replay_view = v;
+}
+
+bool ReplayViewActive(const Game& g) { return g.replay_view != nullptr; }
+
+bool ReplayViewInput(Game& g, const InputEvent& e) {
+  if (!g.replay_view) return false;
+  ReplayView& v = *g.replay_view;
+  switch (e.type) {
+    case InputEvent::kClose:
+      CloseReplayView(g);
+      return false;  // the window closes as always
+    case InputEvent::kKeyDown:
+      if (e.key == 27 || e.key == 8) CloseReplayView(g);
+      else if (e.key == 32) v.paused = !v.paused;
+      else if (e.key == '1') v.speed = 1;
+      else if (e.key == '2') v.speed = 2;
+      else if (e.key == '4') v.speed = 4;
+      return true;
+    case InputEvent::kMouseDown:
+      // Right click goes back; a left click goes back once the run is over.
+      if (e.button == 1 || v.over) CloseReplayView(g);
+      return true;
+    default:
+      return true;  // the replay's own events drive it; the window's are not passed on
+  }
+}
+
+bool ReplayViewTick(Game& g) {
+  if (!g.replay_view) return false;
+  ReplayView& v = *g.replay_view;
+  Clock& clock = *g.pf.clock;
+  clock.SleepMs(1);
+  double now = clock.NowDays();
+  if (now <= v.next_frame) return false;
+  v.next_frame = now + 40.0 / kMsPerDay;
+  if (v.paused || v.over) return false;
+  for (int i = 0; i < v.speed && !v.over; ++i)
+    if (!StepPlayback(*v.playback)) v.over = true;
+  return true;
+}
+
+void ComposeReplayView(Game& g, Canvas& screen) {
+  if (!g.replay_view) return;
+  ReplayView& v = *g.replay_view;
+  ComposeWindow(*v.playback->game, screen);
+  std::string line = "REPLAY " + v.title + "  x" + std::to_string(v.speed) +
+                     (v.over ? "  END: click or Esc to go back"
+                      : v.paused ? "  PAUSED  [Space] play  [Esc] back"
+                                 : "  [Space] pause  [1][2][4] speed  [Esc] back");
+  screen.FillRect(0, 466, 640, 480, kBand);
+  screen.SetFontSize(10);
+  screen.SetFontBold(false);
+  screen.SetFontColor(kBandText);
+  screen.SetBrushSolid(false);
+  screen.TextOut(4, 467, line);
+  screen.SetBrushSolid(true);
+}
+
+void CloseReplayView(Game& g) {
+  if (!g.replay_view) return;
+  g.replay_view.reset();
+  // The run's music stops with it; the start screen plays none.
+  if (g.pf.audio) g.pf.audio->StopMusic();
+}

@@ -1,0 +1,146 @@
+// Replays: a bot's run recorded and checked, then the same file tampered with
+// in the ways a cheat or a damaged disk would.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "autoplay.h"
+#include "platform/files.h"
+#include "replay/recorder.h"
+#include "replay/replay_file.h"
+#include "shell/replay_play.h"
+#include "simlib.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string TempDir() {
+  char t[] = "/tmp/kv-replay-test.XXXXXX";
+  return mkdtemp(t);
+}
+
+ReplayVerdict Check(const std::string& bytes, std::string* refused = nullptr,
+                    const std::string& data_dir = "") {
+  Platform pf;
+  pf.game_dir = KV_GAME_DIR;
+  pf.data_dir = data_dir;
+  pf.fonts = std::make_shared<FontSet>(std::string(KV_GAME_DIR) + "/dat/ipagp.ttf");
+  VirtualClock clock;
+  pf.clock = &clock;
+  std::string err;
+  auto p = StartPlayback(pf, bytes, nullptr, &err, true);
+  if (!p) {
+    if (refused) *refused = err;
+    return {};
+  }
+  return VerifyReplay(*p);
+}
+
+// One HELL run of the bot to its game over (the shortest full run), recorded
+// into the data folder as the window program does.
+struct Recorded {
+  std::string dir;
+  std::string bytes;
+  int hi_score = 0;
+};
+
+const Recorded& HellRun() {
+  static const Recorded run = [] {
+    Recorded r;
+    r.dir = TempDir();
+    Simulator sim(KV_GAME_DIR, 1, r.dir);
+    EnableRecording(sim.game());
+    AutoplayResult a = Autoplay(sim, HELL, 6000);
+    EXPECT_EQ(a.end, "gameover");
+    r.hi_score = sim.game().my.hi_score(HELL);
+    r.bytes = ReadWholeFile(LastReplayPath(sim.game())).value_or("");
+    return r;
+  }();
+  return run;
+}
+
+std::string Reencode(const std::string& bytes, void (*change)(Replay&)) {
+  Replay r;
+  std::string err;
+  EXPECT_TRUE(DecodeReplay(bytes, r, &err)) << err;
+  change(r);
+  return EncodeReplay(r);
+}
+
+}  // namespace
+
+TEST(Replay, RecordedRunVerifiesAndIsKeptAsLastAndHiScoreRun) {
+  const Recorded& run = HellRun();
+  ASSERT_FALSE(run.bytes.empty());
+  EXPECT_GT(run.hi_score, 0);
+  // The first game of the mode set its hi score: the same run is kept for the ranking.
+  EXPECT_EQ(ReadWholeFile(run.dir + "/replays/HELL.kvr").value_or(""), run.bytes);
+  EXPECT_FALSE(FileExists(run.dir + "/replays/last.kvr.tmp"));
+
+  // Played back with a data folder of its own: nothing is written there.
+  std::string watch_dir = TempDir();
+  ReplayVerdict v = Check(run.bytes, nullptr, watch_dir);
+  EXPECT_TRUE(v.verified) << v.line;
+  EXPECT_EQ(v.score, run.hi_score);
+  EXPECT_NE(v.line.find("replay: mode=HELL score=" + std::to_string(run.hi_score)), std::string::npos);
+  EXPECT_TRUE(fs::is_empty(watch_dir));
+}
+
+TEST(Replay, ChangedEventsScoresAndHeadersAreCaught) {
+  const std::string& bytes = HellRun().bytes;
+  // One press moved: play goes another way, found at the next checksum.
+  std::string moved = Reencode(bytes, [](Replay& r) {
+    for (ReplayRecord& e : r.records)
+      if (e.type == ReplayRecord::kMouseDown && e.frame > 300) {
+        e.x += 40;
+        break;
+      }
+  });
+  ReplayVerdict v = Check(moved);
+  EXPECT_FALSE(v.verified);
+  EXPECT_NE(v.line.find("differs at frame"), std::string::npos) << v.line;
+
+  // A claim above what the run scored.
+  v = Check(Reencode(bytes, [](Replay& r) { r.score += 1000; }));
+  EXPECT_FALSE(v.verified);
+  EXPECT_NE(v.line.find("score differs from the claimed"), std::string::npos) << v.line;
+
+  // A run that claims to be longer than the game lasted.
+  v = Check(Reencode(bytes, [](Replay& r) { r.frames += 500; }));
+  EXPECT_FALSE(v.verified);
+  EXPECT_NE(v.line.find("the game ended at frame"), std::string::npos) << v.line;
+
+  // Another version, and any byte of the header changed.
+  std::string why;
+  Check(Reencode(bytes, [](Replay& r) { r.version = "K.V. 3.1 play-0"; }), &why);
+  EXPECT_NE(why.find("another game version (K.V. 3.1 play-0)"), std::string::npos) << why;
+  for (size_t at : {5u, 8u, 30u, 40u}) {
+    std::string bad = bytes;
+    bad[at] = char(bad[at] ^ 0x11);
+    why.clear();
+    Check(bad, &why);
+    EXPECT_FALSE(why.empty()) << "byte " << at;
+  }
+}
+
+TEST(Replay, CutAndRandomFilesAreRefused) {
+  const std::string& bytes = HellRun().bytes;
+  Replay r;
+  std::string why;
+  for (size_t n = 0; n < bytes.size(); n += 1 + n / 8) {
+    EXPECT_FALSE(DecodeReplay(bytes.substr(0, n), r, &why)) << n;
+    EXPECT_FALSE(why.empty());
+  }
+  std::mt19937 rng(7);
+  for (int i = 0; i < 200; ++i) {
+    std::string junk(size_t(rng() % 400), '\0');
+    for (char& c : junk) c = char(rng());
+    if (i % 2) junk.replace(0, std::min<size_t>(4, junk.size()), "KVRP");
+    EXPECT_FALSE(DecodeReplay(junk, r, &why));
+  }
+  EXPECT_FALSE(DecodeReplay(bytes + "x", r, &why));
+  EXPECT_NE(why.find("after its end"), std::string::npos);
+}
