@@ -67,7 +67,14 @@ toggle() { xdotool key "$1"; sleep 1; }
 
 # The icon: SDL hands it to X as _NET_WM_ICON.
 # On a loaded machine the icon may reach X a moment after the window does.
-has_icon() { xprop -id "$win" _NET_WM_ICON 2>/dev/null | head -n 2 | grep -q 'Icon (64 x 64)'; }
+# Any window of the game's that carries it counts (SDL may map more than one).
+has_icon() {
+  local w
+  for w in $win $(xdotool search --name "K.V." 2>/dev/null); do
+    xprop -id "$w" _NET_WM_ICON 2>/dev/null | head -n 2 | grep -q 'Icon (64 x 64)' && return 0
+  done
+  return 1
+}
 for _ in $(seq 50); do has_icon && break; sleep 0.2; done
 has_icon || fail "the window has no icon"
 
