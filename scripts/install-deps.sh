@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake pkg-config git
+  build-essential cmake pkg-config git python3
   libsdl2-dev libsdl2-mixer-dev libx11-dev
   libcairo2-dev libfreetype-dev fonts-ipafont-gothic
   libjpeg-dev libcurl4-openssl-dev libsqlite3-dev libmp3lame-dev

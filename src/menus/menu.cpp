@@ -12,7 +12,7 @@
 #include "ranking/name_entry.h"
 #include "ranking/ranking_screen.h"
 #include "replay/recorder.h"
-#include "shell/frame.h"
+#include "stages/timeline.h"
 #include "state/game.h"
 
 namespace {
@@ -216,9 +216,8 @@ void ChapterAction(Game& g, int action) {
 void RankingAction(Game& g, int code) {
   if (code < kActionRankEasy || code > kActionRankHell) return;
   AddSilverLogLine(g, "読み込み中........");
-  // Compose once so the waiting text is on the field while the fetch blocks.
-  ComposeFrame(g);
-  FetchAndShowRanking(g, code);
+  // The window program draws the frame with the waiting text, then fetches.
+  g.flow.ranking_list = code;
 }
 
 }  // namespace
@@ -278,6 +277,16 @@ void CloseMenu(Game& g) {
   PlayEffect(g, "3.wav");
   for (MenuItem& m : g.menu.table) m.visible = 0;
   g.menu.screen = kNoMenu;
+}
+
+void StartStage(Game& g) {
+  CloseMenu(g);
+  g.run.backdrop_on = 0;
+  ResetStage(g);
+  g.run.in_play = 1;
+  g.my.player_x() = 320;
+  g.my.player_y() = 240;
+  g.my.ship_size() = 10;
 }
 
 int CaptionFontSize(Game& g, const std::string& caption, int width) {
@@ -346,8 +355,8 @@ void MenuAction(Game& g, int record) {
     case kShopScreen: Buy(g, m.item_id, m.cost, m.cost_kind); break;
     case kReplayScreen:
       // The window program starts watching when this frame's input is done.
-      g.replay_request = KeptReplayPath(g, m.action);
-      g.replay_request_title = m.caption;
+      g.flow.replay_path = KeptReplayPath(g, m.action);
+      g.flow.replay_title = m.caption;
       break;
     default: break;
   }

@@ -4,19 +4,10 @@
 
 #include <string>
 
+#include "state/game.h"
+
 struct Game;
 
-// Menu screens (menu_screen values; 0 = no menu shown).
-enum MenuScreen : int {
-  kNoMenu = 0,
-  kChapterScreen = 1,
-  kOptionScreen = 3,
-  kSoundScreen = 4,
-  kStartScreen = 5,
-  kShopScreen = 6,
-  kRankingScreen = 7,
-  kReplayScreen = 8,  // the kept runs to watch
-};
 
 // Button actions, numbered within their screen (a MenuItem's `action`).
 enum StartScreenAction : int {
@@ -59,6 +50,8 @@ enum RankingScreenAction : int {
 void BuildMenuTable(Game& g);
 void OpenMenuScreen(Game& g, int screen);
 void CloseMenu(Game& g);
+// The stage start of a chapter button: closes the menu and starts the stage.
+void StartStage(Game& g);
 void DrawMenu(Game& g);
 void MenuAction(Game& g, int record);
 // Mouse-down on the field outside the panels: button 1 = right, 0 = left or middle.

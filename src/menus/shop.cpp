@@ -5,7 +5,6 @@
 
 #include "assets/sound.h"
 #include "effects/log.h"
-#include "menus/menu.h"
 #include "state/game.h"
 
 namespace {
@@ -131,7 +130,8 @@ void Buy(Game& g, int id, int price, int cost_kind) {
   my.buy_count(id) += 1;
   // A life-priced item only upgrades when it is the level item.
   if (cost_kind == kCostPoints || id == kShopLevel) AddSilverLogLine(g, Apply(g, id));
-  OpenMenuScreen(g, kShopScreen);
+  // The shop screen is built anew (prices and counts changed) once the click is done.
+  g.flow.open_screen = kShopScreen;
 }
 
 void ChangeVolume(Game& g, int direction) {

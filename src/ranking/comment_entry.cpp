@@ -4,7 +4,7 @@
 #include "effects/log.h"
 #include "platform/canvas.h"
 #include "ranking/exchange.h"
-#include "ranking/panels.h"
+#include "ranking/edit_box.h"
 #include "ranking/rank_list.h"
 #include "state/game.h"
 

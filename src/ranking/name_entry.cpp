@@ -4,10 +4,9 @@
 
 #include "assets/pictures.h"
 #include "effects/log.h"
-#include "menus/menu.h"
 #include "platform/dialogs.h"
 #include "platform/encoding.h"
-#include "ranking/panels.h"
+#include "ranking/edit_box.h"
 #include "state/game.h"
 
 namespace {
@@ -70,7 +69,7 @@ void Button1Click(Game& g) {
   g.panels.name_box_visible = false;
   box.composition.clear();
   g.my.player_id() = Random(g, 10000);
-  OpenMenuScreen(g, kStartScreen);
+  g.flow.open_screen = kStartScreen;  // opened once the input is handled
   ShowPicture(g, "0.jpg");
   ClearLog(g);
 }

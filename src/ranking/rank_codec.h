@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/http.h"
-#include "ranking/rank_entry.h"
+#include "state/rank_entry.h"
 
 // ---------------------------------------------------------------------------
 // Character set conversions (glibc iconv). Each returns nullopt when the input

@@ -5,7 +5,7 @@
 
 #include "platform/canvas.h"
 #include "ranking/exchange.h"
-#include "ranking/panels.h"
+#include "ranking/edit_box.h"
 #include "ranking/rank_codec.h"
 #include "state/game.h"
 

@@ -1,7 +1,8 @@
 #include "shell/form.h"
 
 #include "assets/pictures.h"
-#include "combat/input.h"
+#include "shell/frame.h"
+#include "shell/input.h"
 #include "menus/save.h"
 #include "platform/files.h"
 #include "platform/window.h"
@@ -92,6 +93,7 @@ void HandleInput(Game& g, const InputEvent& e) {
 void DispatchInput(Game& g, const InputEvent& e) {
   RecordInput(g, e);
   HandleInput(g, e);
+  ServeFlowRequests(g);
   AfterRecordedInput(g);
 }
 

@@ -8,6 +8,7 @@
 #include "effects/speed_lines.h"
 #include "menus/menu.h"
 #include "platform/clock.h"
+#include "ranking/ranking_screen.h"
 #include "state/game.h"
 #include "replay/recorder.h"
 #include "shell/hud.h"
@@ -85,6 +86,7 @@ void ComposeFrame(Game& g) {
   bak.SetBrush(0);
   if (g.run.backdrop_on == 1 && g.bitmaps[0]) cg.CopyFrom(*g.bitmaps[0], 0, 0, 640, 480, 0, 0);
   RunStageTimeline(g);
+  ServeFlowRequests(g);
   DrawSpeedLines(g);
   UpdateItems(g);
   UpdateEnemies(g);
@@ -92,8 +94,24 @@ void ComposeFrame(Game& g) {
   UpdatePlayer(g);
   DrawEffects(g);
   DrawMenu(g);
+  ServeFlowRequests(g);
   cg.OrFrom(bak, 0, 0, 640, 480, 0, 0);
   ApplyShake(g);
+}
+
+void ServeFlowRequests(Game& g) {
+  if (g.flow.open_screen != kNoMenu) {
+    int screen = g.flow.open_screen;
+    g.flow.open_screen = kNoMenu;
+    OpenMenuScreen(g, screen);
+  }
+  if (g.flow.ranking_list != 0) {
+    int code = g.flow.ranking_list;
+    g.flow.ranking_list = 0;
+    // Compose once so the waiting text is on the field while the fetch blocks.
+    ComposeFrame(g);
+    FetchAndShowRanking(g, code);
+  }
 }
 
 void ApplyShake(Game& g) {

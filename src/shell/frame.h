@@ -9,5 +9,8 @@ struct Game;
 bool DXTimer1Timer(Game& g);
 void RunFrame(Game& g);
 void ComposeFrame(Game& g);
+// Carries out the flow changes lower layers asked for (open a menu screen,
+// fetch a ranking list); called right after the step or handler that asks.
+void ServeFlowRequests(Game& g);
 // The screen shake step of a composed frame.
 void ApplyShake(Game& g);

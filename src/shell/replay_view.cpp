@@ -18,10 +18,10 @@ constexpr uint32_t kBandText = 0x00FFFF;  // yellow (0x00BBGGRR)
 }  // namespace
 
 void ServeReplayRequest(Game& g) {
-  if (g.replay_request.empty()) return;
-  std::string path = std::move(g.replay_request);
-  std::string title = std::move(g.replay_request_title);
-  g.replay_request.clear();
+  if (g.flow.replay_path.empty()) return;
+  std::string path = std::move(g.flow.replay_path);
+  std::string title = std::move(g.flow.replay_title);
+  g.flow.replay_path.clear();
   std::string err;
   auto bytes = ReadWholeFile(path);
   std::unique_ptr<ReplayPlayback> p;

@@ -1,8 +1,9 @@
 #include "stages/timeline.h"
 
 #include "assets/pictures.h"
+#include "assets/sound.h"
 #include "effects/effects.h"
-#include "menus/menu.h"
+#include "effects/log.h"
 #include "state/game.h"
 #include "stages/enemies.h"
 
@@ -386,7 +387,7 @@ void RunStageTimeline(Game& g) {
     g.run.stage_end_countdown -= 1;
     if (g.run.stage_end_countdown == 0) {
       g.run.in_play = 0;
-      OpenMenuScreen(g, kChapterScreen);
+      g.flow.open_screen = kChapterScreen;
       ShowPicture(g, "1.jpg");
     }
     return;
@@ -411,6 +412,19 @@ void RunStageTimeline(Game& g) {
     g.run.time_up = 1;
     g.run.in_play = 0;
     ShowPicture(g, "timeup.jpg");
-    OpenMenuScreen(g, kChapterScreen);
+    g.flow.open_screen = kChapterScreen;
   }
+}
+
+void ResetStage(Game& g) {
+  g.pools.boss_slot = 0;
+  g.run.time_up = 0;
+  g.input.click = 0;
+  g.my.chain_count() = 0;
+  ClearEffects(g);
+  for (EnemySlot& s : g.pools.enemies) s = EnemySlot{};
+  for (EnemySlot& s : g.pools.shots) s = EnemySlot{};
+  g.my.distance() = 0;
+  ClearLog(g);
+  StageMusic(g);
 }

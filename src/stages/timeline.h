@@ -4,3 +4,6 @@
 struct Game;
 
 void RunStageTimeline(Game& g);
+// The stage-start reset: pools, effects, log and the stage clock; starts the
+// stage's music.
+void ResetStage(Game& g);

@@ -1,9 +1,5 @@
 #include "state/game.h"
 
-#include "assets/sound.h"
-#include "effects/effects.h"
-#include "effects/log.h"
-#include "menus/menu.h"
 
 const char* const kModeNames[kModeCount] = {"EASY", "HARD", "EXTREAM", "NOVA", "SQ", "LIGHT", "HELL"};
 
@@ -48,29 +44,6 @@ void ResetGame(Game& g) {
   for (int i = 0; i < 100; ++i) my.num[i] = 0;
   for (EnemySlot& s : g.pools.items) s.timer = 0;
   g.pools.boss_slot = 0;
-}
-
-void ResetStage(Game& g) {
-  g.pools.boss_slot = 0;
-  g.run.time_up = 0;
-  g.input.click = 0;
-  g.my.chain_count() = 0;
-  ClearEffects(g);
-  for (EnemySlot& s : g.pools.enemies) s = EnemySlot{};
-  for (EnemySlot& s : g.pools.shots) s = EnemySlot{};
-  g.my.distance() = 0;
-  ClearLog(g);
-  StageMusic(g);
-}
-
-void StartStage(Game& g) {
-  CloseMenu(g);
-  g.run.backdrop_on = 0;
-  ResetStage(g);
-  g.run.in_play = 1;
-  g.my.player_x() = 320;
-  g.my.player_y() = 240;
-  g.my.ship_size() = 10;
 }
 
 void ApplyHiScoreRule(Game& g) {

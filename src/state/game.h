@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/canvas.h"
-#include "ranking/rank_entry.h"
+#include "state/rank_entry.h"
 
 class Audio;
 class Dialogs;
@@ -233,6 +233,18 @@ struct Pointer {
   int32_t click = 0;
 };
 
+// Menu screens (menu_screen values; 0 = no menu shown).
+enum MenuScreen : int32_t {
+  kNoMenu = 0,
+  kChapterScreen = 1,
+  kOptionScreen = 3,
+  kSoundScreen = 4,
+  kStartScreen = 5,
+  kShopScreen = 6,
+  kRankingScreen = 7,
+  kReplayScreen = 8,  // the kept runs to watch
+};
+
 // The menu table and the screen it shows.
 struct MenuState {
   std::vector<MenuItem> table = std::vector<MenuItem>(kMenuRecords);
@@ -306,6 +318,18 @@ struct SaveState {
   std::string error;     // the last write failure, empty when fine
 };
 
+// Flow changes that a lower layer asks for and the layer owning them carries
+// out at a fixed point: the stage timeline closes a stage and the menus open
+// the chapter screen right after the timeline's step of the frame; a ranking
+// button has the frame drawn with its waiting text before the list is fetched;
+// a replay button has the window program start watching once its input is done.
+struct FlowRequests {
+  int32_t open_screen = kNoMenu;
+  int32_t ranking_list = 0;  // the ranking list code to fetch, 0 = none
+  std::string replay_path;
+  std::string replay_title;
+};
+
 struct Game {
   Platform pf;
 
@@ -321,6 +345,7 @@ struct Game {
   FrameTiming timing;
   Effects fx;
   MessageLog log;
+  FlowRequests flow;
 
   // Canvases: cg is what the window shows; effects glow on bak, which is
   // OR-ed onto cg once per frame. memo only measures text for the log.
@@ -339,10 +364,7 @@ struct Game {
   int32_t run_started = 0;
   int32_t run_ended = 0;
   int32_t run_end_score = 0;
-  // A replay to watch, asked for by the menu (path and a title to show), and
-  // the one being watched.
-  std::string replay_request;
-  std::string replay_request_title;
+  // The replay being watched.
   std::shared_ptr<ReplayView> replay_view;
 };
 
@@ -353,10 +375,8 @@ int Random(Game& g, int n);
 // Does not load anything from disk (FormCreate does).
 std::unique_ptr<Game> MakeGame(const Platform& pf, uint64_t seed);
 
-// Resets.
+// The new-game reset.
 void ResetGame(Game& g);
-void ResetStage(Game& g);
-void StartStage(Game& g);
 // The hi-score rule: a strictly greater score becomes the mode's hi score and
 // sets record_mode; then the new-game reset.
 void ApplyHiScoreRule(Game& g);

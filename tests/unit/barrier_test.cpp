@@ -7,6 +7,7 @@
 #include "combat/barrier.h"
 #include "combat/player.h"
 #include "combat/shots.h"
+#include "menus/menu.h"
 #include "state/game.h"
 #include "test_util.h"
 

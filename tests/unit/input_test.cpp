@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "combat/input.h"
+#include "shell/input.h"
 #include "menu_test_util.h"
 #include "menus/save.h"
 

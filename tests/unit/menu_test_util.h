@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "menus/menu.h"
+#include "shell/input.h"
 #include "test_util.h"
 
 // Captions of the visible buttons in layout order.
@@ -61,14 +62,14 @@ inline bool ClickButton(Game& g, const std::string& caption) {
   int r = FindMenuButton(g, caption);
   if (r == 0) return false;
   const MenuItem& m = g.menu.table[size_t(r)];
-  FieldClick(g, m.target_x + 20, m.target_y + 5, 0);
+  cgMouseDown(g, 0, m.target_x + 20, m.target_y + 5);
   return true;
 }
 
 // Past the title and intro pictures onto the start screen.
 inline void ToStartScreen(Game& g) {
-  FieldClick(g, 300, 300, 0);
-  FieldClick(g, 300, 300, 0);
+  cgMouseDown(g, 0, 300, 300);
+  cgMouseDown(g, 0, 300, 300);
 }
 
 // A named player on the start screen.

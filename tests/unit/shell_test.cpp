@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "combat/input.h"
+#include "shell/input.h"
 #include "menus/menu.h"
 #include "platform/files.h"
 #include "shell/form.h"

@@ -13,9 +13,20 @@
 
 #include "menus/menu.h"
 #include "shell/frame.h"
+#include "shell/frame.h"
 #include "stages/enemies.h"
 #include "stages/timeline.h"
 #include "test_util.h"
+
+namespace {
+
+// The timeline's step of a frame: a stage end it asks for opens the menu.
+void TimelineStep(Game& g) {
+  RunStageTimeline(g);
+  ServeFlowRequests(g);
+}
+
+}  // namespace
 
 namespace {
 
@@ -43,7 +54,7 @@ int SpawnedAt(int mode, int stage, int c, int n = 0) {
   Game& g = t->g();
   g.my.distance() = c - 1;
   g.run.frame_no = n;
-  RunStageTimeline(g);
+  TimelineStep(g);
   return LiveSlots(g);
 }
 
@@ -80,7 +91,7 @@ TEST(StageScripts, SpokesAtSevenHundredAreFourOrEight) {
     auto t = StageGame(mode, 1);
     Game& g = t->g();
     g.my.distance() = 699;
-    RunStageTimeline(g);
+    TimelineStep(g);
     *flyers = *bullets = 0;
     for (const EnemySlot& e : g.pools.enemies) {
       if (e.timer < 1) continue;
@@ -126,7 +137,7 @@ TEST(StageScripts, RingsShareLinksInGroupsOfFour) {
   auto t = StageGame(EASY, 4);
   Game& g = t->g();
   g.my.distance() = 319;
-  RunStageTimeline(g);
+  TimelineStep(g);
   std::multiset<int> links;
   for (const EnemySlot& e : g.pools.enemies)
     if (e.timer >= 1) links.insert(e.link);
@@ -141,7 +152,7 @@ TEST(StageScripts, BossSlotNamesTheBossAndInHellItsTwin) {
     auto t = StageGame(mode, 1);
     Game& g = t->g();
     g.my.distance() = 1169;
-    RunStageTimeline(g);
+    TimelineStep(g);
     ASSERT_NE(g.pools.boss_slot, 0);
     const EnemySlot& b = g.pools.enemies[size_t(g.pools.boss_slot)];
     EXPECT_EQ(b.kind, 11);
@@ -159,7 +170,7 @@ TEST(StageScripts, BossSlotNamesTheBossAndInHellItsTwin) {
   auto t = StageGame(EASY, 3);
   Game& g = t->g();
   g.my.distance() = 1649;
-  RunStageTimeline(g);
+  TimelineStep(g);
   ASSERT_NE(g.pools.boss_slot, 0);
   EXPECT_EQ(g.pools.enemies[size_t(g.pools.boss_slot)].kind, 12);
 }
@@ -168,7 +179,7 @@ TEST(StageScripts, BossWarningAndStoryFile) {
   auto t = StageGame(EASY, 2);
   Game& g = t->g();
   g.my.distance() = 1599;
-  RunStageTimeline(g);
+  TimelineStep(g);
   bool warned = false;
   for (const EffectSlot& e : g.fx.ring) warned |= e.age >= 1 && e.kind == 491 && e.x == 320 && e.y == 240;
   EXPECT_TRUE(warned);
@@ -176,7 +187,7 @@ TEST(StageScripts, BossWarningAndStoryFile) {
   auto t1 = StageGame(EASY, 1);
   Game& g1 = t1->g();
   g1.my.distance() = 999;
-  RunStageTimeline(g1);
+  TimelineStep(g1);
   EXPECT_EQ(g1.run.story_on, 1);
   EXPECT_FALSE(g1.run.story.empty());
 }
@@ -194,13 +205,13 @@ TEST(StageFlow, StoryLinesEveryTwentyFiveFrames) {
     return out;
   };
   g.run.frame_no = 24;
-  RunStageTimeline(g);
+  TimelineStep(g);
   EXPECT_TRUE(announcements().empty());
   g.run.frame_no = 25;
-  RunStageTimeline(g);
+  TimelineStep(g);
   EXPECT_EQ(announcements(), std::vector<std::string>{"一"});
   g.run.frame_no = 50;
-  RunStageTimeline(g);
+  TimelineStep(g);
   EXPECT_EQ(announcements().size(), 2u);
   EXPECT_EQ(g.run.story_on, 0);  // the last line turns the story off
 
@@ -209,7 +220,7 @@ TEST(StageFlow, StoryLinesEveryTwentyFiveFrames) {
   g.run.story_index = 0;
   g.run.story_on = 1;
   g.run.frame_no = 75;
-  RunStageTimeline(g);
+  TimelineStep(g);
   EXPECT_EQ(g.run.story_on, 0);
 }
 
@@ -220,10 +231,10 @@ TEST(StageFlow, TimeUpAtTheStageLimit) {
     Game& g = t->g();
     g.my.distance() = limit - 2;
     g.pools.boss_slot = 5;
-    RunStageTimeline(g);
+    TimelineStep(g);
     EXPECT_EQ(g.run.in_play, 1) << stage;
     EXPECT_EQ(g.run.time_up, 0);
-    RunStageTimeline(g);
+    TimelineStep(g);
     EXPECT_EQ(g.my.distance(), limit);
     EXPECT_EQ(g.run.in_play, 0) << stage;
     EXPECT_EQ(g.run.time_up, 1);
@@ -237,16 +248,16 @@ TEST(StageFlow, BossBeatenJustBeforeTheLimitClearsTheStage) {
   auto t = StageGame(EASY, 2);
   Game& g = t->g();
   g.my.distance() = 3198;
-  RunStageTimeline(g);  // c = 3199: the boss falls in this frame
+  TimelineStep(g);  // c = 3199: the boss falls in this frame
   g.run.stage_end_countdown = 100;
   g.pools.boss_slot = 0;
   for (int f = 0; f < 99; ++f) {
-    RunStageTimeline(g);
+    TimelineStep(g);
     ASSERT_EQ(g.run.in_play, 1) << f;
     ASSERT_EQ(g.run.time_up, 0) << f;
   }
   EXPECT_GT(g.my.distance(), 3200);  // the clock ran on, but time up waited
-  RunStageTimeline(g);
+  TimelineStep(g);
   EXPECT_EQ(g.run.stage_end_countdown, 0);
   EXPECT_EQ(g.run.in_play, 0);
   EXPECT_EQ(g.run.time_up, 0);  // cleared, not timed out
@@ -258,7 +269,7 @@ TEST(StageFlow, CountdownHoldsTheScript) {
   Game& g = t->g();
   g.run.stage_end_countdown = 5;
   g.my.distance() = 200;  // 201 would place thirty orbiters
-  RunStageTimeline(g);
+  TimelineStep(g);
   EXPECT_EQ(LiveSlots(g), 0);
   EXPECT_EQ(g.run.stage_end_countdown, 4);
 }
@@ -268,11 +279,11 @@ TEST(StageFlow, TimeStopHoldsTheClockAndIdleDriftOutsidePlay) {
   Game& g = t->g();
   g.my.time_stop = 10;
   g.my.distance() = 799;
-  RunStageTimeline(g);
+  TimelineStep(g);
   EXPECT_EQ(g.my.distance(), 799);
   EXPECT_EQ(LiveSlots(g), 0);
   g.my.time_stop = 0;
-  RunStageTimeline(g);
+  TimelineStep(g);
   EXPECT_EQ(g.my.distance(), 800);
   EXPECT_EQ(LiveSlots(g), 30);
 
@@ -280,7 +291,7 @@ TEST(StageFlow, TimeStopHoldsTheClockAndIdleDriftOutsidePlay) {
   auto t2 = MakeTestGame(3);
   Game& h = t2->g();
   h.run.in_play = 0;
-  for (int f = 0; f < 1000; ++f) RunStageTimeline(h);
+  for (int f = 0; f < 1000; ++f) TimelineStep(h);
   int live = LiveSlots(h);
   EXPECT_GT(live, 150);
   EXPECT_LT(live, 250);
@@ -305,7 +316,7 @@ TEST_P(WholeStage, RunsToTimeUp) {
   int max_live = 0, frames = 0, boss_frames = 0;
   while (g.run.in_play == 1 && frames < 5000) {
     g.run.frame_no = (g.run.frame_no + 1) % 1000;
-    RunStageTimeline(g);
+    TimelineStep(g);
     UpdateEnemies(g);
     ++frames;
     max_live = std::max(max_live, LiveSlots(g));

@@ -11,7 +11,7 @@ import re
 import sys
 
 # Layers from the bottom up; a folder's files may use only its own layer and those below.
-LAYERS = [["platform"], ["state"], ["assets", "effects"], ["combat", "stages"], ["menus", "ranking"], ["shell"]]
+LAYERS = [["platform"], ["state", "replay"], ["assets", "effects"], ["combat", "stages"], ["menus", "ranking"], ["shell"]]
 LAYER_OF = {d: i for i, ds in enumerate(LAYERS) for d in ds}
 
 DEF = re.compile(r"^(?:[A-Za-z_][\w:<>,*&\s]*?[\s*&])?([A-Z]\w*)\s*\(([^;{}]*)\)\s*(?:const\s*)?\{", re.M)
@@ -36,14 +36,76 @@ def read(src):
     return texts
 
 
+def block_end(code, open_brace):
+    depth, i = 0, open_brace
+    while i < len(code):
+        if code[i] == "{":
+            depth += 1
+        elif code[i] == "}":
+            depth -= 1
+            if depth == 0:
+                break
+        i += 1
+    return i
+
+
+def namespace_ranges(code):
+    return [(m.start(), block_end(code, m.end() - 1), m.group(1))
+            for m in re.finditer(r"\bnamespace\s+(\w+)\s*\{", code)]
+
+
+def private_ranges(code):
+    """Spans of unnamed namespaces: their functions are private to the file."""
+    out = []
+    for m in re.finditer(r"\bnamespace\s*\{", code):
+        depth, i = 0, m.end() - 1
+        while i < len(code):
+            if code[i] == "{":
+                depth += 1
+            elif code[i] == "}":
+                depth -= 1
+                if depth == 0:
+                    break
+            i += 1
+        out.append((m.start(), i))
+    return out
+
+
+NOT_A_TYPE = {"return", "else", "case", "throw", "new", "delete", "co_return", "and", "or", "not"}
+
+
+def called_names(body):
+    """Free functions called in a file: not member calls (a.F(), p->F(), X::F())
+    and not declarations (a type word before the name)."""
+    names = set()
+    for m in re.finditer(r"(?<![.>:\w])([A-Z]\w*)\s*\(", body):
+        before = re.search(r"(\w+)[\s*&]+$", body[max(0, m.start() - 60): m.start()])
+        if before and before.group(1) not in NOT_A_TYPE:
+            continue
+        names.add(m.group(1))
+    return names
+
+
 def graph(src):
     texts = read(src)
-    defs = {}  # function name -> units that define it
+    defs = {}  # function name -> units that define it, for functions other files can call
     for p, t in texts.items():
         if p.endswith(".cpp"):
-            for m in DEF.finditer(COMMENT.sub("", t)):
-                if m.group(1) not in ("if", "for", "while", "switch", "return"):
-                    defs.setdefault(m.group(1), set()).add(unit(p, src))
+            code = COMMENT.sub("", t)
+            hidden = private_ranges(code)
+            named = [(a, b, ns) for a, b, ns in namespace_ranges(code)]
+            for m in DEF.finditer(code):
+                name, head = m.group(1), m.group(0)
+                if name in ("if", "for", "while", "switch", "return"):
+                    continue
+                # Member functions, static functions and those in an unnamed
+                # namespace are not reached by a plain call from another file.
+                if re.search(r"::\s*" + name + r"\s*\($", head[: head.index("(", head.index(name)) + 1]):
+                    continue
+                if re.match(r"\s*static\b", head) or any(a <= m.start() < b for a, b in hidden):
+                    continue
+                ns = next((n for a, b, n in named if a <= m.start() < b), None)
+                defs.setdefault(name, set()).add((unit(p, src), ns))
     edges = {}
     for p, t in texts.items():
         u = unit(p, src)
@@ -52,9 +114,11 @@ def graph(src):
             if os.path.exists(os.path.join(src, inc)):
                 out.add(os.path.splitext(inc)[0])
         body = STRING.sub('""', COMMENT.sub("", t))
-        for name in set(re.findall(r"\b([A-Z]\w*)\s*\(", body)):
-            for d in defs.get(name, ()):
-                out.add(d)
+        for name in called_names(body):
+            for d, ns in defs.get(name, ()):
+                # A function in a named namespace is reached only by files that name it.
+                if ns is None or re.search(r"\b%s\b" % ns, body):
+                    out.add(d)
         out.discard(u)
     return texts, edges
 

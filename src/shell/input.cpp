@@ -1,14 +1,16 @@
-#include "combat/input.h"
+#include "shell/input.h"
 
 #include "assets/sound.h"
 #include "combat/player.h"
 #include "menus/menu.h"
 #include "menus/save.h"
 #include "platform/dialogs.h"
+#include "shell/frame.h"
 #include "state/game.h"
 
 void cgMouseDown(Game& g, int button, int x, int y) {
   FieldClick(g, x, y, button == 1 ? 1 : 0);
+  ServeFlowRequests(g);
 }
 
 void cgMouseMove(Game& g, int x, int y) {
@@ -42,6 +44,7 @@ void FormKeyDown(Game& g, int key) {
     case 83:  // S: skip the story, and press at the top-left corner
       g.run.story_index = int32_t(g.run.story.size());
       FieldClick(g, 0, 0, 0);
+      ServeFlowRequests(g);
       break;
     default:
       break;

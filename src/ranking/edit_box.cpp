@@ -1,0 +1,115 @@
+#include "ranking/edit_box.h"
+
+#include "platform/canvas.h"
+#include "platform/encoding.h"
+#include "state/game.h"
+
+namespace {
+
+// Byte length of the UTF-8 character starting at s[i]; 0 when it is malformed.
+size_t Utf8CharLen(const std::string& s, size_t i) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+  if (n == 0 || i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+}  // namespace
+
+// ---- the text field ----
+
+int Cp932Bytes(const std::string& utf8) {
+  auto b = Utf8ToCp932(utf8);
+  return b ? int(b->size()) : -1;
+}
+
+bool EditBoxInsert(EditBox& box, const std::string& utf8) {
+  int used = Cp932Bytes(box.text);
+  if (used < 0) used = 0;
+  bool added = false;
+  for (size_t i = 0; i < utf8.size();) {
+    size_t n = Utf8CharLen(utf8, i);
+    if (n == 0) {  // malformed byte: skip it
+      i += 1;
+      continue;
+    }
+    std::string ch = utf8.substr(i, n);
+    i += n;
+    unsigned char c0 = static_cast<unsigned char>(ch[0]);
+    if (n == 1 && (c0 < 0x20 || c0 == 0x7F)) continue;  // line breaks, tabs, controls
+    auto bytes = Utf8ToCp932(ch);
+    if (!bytes || bytes->empty()) continue;  // emoji and the like: not storable
+    if (used + int(bytes->size()) > box.max_bytes) break;
+    // Keep the character as CP932 gives it back, e.g. "¥" is stored as "\".
+    box.text += Cp932ToUtf8(*bytes);
+    used += int(bytes->size());
+    added = true;
+  }
+  return added;
+}
+
+void EditBoxSetComposition(EditBox& box, const std::string& utf8) { box.composition = utf8; }
+
+void EditBoxBackspace(EditBox& box) {
+  std::string& t = box.text;
+  if (t.empty()) return;
+  size_t i = t.size() - 1;
+  while (i > 0 && (static_cast<unsigned char>(t[i]) & 0xC0) == 0x80) --i;
+  t.erase(i);
+}
+
+EditKey EditBoxKeyDown(EditBox& box, int key) {
+  if (!box.composition.empty()) return EditKey::kNone;
+  if (key == 8) EditBoxBackspace(box);
+  if (key == 13) return EditKey::kEnter;
+  return EditKey::kNone;
+}
+
+bool CaretPhase(int frame_no) { return (frame_no / 6) % 2 == 0; }
+
+void DrawEditBox(Canvas& c, const EditBox& box, const EditBoxLook& look) {
+  c.SetPen(look.frame_color, 1);
+  c.SetBrush(look.back_color);
+  c.SetBrushSolid(true);
+  c.Rectangle(look.x, look.y, look.x + look.width, look.y + look.height);
+  c.SetFontSize(look.font_size);
+  c.SetFontBold(true);
+  c.SetFontColor(look.text_color);
+  c.SetBrushSolid(false);
+  int h = c.TextHeight("Ag");
+  int tx = look.x + 6;
+  int ty = look.y + (look.height - h) / 2;
+  c.TextOut(tx, ty, box.text);
+  int x = tx + c.TextWidth(box.text);
+  if (!box.composition.empty()) {
+    c.TextOut(x, ty, box.composition);
+    int w = c.TextWidth(box.composition);
+    c.SetPen(look.text_color, 1);
+    c.MoveTo(x, ty + h);
+    c.LineTo(x + w, ty + h);
+    x += w;
+  }
+  if (look.caret_on) {
+    c.SetPen(look.text_color, 2);
+    c.MoveTo(x + 1, ty);
+    c.LineTo(x + 1, ty + h);
+  }
+  c.SetPen(look.frame_color, 1);
+  c.SetBrushSolid(true);
+}
+
+void DrawPanelButton(Canvas& c, int x, int y, int w, int h, const std::string& caption) {
+  c.SetPen(0xA0A0A0, 1);
+  c.SetBrush(0x303030);
+  c.SetBrushSolid(true);
+  c.Rectangle(x, y, x + w, y + h);
+  c.SetFontSize(14);
+  c.SetFontBold(true);
+  c.SetFontColor(0xFFFFFF);
+  c.SetBrushSolid(false);
+  TextSize t = c.MeasureText(caption);
+  c.TextOut(x + (w - t.width) / 2, y + (h - t.height) / 2, caption);
+  c.SetBrushSolid(true);
+}

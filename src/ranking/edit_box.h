@@ -1,0 +1,52 @@
+// The single-line text field and the text button of the panels over the field.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct EditBox;
+class Canvas;
+
+// ---- The single-line text field of the name and comment panels ----
+// Text is kept as UTF-8 but limited to what CP932 can hold, `max_bytes`
+// bytes of it, so the save file and the ranking get exactly what was shown.
+
+// Bytes the UTF-8 text takes in CP932 (-1 when it cannot be stored there).
+int Cp932Bytes(const std::string& utf8);
+// Adds typed text at the end: characters CP932 cannot hold and control
+// characters (line breaks, tabs) are refused; insertion stops at the first
+// character that would pass the byte limit. Returns true when anything was added.
+bool EditBoxInsert(EditBox& box, const std::string& utf8);
+// The IME composition in progress (empty when it ended).
+void EditBoxSetComposition(EditBox& box, const std::string& utf8);
+// Deletes the last whole character.
+void EditBoxBackspace(EditBox& box);
+
+enum class EditKey { kNone, kEnter };
+// A key typed into the box: 8 deletes a character, 13 is reported as kEnter.
+// While the IME composes, the keys are the IME's and nothing happens here.
+EditKey EditBoxKeyDown(EditBox& box, int key);
+
+// The panels' edit boxes: pink text on a near-black violet grey, as the
+// name box's edit was designed (0x00BBGGRR); the comment box matches it.
+inline constexpr uint32_t kEditTextColor = 8388863;  // 0x8000FF
+inline constexpr uint32_t kEditBackColor = 1906205;  // 0x1D161D
+
+struct EditBoxLook {
+  int x = 0, y = 0, width = 0, height = 0;
+  int font_size = 18;
+  uint32_t text_color = kEditTextColor;
+  uint32_t back_color = kEditBackColor;
+  uint32_t frame_color = 0x808080;
+  bool caret_on = true;              // the blinking caret's phase
+};
+// Draws the box: its text, the composition underlined after it, the caret.
+void DrawEditBox(Canvas& c, const EditBox& box, const EditBoxLook& look);
+// The caret blinks with the frame counter.
+bool CaretPhase(int frame_no);
+
+// A text button like the panels' "<OK>".
+void DrawPanelButton(Canvas& c, int x, int y, int w, int h, const std::string& caption);
+inline bool Inside(int px, int py, int x, int y, int w, int h) {
+  return px >= x && px < x + w && py >= y && py < y + h;
+}
