@@ -1,4 +1,6 @@
 // K.V.: the window program.
+#include <getopt.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -18,10 +20,30 @@
 #include "ranking/exchange.h"
 #include "ranking/panels.h"
 
+namespace {
+
+void Usage(std::FILE* to) {
+  std::fputs("usage: kv [--stats] [--help]\n"
+             "Plays K.V. in a 640 x 480 window.\n\n"
+             "  --stats   on exit, print how many frames ran and how fast play ran\n"
+             "  --help    this text\n",
+             to);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  // --stats: on exit, print how many frames ran and how fast play ran
-  // (used by the window smoke test; the game has no other options).
-  bool stats = argc > 1 && std::string(argv[1]) == "--stats";
+  bool stats = false;
+  const option longs[] = {{"stats", no_argument, nullptr, 's'}, {"help", no_argument, nullptr, 'h'}, {}};
+  for (int c; (c = getopt_long(argc, argv, "h", longs, nullptr)) != -1;) {
+    if (c == 's') stats = true;
+    else if (c == 'h') return Usage(stdout), 0;
+    else return Usage(stderr), 2;
+  }
+  if (optind < argc) {
+    std::fprintf(stderr, "kv: unexpected argument %s (see --help)\n", argv[optind]);
+    return 2;
+  }
   std::string dir = ExecutableDir();
 
   std::string error;

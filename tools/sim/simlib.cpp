@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/window.h"
 #include "ranking/exchange.h"
 #include "shell/form.h"
@@ -35,102 +37,27 @@ int ButtonNumber(const std::string& s) {
   return -1;
 }
 
-// JSON text output.
-class Json {
- public:
-  void Key(const char* k) {
-    Sep();
-    Raw(k);
-    out_ += ':';
-    fresh_ = true;
-  }
-  void Int(long long v) {
-    Sep();
-    out_ += std::to_string(v);
-  }
-  void Str(const std::string& s) {
-    Sep();
-    Raw(s);
-  }
-  void Raw(const std::string& s) {
-    out_ += '"';
-    for (unsigned char c : s) {
-      switch (c) {
-        case '"': out_ += "\\\""; break;
-        case '\\': out_ += "\\\\"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\r': out_ += "\\r"; break;
-        case '\t': out_ += "\\t"; break;
-        default:
-          if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out_ += buf;
-          } else {
-            out_ += char(c);
-          }
-      }
-    }
-    out_ += '"';
-  }
-  void Bool(bool b) {
-    Sep();
-    out_ += b ? "true" : "false";
-  }
-  void Open(char c) {
-    Sep();
-    out_ += c;
-    fresh_ = true;
-  }
-  void Close(char c) {
-    out_ += c;
-    fresh_ = false;
-  }
-  void KInt(const char* k, long long v) { Key(k); Int(v); }
-  void KStr(const char* k, const std::string& v) { Key(k); Str(v); }
-  std::string Take() { return std::move(out_); }
+using Json = nlohmann::ordered_json;
 
- private:
-  void Sep() {
-    if (!fresh_ && !out_.empty()) out_ += ',';
-    fresh_ = false;
-  }
-  std::string out_;
-  bool fresh_ = true;
-};
-
-void Slot(Json& j, int index, const EnemySlot& s) {
-  j.Open('{');
-  j.KInt("index", index);
-  j.KInt("passed", s.passed);
-  j.KInt("links", s.links);
-  j.KInt("lockOn", s.lockOn);
-  j.KInt("retreat", s.retreat);
-  j.KInt("cls", s.cls);
-  j.KInt("big", s.big);
-  j.KInt("link", s.link);
-  j.KInt("flash", s.flash);
-  j.KInt("hp", s.hp);
-  j.KInt("originX", s.originX);
-  j.KInt("originY", s.originY);
-  j.KInt("x", s.x);
-  j.KInt("y", s.y);
-  j.KInt("size", s.size);
-  j.KInt("timer", s.timer);
-  j.KInt("radius", s.radius);
-  j.KInt("angle", s.angle);
-  j.KInt("speed", s.speed);
-  j.KInt("kind", s.kind);
-  j.Close('}');
+Json Slot(int index, const EnemySlot& s) {
+  return Json{{"index", index},     {"passed", s.passed},   {"links", s.links},   {"lockOn", s.lockOn},
+              {"retreat", s.retreat}, {"cls", s.cls},         {"big", s.big},       {"link", s.link},
+              {"flash", s.flash},   {"hp", s.hp},           {"originX", s.originX}, {"originY", s.originY},
+              {"x", s.x},           {"y", s.y},             {"size", s.size},     {"timer", s.timer},
+              {"radius", s.radius}, {"angle", s.angle},     {"speed", s.speed},   {"kind", s.kind}};
 }
 
 template <size_t N>
-void Pool(Json& j, const char* name, const std::array<EnemySlot, N>& pool) {
-  j.Key(name);
-  j.Open('[');
+Json Pool(const std::array<EnemySlot, N>& pool) {
+  Json out = Json::array();
   for (size_t i = 0; i < N; ++i)
-    if (pool[i].timer >= 1) Slot(j, int(i), pool[i]);
-  j.Close(']');
+    if (pool[i].timer >= 1) out.push_back(Slot(int(i), pool[i]));
+  return out;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -269,206 +196,128 @@ std::string Simulator::DumpJson() {
   Game& g = *game_;
   Tmy& my = g.my;
   Json j;
-  j.Open('{');
-  j.KInt("frames_run", frames_run_);
-  j.KInt("title_phase", g.run.title_phase);
-  j.KInt("in_play", g.run.in_play);
-  j.KInt("stage_end_countdown", g.run.stage_end_countdown);
-  j.KInt("time_up", g.run.time_up);
-  j.KInt("shake", g.run.shake);
-  j.KInt("paused", g.run.paused);
-  j.KInt("record_mode", g.run.record_mode);
-  j.KInt("backdrop_on", g.run.backdrop_on);
-  j.KInt("game_over_banner", g.run.game_over_banner);
-  j.KInt("menu_screen", g.menu.screen);
-  j.KInt("menu_back", g.menu.back);
-  j.KInt("chapter_run", g.run.chapter_run);
-  j.KInt("mouse_x", g.input.mouse_x);
-  j.KInt("mouse_y", g.input.mouse_y);
-  j.KInt("click", g.input.click);
-  j.KInt("burst_request", g.run.burst_request);
-  j.KInt("boss_slot", g.pools.boss_slot);
-  j.KInt("frame_no", g.run.frame_no);
-  j.KInt("invulnerable", g.run.invulnerable);
-  j.KInt("closing_mark", g.run.closing_mark);
-  j.KInt("story_index", g.run.story_index);
-  j.KInt("story_on", g.run.story_on);
-  j.KInt("story_lines", int(g.run.story.size()));
-  j.KInt("spawn_cursor", g.pools.spawn_cursor);
-  j.KInt("shot_cursor", g.pools.shot_cursor);
-  j.KInt("item_cursor", g.pools.item_cursor);
-  j.KInt("effect_cursor", g.fx.cursor);
-  j.KInt("log_count", g.log.count);
-  j.KInt("frame_interval_ms", g.timing.frame_interval_ms);
-  j.KStr("last_sound", g.sound.last);
-  j.Key("sound_queue");
-  j.Open('[');
-  for (const std::string& s : g.sound.queue) j.Str(s);
-  j.Close(']');
-  j.Key("name_box_visible");
-  j.Bool(g.panels.name_box_visible);
-  j.KStr("name_l", g.panels.name_l.text);
-  j.Key("hi_score_box_visible");
-  j.Bool(g.panels.hi_score_box_visible);
-  j.KStr("hi_score_l", g.panels.hi_score_l.text);
-  j.Key("rank_box_visible");
-  j.Bool(g.panels.rank_box_visible);
-  j.KStr("rank_l", g.panels.rank_l);
-  j.KInt("rank_selected", g.panels.rank_selected);
-  j.KInt("rank_lines", int(g.panels.rank_list.size()));
-  j.Key("busy");
-  j.Bool(g.ranking.busy);
-  j.KStr("rank_status", g.ranking.status);
+  j["frames_run"] = frames_run_;
+  j["title_phase"] = g.run.title_phase;
+  j["in_play"] = g.run.in_play;
+  j["stage_end_countdown"] = g.run.stage_end_countdown;
+  j["time_up"] = g.run.time_up;
+  j["shake"] = g.run.shake;
+  j["paused"] = g.run.paused;
+  j["record_mode"] = g.run.record_mode;
+  j["backdrop_on"] = g.run.backdrop_on;
+  j["game_over_banner"] = g.run.game_over_banner;
+  j["menu_screen"] = g.menu.screen;
+  j["menu_back"] = g.menu.back;
+  j["chapter_run"] = g.run.chapter_run;
+  j["mouse_x"] = g.input.mouse_x;
+  j["mouse_y"] = g.input.mouse_y;
+  j["click"] = g.input.click;
+  j["burst_request"] = g.run.burst_request;
+  j["boss_slot"] = g.pools.boss_slot;
+  j["frame_no"] = g.run.frame_no;
+  j["invulnerable"] = g.run.invulnerable;
+  j["closing_mark"] = g.run.closing_mark;
+  j["story_index"] = g.run.story_index;
+  j["story_on"] = g.run.story_on;
+  j["story_lines"] = g.run.story.size();
+  j["spawn_cursor"] = g.pools.spawn_cursor;
+  j["shot_cursor"] = g.pools.shot_cursor;
+  j["item_cursor"] = g.pools.item_cursor;
+  j["effect_cursor"] = g.fx.cursor;
+  j["log_count"] = g.log.count;
+  j["frame_interval_ms"] = g.timing.frame_interval_ms;
+  j["last_sound"] = g.sound.last;
+  j["sound_queue"] = Json(g.sound.queue);
+  j["name_box_visible"] = g.panels.name_box_visible;
+  j["name_l"] = g.panels.name_l.text;
+  j["hi_score_box_visible"] = g.panels.hi_score_box_visible;
+  j["hi_score_l"] = g.panels.hi_score_l.text;
+  j["rank_box_visible"] = g.panels.rank_box_visible;
+  j["rank_l"] = g.panels.rank_l;
+  j["rank_selected"] = g.panels.rank_selected;
+  j["rank_lines"] = g.panels.rank_list.size();
+  j["busy"] = g.ranking.busy;
+  j["rank_status"] = g.ranking.status;
   // The filled entries of the ranking table, in rank order.
-  j.Key("ranking");
-  j.Open('[');
+  Json& ranking = j["ranking"] = Json::array();
   for (size_t i = 0; i < g.ranking.table.size(); ++i) {
     const RankEntry& r = g.ranking.table[i];
     if (r.name.empty()) continue;
-    j.Open('{');
-    j.KInt("rank", int(i) + 1);
-    j.KStr("name", r.name);
-    j.KInt("id", r.id);
-    j.KInt("score", r.score);
-    j.KStr("comment", r.comment);
-    j.KStr("date", r.date);
-    j.KInt("play_count", r.play_count);
-    j.Close('}');
+    ranking.push_back({{"rank", i + 1}, {"name", r.name}, {"id", r.id}, {"score", r.score},
+                       {"comment", r.comment}, {"date", r.date}, {"play_count", r.play_count}});
   }
-  j.Close(']');
   // The list as shown: its lines up to the first empty place after the last
   // filled one (the rest are all "--------").
-  j.Key("rank_list");
-  j.Open('{');
-  j.Key("visible");
-  j.Bool(g.panels.rank_box_visible);
-  j.KInt("selected", g.panels.rank_selected);
-  j.KInt("top", g.panels.rank_top);
-  j.KInt("line_count", int(g.panels.rank_list.size()));
   size_t shown = 0;
   for (size_t i = 0; i < g.ranking.table.size() && i < g.panels.rank_list.size(); ++i)
     if (!g.ranking.table[i].name.empty()) shown = i + 1;
   shown = std::min(g.panels.rank_list.size(), shown + 1);
-  j.Key("lines");
-  j.Open('[');
-  for (size_t i = 0; i < shown; ++i) j.Str(g.panels.rank_list[i]);
-  j.Close(']');
-  j.Close('}');
-  j.KStr("save_error", g.save.error);
+  j["rank_list"] = {{"visible", g.panels.rank_box_visible},
+                    {"selected", g.panels.rank_selected},
+                    {"top", g.panels.rank_top},
+                    {"line_count", g.panels.rank_list.size()},
+                    {"lines", std::vector<std::string>(g.panels.rank_list.begin(), g.panels.rank_list.begin() + long(shown))}};
+  j["save_error"] = g.save.error;
 
-  j.Key("my");
-  j.Open('{');
-  j.KInt("mode", my.mode);
-  j.KInt("stage", my.stage());
-  j.KInt("distance", my.distance());
-  j.KInt("score", my.score());
-  j.KInt("lives", my.lives);
-  j.KInt("level", my.level);
-  j.KStr("name", my.name());
-  j.KInt("player_id", my.player_id());
-  j.KInt("se_volume", my.se_volume);
-  j.KInt("time_stop", my.time_stop);
-  j.KInt("stop_time", my.stop_time);
-  j.KInt("barrier_time", my.barrier_time);
-  j.KInt("barrier_timer", my.barrier_timer);
-  j.KInt("barrier_x", my.barrier_x);
-  j.KInt("barrier_y", my.barrier_y);
-  j.KInt("barrier_size", my.barrier_size);
-  j.KInt("ring_step", my.ring_step);
-  j.KInt("ring_radius", my.ring_radius);
-  j.KInt("shot_size", my.shot_size());
-  j.KInt("shot_power", my.shot_power());
-  j.KInt("shot_way", my.shot_way());
-  j.KInt("shot_speed", my.shot_speed());
-  j.KInt("laser_way", my.laser_way());
-  j.KInt("chain_link", my.chain_link());
-  j.KInt("chain_count", my.chain_count());
-  j.KInt("player_x", my.player_x());
-  j.KInt("player_y", my.player_y());
-  j.KInt("ship_size", my.ship_size());
-  j.KInt("target_lock", my.target_lock());
-  j.Key("buy_count");
-  j.Open('[');
-  for (int i = 0; i <= 10; ++i) j.Int(my.buy_count(i));
-  j.Close(']');
-  j.Key("hi_score");
-  j.Open('[');
-  for (int m = 0; m < kModeCount; ++m) j.Int(my.hi_score(m));
-  j.Close(']');
-  j.Key("play_count");
-  j.Open('[');
-  for (int m = 0; m < kModeCount; ++m) j.Int(my.play_count(m));
-  j.Close(']');
-  j.Key("comment");
-  j.Open('[');
-  for (int m = 0; m < kModeCount; ++m) j.Str(my.comment(m));
-  j.Close(']');
-  j.Close('}');
+  Json m;
+  m["mode"] = my.mode;
+  m["stage"] = my.stage();
+  m["distance"] = my.distance();
+  m["score"] = my.score();
+  m["lives"] = my.lives;
+  m["level"] = my.level;
+  m["name"] = my.name();
+  m["player_id"] = my.player_id();
+  m["se_volume"] = my.se_volume;
+  m["time_stop"] = my.time_stop;
+  m["stop_time"] = my.stop_time;
+  m["barrier_time"] = my.barrier_time;
+  m["barrier_timer"] = my.barrier_timer;
+  m["barrier_x"] = my.barrier_x;
+  m["barrier_y"] = my.barrier_y;
+  m["barrier_size"] = my.barrier_size;
+  m["ring_step"] = my.ring_step;
+  m["ring_radius"] = my.ring_radius;
+  m["shot_size"] = my.shot_size();
+  m["shot_power"] = my.shot_power();
+  m["shot_way"] = my.shot_way();
+  m["shot_speed"] = my.shot_speed();
+  m["laser_way"] = my.laser_way();
+  m["chain_link"] = my.chain_link();
+  m["chain_count"] = my.chain_count();
+  m["player_x"] = my.player_x();
+  m["player_y"] = my.player_y();
+  m["ship_size"] = my.ship_size();
+  m["target_lock"] = my.target_lock();
+  for (int i = 0; i <= 10; ++i) m["buy_count"].push_back(my.buy_count(i));
+  for (int k = 0; k < kModeCount; ++k) {
+    m["hi_score"].push_back(my.hi_score(k));
+    m["play_count"].push_back(my.play_count(k));
+    m["comment"].push_back(my.comment(k));
+  }
+  j["my"] = std::move(m);
 
-  Pool(j, "enemies", g.pools.enemies);
-  Pool(j, "shots", g.pools.shots);
-  Pool(j, "items", g.pools.items);
+  j["enemies"] = Pool(g.pools.enemies);
+  j["shots"] = Pool(g.pools.shots);
+  j["items"] = Pool(g.pools.items);
 
-  j.Key("effects");
-  j.Open('[');
+  Json& effects = j["effects"] = Json::array();
   for (int i = 0; i < kEffectSlots; ++i) {
     const EffectSlot& e = g.fx.ring[size_t(i)];
     if (e.age < 1) continue;
-    j.Open('{');
-    j.KInt("index", i);
-    j.KInt("kind", e.kind);
-    j.KInt("age", e.age);
-    j.KInt("x", e.x);
-    j.KInt("y", e.y);
-    j.KStr("text", e.text);
-    j.Close('}');
+    effects.push_back({{"index", i}, {"kind", e.kind}, {"age", e.age}, {"x", e.x}, {"y", e.y}, {"text", e.text}});
   }
-  j.Close(']');
-
-  j.Key("log");
-  j.Open('[');
-  for (const LogRecord& r : g.log.records) {
-    j.Open('{');
-    j.KStr("text", r.text);
-    j.KInt("code", r.code);
-    j.Close('}');
-  }
-  j.Close(']');
-
-  j.Key("menu");
-  j.Open('[');
-  for (const MenuItem& m : g.menu.table) {
-    if (!m.visible) continue;
-    j.Open('{');
-    j.KStr("caption", m.caption);
-    j.KInt("x", m.x);
-    j.KInt("y", m.y);
-    j.KInt("width", m.width);
-    j.KInt("height", m.height);
-    j.Close('}');
-  }
-  j.Close(']');
-
-  j.Key("dialogs");
-  j.Open('[');
-  for (const std::string& s : dialogs_.shown) j.Str(s);
-  j.Close(']');
-  j.Key("sounds");
-  j.Open('[');
-  for (const auto& p : audio_.plays) {
-    size_t slash = p.path.find_last_of('/');
-    j.Str(slash == std::string::npos ? p.path : p.path.substr(slash + 1));
-  }
-  j.Close(']');
-  j.Key("music");
-  j.Open('[');
-  for (const std::string& m : audio_.music) {
-    size_t slash = m.find_last_of('/');
-    j.Str(slash == std::string::npos ? m : m.substr(slash + 1));
-  }
-  j.Close(']');
-  j.Close('}');
-  std::string out = j.Take();
-  out += '\n';
-  return out;
+  Json& log = j["log"] = Json::array();
+  for (const LogRecord& r : g.log.records) log.push_back({{"text", r.text}, {"code", r.code}});
+  Json& menu = j["menu"] = Json::array();
+  for (const MenuItem& b : g.menu.table)
+    if (b.visible)
+      menu.push_back({{"caption", b.caption}, {"x", b.x}, {"y", b.y}, {"width", b.width}, {"height", b.height}});
+  j["dialogs"] = dialogs_.shown;
+  Json& sounds = j["sounds"] = Json::array();
+  for (const auto& p : audio_.plays) sounds.push_back(BaseName(p.path));
+  Json& music = j["music"] = Json::array();
+  for (const std::string& path : audio_.music) music.push_back(BaseName(path));
+  // Text that is not valid UTF-8 is shown with replacement characters rather than refused.
+  return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
