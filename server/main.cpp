@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,6 +15,7 @@
 #include "rank_http_server.h"
 #include "rank_routes.h"
 #include "rank_store_pg.h"
+#include "replay_verifier.h"
 #include "ranking/rank_service.h"
 
 namespace {
@@ -26,7 +29,22 @@ struct Options {
   bool sync_every_commit = true;
   int pool = 4;
   HttpLimits limits;
+  // Replays: the verifier's path ("" = kv-verify beside kv-rankd, used when
+  // it is there; "none" = replays are not taken).
+  std::string verifier;
+  VerifierOptions verify;
+  bool require_replay = false;
 };
+
+// kv-verify in the folder of this program.
+std::string DefaultVerifier() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return "kv-verify";
+  std::string self(path, static_cast<std::size_t>(n));
+  const std::size_t slash = self.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/kv-verify";
+}
 
 void Help(std::FILE* out, const char* self) {
   const Options d;
@@ -58,11 +76,22 @@ void Help(std::FILE* out, const char* self) {
                "  --body-timeout MS        end of the headers to the end of the body, in all (default %d)\n"
                "  --reply-timeout MS       reply queued to reply sent, in all (default %d)\n"
                "  --drain S                on SIGTERM, wait up to S seconds for requests in flight (default %d)\n"
+               "\nReplays (POST/GET /zrk/replay):\n"
+               "  --verifier PATH|none     the replay checker (default: kv-verify beside kv-rankd, when it is\n"
+               "                           there); 'none' takes no replays\n"
+               "  --require-replay         rank only records whose replay was verified; without it\n"
+               "                           unverified records are ranked with '%c' before their comment\n"
+               "  --verify-jobs N          checks at once (default %d)\n"
+               "  --verify-queue N         uploads waiting for a check; beyond, 429 (default %d)\n"
+               "  --verify-cpu S           CPU seconds of one check (default %d)\n"
+               "  --verify-memory MB       address space of one check (default %lld)\n"
+               "  --verify-wall S          wall-clock seconds of one check, then it is killed (default %d)\n"
                "  --help                   this text\n",
                self, d.host.c_str(), d.port, d.host.c_str(), d.port, d.db.c_str(), d.pool, d.access_log.c_str(),
                d.limits.threads, d.limits.max_connections, d.limits.per_address_connections,
                d.limits.writes_per_minute, d.limits.write_burst, d.limits.idle_seconds, d.limits.header_ms,
-               d.limits.body_ms, d.limits.reply_ms, d.drain_seconds);
+               d.limits.body_ms, d.limits.reply_ms, d.drain_seconds, kUnverifiedMark, d.verify.workers,
+               d.verify.queue, d.verify.cpu_seconds, d.verify.memory_mb, d.verify.wall_seconds);
 }
 
 bool ParseInt(const char* text, long min, long max, int& out) {
@@ -85,7 +114,7 @@ bool ParseDouble(const char* text, double min, double max, double& out) {
 int ParseOptions(int argc, char** argv, Options& opt) {
   enum {
     kListen = 1000, kBind, kPort, kDb, kLog, kThreads, kMaxConn, kPerAddress, kRate, kBurst, kTrust, kIdle,
-    kHeader, kBody, kReply, kDrain, kSync, kPool, kHelp
+    kHeader, kBody, kReply, kDrain, kSync, kPool, kVerifier, kRequire, kJobs, kQueue, kCpu, kMemory, kWall, kHelp
   };
   static const option longs[] = {
       {"listen", required_argument, nullptr, kListen},
@@ -106,6 +135,13 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       {"drain", required_argument, nullptr, kDrain},
       {"sync", required_argument, nullptr, kSync},
       {"pool", required_argument, nullptr, kPool},
+      {"verifier", required_argument, nullptr, kVerifier},
+      {"require-replay", no_argument, nullptr, kRequire},
+      {"verify-jobs", required_argument, nullptr, kJobs},
+      {"verify-queue", required_argument, nullptr, kQueue},
+      {"verify-cpu", required_argument, nullptr, kCpu},
+      {"verify-memory", required_argument, nullptr, kMemory},
+      {"verify-wall", required_argument, nullptr, kWall},
       {"help", no_argument, nullptr, kHelp},
       {nullptr, 0, nullptr, 0},
   };
@@ -167,6 +203,29 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       case kPool:
         if (!ParseInt(optarg, 1, 64, opt.pool)) return bad("pool");
         break;
+      case kVerifier:
+        opt.verifier = optarg;
+        if (opt.verifier.empty()) return bad("verifier");
+        break;
+      case kRequire: opt.require_replay = true; break;
+      case kJobs:
+        if (!ParseInt(optarg, 1, 64, opt.verify.workers)) return bad("verify-jobs");
+        break;
+      case kQueue:
+        if (!ParseInt(optarg, 0, 100000, opt.verify.queue)) return bad("verify-queue");
+        break;
+      case kCpu:
+        if (!ParseInt(optarg, 1, 3600, opt.verify.cpu_seconds)) return bad("verify-cpu");
+        break;
+      case kMemory: {
+        int mb = 0;
+        if (!ParseInt(optarg, 64, 1 << 20, mb)) return bad("verify-memory");
+        opt.verify.memory_mb = mb;
+        break;
+      }
+      case kWall:
+        if (!ParseInt(optarg, 1, 3600, opt.verify.wall_seconds)) return bad("verify-wall");
+        break;
       case kHelp:
       case 'h': Help(stdout, argv[0]); return 0;
       default: Help(stderr, argv[0]); return 2;
@@ -214,7 +273,31 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kv-rankd: cannot open %s: %s\n", opt.db.c_str(), error.c_str());
     return 1;
   }
-  RankBoard board(*store);
+  // Replays are checked when a verifier is there to check them.
+  std::unique_ptr<ReplayVerifier> verifier;
+  if (opt.verifier != "none") {
+    const bool chosen = !opt.verifier.empty();
+    opt.verify.program = chosen ? opt.verifier : DefaultVerifier();
+    verifier = std::make_unique<ReplayVerifier>(opt.verify);
+    if (!verifier->Start(&error)) {
+      if (chosen || opt.require_replay) {
+        std::fprintf(stderr, "kv-rankd: %s\n", error.c_str());
+        return 1;
+      }
+      std::fprintf(stderr, "kv-rankd: no %s: replays are not taken\n", opt.verify.program.c_str());
+      verifier.reset();
+    }
+  }
+  if (opt.require_replay && !verifier) {
+    std::fprintf(stderr, "kv-rankd: --require-replay needs a verifier\n");
+    return 2;
+  }
+  RankPolicy policy;
+  policy.verifying = verifier != nullptr;
+  policy.require_replay = opt.require_replay;
+  TaskPool fetches;
+  fetches.Start(2, 256);
+  RankBoard board(*store, std::chrono::milliseconds(20), policy);
   if (!board.Start(&error)) {
     std::fprintf(stderr, "kv-rankd: %s: %s\n", opt.db.c_str(), error.c_str());
     return 1;
@@ -224,14 +307,16 @@ int main(int argc, char** argv) {
   if (shared) listener = std::make_unique<RankChangeListener>(opt.db, board);
   HttpRouter router;
   AddRankingRoutes(router, board);
+  AddReplayRoutes(router, board, *store, verifier.get(), fetches);
   RankHttpServer server(std::move(router), opt.limits, opt.access_log.empty() ? nullptr : &log);
   const int port = server.Start(opt.host, opt.port, &error);
   if (port < 0) {
     std::fprintf(stderr, "kv-rankd: %s\n", error.c_str());
     return 1;
   }
-  std::printf("kv-rankd: listening on %s:%d, database %s\n", opt.host.c_str(), port,
-              shared ? "postgresql" : opt.db.c_str());
+  std::printf("kv-rankd: listening on %s:%d, database %s, replays %s\n", opt.host.c_str(), port,
+              shared ? "postgresql" : opt.db.c_str(),
+              !verifier ? "not taken" : opt.require_replay ? "required" : "verified");
   std::fflush(stdout);
 
   for (;;) {
@@ -244,6 +329,10 @@ int main(int argc, char** argv) {
     break;
   }
   server.Drain(std::chrono::seconds(opt.drain_seconds));
+  // Every upload and fetch the server took is answered before its
+  // connections go: waiting ones are told to come back, running ones finish.
+  if (verifier) verifier->Stop();
+  fetches.Stop();
   server.Stop();
   listener.reset();
   board.Stop();

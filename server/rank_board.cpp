@@ -13,7 +13,15 @@ constexpr std::size_t kMaxBatch = 512;
 
 }  // namespace
 
-RankBoard::RankBoard(RankStore& store, std::chrono::milliseconds settle) : store_(store), settle_(settle) {}
+RankBoard::RankBoard(RankStore& store, std::chrono::milliseconds settle, RankPolicy policy)
+    : store_(store), settle_(settle), policy_(policy) {}
+
+std::optional<std::string> RankBoard::ShownLine(const WireRecord& record, bool verified) const {
+  if (!policy_.verifying || policy_.require_replay || verified) return ReplyLine(record);
+  WireRecord marked = record;
+  marked.comment.insert(marked.comment.begin(), kUnverifiedMark);
+  return ReplyLine(marked);
+}
 
 RankBoard::~RankBoard() { Stop(); }
 
@@ -46,6 +54,18 @@ void RankBoard::Write(int mode, WireRecord record, WriteDone done) {
   done(nullptr);  // stopped for good: nothing will commit it
 }
 
+void RankBoard::Refresh(int mode, WriteDone done) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_) {
+      queue_.push_back({mode, WireRecord{}, std::move(done), true});
+      wake_.notify_one();
+      return;
+    }
+  }
+  done(nullptr);
+}
+
 void RankBoard::Invalidate(int mode) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (stale_.none()) stale_since_ = std::chrono::steady_clock::now();
@@ -72,23 +92,25 @@ RankBoard::Stats RankBoard::stats() const {
 }
 
 bool RankBoard::Rebuild(int mode) {
-  auto lines = store_.TopLines(mode, kMaxRankingLines);
+  auto lines = store_.TopRanked(mode, kMaxRankingLines, policy_.require_replay);
   if (!lines) return false;
   // The places are kept so that this board's own writes merge in without
   // reading the store again.
   std::vector<Place>& places = places_[static_cast<std::size_t>(mode)];
   places.clear();
   bool known = true;
-  for (std::string& line : *lines) {
+  for (RankStore::RankedLine& ranked : *lines) {
     std::optional<WireRecord> r;
-    if (auto framed = DecodeWireLine(line)) {
+    if (auto framed = DecodeWireLine(ranked.line)) {
       std::string_view text = *framed;
       if (text.size() >= kFrameOpen.size() + kFrameClose.size()) {
         r = ParseWireRecord(text.substr(kFrameOpen.size(), text.size() - kFrameOpen.size() - kFrameClose.size()));
       }
     }
     if (!r) known = false;
-    places.push_back({r ? r->score : 0, r ? r->name : std::string(), r ? r->id : 0, std::move(line)});
+    std::optional<std::string> shown = r ? ShownLine(*r, ranked.verified) : std::nullopt;
+    places.push_back({r ? r->score : 0, r ? r->name : std::string(), r ? r->id : 0,
+                      shown ? std::move(*shown) : std::move(ranked.line)});
   }
   places_known_.set(static_cast<std::size_t>(mode), known);
   Publish(mode);
@@ -100,11 +122,13 @@ bool RankBoard::Merge(int mode, const std::vector<Submission>& batch) {
   std::vector<Place>& places = places_[static_cast<std::size_t>(mode)];
   for (const Submission& s : batch) {
     if (s.mode != mode || !s.kept) continue;
-    auto line = ReplyLine(s.record);
+    // A new best is not verified yet.
+    auto line = ShownLine(s.record, false);
     if (!line) return false;
     // The player's earlier best leaves; the new one goes after every equal
-    // score, being the latest submission.
+    // score, being the latest submission (unless only verified ones count).
     std::erase_if(places, [&](const Place& p) { return p.id == s.record.id && p.name == s.record.name; });
+    if (policy_.require_replay) continue;
     auto at = std::upper_bound(places.begin(), places.end(), s.record.score,
                                [](int score, const Place& p) { return score > p.score; });
     if (at - places.begin() < kMaxRankingLines) places.insert(at, {s.record.score, s.record.name, s.record.id, *line});
@@ -167,7 +191,13 @@ void RankBoard::Run() {
 
     std::vector<Submission> batch;
     batch.reserve(work.size());
-    for (Pending& p : work) batch.push_back({p.mode, std::move(p.record), false});
+    for (Pending& p : work) {
+      if (p.refresh) {
+        rebuild.set(static_cast<std::size_t>(p.mode));
+      } else {
+        batch.push_back({p.mode, std::move(p.record), false});
+      }
+    }
     const bool stored = batch.empty() || store_.SubmitBatch(batch);
     if (stored) {
       for (const Submission& s : batch) {
@@ -191,11 +221,17 @@ void RankBoard::Run() {
     stats_.writes += batch.size();
     if (!batch.empty()) stats_.batches++;
     std::array<Body, 8> replies = write_;
+    std::array<Body, 8> reads = read_;
     lock.unlock();
     for (Pending& p : work) {
+      const auto m = static_cast<std::size_t>(p.mode);
+      if (p.refresh) {
+        p.done(failed.test(m) ? nullptr : reads[m]);
+        continue;
+      }
       // A committed record is answered even when its mode could not be
       // rebuilt: the reply is then the last good one.
-      p.done(stored ? replies[static_cast<std::size_t>(p.mode)] : nullptr);
+      p.done(stored ? replies[m] : nullptr);
     }
     lock.lock();
   }

@@ -20,6 +20,19 @@
 
 #include "ranking/rank_service.h"
 
+// Which records a ranking shows, once replays are verified: all of them, the
+// unverified ones with kUnverifiedMark before their comment, or (with
+// require_replay) only the verified ones. Without verification every record
+// is shown as it came.
+struct RankPolicy {
+  bool verifying = false;
+  bool require_replay = false;
+};
+
+// Put before an unverified record's comment in the replies when replays are
+// verified but not required.
+inline constexpr char kUnverifiedMark = '?';
+
 class RankBoard {
  public:
   using Body = std::shared_ptr<const std::string>;
@@ -29,7 +42,8 @@ class RankBoard {
 
   // `settle`: how long a change announced by another server (Invalidate) may
   // wait for more before the mode is rebuilt.
-  explicit RankBoard(RankStore& store, std::chrono::milliseconds settle = std::chrono::milliseconds(20));
+  explicit RankBoard(RankStore& store, std::chrono::milliseconds settle = std::chrono::milliseconds(20),
+                     RankPolicy policy = {});
   ~RankBoard();
   RankBoard(const RankBoard&) = delete;
   RankBoard& operator=(const RankBoard&) = delete;
@@ -41,6 +55,10 @@ class RankBoard {
   Body Read(int mode) const;
   // Queues a checked record; `done` is called once, from the writer thread.
   void Write(int mode, WireRecord record, WriteDone done);
+  // A record's verified flag changed in the store: the mode is read again,
+  // then `done` gets the mode's read reply (nullptr when it failed).
+  void Refresh(int mode, WriteDone done);
+  const RankPolicy& policy() const { return policy_; }
   // The store changed behind this board's back (another server wrote): the
   // mode (0: every mode) is rebuilt within `settle`.
   void Invalidate(int mode);
@@ -57,14 +75,17 @@ class RankBoard {
     int mode;
     WireRecord record;
     WriteDone done;
+    bool refresh = false;  // no record: read the mode again
   };
   // One place of a mode's ranking as this board holds it.
   struct Place {
     int score;
     std::string name;  // CP932
     int id;
-    std::string line;
+    std::string line;  // as the replies show it (marked when unverified)
   };
+  // The reply line of a record as the policy shows it.
+  std::optional<std::string> ShownLine(const WireRecord& record, bool verified) const;
   void Run();
   // Reads the mode from the store and replaces its replies; false on failure.
   bool Rebuild(int mode);
@@ -75,6 +96,7 @@ class RankBoard {
 
   RankStore& store_;
   const std::chrono::milliseconds settle_;
+  const RankPolicy policy_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::array<Body, 8> read_{};

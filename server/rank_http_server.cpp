@@ -365,7 +365,7 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     }
     const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
     if (length != nullptr && std::strtoull(length, nullptr, 10) > req->route->max_body) {
-      return queue(TextAnswer(400, "refused: body too large"), true);
+      return queue(TextAnswer(req->route->too_large_status, "refused: body too large"), true);
     }
     return true;
   }
@@ -380,7 +380,7 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
   }
   if (!req->started) {
     req->started = true;
-    if (req->too_big) return queue(TextAnswer(400, "refused: body too large"), true);
+    if (req->too_big) return queue(TextAnswer(req->route->too_large_status, "refused: body too large"), true);
     const bool trusted = conn != nullptr && conn->trusted;
     const std::string address = conn != nullptr ? conn->address : std::string("?");
     if (req->route->limited && !trusted && !buckets_.Take(address, Clock::now())) {

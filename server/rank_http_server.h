@@ -49,7 +49,8 @@ struct HttpRoute {
   std::string method;        // "GET", "POST", ...
   std::string path;          // exact
   std::string query_prefix;  // the query must begin with it ("" matches any)
-  std::size_t max_body = 0;  // longer bodies are refused with 400 unread
+  std::size_t max_body = 0;  // longer bodies are refused with too_large_status unread
+  int too_large_status = 400;
   bool limited = false;      // takes a token from the client's write bucket
   std::function<void(const HttpRequest&, Responder)> handler;
 };

@@ -1,5 +1,9 @@
 #include "rank_routes.h"
 
+#include <future>
+
+#include "ranking/rank_codec.h"
+
 namespace {
 
 constexpr const char* kRankPath = "/zrk/zrk_rank.exe";
@@ -41,4 +45,113 @@ void AddRankingRoutes(HttpRouter& router, RankBoard& board) {
     });
   };
   router.Add(std::move(write));
+}
+
+namespace {
+
+std::string Reason(const VerifyResult& r) { return r.why.empty() ? std::string() : ": " + r.why; }
+
+// What the check of an upload ends with, from a verifier's worker thread.
+HttpAnswer CheckUpload(RankStore& store, ReplayVerifier& verifier, const ReplayQuery& q,
+                       const std::string& replay, bool* refresh) {
+  using V = VerifyResult::Verdict;
+  const RecordKey key{q.mode, q.name, q.id};
+  StoredRecord stored;
+  const StoreStatus found = store.FindRecord(key, &stored);
+  if (found == StoreStatus::failed) return TextAnswer(500, "store failed");
+  if (found != StoreStatus::ok) return TextAnswer(404, "refused: no such record (send the record first)");
+  if (stored.record.score != q.score) {
+    return TextAnswer(409, "refused: the record's score is " + std::to_string(stored.record.score) + ", not " +
+                               std::to_string(q.score));
+  }
+  const VerifyResult r = verifier.Check(replay);
+  switch (r.verdict) {
+    case V::failed: return TextAnswer(500, "the replay could not be checked" + Reason(r));
+    case V::too_long: return TextAnswer(422, "refused: the replay takes too long to check");
+    case V::malformed: return TextAnswer(422, "refused: malformed replay" + Reason(r));
+    case V::other_version: return TextAnswer(422, "refused: the replay is of another game version" + Reason(r));
+    case V::mismatch: return TextAnswer(422, "refused: the replay does not play as recorded" + Reason(r));
+    case V::verified: break;
+  }
+  if (r.mode != q.mode) return TextAnswer(422, "refused: the replay is a run of another mode");
+  if (r.name != q.name || r.id != q.id) return TextAnswer(422, "refused: the replay is another player's run");
+  if (r.score != q.score) {
+    return TextAnswer(422, "refused: the replay scores " + std::to_string(r.score) + ", not the claimed " +
+                               std::to_string(q.score));
+  }
+  // Kept only while the record is still the one checked: a better record
+  // sent meanwhile is another run.
+  StoreStatus s = store.PutReplay(key, replay, q.score);
+  if (s == StoreStatus::ok) s = store.SetVerified(key, true, q.score);
+  if (s == StoreStatus::stale) return TextAnswer(409, "refused: the record changed while its replay was checked");
+  if (s == StoreStatus::not_found) return TextAnswer(404, "refused: no such record (send the record first)");
+  if (s != StoreStatus::ok) return TextAnswer(500, "store failed");
+  *refresh = true;
+  return TextAnswer(200, "verified");
+}
+
+}  // namespace
+
+void AddReplayRoutes(HttpRouter& router, RankBoard& board, RankStore& store, ReplayVerifier* verifier,
+                     TaskPool& fetches) {
+  const std::string path(kReplayPath);
+  HttpRoute upload;
+  upload.method = "POST";
+  upload.path = path;
+  upload.max_body = kMaxReplayUpload;
+  upload.too_large_status = 413;
+  upload.limited = true;
+  upload.handler = [&board, &store, verifier](const HttpRequest& req, Responder reply) {
+    if (verifier == nullptr) return reply(TextAnswer(503, "refused: this server does not take replays"));
+    auto q = ParseReplayQuery(req.query);
+    if (!q || q->score < 0) return reply(TextAnswer(400, "refused: the query is not MODE&name=..&id=..&score=.."));
+    if (req.body.empty()) return reply(TextAnswer(400, "refused: no replay in the body"));
+    auto replay = std::make_shared<std::string>(req.body);
+    auto task = [&board, &store, verifier, q = *q, replay, reply](bool run) {
+      if (!run) return reply(TextAnswer(503, "the server is stopping; send the replay again later"));
+      bool refresh = false;
+      HttpAnswer answer = CheckUpload(store, *verifier, q, *replay, &refresh);
+      if (refresh) {
+        // Answered once the ranking shows the verified record; waited for
+        // here, so a stopped verifier has answered everything it took.
+        std::promise<void> shown;
+        board.Refresh(q.mode, [&shown](RankBoard::Body) { shown.set_value(); });
+        shown.get_future().wait();
+      }
+      reply(std::move(answer));
+    };
+    if (!verifier->Post(std::move(task))) {
+      reply(TextAnswer(429, "refused: too many replays are being checked; try again in a minute"));
+    }
+  };
+  router.Add(std::move(upload));
+
+  HttpRoute fetch;
+  fetch.method = "GET";
+  fetch.path = path;
+  fetch.handler = [&board, &store, &fetches](const HttpRequest& req, Responder reply) {
+    auto q = ParseReplayQuery(req.query);
+    if (!q || q->score >= 0) return reply(TextAnswer(400, "refused: the query is not MODE&name=..&id=.."));
+    auto task = [&board, &store, q = *q, reply](bool run) {
+      if (!run) return reply(TextAnswer(503, "the server is stopping"));
+      const RecordKey key{q.mode, q.name, q.id};
+      StoredRecord stored;
+      const StoreStatus found = store.FindRecord(key, &stored);
+      if (found == StoreStatus::failed) return reply(TextAnswer(500, "store failed"));
+      if (found != StoreStatus::ok) return reply(TextAnswer(404, "no such record"));
+      // Only what the ranking shows: with replays required, verified records.
+      if (board.policy().require_replay && !stored.verified) return reply(TextAnswer(404, "no such record"));
+      if (!stored.has_replay) return reply(TextAnswer(404, "no replay for this record"));
+      auto blob = std::make_shared<std::string>();
+      const StoreStatus got = store.GetReplay(key, blob.get());
+      if (got == StoreStatus::failed) return reply(TextAnswer(500, "store failed"));
+      if (got != StoreStatus::ok) return reply(TextAnswer(404, "no replay for this record"));
+      HttpAnswer a;
+      a.body = std::move(blob);
+      a.content_type = "application/octet-stream";
+      reply(std::move(a));
+    };
+    if (!fetches.Post(std::move(task))) reply(TextAnswer(429, "refused: too many replay requests; try again soon"));
+  };
+  router.Add(std::move(fetch));
 }

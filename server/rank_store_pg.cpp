@@ -54,6 +54,9 @@ constexpr Statement kStatements[] = {
     {"changed", "SELECT pg_notify('kv_ranking', $1), nextval('ranking_change')"},
     {"top", "SELECT line FROM records WHERE mode = $1 ORDER BY score DESC, seq ASC LIMIT $2"},
     {"count", "SELECT COUNT(*) FROM records WHERE mode = $1"},
+    {"ranked",
+     "SELECT line, verified::int FROM records WHERE mode = $1 AND ($3::int = 0 OR verified)"
+     " ORDER BY score DESC, seq ASC LIMIT $2"},
     {"find",
      "SELECT name, id, score, field4, comment, field6, date, field8, play_count, field10, field11,"
      " verified::int, EXISTS(SELECT 1 FROM replays p WHERE p.mode = r.mode AND p.name = r.name AND p.id = r.id)::int"
@@ -185,6 +188,17 @@ class PgRankStore final : public RankStore {
     return lines;
   }
 
+  std::optional<std::vector<RankedLine>> TopRanked(int mode, int limit, bool verified_only) override {
+    Lease c(*this);
+    if (!c) return std::nullopt;
+    Result r(Run(c.get(), "ranked", {std::to_string(mode), std::to_string(limit), verified_only ? "1" : "0"}));
+    if (!r.Ok()) return std::nullopt;
+    std::vector<RankedLine> lines;
+    lines.reserve(static_cast<std::size_t>(r.Rows()));
+    for (int i = 0; i < r.Rows(); ++i) lines.push_back({r.Text(i, 0), r.Int(i, 1) != 0});
+    return lines;
+  }
+
   std::optional<long long> Count(int mode) override {
     Lease c(*this);
     if (!c) return std::nullopt;
@@ -242,7 +256,8 @@ class PgRankStore final : public RankStore {
   StoreStatus SetVerified(const RecordKey& key, bool verified, std::optional<int> for_score) override {
     return Guarded(key, for_score, [&](PGconn* c, std::vector<std::string> params) {
       params.push_back(verified ? "1" : "0");
-      return Result(Run(c, "set_verified", params)).Ok();
+      // Other instances rank by the flag too: tell them as for a write.
+      return Result(Run(c, "set_verified", params)).Ok() && Result(Run(c, "changed", {params[0]})).Ok();
     });
   }
 

@@ -208,14 +208,20 @@ std::string EscapeSeparators(std::string_view cp932) {
   return out;
 }
 
+std::optional<std::string> WireName(std::string_view utf8_name) {
+  auto name = Utf8ToCp932(utf8_name == kPortalName ? std::string_view("GM") : utf8_name);
+  if (!name) return std::nullopt;
+  return EscapeSeparators(*name);
+}
+
 std::optional<std::string> BuildRecordText(const RankRecord& record) {
-  auto name = Utf8ToCp932(record.name == kPortalName ? std::string_view("GM") : std::string_view(record.name));
+  auto name = WireName(record.name);
   auto comment = Utf8ToCp932(record.comment);
   if (!name || !comment) return std::nullopt;
   const long long score = std::min(record.score, kMaxSentScore);
   const std::string sep(kFieldSeparator);
   std::string r(kRecordHeader);
-  r += EscapeSeparators(*name) + sep;
+  r += *name + sep;
   r += std::to_string(record.player_id) + sep;
   r += std::to_string(score) + sep;
   r += "0" + sep;
@@ -438,4 +444,69 @@ RankExchange SendRecordOver(Http& http, std::string_view host, int mode_number, 
 
 RankExchange ReadRankingOver(Http& http, std::string_view host, int mode_number) {
   return ReadRankExchange(http.Get(RankingUrl(host, false, mode_number)));
+}
+
+// --- replays ---------------------------------------------------------------
+
+namespace {
+
+std::optional<int> QueryNumber(std::string_view text, long long max) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > max) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+std::optional<ReplayQuery> ParseReplayQuery(std::string_view query) {
+  ReplayQuery q;
+  std::size_t amp = query.find('&');
+  const std::string_view mode = query.substr(0, amp);
+  if (mode.size() != 1 || mode[0] < '1' || mode[0] > '7') return std::nullopt;
+  q.mode = mode[0] - '0';
+  bool has_name = false, has_id = false;
+  while (amp != std::string_view::npos) {
+    query = query.substr(amp + 1);
+    amp = query.find('&');
+    const std::string_view pair = query.substr(0, amp);
+    const std::size_t eq = pair.find('=');
+    if (eq == std::string_view::npos) return std::nullopt;
+    const std::string_view key = pair.substr(0, eq), value = pair.substr(eq + 1);
+    if (key == "name" && !has_name) {
+      auto name = PercentDecodeStrict(value);
+      if (!name || name->empty() || name->size() > 12) return std::nullopt;
+      q.name = std::move(*name);
+      has_name = true;
+    } else if (key == "id" && !has_id) {
+      auto id = QueryNumber(value, 9999);
+      if (!id) return std::nullopt;
+      q.id = *id;
+      has_id = true;
+    } else if (key == "score" && q.score < 0) {
+      auto score = QueryNumber(value, kMaxSentScore);
+      if (!score) return std::nullopt;
+      q.score = *score;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!has_name || !has_id) return std::nullopt;
+  return q;
+}
+
+std::optional<std::string> BuildReplayQuery(int mode_number, std::string_view name_utf8, int id, long long score) {
+  auto name = WireName(name_utf8);
+  if (!name || mode_number < 1 || mode_number > 7) return std::nullopt;
+  std::string q = std::to_string(mode_number) + "&name=" + PercentEncodeAll(*name) + "&id=" + std::to_string(id);
+  if (score >= 0) q += "&score=" + std::to_string(std::min(score, kMaxSentScore));
+  return q;
+}
+
+std::string ReplayUrl(std::string_view host, std::string_view query) {
+  return "http://" + std::string(host) + std::string(kReplayPath) + "?" + std::string(query);
 }

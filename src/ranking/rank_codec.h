@@ -90,6 +90,10 @@ struct RankRecord {
 // the fields that follow it.
 std::string EscapeSeparators(std::string_view cp932);
 
+// The name field of a player's records, in CP932: portal5529 is "GM", a "#{"
+// is "#."; nullopt when the name does not fit CP932.
+std::optional<std::string> WireName(std::string_view utf8_name);
+
 // The record text in CP932: the 12-byte header, then name, id, score (capped at
 // 19999999), 0, comment, 0, month/day, 0, play count, 0, 0, each followed by
 // "#{". The player portal5529 is sent as "GM". A "#{" typed into the comment
@@ -150,6 +154,33 @@ std::string FormatRankingLine(int index, const RankEntry& entry);
 
 // The ranking's URL on a host ("example.org" or "example.org:8765").
 std::string RankingUrl(std::string_view host, bool write, int mode_number);
+
+// ---------------------------------------------------------------------------
+// Replays of ranked records (kv-rankd's /zrk/replay).
+//
+//   POST /zrk/replay?MODE&name=NAME&id=ID&score=SCORE   body: the replay file
+//   GET  /zrk/replay?MODE&name=NAME&id=ID               reply: the replay file
+//
+// MODE is the wire number 1..7, NAME the record's name field (CP932, as
+// WireName makes it) with every byte percent-encoded, ID and SCORE decimal.
+
+inline constexpr std::string_view kReplayPath = "/zrk/replay";
+// Larger uploads are refused unread (a six-stage run is about 40 KB).
+inline constexpr std::size_t kMaxReplayUpload = 512 * 1024;
+
+struct ReplayQuery {
+  int mode = 0;        // 1..7
+  std::string name;    // CP932
+  int id = 0;
+  int score = -1;      // -1 when the query has none
+};
+// nullopt for anything but the form above (each key once, in any order after
+// the mode; score may be missing, and must be for a GET).
+std::optional<ReplayQuery> ParseReplayQuery(std::string_view query);
+// The query of a record's replay; the name is UTF-8 (nullopt when it does not
+// fit CP932); score < 0 leaves it out.
+std::optional<std::string> BuildReplayQuery(int mode_number, std::string_view name_utf8, int id, long long score);
+std::string ReplayUrl(std::string_view host, std::string_view query);
 
 // ---------------------------------------------------------------------------
 // The two exchanges, over any Http (the game runs them on a worker thread).

@@ -176,6 +176,28 @@ ServiceReply HandleRankRequest(RankStore& store, std::string_view method, std::s
     reply.body = std::move(text) + "\r\n";
     return reply;
   };
+  if (path == kReplayPath) {
+    // The local ranking keeps the replay of each best run as it comes: there
+    // is nobody to cheat but oneself, and no verifier in the game.
+    auto rq = ParseReplayQuery(query);
+    if (!rq) return refuse(400, "refused: bad replay query");
+    const RecordKey key{rq->mode, rq->name, rq->id};
+    if (method == "POST") {
+      if (rq->score < 0 || body.empty() || body.size() > kMaxReplayUpload) return refuse(400, "refused: bad replay");
+      const StoreStatus s = store.PutReplay(key, body, rq->score);
+      if (s == StoreStatus::not_found) return refuse(404, "refused: no such record");
+      if (s == StoreStatus::stale) return refuse(409, "refused: the record's score is another");
+      if (s != StoreStatus::ok) return refuse(500, "store failed");
+      return refuse(200, "kept");
+    }
+    if (method != "GET" || rq->score >= 0) return refuse(400, "refused: wrong method");
+    ServiceReply reply;
+    const StoreStatus s = store.GetReplay(key, &reply.body);
+    if (s == StoreStatus::not_found) return refuse(404, "no replay for this record");
+    if (s != StoreStatus::ok) return refuse(500, "store failed");
+    reply.content_type = "application/octet-stream";
+    return reply;
+  }
   if (path != kRankPath) return refuse(404, "not found");
   auto q = ParseRankQuery(query);
   if (!q) return refuse(400, "refused: unknown query");

@@ -106,6 +106,14 @@ class RankStore {
   virtual std::optional<std::vector<std::string>> TopLines(int mode, int limit) = 0;
   // Number of records kept for the mode.
   virtual std::optional<long long> Count(int mode) = 0;
+  // The mode's ranking as TopLines orders it, each line with its record's
+  // verified flag; with `verified_only` the unverified records are left out
+  // (and do not count toward `limit`).
+  struct RankedLine {
+    std::string line;
+    bool verified = false;
+  };
+  virtual std::optional<std::vector<RankedLine>> TopRanked(int mode, int limit, bool verified_only) = 0;
 
   // Replays and their checks belong to a player's current best: a better
   // record drops the replay and clears `verified`. With `for_score` the call

@@ -76,6 +76,7 @@ class SqliteRankStore final : public RankStore {
   bool SubmitBatch(std::vector<Submission>& batch) override;
   std::optional<std::vector<std::string>> TopLines(int mode, int limit) override;
   std::optional<long long> Count(int mode) override;
+  std::optional<std::vector<RankedLine>> TopRanked(int mode, int limit, bool verified_only) override;
   StoreStatus FindRecord(const RecordKey& key, StoredRecord* out) override;
   StoreStatus PutReplay(const RecordKey& key, std::string_view blob, std::optional<int> for_score) override;
   StoreStatus GetReplay(const RecordKey& key, std::string* blob) override;
@@ -103,6 +104,7 @@ class SqliteRankStore final : public RankStore {
   Statement* upsert_ = nullptr;
   Statement* top_ = nullptr;
   Statement* count_ = nullptr;
+  Statement* ranked_ = nullptr;
   Statement* find_ = nullptr;
   Statement* put_replay_ = nullptr;
   Statement* get_replay_ = nullptr;
@@ -166,6 +168,9 @@ bool SqliteRankStore::Prepare(std::string* error, bool sync_every_commit) {
        " WHERE excluded.score > records.score"},
       {&top_, "SELECT line FROM records WHERE mode = ?1 ORDER BY score DESC, seq ASC LIMIT ?2"},
       {&count_, "SELECT COUNT(*) FROM records WHERE mode = ?1"},
+      {&ranked_,
+       "SELECT line, verified FROM records WHERE mode = ?1 AND (?3 = 0 OR verified = 1)"
+       " ORDER BY score DESC, seq ASC LIMIT ?2"},
       {&find_,
        "SELECT name, id, score, field4, comment, field6, date, field8, play_count, field10, field11, verified,"
        " EXISTS(SELECT 1 FROM replays p WHERE p.mode = r.mode AND p.name = r.name AND p.id = r.id)"
@@ -242,6 +247,20 @@ std::optional<std::vector<std::string>> SqliteRankStore::TopLines(int mode, int 
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) lines.push_back(ColumnText(st, 0));
   top_->Fresh();
+  if (rc != SQLITE_DONE) return std::nullopt;
+  return lines;
+}
+
+std::optional<std::vector<RankStore::RankedLine>> SqliteRankStore::TopRanked(int mode, int limit, bool verified_only) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* st = ranked_->Fresh();
+  sqlite3_bind_int(st, 1, mode);
+  sqlite3_bind_int(st, 2, limit);
+  sqlite3_bind_int(st, 3, verified_only ? 1 : 0);
+  std::vector<RankedLine> lines;
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) lines.push_back({ColumnText(st, 0), sqlite3_column_int(st, 1) != 0});
+  ranked_->Fresh();
   if (rc != SQLITE_DONE) return std::nullopt;
   return lines;
 }

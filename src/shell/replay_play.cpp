@@ -2,6 +2,8 @@
 
 #include "assets/pictures.h"
 #include "assets/sound.h"
+#include "platform/canvas.h"
+#include "platform/clock.h"
 #include "platform/window.h"
 #include "replay/run_state.h"
 #include "shell/form.h"
@@ -144,4 +146,55 @@ ReplayVerdict VerifyReplay(ReplayPlayback& p) {
     v.line = head + " verified";
   }
   return v;
+}
+
+ReplayCheck CheckReplayBytes(const std::string& game_dir, const std::string& bytes) {
+  ReplayCheck c;
+  Replay header;
+  std::string err;
+  if (!PeekReplayHeader(bytes, header, &err)) {
+    // A file of this game in a format this build does not read is another
+    // version, not damage.
+    const bool other_format = bytes.size() > 4 && bytes.compare(0, 4, "KVRP") == 0 &&
+                              static_cast<unsigned char>(bytes[4]) != kReplayFormat;
+    c.outcome = other_format ? ReplayCheckOutcome::kOtherVersion : ReplayCheckOutcome::kMalformed;
+    c.why = err;
+    c.line = "replay: " + err;
+    return c;
+  }
+  c.mode = header.mode;
+  c.claimed = header.score;
+  if (header.version != kReplayGameVersion) {
+    c.outcome = ReplayCheckOutcome::kOtherVersion;
+    c.why = "recorded by another game version (" + header.version + ")";
+    c.line = "replay: " + c.why;
+    return c;
+  }
+  Platform pf;
+  pf.game_dir = game_dir;
+  pf.fonts = std::make_shared<FontSet>(game_dir + "/dat/ipagp.ttf");
+  VirtualClock clock;
+  pf.clock = &clock;
+  auto p = StartPlayback(pf, bytes, nullptr, &err, true);
+  if (!p) {
+    c.outcome = ReplayCheckOutcome::kMalformed;
+    c.why = err;
+    c.line = "replay: " + err;
+    return c;
+  }
+  c.name = p->game->my.name();
+  c.player_id = p->game->my.player_id();
+  ReplayVerdict v = VerifyReplay(*p);
+  c.score = v.score;
+  c.frames = p->frames;
+  c.line = v.line;
+  if (v.verified) {
+    c.outcome = ReplayCheckOutcome::kVerified;
+  } else {
+    c.outcome = ReplayCheckOutcome::kMismatch;
+    // The line's tail after the figures says where it differs.
+    const std::size_t at = v.line.find(' ', v.line.find("checksums="));
+    c.why = at == std::string::npos ? "does not replay" : v.line.substr(at + 1);
+  }
+  return c;
 }

@@ -46,3 +46,22 @@ struct ReplayVerdict {
 // Plays the whole replay headless and checks every checksum, where the game
 // ended and with what score.
 ReplayVerdict VerifyReplay(ReplayPlayback& p);
+
+// The whole check of a replay file's bytes, as kv-sim --replay and kv-verify
+// run it: refused before play (malformed, or recorded by another version of
+// the game or of the format), or played blind and verified or not.
+enum class ReplayCheckOutcome { kVerified, kMismatch, kMalformed, kOtherVersion };
+
+struct ReplayCheck {
+  ReplayCheckOutcome outcome = ReplayCheckOutcome::kMalformed;
+  int32_t mode = -1;        // from the header, -1 when there is none
+  int32_t claimed = 0;      // the score the header claims
+  int32_t score = 0;        // the score the replayed game reached
+  int32_t frames = 0;       // frames played
+  std::string name;         // the player's name in the start state (UTF-8)
+  int32_t player_id = 0;    // and id
+  std::string line;         // kv-sim's line: replay: mode=M score=N ... verified
+  std::string why;          // why it is not verified, empty when it is
+};
+// `game_dir` holds cg/ and dat/ (the pictures a run shows, the font).
+ReplayCheck CheckReplayBytes(const std::string& game_dir, const std::string& bytes);

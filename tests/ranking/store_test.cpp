@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <random>
 #include <set>
 #include <string>
@@ -233,6 +234,65 @@ TEST_P(RankStoreTest, ReplaysAndChecksBelongToThePlayersCurrentBest) {
   EXPECT_EQ(store->GetReplay(key, &got), StoreStatus::not_found);
   EXPECT_EQ(store->SetVerified(key, true, 1000), StoreStatus::stale);
   EXPECT_EQ(store->FindRecord({2, key.name, 8}, nullptr), StoreStatus::not_found);
+}
+
+// "name:score:comment" for each place of a board's reply.
+std::vector<std::string> Shown(const RankBoard::Body& body) {
+  RankingReply reply = ParseRankingReply(body ? *body : std::string());
+  std::vector<std::string> out;
+  for (int i = 0; i < reply.filled; ++i) {
+    out.push_back(reply.table[i].name + ":" + std::to_string(reply.table[i].score) + ":" + reply.table[i].comment);
+  }
+  return out;
+}
+
+void WriteAndWait(RankBoard& board, int mode, const WireRecord& w) {
+  std::promise<void> done;
+  board.Write(mode, w, [&](RankBoard::Body) { done.set_value(); });
+  done.get_future().wait();
+}
+
+void RefreshAndWait(RankBoard& board, int mode) {
+  std::promise<void> done;
+  board.Refresh(mode, [&](RankBoard::Body) { done.set_value(); });
+  done.get_future().wait();
+}
+
+TEST_P(RankStoreTest, VerifiedRankingsMarkOrLeaveOutUnverifiedRecords) {
+  auto store = Open();
+  ASSERT_TRUE(store);
+  RankBoard marking(*store, 20ms, RankPolicy{true, false});
+  RankBoard strict(*store, 20ms, RankPolicy{true, true});
+  RankBoard plain(*store);
+  ASSERT_TRUE(marking.Start() && strict.Start() && plain.Start());
+  WriteAndWait(marking, 4, Wire("A", 1, 500, "first"));
+  WriteAndWait(strict, 4, Wire("B", 2, 300, ""));
+  RefreshAndWait(marking, 4);
+  RefreshAndWait(plain, 4);
+  EXPECT_EQ(Shown(marking.Read(4)), (std::vector<std::string>{"A:500:?first", "B:300:?"}));
+  EXPECT_TRUE(Shown(strict.Read(4)).empty());
+  EXPECT_EQ(Shown(plain.Read(4)), (std::vector<std::string>{"A:500:first", "B:300:"}));
+
+  ASSERT_EQ(store->SetVerified({4, "A", 1}, true, 500), StoreStatus::ok);
+  RefreshAndWait(marking, 4);
+  RefreshAndWait(strict, 4);
+  EXPECT_EQ(Shown(marking.Read(4)), (std::vector<std::string>{"A:500:first", "B:300:?"}));
+  EXPECT_EQ(Shown(strict.Read(4)), (std::vector<std::string>{"A:500:first"}));
+
+  // A better record is another run, unverified until its replay is: it
+  // leaves the strict ranking and comes back marked in the other.
+  WriteAndWait(strict, 4, Wire("A", 1, 900, "again"));
+  WriteAndWait(marking, 4, Wire("B", 2, 400, "x"));
+  EXPECT_TRUE(Shown(strict.Read(4)).empty());
+  RefreshAndWait(marking, 4);
+  EXPECT_EQ(Shown(marking.Read(4)), (std::vector<std::string>{"A:900:?again", "B:400:?x"}));
+  // A comment of the full 30 bytes still reads back with its mark.
+  const std::string full(30, 'c');
+  WriteAndWait(marking, 4, Wire("C", 3, 100, full));
+  EXPECT_EQ(Shown(marking.Read(4)).back(), "C:100:?" + full);
+  marking.Stop();
+  strict.Stop();
+  plain.Stop();
 }
 
 TEST_P(RankStoreTest, WritersRacingForOnePlayerLeaveOneBest) {

@@ -64,20 +64,13 @@ int CheckReplay(const std::string& game_dir, const std::string& path) {
     std::fprintf(stderr, "kv-sim: cannot read %s\n", path.c_str());
     return 2;
   }
-  Platform pf;
-  pf.game_dir = game_dir;
-  pf.fonts = std::make_shared<FontSet>(game_dir + "/dat/ipagp.ttf");
-  VirtualClock clock;
-  pf.clock = &clock;
-  std::string err;
-  auto p = StartPlayback(pf, *bytes, nullptr, &err, true);
-  if (!p) {
-    std::fprintf(stderr, "kv-sim: %s: %s\n", path.c_str(), err.c_str());
+  const ReplayCheck c = CheckReplayBytes(game_dir, *bytes);
+  if (c.outcome == ReplayCheckOutcome::kMalformed || c.outcome == ReplayCheckOutcome::kOtherVersion) {
+    std::fprintf(stderr, "kv-sim: %s: %s\n", path.c_str(), c.why.c_str());
     return 1;
   }
-  ReplayVerdict v = VerifyReplay(*p);
-  std::printf("%s\n", v.line.c_str());
-  return v.verified ? 0 : 1;
+  std::printf("%s\n", c.line.c_str());
+  return c.outcome == ReplayCheckOutcome::kVerified ? 0 : 1;
 }
 
 }  // namespace

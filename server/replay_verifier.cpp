@@ -1,0 +1,265 @@
+#include "replay_verifier.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "ranking/rank_codec.h"
+
+namespace {
+
+// The modes as the verifier names them, in wire order (1..7).
+constexpr const char* kModeNames[] = {"EASY", "HARD", "EXTREAM", "NOVA", "SQ", "LIGHT", "HELL"};
+// The verifier's exit codes.
+constexpr int kExitVerified = 0, kExitMismatch = 1, kExitMalformed = 2, kExitOtherVersion = 3;
+constexpr std::size_t kMaxOutput = 4096;
+
+bool ParseNumber(const std::string& text, int& out) {
+  if (text.empty() || text.size() > 11) return false;
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || value < -2147483647L || value > 2147483647L) return false;
+  out = static_cast<int>(value);
+  return true;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool ParseVerifyLine(const std::string& text, VerifyResult& out) {
+  std::string line = text.substr(0, text.find('\n'));
+  if (line.rfind("verify: ", 0) != 0) return false;
+  line = line.substr(8);
+  std::string why;
+  if (const std::size_t at = line.find(" why="); at != std::string::npos) {
+    why = line.substr(at + 5);
+    line = line.substr(0, at);
+  }
+  bool has_verdict = false, has_mode = false;
+  std::size_t start = 0;
+  while (start <= line.size()) {
+    std::size_t end = line.find(' ', start);
+    if (end == std::string::npos) end = line.size();
+    const std::string token = line.substr(start, end - start);
+    start = end + 1;
+    const std::size_t eq = token.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = token.substr(0, eq), value = token.substr(eq + 1);
+    if (key == "mode") {
+      out.mode = 0;
+      for (int m = 0; m < 7; ++m) {
+        if (value == kModeNames[m]) out.mode = m + 1;
+      }
+      has_mode = true;
+    } else if (key == "score") {
+      if (!ParseNumber(value, out.score)) return false;
+    } else if (key == "claimed") {
+      if (!ParseNumber(value, out.claimed)) return false;
+    } else if (key == "frames") {
+      if (!ParseNumber(value, out.frames)) return false;
+    } else if (key == "id") {
+      if (!ParseNumber(value, out.id)) return false;
+    } else if (key == "name") {
+      auto name = PercentDecodeStrict(value);
+      out.name = name ? *name : std::string();
+    } else if (key == "verdict") {
+      using V = VerifyResult::Verdict;
+      has_verdict = true;
+      if (value == "verified") out.verdict = V::verified;
+      else if (value == "mismatch") out.verdict = V::mismatch;
+      else if (value == "malformed") out.verdict = V::malformed;
+      else if (value == "other-version") out.verdict = V::other_version;
+      else return false;
+    }
+  }
+  out.why = why;
+  return has_verdict && has_mode;
+}
+
+ReplayVerifier::ReplayVerifier(VerifierOptions options) : options_(std::move(options)) {
+  if (options_.game_dir.empty()) options_.game_dir = FolderOf(options_.program);
+}
+
+ReplayVerifier::~ReplayVerifier() { Stop(); }
+
+bool ReplayVerifier::Start(std::string* error) {
+  if (access(options_.program.c_str(), X_OK) != 0) {
+    if (error != nullptr) *error = "cannot run the replay verifier " + options_.program + ": " + std::strerror(errno);
+    return false;
+  }
+  pool_.Start(options_.workers, options_.queue);
+  return true;
+}
+
+TaskPool::~TaskPool() { Stop(); }
+
+void TaskPool::Start(int workers, int queue) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopping_ = false;
+  capacity_ = static_cast<std::size_t>(queue);
+  for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
+}
+
+bool TaskPool::Post(PoolTask task) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopping_ || threads_.empty() || tasks_.size() >= capacity_) return false;
+  tasks_.push_back(std::move(task));
+  wake_.notify_one();
+  return true;
+}
+
+void TaskPool::Stop() {
+  std::vector<std::thread> threads;
+  std::deque<PoolTask> cancelled;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    cancelled.swap(tasks_);
+    wake_.notify_all();
+    threads.swap(threads_);
+  }
+  for (PoolTask& task : cancelled) task(false);
+  for (std::thread& t : threads) {
+    if (t.joinable()) t.join();
+  }
+}
+
+void TaskPool::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
+    if (stopping_ || tasks_.empty()) return;
+    PoolTask task = std::move(tasks_.front());
+    tasks_.pop_front();
+    lock.unlock();
+    task(true);
+    lock.lock();
+  }
+}
+
+VerifyResult ReplayVerifier::Check(const std::string& replay) const {
+  using V = VerifyResult::Verdict;
+  VerifyResult out;
+  auto fail = [&](const std::string& why) {
+    out.verdict = V::failed;
+    out.why = why;
+    return out;
+  };
+  // The replay goes in as standard input from a file that lives in memory
+  // only, so no temporary file is ever left behind.
+  const int input = memfd_create("kv-replay", MFD_CLOEXEC);
+  if (input < 0) return fail(std::string("memfd_create: ") + std::strerror(errno));
+  if (!WriteAll(input, replay) || lseek(input, 0, SEEK_SET) != 0) {
+    close(input);
+    return fail("cannot hand the replay over");
+  }
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    close(input);
+    return fail(std::string("pipe: ") + std::strerror(errno));
+  }
+  const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+
+  // Everything the child needs is ready before the fork: between fork and
+  // exec it only makes system calls.
+  std::vector<std::string> args = {options_.program, "--game-dir", options_.game_dir, "-"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const rlimit cpu{static_cast<rlim_t>(options_.cpu_seconds), static_cast<rlim_t>(options_.cpu_seconds + 1)};
+  const rlimit memory{static_cast<rlim_t>(options_.memory_mb) << 20, static_cast<rlim_t>(options_.memory_mb) << 20};
+  const rlimit no_core{0, 0};
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(input, STDIN_FILENO);
+    dup2(pipe_fds[1], STDOUT_FILENO);
+    if (null_fd >= 0) dup2(null_fd, STDERR_FILENO);
+    close_range(3, ~0U, 0);
+    setrlimit(RLIMIT_CPU, &cpu);
+    setrlimit(RLIMIT_AS, &memory);
+    setrlimit(RLIMIT_CORE, &no_core);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(input);
+  close(pipe_fds[1]);
+  if (null_fd >= 0) close(null_fd);
+  if (pid < 0) {
+    close(pipe_fds[0]);
+    return fail(std::string("fork: ") + std::strerror(errno));
+  }
+
+  // Read the line until the child closes its output or its time is up.
+  std::string output;
+  bool killed = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options_.wall_seconds);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    pollfd p{pipe_fds[0], POLLIN, 0};
+    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
+    if (ready < 0 && errno != EINTR) break;
+    if (ready <= 0) continue;
+    char buffer[1024];
+    const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (output.size() < kMaxOutput) output.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(pipe_fds[0]);
+  int status = 0;
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  out.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+
+  if (killed || (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL))) {
+    out.verdict = V::too_long;
+    out.why = "the check ran out of time";
+    return out;
+  }
+  if (WIFSIGNALED(status)) {
+    // The game misbehaved on this replay (or ran out of memory).
+    out.verdict = V::malformed;
+    out.why = "the check stopped on signal " + std::to_string(WTERMSIG(status));
+    return out;
+  }
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (code < kExitVerified || code > kExitOtherVersion) {
+    return fail("the verifier could not check (exit status " + std::to_string(code) + ")");
+  }
+  if (!ParseVerifyLine(output, out)) return fail("the verifier's output is not understood");
+  const V expected[] = {V::verified, V::mismatch, V::malformed, V::other_version};
+  if (out.verdict != expected[code]) return fail("the verifier's verdict and exit status disagree");
+  return out;
+}

@@ -1,0 +1,212 @@
+// Replay-verified ranking end to end on loopback: a bot's run recorded by
+// kv-sim --record, its record sent to kv-rankd --require-replay the way the
+// game sends it, its replay uploaded and checked by kv-verify; then the ways
+// a cheat or a broken client would try it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/http.h"
+#include "ranking/rank_codec.h"
+#include "replay/replay_file.h"
+#include "shell/replay_play.h"
+
+namespace {
+
+const std::string kGameDir = KV_GAME_DIR;
+constexpr int kHell = 7;  // wire number
+
+std::string TempDir() {
+  char t[] = "/tmp/kv-rank-upload.XXXXXX";
+  return mkdtemp(t);
+}
+
+// kv-rankd on a free loopback port, stopped with SIGTERM.
+class Daemon {
+ public:
+  bool Start(const std::vector<std::string>& extra) {
+    int out[2];
+    if (pipe(out) != 0) return false;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      std::vector<std::string> args = {kGameDir + "/kv-rankd", "--listen", "127.0.0.1:0", "--access-log", "none",
+                                       "--trust-loopback"};
+      args.insert(args.end(), extra.begin(), extra.end());
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    close(out[0]);
+    const std::size_t at = line.find("127.0.0.1:");
+    if (at == std::string::npos) return false;
+    host_ = "127.0.0.1:" + std::to_string(std::atoi(line.c_str() + at + 10));
+    return true;
+  }
+  ~Daemon() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  const std::string& host() const { return host_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string host_;
+};
+
+struct RecordedRun {
+  std::string bytes;
+  ReplayCheck check;  // what it replays to: score, name, id
+};
+
+// The bot's HELL run to its game over, recorded by kv-sim.
+RecordedRun RecordRun(const std::string& dir) {
+  RecordedRun r;
+  const std::string path = dir + "/run.kvr";
+  const std::string cmd = kGameDir + "/kv-sim --play HELL --seed 1 --data-dir " + dir + "/data --record " + path +
+                          " > /dev/null";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  r.bytes = ReadWholeFile(path).value_or("");
+  r.check = CheckReplayBytes(kGameDir, r.bytes);
+  return r;
+}
+
+RankRecord RecordOf(const std::string& name, int id, long long score) {
+  RankRecord rec;
+  rec.name = name;
+  rec.player_id = id;
+  rec.score = score;
+  rec.comment = "replay";
+  rec.month = 12;
+  rec.day = 8;
+  rec.play_count = 1;
+  return rec;
+}
+
+HttpReply Upload(Http& http, const std::string& host, int mode, const std::string& name, int id, long long score,
+                 const std::string& body) {
+  return http.Post(ReplayUrl(host, BuildReplayQuery(mode, name, id, score).value()), body);
+}
+
+// The entry of the player in the mode's ranking, or nullptr.
+const RankEntry* Ranked(const RankExchange& x, const std::string& name, int id) {
+  const int at = OwnRankIndex(x.reply.table, name, id);
+  return at < 0 ? nullptr : &x.reply.table[static_cast<std::size_t>(at)];
+}
+
+TEST(RankUpload, OnlyVerifiedRunsAreRankedAndBadUploadsAreRefused) {
+  const std::string dir = TempDir();
+  const RecordedRun run = RecordRun(dir);
+  ASSERT_EQ(run.check.outcome, ReplayCheckOutcome::kVerified) << run.check.line;
+  ASSERT_GT(run.check.score, 0);
+  const std::string& name = run.check.name;
+  const int id = run.check.player_id;
+  const int score = run.check.score;
+
+  Daemon daemon;
+  ASSERT_TRUE(daemon.Start({"--db", dir + "/rank.db", "--require-replay", "--verifier", kGameDir + "/kv-verify"}));
+  auto http = MakeCurlHttp(30000);
+  const std::string& host = daemon.host();
+
+  // The record as the game sends it: kept, but not ranked until its replay is.
+  RankExchange sent = SendRecordOver(*http, host, kHell, RecordOf(name, id, score), 7);
+  ASSERT_TRUE(sent.ok) << sent.error;
+  EXPECT_EQ(Ranked(sent, name, id), nullptr);
+
+  // The replay of that run: verified, stored, ranked.
+  HttpReply up = Upload(*http, host, kHell, name, id, score, run.bytes);
+  ASSERT_TRUE(up.ok) << up.error;
+  EXPECT_EQ(up.status, 200) << up.body;
+  RankExchange read = ReadRankingOver(*http, host, kHell);
+  ASSERT_TRUE(read.ok);
+  const RankEntry* mine = Ranked(read, name, id);
+  ASSERT_NE(mine, nullptr);
+  EXPECT_EQ(mine->score, score);
+  EXPECT_EQ(mine->comment, "replay");  // no mark when only verified records are shown
+  HttpReply fetched = http->Get(ReplayUrl(host, BuildReplayQuery(kHell, name, id, -1).value()));
+  ASSERT_TRUE(fetched.ok);
+  EXPECT_EQ(fetched.status, 200);
+  EXPECT_EQ(fetched.body, run.bytes);
+
+  // A higher score posted by hand, with no replay: kept, never ranked, and
+  // nothing to hand out.
+  ASSERT_TRUE(SendRecordOver(*http, host, kHell, RecordOf("cheat", 1, 9999999), 3).ok);
+  read = ReadRankingOver(*http, host, kHell);
+  EXPECT_EQ(Ranked(read, "cheat", 1), nullptr);
+  EXPECT_EQ(read.reply.table[0].name, name);
+  HttpReply none = http->Get(ReplayUrl(host, BuildReplayQuery(kHell, "cheat", 1, -1).value()));
+  EXPECT_EQ(none.status, 404);
+
+  // Uploads that must be refused, each with its reason.
+  struct Refused {
+    const char* what;
+    int mode;
+    std::string name;
+    int id;
+    long long score;
+    std::string body;
+    int status;
+    const char* reason;
+  };
+  const std::string truncated = run.bytes.substr(0, run.bytes.size() / 2);
+  std::vector<Refused> cases = {
+      {"truncated", kHell, name, id, score, truncated, 422, "malformed"},
+      {"not a replay", kHell, name, id, score, std::string(3000, 'x'), 422, "malformed"},
+      {"too large", kHell, name, id, score, std::string(kMaxReplayUpload + 1, 'x'), 413, "too large"},
+      {"no record", kHell, "nobody", 5, score, run.bytes, 404, "no such record"},
+      {"score not the record's", kHell, name, id, score + 1, run.bytes, 409, "score"},
+      {"another player's record", kHell, "cheat", 1, 9999999, run.bytes, 422, "another player"},
+  };
+  for (const Refused& c : cases) {
+    HttpReply r = Upload(*http, host, c.mode, c.name, c.id, c.score, c.body);
+    ASSERT_TRUE(r.ok) << c.what << ": " << r.error;
+    EXPECT_EQ(r.status, c.status) << c.what << ": " << r.body;
+    EXPECT_NE(r.body.find(c.reason), std::string::npos) << c.what << ": " << r.body;
+  }
+  HttpReply bad_query = http->Post("http://" + host + "/zrk/replay?7&name=%41", run.bytes);
+  EXPECT_EQ(bad_query.status, 400);
+
+  // The same run under another mode's record.
+  ASSERT_TRUE(SendRecordOver(*http, host, 1, RecordOf(name, id, score), 1).ok);
+  HttpReply other_mode = Upload(*http, host, 1, name, id, score, run.bytes);
+  EXPECT_EQ(other_mode.status, 422) << other_mode.body;
+  EXPECT_NE(other_mode.body.find("another mode"), std::string::npos) << other_mode.body;
+
+  // A replay whose header claims more than the run scores, for a record of
+  // that claim: refused, and the unverified claim is not ranked.
+  Replay forged;
+  std::string why;
+  ASSERT_TRUE(DecodeReplay(run.bytes, forged, &why)) << why;
+  forged.score += 1000;
+  ASSERT_TRUE(SendRecordOver(*http, host, kHell, RecordOf(name, id, forged.score), 5).ok);
+  HttpReply claim = Upload(*http, host, kHell, name, id, forged.score, EncodeReplay(forged));
+  EXPECT_EQ(claim.status, 422) << claim.body;
+  EXPECT_NE(claim.body.find("does not play as recorded"), std::string::npos) << claim.body;
+  read = ReadRankingOver(*http, host, kHell);
+  ASSERT_TRUE(read.ok);
+  EXPECT_EQ(Ranked(read, name, id), nullptr);
+
+  // After all of it the server still answers.
+  EXPECT_TRUE(ReadRankingOver(*http, host, kHell).ok);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
