@@ -112,11 +112,16 @@ void AddReplayRoutes(HttpRouter& router, RankBoard& board, RankStore& store, Rep
       bool refresh = false;
       HttpAnswer answer = CheckUpload(store, *verifier, q, *replay, &refresh);
       if (refresh) {
-        // Answered once the ranking shows the verified record; waited for
-        // here, so a stopped verifier has answered everything it took.
-        std::promise<void> shown;
-        board.Refresh(q.mode, [&shown](RankBoard::Body) { shown.set_value(); });
-        shown.get_future().wait();
+        // Answered once the ranking shows the verified record, with that
+        // ranking; waited for here, so a stopped verifier has answered
+        // everything it took.
+        std::promise<RankBoard::Body> shown;
+        board.Refresh(q.mode, [&shown](RankBoard::Body body) { shown.set_value(std::move(body)); });
+        RankBoard::Body ranking = shown.get_future().get();
+        if (!ranking) ranking = board.Read(q.mode);  // verified and kept; the last good ranking
+        auto body = std::make_shared<std::string>(kReplayVerifiedNote);
+        if (ranking) body->append(*ranking);
+        answer.body = std::move(body);
       }
       reply(std::move(answer));
     };

@@ -6,22 +6,42 @@
 #include "ranking/exchange.h"
 #include "ranking/edit_box.h"
 #include "ranking/rank_list.h"
+#include "replay/recorder.h"
+#include "platform/files.h"
 #include "state/game.h"
 
 namespace {
 
 int CurrentMode(const Game& g) { return g.my.mode >= 0 && g.my.mode < kModeCount ? g.my.mode : 0; }
 
-// After the send: the error line, or the mode's ranking with the player's line.
+// After the upload: a refused or lost replay only costs a line (the run's
+// file stays in replays/); a taken one brings the ranking that holds it.
+void AfterReplayUploaded(Game& g, int result, int mode_number) {
+  if (result != 0) {
+    std::string line = kReplayUploadErrorText;
+    if (!g.ranking.refusal.empty()) line += " (" + g.ranking.refusal + ")";
+    AddSilverLogLine(g, line);
+    if (g.panels.rank_box_visible) g.panels.rank_note = line;
+    return;
+  }
+  if (g.panels.rank_box_visible && g.panels.rank_l == RankingHeader(mode_number - 1)) FillRankingList(g);
+}
+
+// After the send: the error line, or the mode's ranking with the player's
+// line; then the run's replay goes up in a second request.
 void AfterCommentSent(Game& g, int result, int mode_number) {
   if (result != 0) {
     AddSilverLogLine(g, kSendErrorText);
     return;
   }
   g.panels.rank_l = RankingHeader(mode_number - 1);
+  g.panels.rank_mode = mode_number;
   FillRankingList(g);
   PlayEffect(g, "mes.wav");
   ClearLog(g);
+  const int m = mode_number - 1;
+  const std::string path = HiScoreReplayPath(g, m);
+  if (g.recorder && FileExists(path)) UploadReplay(g, mode_number, g.my.hi_score(m), path, AfterReplayUploaded);
 }
 
 }  // namespace

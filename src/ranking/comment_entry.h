@@ -21,13 +21,16 @@ inline constexpr const char* kCommentLabel1 = "HI SCOREを更新。コメント�
 inline constexpr const char* kCommentLabel2 = "コメントを一部の文字は使用できません。";
 inline constexpr const char* kSendingText = "送信中....";
 inline constexpr const char* kSendErrorText = "エラー　しばらく待って再度お試し下さい";
+inline constexpr const char* kReplayUploadErrorText = "リプレイを送れませんでした";
 
 // The list header of a mode (0..6): ">>> EASY RANKING" and so on.
 std::string RankingHeader(int mode);
 
 // The OK button: stores the comment as typed, sends the record and, when the
-// send succeeds, shows the mode's ranking with the player's line selected.
-// A failed send logs kSendErrorText; the comment stays stored either way.
+// send succeeds, shows the mode's ranking with the player's line selected and
+// uploads the run's replay (the mode's hi-score replay) in a second exchange.
+// A failed send logs kSendErrorText; the comment stays stored either way. A
+// failed upload logs kReplayUploadErrorText and the server's reason.
 void Button2Click(Game& g);
 
 // Panel hooks for the comment box (true when the box took the event).

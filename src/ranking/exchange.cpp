@@ -21,12 +21,16 @@
 // starts; the worker writes only the outcome, under the mutex. Both hold the
 // job, so whichever lets go last frees it (the game may close mid-exchange).
 struct RankJob {
+  enum Kind { kRead, kWrite, kUpload, kFetch };
+  Kind kind = kRead;
   bool write = false;
   int mode_number = 0;
   RankContinuation then = nullptr;
   std::string host;
   RankRecord record;
   int random = 0;
+  std::string replay_query;          // upload and fetch
+  std::string replay_path;           // upload: the file, read by the worker
   std::string store_path;            // the local ranking: opened by the worker if not open yet
   std::shared_ptr<RankStore> store;  // declared before http: the local client refers to it
   std::shared_ptr<Http> http;        // null for the local ranking until the store is open
@@ -36,6 +40,8 @@ struct RankJob {
   std::condition_variable cv;
   bool done = false;
   RankExchange outcome;
+  long status = 0;     // upload and fetch: the reply's status (0 when none came)
+  std::string body;    // and its body
 };
 
 namespace {
@@ -46,6 +52,8 @@ constexpr const char* kLocalRankingFile = "ranking.db";
 // The request itself, on the worker thread: touches nothing but the job.
 void RunJob(const std::shared_ptr<RankJob>& job) {
   RankExchange out;
+  long status = 0;
+  std::string body;
   if (!job->setup_error.empty()) {
     out.error = job->setup_error;
   } else {
@@ -59,14 +67,36 @@ void RunJob(const std::shared_ptr<RankJob>& job) {
         out.error = "the local ranking cannot be opened: " + why;
       }
     }
-    if (job->http) {
+    if (job->http && (job->kind == RankJob::kRead || job->kind == RankJob::kWrite)) {
       out = job->write ? SendRecordOver(*job->http, job->host, job->mode_number, job->record, job->random)
                        : ReadRankingOver(*job->http, job->host, job->mode_number);
+    } else if (job->http) {
+      HttpReply reply;
+      const std::string url = ReplayUrl(job->host, job->replay_query);
+      if (job->kind == RankJob::kFetch) {
+        reply = job->http->Get(url);
+      } else if (auto bytes = ReadWholeFile(job->replay_path); !bytes) {
+        reply.error = "no replay file " + job->replay_path;
+      } else if (bytes->empty() || bytes->size() > kMaxReplayUpload) {
+        reply.error = "the replay file " + job->replay_path + " is empty or too large to send";
+      } else {
+        reply = job->http->Post(url, *bytes);
+      }
+      status = reply.ok ? reply.status : 0;
+      body = std::move(reply.body);
+      if (job->kind == RankJob::kUpload && status == 200) {
+        out = ReadRankExchange(HttpReply{true, 200, body, false, {}});
+      } else {
+        out.ok = status == 200 && !reply.truncated;
+        out.error = reply.error;
+      }
     }
   }
   {
     std::lock_guard<std::mutex> lock(job->mutex);
     job->outcome = std::move(out);
+    job->status = status;
+    job->body = std::move(body);
     job->done = true;
   }
   job->cv.notify_all();
@@ -122,10 +152,16 @@ void Launch(const std::shared_ptr<RankJob>& job) {
   }
 }
 
-bool Start(Game& g, bool write, int mode_number, int score, RankContinuation then) {
-  if (g.ranking.busy || g.ranking.job || mode_number < 1 || mode_number > kModeCount) return false;
+std::shared_ptr<RankJob> Start(Game& g, RankJob::Kind kind, int mode_number, int score, RankContinuation then,
+                               std::string replay_query = {}, std::string replay_path = {}) {
+  const bool write = kind == RankJob::kWrite;
+  if (g.ranking.busy || g.ranking.job || mode_number < 1 || mode_number > kModeCount) return nullptr;
   auto job = std::make_shared<RankJob>();
+  job->kind = kind;
   job->write = write;
+  job->replay_query = std::move(replay_query);
+  job->replay_path = std::move(replay_path);
+  g.ranking.refusal.clear();
   job->mode_number = mode_number;
   job->then = then;
 
@@ -139,7 +175,7 @@ bool Start(Game& g, bool write, int mode_number, int score, RankContinuation the
     if (write && g.pf.dialogs) g.pf.dialogs->Message(kRankNoClient);
     g.ranking.busy = false;
     if (then) then(g, -1, mode_number);
-    return true;
+    return job;
   }
   if (write) {
     const int m = mode_number - 1;
@@ -153,7 +189,7 @@ bool Start(Game& g, bool write, int mode_number, int score, RankContinuation the
   }
   g.ranking.job = job;
   Launch(job);
-  return true;
+  return job;
 }
 
 // Applies a finished exchange: status, table, "[m" lines; busy off; then
@@ -168,7 +204,35 @@ void Finish(Game& g) {
   }
   if (job->store) g.ranking.store = job->store;  // the local ranking stays open
 
+  long status = 0;
+  std::string body;
+  {
+    std::lock_guard<std::mutex> lock(job->mutex);
+    status = job->status;
+    body = std::move(job->body);
+  }
+
   int result = -1;
+  if (job->kind == RankJob::kFetch) {
+    // Only the replay comes back: the table and the status stay.
+    if (out.ok) {
+      g.ranking.fetched = std::move(body);
+      result = 0;
+    } else {
+      if (status == 404) result = 1;
+      if (status != 0) g.ranking.refusal = rank_text::Cp932ToUtf8Lossy(Trim(body));
+    }
+    g.ranking.busy = false;
+    if (job->then) job->then(g, result, job->mode_number);
+    return;
+  }
+  if (job->kind == RankJob::kUpload && !out.ok) {
+    // A refused replay changes nothing the player sees but the reason.
+    if (status != 0) g.ranking.refusal = rank_text::Cp932ToUtf8Lossy(Trim(body));
+    g.ranking.busy = false;
+    if (job->then) job->then(g, -1, job->mode_number);
+    return;
+  }
   if (out.ok) {
     g.ranking.status = job->write ? kRankSent : kRankRead;
     g.ranking.table = std::move(out.reply.table);
@@ -186,11 +250,26 @@ void Finish(Game& g) {
 }  // namespace
 
 bool SendRecord(Game& g, int mode_number, int score, RankContinuation then) {
-  return Start(g, true, mode_number, score, then);
+  return Start(g, RankJob::kWrite, mode_number, score, then) != nullptr;
 }
 
 bool ReadRanking(Game& g, int mode_number, RankContinuation then) {
-  return Start(g, false, mode_number, 0, then);
+  return Start(g, RankJob::kRead, mode_number, 0, then) != nullptr;
+}
+
+bool UploadReplay(Game& g, int mode_number, int score, const std::string& replay_path, RankContinuation then) {
+  auto query = BuildReplayQuery(mode_number, g.my.name(), g.my.player_id(), score);
+  if (!query) return false;
+  return Start(g, RankJob::kUpload, mode_number, 0, then, std::move(*query), replay_path) != nullptr;
+}
+
+bool FetchReplay(Game& g, int mode_number, const std::string& name, int id, RankContinuation then) {
+  // The table's names are the records' as read back: already what the wire carries.
+  auto cp932 = rank_text::Utf8ToCp932(name);
+  if (!cp932 || cp932->empty()) return false;
+  const std::string query = std::to_string(mode_number) + "&name=" + PercentEncodeAll(*cp932) + "&id=" +
+                            std::to_string(id);
+  return Start(g, RankJob::kFetch, mode_number, 0, then, query) != nullptr;
 }
 
 bool RankExchangeRunning(const Game& g) { return g.ranking.busy; }

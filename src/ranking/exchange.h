@@ -42,6 +42,15 @@ bool SendRecord(Game& g, int mode_number, int score, RankContinuation then);
 // Reads the mode's ranking, then runs `then`. On failure the table stays.
 bool ReadRanking(Game& g, int mode_number, RankContinuation then);
 
+// Uploads the replay file at `replay_path` (read on the worker) as the run of
+// the player's record of the mode with this score, then runs `then`: 0 when
+// the server took it (its reply, the mode's ranking, replaces the table), -1
+// otherwise, with the server's reason in g.ranking.refusal when it gave one.
+bool UploadReplay(Game& g, int mode_number, int score, const std::string& replay_path, RankContinuation then);
+// Fetches the replay of a ranking entry, then runs `then`: 0 with the bytes
+// in g.ranking.fetched, 1 when the server has no replay for it, -1 on failure.
+bool FetchReplay(Game& g, int mode_number, const std::string& name, int id, RankContinuation then);
+
 // True while an exchange is running (the same as g.ranking.busy).
 bool RankExchangeRunning(const Game& g);
 // Main loop, while busy: when the worker has finished, applies the outcome,

@@ -21,6 +21,7 @@ constexpr uint32_t kSelectedBack = 0x8A4A10;  // a deep blue
 constexpr uint32_t kSelectedText = 0xFFFFFF;
 constexpr uint32_t kBarTrack = 0x303030;
 constexpr uint32_t kBarThumb = 0xA0A0A0;
+constexpr uint32_t kNoteText = 0x00FFFF;  // yellow
 constexpr int kWheelLines = 3;
 
 // Virtual-key codes the list answers to.
@@ -102,7 +103,37 @@ void DrawLine(Canvas& c, const std::string& line, int y, uint32_t colour) {
   }
 }
 
+// After a fetch: the replay goes to the viewer, or the reason under the list.
+void AfterReplayFetched(Game& g, int result, int mode_number) {
+  (void)mode_number;
+  if (result == 0) {
+    g.panels.rank_note.clear();
+    g.flow.replay_bytes = std::move(g.ranking.fetched);
+    g.ranking.fetched.clear();
+    const int at = g.panels.rank_selected;
+    const RankEntry* e = at >= 0 && at < kRankEntries ? &g.ranking.table[static_cast<std::size_t>(at)] : nullptr;
+    g.flow.replay_title = g.panels.rank_l.substr(std::min<std::size_t>(4, g.panels.rank_l.size())) + " #" +
+                             std::to_string(at + 1) + (e ? " " + e->name : std::string());
+    return;
+  }
+  g.panels.rank_note = result == 1 ? kReplayNoneText : kReplayFetchErrorText;
+  if (result != 1 && !g.ranking.refusal.empty()) g.panels.rank_note += " (" + g.ranking.refusal + ")";
+}
+
 }  // namespace
+
+void rank_replay_bClick(Game& g) {
+  const int at = g.panels.rank_selected;
+  const RankEntry* e = at >= 0 && at < kRankEntries && at < static_cast<int>(g.ranking.table.size())
+                           ? &g.ranking.table[static_cast<std::size_t>(at)]
+                           : nullptr;
+  if (e == nullptr || e->name.empty()) {
+    g.panels.rank_note = kReplayChooseText;
+    return;
+  }
+  if (g.panels.rank_mode < 1 || g.panels.rank_mode > kModeCount) return;
+  if (FetchReplay(g, g.panels.rank_mode, e->name, e->id, AfterReplayFetched)) g.panels.rank_note = kReplayFetchingText;
+}
 
 void FillRankingList(Game& g) {
   g.ranking.table.resize(kRankEntries);
@@ -111,6 +142,7 @@ void FillRankingList(Game& g) {
   for (int i = 0; i < kRankEntries; ++i) g.panels.rank_list.push_back(FormatRankingLine(i, g.ranking.table[static_cast<std::size_t>(i)]));
   g.panels.rank_box_visible = true;
   g.panels.rank_drag = -1;
+  g.panels.rank_note.clear();
   g.panels.rank_selected = OwnRankIndex(g);
   // The own line sits in the middle of the view when it can; else the top.
   ScrollRankList(g, g.panels.rank_selected >= 0 ? g.panels.rank_selected - L::kRows / 2 : 0);
@@ -148,6 +180,10 @@ bool RankBoxMouseDown(Game& g, int button, int x, int y) {
   if (!g.panels.rank_box_visible) return false;
   if (Inside(x, y, L::kBackX, L::kBackY, L::kBackW, L::kBackH)) {
     if (button == 0) rank_bClick(g);
+    return true;
+  }
+  if (Inside(x, y, L::kReplayX, L::kReplayY, L::kReplayW, L::kReplayH)) {
+    if (button == 0) rank_replay_bClick(g);
     return true;
   }
   if (Inside(x, y, L::kBarX, L::kListY, L::kBarW, L::kListH)) {
@@ -240,6 +276,14 @@ void DrawRankBox(Game& g, Canvas& c) {
   const Thumb t = ThumbOf(g);
   c.FillRect(L::kBarX + 2, t.top, L::kBarX + L::kBarW - 2, t.top + t.height, kBarThumb);
 
+  if (!g.panels.rank_note.empty()) {
+    c.SetFontBold(false);
+    c.SetFontSize(10);
+    c.SetFontColor(kNoteText);
+    c.TextOut(L::kNoteX, L::kNoteY, g.panels.rank_note);
+  }
+
   c.SetBrushSolid(true);
+  DrawPanelButton(c, L::kReplayX, L::kReplayY, L::kReplayW, L::kReplayH, "<REPLAY>");
   DrawPanelButton(c, L::kBackX, L::kBackY, L::kBackW, L::kBackH, "<BACK>");
 }

@@ -20,13 +20,24 @@ struct RankBoxLayout {
   static constexpr int kCellW = 8;
   static constexpr int kTextX = kListX + 4;
   static constexpr int kBackX = 525, kBackY = 456, kBackW = 110, kBackH = 22;
+  static constexpr int kReplayX = 405, kReplayY = 456, kReplayW = 110, kReplayH = 22;
+  static constexpr int kNoteX = 8, kNoteY = 460;
 };
+
+inline constexpr const char* kReplayFetchingText = "リプレイを受信中....";
+inline constexpr const char* kReplayChooseText = "リプレイを見る行を選んで下さい";
+inline constexpr const char* kReplayNoneText = "この記録のリプレイはサーバーにありません";
+inline constexpr const char* kReplayFetchErrorText = "リプレイを受信できませんでした";
 
 // Builds the 1000 lines from the ranking table, shows the panel at (0, 0),
 // selects the player's own line (none when absent) and scrolls it into view.
 void FillRankingList(Game& g);
 // "<BACK>": hides the panel.
 void rank_bClick(Game& g);
+// "<REPLAY>": fetches the selected entry's replay from the server and, when it
+// has one, asks the shell to show it in the replay viewer; how it went is the
+// line under the list.
+void rank_replay_bClick(Game& g);
 // A press on the list (x, y relative to the list): the right button hides the
 // panel, the left button selects the line under the pointer.
 void rank_listMouseDown(Game& g, int button, int x, int y);

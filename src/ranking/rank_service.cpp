@@ -188,7 +188,11 @@ ServiceReply HandleRankRequest(RankStore& store, std::string_view method, std::s
       if (s == StoreStatus::not_found) return refuse(404, "refused: no such record");
       if (s == StoreStatus::stale) return refuse(409, "refused: the record's score is another");
       if (s != StoreStatus::ok) return refuse(500, "store failed");
-      return refuse(200, "kept");
+      auto ranking = store.RankingReplyBody(rq->mode);
+      if (!ranking) return refuse(500, "store failed");
+      ServiceReply reply;
+      reply.body = std::string(kReplayKeptNote) + *ranking;
+      return reply;
     }
     if (method != "GET" || rq->score >= 0) return refuse(400, "refused: wrong method");
     ServiceReply reply;

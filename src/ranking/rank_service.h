@@ -141,6 +141,14 @@ class RankStore {
 inline constexpr std::string_view kWriteNote{
     "[m\x83\x89\x83\x93\x83\x4C\x83\x93\x83\x4F\x82\xC9\x93\x6F\x98\x5E\x82\xB5\x82\xDC\x82\xB5\x82\xBD\r\n"};
 
+// "[m" + "リプレイを確認しました" and CR LF: the note an upload's reply begins
+// with on kv-rankd (the mode's ranking follows); the local ranking, which
+// checks nothing, says "リプレイを保存しました" instead.
+inline constexpr std::string_view kReplayVerifiedNote{
+    "[m\x83\x8A\x83\x76\x83\x8C\x83\x43\x82\xF0\x8A\x6D\x94\x46\x82\xB5\x82\xDC\x82\xB5\x82\xBD\r\n"};
+inline constexpr std::string_view kReplayKeptNote{
+    "[m\x83\x8A\x83\x76\x83\x8C\x83\x43\x82\xF0\x95\xDB\x91\xB6\x82\xB5\x82\xDC\x82\xB5\x82\xBD\r\n"};
+
 // The reply line of a record (the dropped-ends UTF-7 text the game decodes).
 std::optional<std::string> ReplyLine(const WireRecord& record);
 

@@ -15,6 +15,7 @@ void AfterRankingRead(Game& g, int result, int mode_number) {
   (void)result;
   ClearLog(g);
   g.panels.rank_l = RankingHeader(mode_number - 1);
+  g.panels.rank_mode = mode_number;
   FillRankingList(g);
   PlayEffect(g, "1.wav");
 }

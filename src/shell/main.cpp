@@ -111,6 +111,7 @@ int main(int argc, char** argv) {
       // exchange runs here once its outcome has arrived.
       if (PollRankExchange(g)) {
         AfterInput(g);
+        ServeReplayRequest(g);  // a fetched replay to watch
         repaint = true;
       } else if (!repaint && win->Wait(e, 15)) {
         if (e.type == InputEvent::kFocusGained) focused = true;

@@ -1,5 +1,7 @@
 #include "shell/replay_view.h"
 
+#include <optional>
+
 #include "effects/log.h"
 #include "platform/audio.h"
 #include "platform/canvas.h"
@@ -18,17 +20,23 @@ constexpr uint32_t kBandText = 0x00FFFF;  // yellow (0x00BBGGRR)
 }  // namespace
 
 void ServeReplayRequest(Game& g) {
-  if (g.flow.replay_path.empty()) return;
+  if (g.flow.replay_path.empty() && g.flow.replay_bytes.empty()) return;
+  const bool fetched = !g.flow.replay_bytes.empty();
   std::string path = std::move(g.flow.replay_path);
   std::string title = std::move(g.flow.replay_title);
+  std::optional<std::string> bytes;
+  if (fetched) bytes = std::move(g.flow.replay_bytes);
+  else bytes = ReadWholeFile(path);
   g.flow.replay_path.clear();
+  g.flow.replay_bytes.clear();
   std::string err;
-  auto bytes = ReadWholeFile(path);
   std::unique_ptr<ReplayPlayback> p;
   if (!bytes) err = "cannot read " + path;
   else p = StartPlayback(g.pf, *bytes, g.pf.audio, &err);
   if (!p) {
+    // Over the ranking list the log is hidden: the reason goes under the list too.
     AddSilverLogLine(g, "REPLAY: " + err);
+    if (fetched) g.panels.rank_note = "REPLAY: " + err;
     return;
   }
   auto v = std::make_shared<ReplayView>();

@@ -290,6 +290,8 @@ struct Panels {
   EditBox hi_score_l{{}, {}, 30};
   bool rank_box_visible = false;
   std::string rank_l = "RANKING";
+  int32_t rank_mode = 0;  // wire number of the mode the list shows (0: none)
+  std::string rank_note;  // a line under the list: how the last replay request went
   std::vector<std::string> rank_list;
   int32_t rank_selected = -1;
   int32_t rank_top = 0;    // first list line shown
@@ -305,6 +307,8 @@ struct RankingState {
   std::string status;
   std::shared_ptr<RankJob> job;
   std::shared_ptr<RankStore> store;
+  std::string refusal;  // the server's reason when it refused a replay upload or fetch (UTF-8)
+  std::string fetched;  // the replay the last fetch brought
 };
 
 // Save file: the saved values as last written, and the bytes of a damaged file
@@ -328,6 +332,7 @@ struct FlowRequests {
   int32_t ranking_list = 0;  // the ranking list code to fetch, 0 = none
   std::string replay_path;
   std::string replay_title;
+  std::string replay_bytes;  // a replay to watch held in memory (fetched), instead of a path
 };
 
 struct Game {

@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/http.h"
 #include "ranking/rank_codec.h"
+#include "ranking/rank_service.h"
 #include "replay/replay_file.h"
 #include "shell/replay_play.h"
 
@@ -135,6 +136,9 @@ TEST(RankUpload, OnlyVerifiedRunsAreRankedAndBadUploadsAreRefused) {
   HttpReply up = Upload(*http, host, kHell, name, id, score, run.bytes);
   ASSERT_TRUE(up.ok) << up.error;
   EXPECT_EQ(up.status, 200) << up.body;
+  // Its reply is the ranking that now holds the record, as a read's.
+  EXPECT_EQ(up.body.rfind(kReplayVerifiedNote, 0), 0u) << up.body;
+  EXPECT_EQ(OwnRankIndex(ParseRankingReply(up.body).table, name, id), 0);
   RankExchange read = ReadRankingOver(*http, host, kHell);
   ASSERT_TRUE(read.ok);
   const RankEntry* mine = Ranked(read, name, id);

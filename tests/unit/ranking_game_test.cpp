@@ -28,6 +28,7 @@
 #include "ranking/rank_list.h"
 #include "ranking/rank_service.h"
 #include "ranking/ranking_screen.h"
+#include "replay/recorder.h"
 #include "shell/form.h"
 
 using namespace std::string_literals;
@@ -588,3 +589,111 @@ TEST(RankingLocal, AnUnwritableDataFolderFailsTheSendAndKeepsTheComment) {
   EXPECT_TRUE(LogHas(g, kSendErrorText));
   EXPECT_EQ(g.my.comment(EASY), "kept");
 }
+
+namespace {
+
+// The run's hi-score replay as the recorder keeps it.
+std::string KeepHiScoreReplay(Game& g, int mode, const std::string& bytes) {
+  g.recorder = std::make_shared<ReplayRecorder>();
+  EXPECT_TRUE(MakeDirectories(ReplayDir(g)));
+  std::ofstream(HiScoreReplayPath(g, mode), std::ios::binary) << bytes;
+  return bytes;
+}
+
+std::string JoinedLog(const Game& g) {
+  std::string all;
+  for (const std::string& line : LogTexts(g)) all += line;
+  return all;
+}
+
+}  // namespace
+
+TEST(RankingReplay, TheRunsReplayGoesUpAfterTheRecordAndARefusalCostsOnlyALine) {
+  auto t = MakeTestGame(1, MakeTempDir());
+  Game& g = t->g();
+  auto http = std::make_shared<ScriptedHttp>();
+  g.pf.http = http;
+  AfterNewHiScore(g, 500);
+  const std::string replay = KeepHiScoreReplay(g, EASY, "KVRP\x01 the run's bytes"s);
+  const std::string ranking = WireLine("Alice", 7, 900) + "\r\n" + WireLine("Tester", 42, 500, "hi", 12) + "\r\n";
+  http->PushOk(ranking);
+  http->PushOk("refused: the replay does not play as recorded: differs at frame 250\r\n", 422);
+
+  EnterComment(g, "hi");
+  ASSERT_TRUE(WaitRankExchange(g, 10000));  // the record
+  ASSERT_TRUE(WaitRankExchange(g, 10000));  // its replay
+  EXPECT_FALSE(g.ranking.busy);
+  auto req = http->Requests();
+  ASSERT_EQ(req.size(), 2u);
+  EXPECT_EQ(req[1].method, "POST");
+  EXPECT_EQ(req[1].url, "http://localhost/zrk/replay?1&name=%54%65%73%74%65%72&id=42&score=500");
+  EXPECT_EQ(req[1].body, replay);
+  // Refused: a line with the server's reason; the list and the file stay.
+  EXPECT_NE(JoinedLog(g).find(kReplayUploadErrorText), std::string::npos) << JoinedLog(g);
+  EXPECT_NE(g.panels.rank_note.find("differs at frame 250"), std::string::npos) << g.panels.rank_note;
+  EXPECT_TRUE(g.panels.rank_box_visible);
+  EXPECT_EQ(g.ranking.table[1].name, "Tester");
+  EXPECT_TRUE(FileExists(HiScoreReplayPath(g, EASY)));
+
+  // Taken: the reply is the ranking that now holds the verified record.
+  g.panels.rank_box_visible = false;
+  ClearLog(g);
+  http->PushOk(std::string(kReplayVerifiedNote) + WireLine("Tester", 42, 500, "hi", 12) + "\r\n");
+  ASSERT_TRUE(UploadReplay(g, 1, 500, HiScoreReplayPath(g, EASY), nullptr));
+  ASSERT_TRUE(WaitRankExchange(g, 10000));
+  EXPECT_EQ(g.ranking.table[0].name, "Tester");
+  EXPECT_TRUE(g.ranking.table[1].name.empty());
+
+  // A missing file fails without a request.
+  ASSERT_TRUE(UploadReplay(g, 1, 500, ReplayDir(g) + "/none.kvr", nullptr));
+  ASSERT_TRUE(WaitRankExchange(g, 10000));
+  EXPECT_EQ(http->Requests().size(), 3u);
+}
+
+TEST(RankingReplay, TheSelectedEntrysReplayIsFetchedForTheViewer) {
+  auto t = MakeTestGame();
+  Game& g = t->g();
+  auto http = std::make_shared<ScriptedHttp>();
+  g.pf.http = http;
+  g.my.name() = "Tester";
+  g.my.player_id() = 42;
+  http->PushOk(WireLine("Alice", 7, 900) + "\r\n" + WireLine("Tester", 42, 500) + "\r\n");
+  FetchAndShowRanking(g, 3);
+  ASSERT_TRUE(WaitRankExchange(g, 10000));
+  ASSERT_TRUE(g.panels.rank_box_visible);
+  const int x = RankBoxLayout::kReplayX + 5, y = RankBoxLayout::kReplayY + 5;
+
+  // Nothing selected: a hint and no request.
+  g.panels.rank_selected = -1;
+  Event(g, InputEvent::kMouseDown, 0, x, y);
+  EXPECT_EQ(g.panels.rank_note, kReplayChooseText);
+  EXPECT_EQ(http->Requests().size(), 1u);
+
+  // Alice's run: fetched and handed to the viewer.
+  g.panels.rank_selected = 0;
+  http->PushOk("KVRP\x01 Alice's run"s);
+  Event(g, InputEvent::kMouseDown, 0, x, y);
+  ASSERT_TRUE(WaitRankExchange(g, 10000));
+  auto req = http->Requests();
+  ASSERT_EQ(req.size(), 2u);
+  EXPECT_EQ(req[1].method, "GET");
+  EXPECT_EQ(req[1].url, "http://localhost/zrk/replay?3&name=%41%6C%69%63%65&id=7");
+  EXPECT_EQ(g.flow.replay_bytes, "KVRP\x01 Alice's run"s);
+  EXPECT_NE(g.flow.replay_title.find("Alice"), std::string::npos);
+  g.flow.replay_bytes.clear();
+
+  // None on the server: said so under the list; the table stays.
+  g.panels.rank_selected = 1;
+  http->PushOk("no replay for this record\r\n", 404);
+  Event(g, InputEvent::kMouseDown, 0, x, y);
+  ASSERT_TRUE(WaitRankExchange(g, 10000));
+  EXPECT_EQ(g.panels.rank_note, kReplayNoneText);
+  EXPECT_TRUE(g.flow.replay_bytes.empty());
+  EXPECT_EQ(g.ranking.table[1].name, "Tester");
+  // A failed exchange says that instead.
+  http->PushFailure();
+  Event(g, InputEvent::kMouseDown, 0, x, y);
+  ASSERT_TRUE(WaitRankExchange(g, 10000));
+  EXPECT_EQ(g.panels.rank_note, kReplayFetchErrorText);
+}
+
