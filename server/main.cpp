@@ -36,14 +36,18 @@ struct Options {
   bool require_replay = false;
 };
 
-// kv-verify in the folder of this program.
+// kv-verify beside this program (the build folder), or in the installed
+// game folder (PREFIX/lib/kv beside PREFIX/bin).
 std::string DefaultVerifier() {
   char path[4096];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) return "kv-verify";
   std::string self(path, static_cast<std::size_t>(n));
   const std::size_t slash = self.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/kv-verify";
+  const std::string dir = slash == std::string::npos ? std::string(".") : self.substr(0, slash);
+  const std::string beside = dir + "/kv-verify";
+  const std::string installed = dir + "/../lib/kv/kv-verify";
+  return access(beside.c_str(), X_OK) != 0 && access(installed.c_str(), X_OK) == 0 ? installed : beside;
 }
 
 void Help(std::FILE* out, const char* self) {

@@ -5,7 +5,11 @@
 //   rows already stored,
 //   a legitimate read's latency while idle and trickling clients are held
 //   open, with kv-rankd's resident memory,
-//   one address posting as fast as it can without --trust-loopback.
+//   one address posting as fast as it can without --trust-loopback,
+//   replays: the CPU time kv-verify takes for a six-stage run (LIGHT, seed 1,
+//   recorded by kv-sim), and a read's latency while 50 uploads of it are
+//   checked at once (kv-rankd's default verifier pool and queue).
+//   kv-rank-bench --replays runs only the replay figures.
 //   kv-rank-bench [--short] [--runs N] [--seconds S] [--rows N] [--idle N] [--tricklers N]
 //   kv-rank-bench --postgresql URL [--short]: two instances on one PostgreSQL
 //   database instead (scripts/ranking-cluster.sh --check provides one)
@@ -42,6 +46,7 @@
 #include "ranking/rank_codec.h"
 #include "rank_store_pg.h"
 #include "ranking/rank_service.h"
+#include "replay_verifier.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -56,6 +61,7 @@ struct Settings {
   int idle = 2000;
   int tricklers = 200;
   std::string postgresql;  // a database URL: the several-instances run instead
+  bool replays_only = false;
 };
 
 double Median(std::vector<double> v) {
@@ -547,6 +553,118 @@ int Cluster(const fs::path& binary, const std::string& url, const Settings& s) {
   return ok ? 0 : 1;
 }
 
+// One upload of a replay on a fresh connection; the HTTP status, or 0.
+int UploadOnce(int port, const std::string& query, const std::string& replay) {
+  const int fd = Connect(port, true);
+  if (fd < 0) return 0;
+  timeval tv{300, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  const std::string head = "POST /zrk/replay?" + query + " HTTP/1.1\r\nHost: b\r\nConnection: close\r\nContent-Length: " +
+                           std::to_string(replay.size()) + "\r\n\r\n";
+  const std::string req = head + replay;
+  std::string in;
+  std::size_t sent = 0;
+  while (sent < req.size()) {
+    const ssize_t n = write(fd, req.data() + sent, req.size() - sent);
+    if (n <= 0) break;
+    sent += static_cast<std::size_t>(n);
+  }
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) {
+    if (in.size() < 16) in.append(buf, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return in.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(in.c_str() + 9) : 0;
+}
+
+// Replays: what a check costs and what a flood of uploads does to reads.
+bool ReplayFigures(const fs::path& self, const fs::path& dir, const Settings& s) {
+  bool ok = true;
+  // A six-stage run (LIGHT, seed 1, played by the bot) or, for the short
+  // run, the HELL bot's short game.
+  const char* mode = s.short_run ? "HELL" : "LIGHT";
+  const fs::path replay_path = dir / "run.kvr";
+  const std::string record = (self / "kv-sim").string() + " --play " + mode + " --seed 1 --data-dir " +
+                             (dir / "sim").string() + " --record " + replay_path.string() + " > /dev/null";
+  if (std::system(record.c_str()) != 0) {
+    std::printf("replays: kv-sim could not record the run\n");
+    return false;
+  }
+  std::ifstream in(replay_path, std::ios::binary);
+  const std::string replay((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  VerifierOptions vo;
+  vo.program = (self / "kv-verify").string();
+  ReplayVerifier verifier(vo);
+  std::vector<double> cpu;
+  VerifyResult v;
+  for (int run = 0; run < s.runs; ++run) {
+    v = verifier.Check(replay);
+    if (v.verdict != VerifyResult::Verdict::verified) {
+      std::printf("replays: the recorded run does not verify (%s)\n", v.why.c_str());
+      return false;
+    }
+    cpu.push_back(v.cpu_seconds);
+  }
+  std::printf("replays: verifying a %s run (%s, %d frames, %.0f KB, score %d): CPU %.2f s (median of %d)\n",
+              s.short_run ? "short" : "six-stage", mode, v.frames, static_cast<double>(replay.size()) / 1024.0,
+              v.score, Median(cpu), s.runs);
+
+  // The run's record, then uploads of its replay all at once while a reader
+  // reads a mode of 1000 entries.
+  const std::string db = (dir / "replays.db").string();
+  if (!Preload(db, 1, 1, 1000, 0)) return false;
+  Daemon d;
+  if (!d.Start(self / "kv-rankd", db, {"--trust-loopback", "--verifier", vo.program})) return false;
+  WireRecord w = Player(1, v.score);
+  w.name = v.name;
+  w.id = v.id;
+  if (PostOnce(d.port(), v.mode, BuildSendBody(RecordText(w), 1).value()) != 200) {
+    std::printf("replays: the run's record was not taken\n");
+    return false;
+  }
+  const std::string query = std::to_string(v.mode) + "&name=" + PercentEncodeAll(v.name) + "&id=" +
+                            std::to_string(v.id) + "&score=" + std::to_string(v.score);
+  const int uploads = s.short_run ? 10 : 50;
+  std::atomic<int> running{uploads};
+  std::mutex m;
+  std::map<int, int> statuses;
+  std::vector<std::thread> threads;
+  const auto start = Clock::now();
+  for (int i = 0; i < uploads; ++i) {
+    threads.emplace_back([&] {
+      const int status = UploadOnce(d.port(), query, replay);
+      std::lock_guard<std::mutex> lock(m);
+      statuses[status]++;
+      running--;
+    });
+  }
+  std::vector<double> times;
+  int failed = 0;
+  while (running > 0) {
+    const double t = ProbeRead(d.port(), 1);
+    if (t < 0) failed++;
+    else times.push_back(t);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  for (std::thread& t : threads) t.join();
+  const double took = std::chrono::duration<double>(Clock::now() - start).count();
+  d.Stop();
+  std::string outcome;
+  for (const auto& [status, count] : statuses) {
+    outcome += (outcome.empty() ? "" : ", ") + std::to_string(count) + " x " + std::to_string(status);
+  }
+  std::printf("replays: read while %d uploads are checked (2 at once, 16 waiting): p50 %.2f ms  p99 %.2f ms over %zu "
+              "reads, %d failed (goal p99 < 100 ms); uploads answered in %.1f s: %s\n",
+              uploads, Percentile(times, 0.5), Percentile(times, 0.99), times.size(), failed, took, outcome.c_str());
+  // Each upload is verified or, beyond the queue, refused with 429; nothing else.
+  if (failed > 0 || statuses[200] == 0) ok = false;
+  for (const auto& [status, count] : statuses) {
+    if (status != 200 && status != 429) ok = false;
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -568,8 +686,9 @@ int main(int argc, char** argv) {
     else if (a == "--idle") s.idle = std::clamp(next(), 0, 20000);
     else if (a == "--tricklers") s.tricklers = std::clamp(next(), 0, 5000);
     else if (a == "--postgresql" && i + 1 < argc) s.postgresql = argv[++i];
+    else if (a == "--replays") s.replays_only = true;
     else {
-      std::fprintf(stderr, "usage: %s [--short] [--runs N] [--seconds S] [--rows N] [--idle N] [--tricklers N] [--postgresql URL]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--short] [--runs N] [--seconds S] [--rows N] [--idle N] [--tricklers N] [--postgresql URL] [--replays]\n", argv[0]);
       return 2;
     }
   }
@@ -591,6 +710,14 @@ int main(int argc, char** argv) {
   bool ok = true;
   std::printf("kv-rank-bench: %d run(s) each, %d s per wrk run, load average %s, %u cores\n", s.runs, s.seconds,
               LoadAverage().c_str(), std::thread::hardware_concurrency());
+
+  if (s.replays_only) {
+    ok = ReplayFigures(self, dir, s);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    std::printf("%s\n", ok ? "kv-rank-bench: all outcomes as expected" : "kv-rank-bench: FAILED (see above)");
+    return ok ? 0 : 1;
+  }
 
   // Reads.
   {
@@ -671,6 +798,8 @@ int main(int argc, char** argv) {
     if (f.limited == 0 || f.other != 0 || f.ranked != f.accepted) ok = false;
     d.Stop();
   }
+
+  if (!ReplayFigures(self, dir, s)) ok = false;
 
   std::error_code ec;
   fs::remove_all(dir, ec);

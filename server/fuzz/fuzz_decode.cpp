@@ -5,10 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "ranking/rank_service.h"
 #include "ranking/rank_codec.h"
+#include "replay_verifier.h"
 
 // Keeps glibc's converter modules loaded between runs; without it every run
 // loads and unloads them and the fuzzer crawls.
@@ -27,5 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The same bytes percent-encoded, so the decoder's later stages see them.
   if (size <= kMaxRequestBody / 3) DecodeSendBody(PercentEncodeAll(in));
   ParseRankingReply(in);
+  // Replay queries: one that parses builds the same query again.
+  if (auto q = ParseReplayQuery(in)) {
+    if (q->mode < 1 || q->mode > 7 || q->name.empty() || q->name.size() > 12 || q->id < 0 || q->id > 9999) std::abort();
+  }
+  // The verifier's line, as kv-rankd reads it back.
+  VerifyResult v;
+  ParseVerifyLine(std::string(in), v);
   return 0;
 }

@@ -28,6 +28,9 @@ struct Harness {
     if (!store || !board->Start()) std::abort();
     HttpRouter router;
     AddRankingRoutes(router, *board);
+    // Replays without a verifier (uploads answer 503); fetches are served.
+    fetches.Start(1, 16);
+    AddReplayRoutes(router, *board, *store, nullptr, fetches);
     HttpLimits limits;
     limits.trust_loopback = true;
     limits.header_ms = 1000;
@@ -38,6 +41,7 @@ struct Harness {
   }
   std::unique_ptr<RankStore> store;
   std::unique_ptr<RankBoard> board;
+  TaskPool fetches;
   std::unique_ptr<RankHttpServer> server;
   int port = 0;
 };
