@@ -196,6 +196,7 @@ VerifyResult ReplayVerifier::Check(const std::string& replay) const {
 
   const pid_t pid = fork();
   if (pid == 0) {
+    setpgid(0, 0);  // its own group: a kill reaches whatever it started
     dup2(input, STDIN_FILENO);
     dup2(pipe_fds[1], STDOUT_FILENO);
     if (null_fd >= 0) dup2(null_fd, STDERR_FILENO);
@@ -206,6 +207,7 @@ VerifyResult ReplayVerifier::Check(const std::string& replay) const {
     execv(argv[0], argv.data());
     _exit(127);
   }
+  if (pid > 0) setpgid(pid, pid);  // whichever of the two runs first
   close(input);
   close(pipe_fds[1]);
   if (null_fd >= 0) close(null_fd);
@@ -221,6 +223,7 @@ VerifyResult ReplayVerifier::Check(const std::string& replay) const {
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
+      kill(-pid, SIGKILL);
       kill(pid, SIGKILL);
       killed = true;
       break;

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -210,6 +212,42 @@ TEST(RankUpload, OnlyVerifiedRunsAreRankedAndBadUploadsAreRefused) {
 
   // After all of it the server still answers.
   EXPECT_TRUE(ReadRankingOver(*http, host, kHell).ok);
+  std::filesystem::remove_all(dir);
+}
+
+// The verifier is a process of its own: one that hangs is killed at the
+// wall-clock limit, one that says nothing sensible is not believed, and the
+// server answers all along.
+TEST(RankUpload, AVerifierThatHangsIsKilledAndOneThatBabblesIsNotBelieved) {
+  const std::string dir = TempDir();
+  const std::string hang = dir + "/hang.sh", babble = dir + "/babble.sh";
+  std::ofstream(hang) << "#!/bin/sh\nsleep 30\n";  // the shell waits on a child of its own
+  std::ofstream(babble) << "#!/bin/sh\necho 'verify: mode=HELL score=5 verdict=verified'\nexit 3\n";
+  ASSERT_EQ(std::system(("chmod +x " + hang + " " + babble).c_str()), 0);
+  struct Case {
+    std::string verifier;
+    int status;
+    const char* reason;
+  };
+  for (const Case& c : {Case{hang, 422, "too long"}, Case{babble, 500, "could not be checked"}}) {
+    Daemon daemon;
+    ASSERT_TRUE(daemon.Start({"--db", dir + "/rank-" + std::to_string(c.status) + ".db", "--verifier", c.verifier,
+                              "--verify-wall", "1"}));
+    auto http = MakeCurlHttp(30000);
+    ASSERT_TRUE(SendRecordOver(*http, daemon.host(), kHell, RecordOf("P", 1, 5), 1).ok);
+    const auto start = std::chrono::steady_clock::now();
+    HttpReply r = Upload(*http, daemon.host(), kHell, "P", 1, 5, "KVRP whatever");
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, c.status) << r.body;
+    EXPECT_NE(r.body.find(c.reason), std::string::npos) << r.body;
+    EXPECT_LT(took, 10.0);
+    RankExchange read = ReadRankingOver(*http, daemon.host(), kHell);
+    ASSERT_TRUE(read.ok);
+    // Not verified, so marked in the ranking.
+    const RankEntry* p = Ranked(read, "P", 1);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->comment, "?replay");
+  }
   std::filesystem::remove_all(dir);
 }
 
