@@ -41,7 +41,11 @@ void AfterCommentSent(Game& g, int result, int mode_number) {
   ClearLog(g);
   const int m = mode_number - 1;
   const std::string path = HiScoreReplayPath(g, m);
-  if (g.recorder && FileExists(path)) UploadReplay(g, mode_number, g.my.hi_score(m), path, AfterReplayUploaded);
+  // Only the window program keeps each mode's hi-score run (tools record to a
+  // file of their own).
+  if (g.recorder && g.recorder->out_path.empty() && FileExists(path)) {
+    UploadReplay(g, mode_number, g.my.hi_score(m), path, AfterReplayUploaded);
+  }
 }
 
 }  // namespace

@@ -151,16 +151,14 @@ bool Simulator::Apply(const ScriptEvent& e, std::string* error) {
   DispatchInput(g, ev);
   // A ranking exchange the event started ends before anything else happens,
   // so a script plays the same whatever the server's speed.
-  while (WaitRankExchange(g)) {
-  }  // and any exchange the last one's outcome started
+  WaitRankExchange(g);
   AfterInput(g);
   return true;
 }
 
 void Simulator::Frame() {
   Game& g = *game_;
-  while (WaitRankExchange(g)) {
-  }  // and any exchange the last one's outcome started
+  WaitRankExchange(g);
   for (int ticks = 0; ticks < 100000; ++ticks)
     if (DXTimer1Timer(g)) break;
   AfterInput(g);
