@@ -126,7 +126,9 @@ void TaskPool::Start(int workers, int queue) {
 
 bool TaskPool::Post(PoolTask task) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (stopping_ || threads_.empty() || tasks_.size() >= capacity_) return false;
+  // Idle workers take a task at once; beyond them `capacity_` may wait.
+  const std::size_t idle = threads_.size() - busy_;
+  if (stopping_ || threads_.empty() || tasks_.size() >= capacity_ + idle) return false;
   tasks_.push_back(std::move(task));
   wake_.notify_one();
   return true;
@@ -155,9 +157,11 @@ void TaskPool::Work() {
     if (stopping_ || tasks_.empty()) return;
     PoolTask task = std::move(tasks_.front());
     tasks_.pop_front();
+    busy_ += 1;
     lock.unlock();
     task(true);
     lock.lock();
+    busy_ -= 1;
   }
 }
 

@@ -65,7 +65,8 @@ class TaskPool {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<PoolTask> tasks_;
-  std::size_t capacity_ = 0;
+  std::size_t capacity_ = 0;  // tasks that may wait for a busy worker
+  std::size_t busy_ = 0;      // workers running a task
   bool stopping_ = false;
   std::vector<std::thread> threads_;
 };
