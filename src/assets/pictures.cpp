@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "effects/log.h"
+#include "platform/picture_file.h"
 #include "platform/encoding.h"
 #include "state/game.h"
 
@@ -47,7 +48,7 @@ bool CreateBitmapTable(Game& g) {
   std::string path = CgPath(g, "title.bmp");
   auto b0 = std::make_unique<Canvas>(640, 480, g.pf.fonts);
   auto b6 = std::make_unique<Canvas>(640, 480, g.pf.fonts);
-  if (!b0->LoadPicture(path) || !b6->LoadPicture(path)) return false;
+  if (!LoadPicture(*b0, path) || !LoadPicture(*b6, path)) return false;
   g.bitmaps[0] = std::move(b0);
   g.bitmaps[6] = std::move(b6);
   return true;

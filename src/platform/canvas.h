@@ -85,24 +85,10 @@ class Canvas {
   uint8_t* MutableData();
   int Stride() const;
 
-  // Pictures. Load replaces nothing on failure and returns false.
-  bool LoadPicture(const std::string& path, int dx = 0, int dy = 0);
-  bool SavePng(const std::string& path) const;
-  bool SaveBmp(const std::string& path) const;
-  bool SaveJpeg(const std::string& path, int quality = 90) const;
-
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// Decodes a BMP or JPEG file (by extension) into 0x00RRGGBB pixels.
-struct Picture {
-  int width = 0;
-  int height = 0;
-  std::vector<uint32_t> pixels;  // 0x00RRGGBB, row-major
-};
-bool DecodePicture(const std::string& path, Picture& out);
 
 // The fonts text is drawn in: one regular face; bold and italic are synthesised.
 class FontSet {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/canvas.h"
+#include "platform/picture_file.h"
 #include "platform/dialogs.h"
 #include "platform/x11_wm.h"
 

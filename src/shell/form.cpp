@@ -1,6 +1,7 @@
 #include "shell/form.h"
 
 #include "assets/pictures.h"
+#include "platform/picture_file.h"
 #include "shell/frame.h"
 #include "shell/input.h"
 #include "menus/save.h"
@@ -12,7 +13,7 @@
 
 bool FormCreate(Game& g, std::string* error) {
   std::string title = CgPath(g, "title.bmp");
-  if (!g.bak->LoadPicture(title)) {
+  if (!LoadPicture(*g.bak, title)) {
     if (error) *error = "The title picture is missing or unreadable: " + title;
     return false;
   }

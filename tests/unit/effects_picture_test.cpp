@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "effects/effects.h"
+#include "platform/picture_file.h"
 #include "test_util.h"
 
 namespace {
@@ -277,12 +278,12 @@ void CheckScene(const std::string& name, int frames, const std::function<void(Ga
   for (int f = 0; f < frames; ++f) Frame(g);
   const std::string ref = std::string(KV_SOURCE_DIR) + "/tests/ref/" + name;
   if (std::getenv("KV_UPDATE_REFS")) {
-    ASSERT_TRUE(g.cg->SavePng(ref)) << ref;
+    ASSERT_TRUE(SavePng(*g.cg, ref)) << ref;
     return;
   }
   // The reader must agree with the writer before it judges anything.
   const std::string actual = "/tmp/kv_actual_" + name;
-  ASSERT_TRUE(g.cg->SavePng(actual));
+  ASSERT_TRUE(SavePng(*g.cg, actual));
   Image own, want;
   std::string error;
   ASSERT_TRUE(ReadPng(actual, own, error)) << error;

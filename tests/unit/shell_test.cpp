@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "shell/input.h"
+#include "platform/picture_file.h"
 #include "menus/menu.h"
 #include "platform/files.h"
 #include "shell/form.h"

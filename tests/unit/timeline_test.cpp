@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "menus/menu.h"
+#include "platform/picture_file.h"
 #include "shell/frame.h"
 #include "shell/frame.h"
 #include "stages/enemies.h"
@@ -372,7 +373,7 @@ TEST(StageRuns, DISABLED_Pictures) {
         times.push_back(ms);
         ++frames;
         if (shots && shot_clocks.count(g.my.distance()))
-          g.cg->SavePng(std::string(shots) + "/s" + std::to_string(stage) + "_" + kModeNames[mode] + "_" +
+          SavePng(*g.cg, std::string(shots) + "/s" + std::to_string(stage) + "_" + kModeNames[mode] + "_" +
                         std::to_string(g.my.distance()) + ".png");
       }
       std::sort(times.begin(), times.end());

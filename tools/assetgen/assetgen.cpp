@@ -9,6 +9,7 @@
 #include "art.h"
 #include "scenes.h"
 #include "platform/canvas.h"
+#include "platform/picture_file.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 
@@ -54,8 +55,8 @@ int main(int argc, char** argv) {
     Canvas c(640, 480, fonts);
     DrawScene(c, s);
     std::string path = dir + "/cg/" + s.file;
-    bool ok = path.size() > 4 && path.substr(path.size() - 4) == ".bmp" ? c.SaveBmp(path)
-                                                                       : c.SaveJpeg(path, 90);
+    bool ok = path.size() > 4 && path.substr(path.size() - 4) == ".bmp" ? SaveBmp(c, path)
+                                                                       : SaveJpeg(c, path, 90);
     if (!ok) {
       std::fprintf(stderr, "kv-assetgen: cannot write %s\n", path.c_str());
       return 1;
@@ -87,9 +88,9 @@ int main(int argc, char** argv) {
           }
         icon.SetPixel(x, y, RGB(r / (f * f), gr / (f * f), b / (f * f)));
       }
-    if (!icon.SavePng(dir + "/icon/kv-" + std::to_string(size) + ".png")) return 1;
+    if (!SavePng(icon, dir + "/icon/kv-" + std::to_string(size) + ".png")) return 1;
     // The running window's own icon, beside the pictures it loads.
-    if (size == 64 && !icon.SaveBmp(dir + "/cg/icon.bmp")) return 1;
+    if (size == 64 && !SaveBmp(icon, dir + "/cg/icon.bmp")) return 1;
   }
 
   bool ok = WriteStory(dir + "/dat/1.txt",

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/window.h"
+#include "platform/picture_file.h"
 #include "ranking/exchange.h"
 #include "shell/form.h"
 #include "shell/frame.h"
@@ -189,7 +190,7 @@ bool Simulator::Run(int frames, const std::vector<ScriptEvent>& script, std::str
 
 bool Simulator::SavePng(const std::string& path) {
   ComposeWindow(*game_, *screen_);
-  return screen_->SavePng(path);
+  return ::SavePng(*screen_, path);
 }
 
 std::string Simulator::DumpJson() {
