@@ -101,6 +101,21 @@ void ResetSaveValues(Game& g) {
   ResetGame(g);
 }
 
+std::string OldSavePath(const Game& g) { return SavePath(g) + ".old"; }
+
+bool ResetSaveKeepingOld(Game& g, std::string* error) {
+  const std::string path = SavePath(g);
+  std::string err;
+  if (FileExists(path) && !CopyFileAtomically(path, OldSavePath(g), &err)) {
+    std::fprintf(stderr, "kv: the save file is not reset, its copy could not be kept: %s\n", err.c_str());
+    if (error) *error = err;
+    return false;
+  }
+  ResetSaveValues(g);
+  WriteSave(g);
+  return true;
+}
+
 std::string SaveText(Game& g) {
   std::string out;
   for (const Field& f : kLayout) {

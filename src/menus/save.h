@@ -12,6 +12,13 @@ void LoadSave(Game& g);
 bool WriteSave(Game& g);
 // The save defaults, then the new-game reset. Does not write the file.
 void ResetSaveValues(Game& g);
+// The reset the player asks for on the title picture: the file as it is on
+// disk is first kept byte for byte as my.dat.old (written atomically, like the
+// save), then the defaults are set and written. When the old file cannot be
+// kept nothing is reset: false, with the reason in *error.
+bool ResetSaveKeepingOld(Game& g, std::string* error);
+// Where ResetSaveKeepingOld keeps the previous file.
+std::string OldSavePath(const Game& g);
 // Writes the file when any saved value changed since it was last written.
 void SaveIfChanged(Game& g);
 

@@ -10,8 +10,12 @@ class Dialogs {
  public:
   virtual ~Dialogs() = default;
   virtual void Message(const std::string& text) = 0;
-  // true for Yes, false for No.
+  // true for Yes, false for No. The box opens with Yes chosen.
   virtual bool Confirm(const std::string& text) = 0;
+  // The same for a question whose Yes destroys something: the box opens with
+  // No chosen, so Enter and Esc both answer No; Yes takes a click on it, or
+  // the arrow keys (or Tab) and then Enter.
+  virtual bool ConfirmDefaultNo(const std::string& text) = 0;
 };
 
 class Window;
@@ -20,13 +24,16 @@ class FontSet;
 // one, the game draws its own modal box over its last picture.
 std::unique_ptr<Dialogs> MakeSdlDialogs(Window* window, std::shared_ptr<FontSet> fonts);
 
-// Answers from a script; when no answer is queued the default button (Yes) is taken.
+// Answers from a script; when no answer is queued the default button is
+// taken (Yes for Confirm, No for ConfirmDefaultNo).
 class ScriptedDialogs : public Dialogs {
  public:
   void Message(const std::string& text) override { shown.push_back(text); }
-  bool Confirm(const std::string& text) override {
+  bool Confirm(const std::string& text) override { return Answer(text, true); }
+  bool ConfirmDefaultNo(const std::string& text) override { return Answer(text, false); }
+  bool Answer(const std::string& text, bool default_answer) {
     shown.push_back(text);
-    if (answers.empty()) return true;
+    if (answers.empty()) return default_answer;
     bool a = answers.front();
     answers.pop_front();
     return a;

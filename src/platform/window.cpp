@@ -224,9 +224,11 @@ class SdlWindow : public Window {
   void StopTextInput() override { SDL_StopTextInput(); }
   void* NativeHandle() override { return window_; }
 
-  // A modal box drawn by the game itself over the last picture, for desktops
-  // where no native message box can be shown. Returns true for Yes / OK.
-  bool RunModal(const std::string& text, bool yes_no, std::shared_ptr<FontSet> fonts) {
+  // A modal box drawn by the game itself over the last picture. Returns true
+  // for Yes / OK. With default_no the box opens on No: Enter, Space and Esc
+  // then answer No, and Yes takes a click or a move to it first.
+  bool RunModal(const std::string& text, bool yes_no, std::shared_ptr<FontSet> fonts,
+                bool default_no = false) {
     Canvas pic(w_, h_, fonts);
     if (last_) pic.CopyFrom(*last_, 0, 0, w_, h_, 0, 0);
     // Darken what lies behind the box.
@@ -240,7 +242,7 @@ class SdlWindow : public Window {
     const int btn_w = 110, btn_h = 28, btn_y = by + bh - btn_h - 14;
     int yes_x = yes_no ? bx + bw / 2 - btn_w - 15 : bx + (bw - btn_w) / 2;
     int no_x = bx + bw / 2 + 15;
-    int focus = 0;  // 0 yes / OK, 1 no
+    int focus = yes_no && default_no ? 1 : 0;  // 0 yes / OK, 1 no
     int hover = -1;
     // Afterwards the window shows and types as it did before the box.
     struct Restore {
@@ -318,10 +320,10 @@ class SdlWindow : public Window {
             case SDLK_KP_ENTER:
             case SDLK_SPACE: return focus == 0;
             case SDLK_ESCAPE: return !yes_no;
-            case SDLK_y: return true;
+            case SDLK_y: if (!default_no) return true; break;
             case SDLK_n: if (yes_no) return false; break;
-            case SDLK_LEFT:
-            case SDLK_RIGHT:
+            case SDLK_LEFT: if (yes_no) focus = 0; break;
+            case SDLK_RIGHT: if (yes_no) focus = 1; break;
             case SDLK_TAB: if (yes_no) focus = 1 - focus; break;
             default: break;
           }
@@ -470,6 +472,10 @@ class SdlDialogs : public Dialogs {
   bool Confirm(const std::string& text) override {
     if (win_) return win_->RunModal(text, true, fonts_);
     return false;  // No changes nothing
+  }
+  bool ConfirmDefaultNo(const std::string& text) override {
+    if (win_) return win_->RunModal(text, true, fonts_, true);
+    return false;
   }
 
  private:

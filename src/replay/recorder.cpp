@@ -18,8 +18,13 @@ class AnswerTap : public Dialogs {
   void Message(const std::string& text) override {
     if (inner_) inner_->Message(text);
   }
-  bool Confirm(const std::string& text) override {
-    bool yes = !inner_ || inner_->Confirm(text);
+  bool Confirm(const std::string& text) override { return Note(!inner_ || inner_->Confirm(text)); }
+  bool ConfirmDefaultNo(const std::string& text) override {
+    return Note(inner_ && inner_->ConfirmDefaultNo(text));
+  }
+
+ private:
+  bool Note(bool yes) {
     if (rec_.recording) {
       ReplayRecord a;
       a.type = ReplayRecord::kAnswer;
@@ -34,7 +39,6 @@ class AnswerTap : public Dialogs {
     return yes;
   }
 
- private:
   Dialogs* inner_;
   ReplayRecorder& rec_;
 };

@@ -1,5 +1,7 @@
 #include "shell/input.h"
 
+#include <string>
+
 #include "assets/sound.h"
 #include "combat/player.h"
 #include "menus/menu.h"
@@ -28,8 +30,12 @@ void cgMouseUp(Game& g, int button) {
 void FormKeyDown(Game& g, int key) {
   switch (key) {
     case 27:  // Esc: on the title picture, offer to reset the saved data
-      if (g.run.title_phase < -1 && g.pf.dialogs) {
-        if (g.pf.dialogs->Confirm("初期化したいときは、はいを押してね")) ResetSaveValues(g);
+      // The question opens on No: a second Esc or an Enter keeps the data.
+      if (g.run.title_phase < -1 && g.pf.dialogs &&
+          g.pf.dialogs->ConfirmDefaultNo("初期化したいときは、はいを押してね")) {
+        std::string why;
+        if (!ResetSaveKeepingOld(g, &why))
+          g.pf.dialogs->Message("データを残せなかったので初期化しませんでした: " + why);
       }
       break;
     case 32:  // Space: pause

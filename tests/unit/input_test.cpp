@@ -152,6 +152,9 @@ TEST(InputKeys, EscOnTheTitleAsksBeforeResettingTheSave) {
   FormKeyDown(g, 27);
   EXPECT_EQ(t->dialogs.shown, (std::vector<std::string>{"初期化したいときは、はいを押してね"}));
   EXPECT_EQ(g.my.name(), "keep");
+  FormKeyDown(g, 27);  // no answer given: the default, No
+  EXPECT_EQ(g.my.name(), "keep");
+  t->dialogs.answers.push_back(true);
   FormKeyDown(g, 27);  // Yes
   EXPECT_EQ(g.my.name(), "");
   EXPECT_EQ(g.my.hi_score(EASY), 0);

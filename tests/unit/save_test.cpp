@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 
 #include <climits>
+#include <cstdio>
 #include <fstream>
 
 #include "menus/menu.h"
 #include "menus/save.h"
 #include "menus/shop.h"
+#include "shell/input.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "state/game.h"
@@ -285,3 +287,57 @@ TEST(SaveFile, StepsOnSavedValuesNeverWrap) {
 }
 
 }  // namespace
+
+// The reset on the title picture asks first and opens on No; a reset keeps the
+// file it replaces as my.dat.old, and without that copy nothing is reset.
+TEST(SaveFile, TitleResetOpensOnNoAndKeepsTheOldFileAside) {
+  auto t = MakeTestGame();
+  Game& g = t->g();
+  LoadSave(g);
+  g.my.name() = "keep";
+  g.my.hi_score(EASY) = 5000;
+  g.my.comment(EASY) = "いい感じ";
+  ASSERT_TRUE(WriteSave(g));
+  const std::string old_bytes = Slurp(SavePath(g));
+
+  // Esc, then Enter or Esc: the default answer, No.
+  FormKeyDown(g, 27);
+  ASSERT_EQ(t->dialogs.shown, (std::vector<std::string>{"初期化したいときは、はいを押してね"}));
+  EXPECT_EQ(g.my.name(), "keep");
+  EXPECT_EQ(Slurp(SavePath(g)), old_bytes);
+  EXPECT_FALSE(FileExists(OldSavePath(g)));
+
+  // Yes chosen on purpose: the old bytes are kept, the file holds the defaults.
+  t->dialogs.answers = {true};
+  FormKeyDown(g, 27);
+  EXPECT_EQ(g.my.name(), "");
+  EXPECT_EQ(g.my.hi_score(EASY), 0);
+  EXPECT_EQ(Slurp(OldSavePath(g)), old_bytes);
+  auto reread = MakeTestGame(1, g.pf.data_dir);
+  LoadSave(reread->g());
+  EXPECT_EQ(reread->g().my.name(), "");
+  EXPECT_EQ(reread->g().my.hi_score(EASY), 0);
+
+  // Bringing it back is a rename.
+  ASSERT_EQ(std::rename(OldSavePath(g).c_str(), SavePath(g).c_str()), 0);
+  auto back = MakeTestGame(1, g.pf.data_dir);
+  LoadSave(back->g());
+  EXPECT_EQ(back->g().my.name(), "keep");
+  EXPECT_EQ(back->g().my.comment(EASY), "いい感じ");
+}
+
+TEST(SaveFile, TitleResetDoesNothingWhenTheOldFileCannotBeKept) {
+  auto t = MakeTestGame();
+  Game& g = t->g();
+  LoadSave(g);
+  g.my.name() = "keep";
+  ASSERT_TRUE(WriteSave(g));
+  const std::string old_bytes = Slurp(SavePath(g));
+  ASSERT_EQ(::mkdir(OldSavePath(g).c_str(), 0755), 0);  // nothing can be renamed over it
+  t->dialogs.answers = {true};
+  FormKeyDown(g, 27);
+  EXPECT_EQ(g.my.name(), "keep");
+  EXPECT_EQ(Slurp(SavePath(g)), old_bytes);
+  ASSERT_EQ(t->dialogs.shown.size(), 2u);
+  EXPECT_NE(t->dialogs.shown[1].find("初期化しませんでした"), std::string::npos);
+}
