@@ -98,6 +98,32 @@ void DispatchInput(Game& g, const InputEvent& e) {
   AfterRecordedInput(g);
 }
 
+void WindowInput(Game& g, const InputEvent& e) {
+  Pointer& p = g.input;
+  if (e.type == InputEvent::kMouseUp && p.press_unseen) {
+    p.release_held = true;
+    p.held_button = e.button;
+    p.held_x = e.x;
+    p.held_y = e.y;
+    return;
+  }
+  DispatchInput(g, e);
+  if (e.type == InputEvent::kMouseDown) p.press_unseen = g.run.in_play != 0 && p.click > 0;
+}
+
+void ReleaseHeldPress(Game& g) {
+  Pointer& p = g.input;
+  p.press_unseen = false;
+  if (!p.release_held) return;
+  p.release_held = false;
+  InputEvent up;
+  up.type = InputEvent::kMouseUp;
+  up.button = p.held_button;
+  up.x = p.held_x;
+  up.y = p.held_y;
+  DispatchInput(g, up);
+}
+
 void AfterInput(Game& g) { SaveIfChanged(g); }
 
 bool WantsCrosshair(const Game& g) {

@@ -17,6 +17,13 @@ void FormDestroy(Game& g);
 // Routes one window event to the panels or the field handlers. Keys and
 // clicks are ignored while a ranking exchange is running.
 void DispatchInput(Game& g, const InputEvent& e);
+// The window program's events go here. A press the play field keeps for the
+// next frame is held down until a frame has run: a release coming before that
+// is handled right after the frame (ReleaseHeldPress), so a quick click or
+// tap between two frames still fires, raises the barrier and so on.
+void WindowInput(Game& g, const InputEvent& e);
+// After each frame: a release held back by WindowInput is handled now.
+void ReleaseHeldPress(Game& g);
 // After each event and frame: write the save file if a saved value changed.
 void AfterInput(Game& g);
 

@@ -11,6 +11,7 @@
 #include "ranking/ranking_screen.h"
 #include "state/game.h"
 #include "replay/recorder.h"
+#include "shell/form.h"
 #include "shell/hud.h"
 #include "stages/enemies.h"
 #include "stages/timeline.h"
@@ -35,6 +36,7 @@ bool DXTimer1Timer(Game& g) {
     g.timing.next_frame = (g.timing.next_frame > 0 && late_ms < 2.0 ? g.timing.next_frame : now) + interval / kMsPerDay;
     RunFrame(g);
     RecordFrame(g);
+    ReleaseHeldPress(g);  // the frame has seen the press
     ran = true;
   }
   now = clock.NowDays();

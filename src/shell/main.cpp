@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
       if (e.type == InputEvent::kFocusGained) focused = true;
       else if (e.type == InputEvent::kFocusLost) focused = false;
       else if (e.type == InputEvent::kExposed) repaint = true;
-      if (!ReplayViewInput(g, e)) DispatchInput(g, e);
+      if (!ReplayViewInput(g, e)) WindowInput(g, e);
       AfterInput(g);
       ServeReplayRequest(g);
       repaint = true;
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
       } else if (!repaint && win->Wait(e, 15)) {
         if (e.type == InputEvent::kFocusGained) focused = true;
         else if (e.type == InputEvent::kFocusLost) focused = false;
-        DispatchInput(g, e);
+        WindowInput(g, e);
         AfterInput(g);
         repaint = true;
       }
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
       }
     } else if (!repaint && win->Wait(e, 50)) {
       if (e.type == InputEvent::kFocusGained) focused = true;
-      if (!ReplayViewInput(g, e)) DispatchInput(g, e);
+      if (!ReplayViewInput(g, e)) WindowInput(g, e);
       AfterInput(g);
       repaint = true;
     }

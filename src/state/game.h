@@ -231,6 +231,13 @@ struct RunFlow {
 struct Pointer {
   int32_t mouse_x = 0, mouse_y = 0;
   int32_t click = 0;
+  // The window program's hold on a quick press (WindowInput in the shell): a
+  // press the field keeps for the next frame stays down until a frame has
+  // run, and a release that comes before that waits here until then. Not part
+  // of the run state: the game, and a replay, get the release after the frame.
+  bool press_unseen = false;
+  bool release_held = false;
+  int32_t held_button = 0, held_x = 0, held_y = 0;
 };
 
 // Menu screens (menu_screen values; 0 = no menu shown).

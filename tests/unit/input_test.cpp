@@ -3,6 +3,9 @@
 #include "shell/input.h"
 #include "menu_test_util.h"
 #include "menus/save.h"
+#include "platform/window.h"
+#include "shell/form.h"
+#include "shell/frame.h"
 
 namespace {
 
@@ -80,6 +83,88 @@ TEST(InputMouse, ReleaseAfterTheClickWasUsedUpRequestsNothing) {
   cgMouseUp(g, 1);
   EXPECT_EQ(g.input.click, 0);
   EXPECT_EQ(g.run.burst_request, 0);
+}
+
+namespace {
+
+// A press and release between two frames, as the window delivers them.
+void QuickClick(Game& g, int button, int x, int y) {
+  InputEvent e;
+  e.button = button;
+  e.x = x;
+  e.y = y;
+  e.type = InputEvent::kMouseDown;
+  WindowInput(g, e);
+  e.type = InputEvent::kMouseUp;
+  WindowInput(g, e);
+}
+
+void RunOneFrame(TestGame& t) {
+  for (int i = 0; i < 200; ++i)
+    if (DXTimer1Timer(t.g())) return;
+  ADD_FAILURE() << "no frame ran";
+}
+
+int LiveShots(const Game& g) {
+  int n = 0;
+  for (const EnemySlot& s : g.pools.shots) n += s.timer > 0;
+  return n;
+}
+
+}  // namespace
+
+TEST(InputLatch, AQuickClickBetweenFramesIsSeenByOneFrameThenReleased) {
+  auto t = MakeGameInPlay(EASY);
+  Game& g = t->g();
+  g.my.level = 5;
+  RunOneFrame(*t);
+  // A right click: the barrier goes up, and the release after the frame finds
+  // the press used up.
+  QuickClick(g, 1, 320, 240);
+  EXPECT_EQ(g.input.click, 2);
+  RunOneFrame(*t);
+  EXPECT_GT(g.my.barrier_timer, 0);
+  EXPECT_EQ(g.input.click, 0);
+  // A left tap fires one volley and then lets go: the next frame fires nothing.
+  QuickClick(g, 0, 320, 40);
+  RunOneFrame(*t);
+  const int fired = LiveShots(g);
+  EXPECT_GT(fired, 0);
+  EXPECT_EQ(g.input.click, 0);
+  EXPECT_FALSE(g.input.release_held);
+  RunOneFrame(*t);
+  EXPECT_EQ(LiveShots(g), fired);
+  // In a lock-on mode the release after the frame asks for the burst.
+  auto h = MakeGameInPlay(HARD);
+  RunOneFrame(*h);
+  QuickClick(h->g(), 0, 320, 40);
+  EXPECT_EQ(h->g().run.burst_request, 0);
+  RunOneFrame(*h);
+  EXPECT_GT(LiveShots(h->g()), 0);
+  EXPECT_EQ(h->g().run.burst_request, 1);
+}
+
+TEST(InputLatch, EventsHandedToTheGameDirectlyKeepTheirMeaning) {
+  // Recorded replays and scripts give the game its events as they were
+  // handled: a release right after the press still lets go before the frame.
+  auto t = MakeGameInPlay(EASY);
+  Game& g = t->g();
+  RunOneFrame(*t);
+  InputEvent e;
+  e.x = 320;
+  e.y = 40;
+  e.type = InputEvent::kMouseDown;
+  DispatchInput(g, e);
+  e.type = InputEvent::kMouseUp;
+  DispatchInput(g, e);
+  RunOneFrame(*t);
+  EXPECT_EQ(LiveShots(g), 0);
+  // Out of play a press goes to the menus at once and nothing is held.
+  auto m = MakeTestGame();
+  QuickClick(m->g(), 0, 5, 5);
+  EXPECT_EQ(m->g().run.title_phase, -1);
+  EXPECT_FALSE(m->g().input.press_unseen);
+  EXPECT_FALSE(m->g().input.release_held);
 }
 
 TEST(InputMouse, PressOutsidePlayGoesToTheMenus) {
