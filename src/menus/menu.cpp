@@ -9,6 +9,7 @@
 #include "effects/log.h"
 #include "menus/shop.h"
 #include "platform/files.h"
+#include "ranking/edit_box.h"
 #include "ranking/name_entry.h"
 #include "ranking/ranking_screen.h"
 #include "replay/recorder.h"
@@ -372,8 +373,7 @@ void FieldClick(Game& g, int x, int y, int button) {
     g.panels.hi_score_box_x = 0;
     g.panels.hi_score_box_y = 286;
     int m = g.my.mode >= 0 && g.my.mode < kModeCount ? g.my.mode : 0;
-    g.panels.hi_score_l.text = g.my.comment(m);
-    g.panels.hi_score_l.composition.clear();
+    EditBoxPreset(g.panels.hi_score_l, g.my.comment(m));
     return;
   }
   if (g.run.game_over_banner >= 1) {

@@ -62,6 +62,7 @@ void Button2Click(Game& g) {
   // Stored as typed: only the sent copy has its separators made harmless.
   g.my.comment(m) = g.panels.hi_score_l.text;
   g.panels.hi_score_l.composition.clear();
+  g.panels.hi_score_l.selected = false;
   PlayEffect(g, "1.wav");
   // The window repaints while the send runs (the main loop keeps it painted).
   AddSilverLogLine(g, kSendingText);
@@ -74,6 +75,8 @@ bool CommentBoxMouseDown(Game& g, int button, int x, int y) {
   const int px = x - g.panels.hi_score_box_x, py = y - g.panels.hi_score_box_y;
   if (!Inside(px, py, 0, 0, L::kWidth, L::kHeight)) return false;
   if (button == 0 && Inside(px, py, L::kOkX, L::kOkY, L::kOkW, L::kOkH)) Button2Click(g);
+  // A click into the text drops the selection: the caret goes to the end.
+  if (Inside(px, py, L::kEditX, L::kEditY, L::kEditW, L::kEditH)) g.panels.hi_score_l.selected = false;
   return true;
 }
 

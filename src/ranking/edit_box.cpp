@@ -26,6 +26,14 @@ int Cp932Bytes(const std::string& utf8) {
 }
 
 bool EditBoxInsert(EditBox& box, const std::string& utf8) {
+  if (box.selected) {
+    EditBox fresh = box;
+    fresh.text.clear();
+    fresh.selected = false;
+    if (!EditBoxInsert(fresh, utf8)) return false;
+    box = fresh;
+    return true;
+  }
   int used = Cp932Bytes(box.text);
   if (used < 0) used = 0;
   bool added = false;
@@ -50,10 +58,27 @@ bool EditBoxInsert(EditBox& box, const std::string& utf8) {
   return added;
 }
 
-void EditBoxSetComposition(EditBox& box, const std::string& utf8) { box.composition = utf8; }
+void EditBoxPreset(EditBox& box, const std::string& utf8) {
+  box.text = utf8;
+  box.composition.clear();
+  box.selected = !box.text.empty();
+}
+
+void EditBoxSetComposition(EditBox& box, const std::string& utf8) {
+  if (box.selected && !utf8.empty()) {
+    box.text.clear();
+    box.selected = false;
+  }
+  box.composition = utf8;
+}
 
 void EditBoxBackspace(EditBox& box) {
   std::string& t = box.text;
+  if (box.selected) {
+    t.clear();
+    box.selected = false;
+    return;
+  }
   if (t.empty()) return;
   size_t i = t.size() - 1;
   while (i > 0 && (static_cast<unsigned char>(t[i]) & 0xC0) == 0x80) --i;
@@ -62,7 +87,8 @@ void EditBoxBackspace(EditBox& box) {
 
 EditKey EditBoxKeyDown(EditBox& box, int key) {
   if (!box.composition.empty()) return EditKey::kNone;
-  if (key == 8) EditBoxBackspace(box);
+  if (key == 8 || (key == 46 && box.selected)) EditBoxBackspace(box);
+  if (key == 35 || key == 36 || key == 37 || key == 39) box.selected = false;
   if (key == 13) return EditKey::kEnter;
   return EditKey::kNone;
 }
@@ -81,8 +107,15 @@ void DrawEditBox(Canvas& c, const EditBox& box, const EditBoxLook& look) {
   int h = c.TextHeight("Ag");
   int tx = look.x + 6;
   int ty = look.y + (look.height - h) / 2;
-  c.TextOut(tx, ty, box.text);
   int x = tx + c.TextWidth(box.text);
+  if (box.selected && !box.text.empty()) {
+    c.FillRect(tx - 1, ty, x + 1, ty + h, kEditSelectedBack);
+    c.SetFontColor(kEditSelectedText);
+    c.TextOut(tx, ty, box.text);
+    c.SetFontColor(look.text_color);
+  } else {
+    c.TextOut(tx, ty, box.text);
+  }
   if (!box.composition.empty()) {
     c.TextOut(x, ty, box.composition);
     int w = c.TextWidth(box.composition);
@@ -91,7 +124,7 @@ void DrawEditBox(Canvas& c, const EditBox& box, const EditBoxLook& look) {
     c.LineTo(x + w, ty + h);
     x += w;
   }
-  if (look.caret_on) {
+  if (look.caret_on && !box.selected) {
     c.SetPen(look.text_color, 2);
     c.MoveTo(x + 1, ty);
     c.LineTo(x + 1, ty + h);

@@ -16,15 +16,23 @@ int Cp932Bytes(const std::string& utf8);
 // Adds typed text at the end: characters CP932 cannot hold and control
 // characters (line breaks, tabs) are refused; insertion stops at the first
 // character that would pass the byte limit. Returns true when anything was added.
+// While the text is selected, what is added replaces it (text that adds
+// nothing leaves it, still selected).
 bool EditBoxInsert(EditBox& box, const std::string& utf8);
-// The IME composition in progress (empty when it ended).
+// Opens the box on a preset text, all of it selected as a desktop edit box
+// selects its text when it takes the focus: typing replaces it, OK keeps it.
+void EditBoxPreset(EditBox& box, const std::string& utf8);
+// The IME composition in progress (empty when it ended). A composition that
+// starts over a selected text replaces it.
 void EditBoxSetComposition(EditBox& box, const std::string& utf8);
-// Deletes the last whole character.
+// Deletes the last whole character, or the selected text.
 void EditBoxBackspace(EditBox& box);
 
 enum class EditKey { kNone, kEnter };
-// A key typed into the box: 8 deletes a character, 13 is reported as kEnter.
-// While the IME composes, the keys are the IME's and nothing happens here.
+// A key typed into the box: 8 deletes a character (46 too, only a selected
+// text), 13 is reported as kEnter; the arrows, Home and End drop the
+// selection, leaving the caret at the end. While the IME composes, the keys
+// are the IME's and nothing happens here.
 EditKey EditBoxKeyDown(EditBox& box, int key);
 
 // The panels' edit boxes: pink text on a near-black violet grey, as the
@@ -40,7 +48,11 @@ struct EditBoxLook {
   uint32_t frame_color = 0x808080;
   bool caret_on = true;              // the blinking caret's phase
 };
-// Draws the box: its text, the composition underlined after it, the caret.
+// A selected text: white on the desktop's selection blue (0x00BBGGRR).
+inline constexpr uint32_t kEditSelectedBack = 0xD77800;
+inline constexpr uint32_t kEditSelectedText = 0xFFFFFF;
+// Draws the box: its text (highlighted while selected), the composition
+// underlined after it, the caret.
 void DrawEditBox(Canvas& c, const EditBox& box, const EditBoxLook& look);
 // The caret blinks with the frame counter.
 bool CaretPhase(int frame_no);

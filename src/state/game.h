@@ -177,6 +177,7 @@ struct EditBox {
   std::string text;         // UTF-8
   std::string composition;  // IME text being composed, not yet part of text
   int max_bytes = 0;        // limit in CP932 bytes
+  bool selected = false;    // all of text is selected: what is typed replaces it
 };
 
 // The services the game reaches the outside world through.

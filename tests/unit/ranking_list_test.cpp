@@ -230,6 +230,7 @@ TEST(CommentBox, IsShownAt286WithTheModesCommentAndTakesAtMost30Bytes) {
   Event(g, InputEvent::kMouseDown, 0, 300, 100);
   EXPECT_TRUE(g.panels.hi_score_box_visible);
   EXPECT_EQ(g.run.game_over_banner, 1);
+  Event(g, InputEvent::kKeyDown, 0, 0, 0, 35);  // End: the caret after the preset
   Event(g, InputEvent::kKeyDown, 0, 0, 0, 8);
   EXPECT_EQ(g.panels.hi_score_l.text, "前");
   InputEvent e;
@@ -246,6 +247,73 @@ TEST(CommentBox, IsShownAt286WithTheModesCommentAndTakesAtMost30Bytes) {
   ComposeWindow(g, screen);
   EXPECT_EQ(screen.GetPixel(5, 286 + 100), 0u);  // the black panel
   EXPECT_EQ(screen.GetPixel(CommentBoxLayout::kEditX + 300, 286 + CommentBoxLayout::kEditY + 3), kEditBackColor);
+}
+
+TEST(CommentBox, OpensWithThePresetSelectedSoTypingReplacesItAndOkKeepsIt) {
+  auto t = MakeTestGame();
+  Game& g = t->g();
+  auto http = std::make_shared<ScriptedHttp>();
+  g.pf.http = http;
+  using C = CommentBoxLayout;
+  auto open_box = [&] {
+    g.run.title_phase = 0;
+    g.my.mode = EASY;
+    g.run.record_mode = 1;
+    Event(g, InputEvent::kMouseDown, 0, 300, 100);
+    ASSERT_TRUE(g.panels.hi_score_box_visible);
+  };
+  auto ok = [&] {
+    http->PushOk("");
+    Event(g, InputEvent::kMouseDown, 0, C::kOkX + 5, 286 + C::kOkY + 5);
+    ASSERT_TRUE(WaitRankExchange(g, 10000));
+    g.panels.rank_box_visible = false;
+  };
+  auto type = [&](const std::string& text) {
+    InputEvent e;
+    e.type = InputEvent::kTextInput;
+    e.text = text;
+    DispatchInput(g, e);
+  };
+  g.my.comment(EASY) = "前回のコメント";
+  open_box();
+  // Shown highlighted: white text on the selection colour, no caret after it.
+  Canvas screen(640, 480, g.pf.fonts);
+  ComposeWindow(g, screen);
+  EXPECT_EQ(screen.GetPixel(C::kEditX + 7, 286 + C::kEditY + C::kEditH / 2), kEditSelectedBack);
+  type("😀");  // nothing storable typed: the preset stays, still selected
+  type("new");
+  EXPECT_EQ(g.panels.hi_score_l.text, "new");
+  type(std::string(40, 'b'));  // then typing appends up to the 30 bytes
+  EXPECT_EQ(g.panels.hi_score_l.text, "new" + std::string(27, 'b'));
+  ok();
+  EXPECT_EQ(g.my.comment(EASY), "new" + std::string(27, 'b'));
+
+  // Only OK: the preset is kept as it was.
+  g.my.comment(EASY) = "keep me";
+  open_box();
+  ok();
+  EXPECT_EQ(g.my.comment(EASY), "keep me");
+  EXPECT_EQ(http->Requests().size(), 2u);
+
+  // Backspace takes the whole selection; a click into the text, or End,
+  // only drops it and the caret edits the end.
+  open_box();
+  Event(g, InputEvent::kKeyDown, 0, 0, 0, 8);
+  EXPECT_EQ(g.panels.hi_score_l.text, "");
+  g.panels.hi_score_box_visible = false;
+  open_box();
+  Event(g, InputEvent::kMouseDown, 0, C::kEditX + 50, 286 + C::kEditY + 5);
+  type("!");
+  EXPECT_EQ(g.panels.hi_score_l.text, "keep me!");
+  // An IME composition starting over the selection replaces it as well.
+  g.panels.hi_score_box_visible = false;
+  open_box();
+  InputEvent e;
+  e.type = InputEvent::kTextEditing;
+  e.text = "か";
+  DispatchInput(g, e);
+  type("漢");
+  EXPECT_EQ(g.panels.hi_score_l.text, "漢");
 }
 
 TEST(CommentBox, TheOkButtonSendsTheComment) {
