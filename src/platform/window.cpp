@@ -34,6 +34,7 @@ int SdlKeyToVirtualKey(int k) {
     case SDLK_LSHIFT: case SDLK_RSHIFT: return 16;
     case SDLK_LCTRL: case SDLK_RCTRL: return 17;
     case SDLK_LALT: case SDLK_RALT: return 18;
+    case SDLK_SLASH: case SDLK_QUESTION: return 191;  // the / and ? key
     default: return 0;
   }
 }

@@ -3,6 +3,7 @@
 #include "assets/pictures.h"
 #include "platform/picture_file.h"
 #include "shell/frame.h"
+#include "shell/help.h"
 #include "shell/input.h"
 #include "menus/save.h"
 #include "platform/files.h"
@@ -99,6 +100,7 @@ void DispatchInput(Game& g, const InputEvent& e) {
 }
 
 void WindowInput(Game& g, const InputEvent& e) {
+  if (HelpInput(g, e)) return;
   Pointer& p = g.input;
   if (e.type == InputEvent::kMouseUp && p.press_unseen) {
     p.release_held = true;
@@ -127,11 +129,12 @@ void ReleaseHeldPress(Game& g) {
 void AfterInput(Game& g) { SaveIfChanged(g); }
 
 bool WantsCrosshair(const Game& g) {
-  return g.run.in_play >= 1 && g.run.paused == 0 && !g.panels.name_box_visible &&
+  return g.run.in_play >= 1 && g.run.paused == 0 && !g.panels.help_visible && !g.panels.name_box_visible &&
          !g.panels.hi_score_box_visible && !g.panels.rank_box_visible;
 }
 
 void ComposeWindow(Game& g, Canvas& screen) {
   screen.CopyFrom(*g.cg, 0, 0, 640, 480, 0, 0);
   DrawPanels(g, screen);
+  DrawHelp(g, screen);
 }

@@ -20,7 +20,8 @@ void DispatchInput(Game& g, const InputEvent& e);
 // The window program's events go here. A press the play field keeps for the
 // next frame is held down until a frame has run: a release coming before that
 // is handled right after the frame (ReleaseHeldPress), so a quick click or
-// tap between two frames still fires, raises the barrier and so on.
+// tap between two frames still fires, raises the barrier and so on. F1 and ?
+// open the key help (shell/help.h) here.
 void WindowInput(Game& g, const InputEvent& e);
 // After each frame: a release held back by WindowInput is handled now.
 void ReleaseHeldPress(Game& g);

@@ -23,6 +23,7 @@ constexpr double kMsPerDay = 24.0 * 3600.0 * 1000.0;
 bool DXTimer1Timer(Game& g) {
   Clock& clock = *g.pf.clock;
   clock.SleepMs(1);
+  if (g.panels.help_visible) return false;  // the game waits while the help shows
   StepSoundGuard(g);
   bool ran = false;
   double now = clock.NowDays();

@@ -123,8 +123,9 @@ int main(int argc, char** argv) {
     } else if (focused && ReplayViewActive(g)) {
       // Watching a kept run: the player's game waits.
       if (ReplayViewTick(g)) repaint = true;
-    } else if (focused) {
-      // The frame timer ticks only while the window is the active one.
+    } else if (focused && !g.panels.help_visible) {
+      // The frame timer ticks only while the window is the active one, and
+      // not while the key help shows.
       bool playing = g.run.in_play != 0 && g.run.paused == 0;
       if (DXTimer1Timer(g)) {
         AfterInput(g);
@@ -138,6 +139,7 @@ int main(int argc, char** argv) {
       }
     } else if (!repaint && win->Wait(e, 50)) {
       if (e.type == InputEvent::kFocusGained) focused = true;
+      else if (e.type == InputEvent::kFocusLost) focused = false;
       if (!ReplayViewInput(g, e)) WindowInput(g, e);
       AfterInput(g);
       repaint = true;

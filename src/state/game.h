@@ -304,6 +304,8 @@ struct Panels {
   int32_t rank_selected = -1;
   int32_t rank_top = 0;    // first list line shown
   int32_t rank_drag = -1;  // while the list's scroll bar is dragged: the grab offset in the thumb
+  // The key help over the field (the window program's; no frame runs while it shows).
+  bool help_visible = false;
 };
 
 // The online ranking: the 1000-entry table the list shows, the status text of
