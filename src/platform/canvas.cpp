@@ -101,6 +101,16 @@ inline void FillPixels(uint32_t* p, size_t n, uint32_t c) {
   for (size_t i = 0; i < n; ++i) p[i] = c;
 }
 
+// floor and ceil of a value well inside the int range, without a library call.
+inline int FloorInt(double v) {
+  const int t = int(v);
+  return t > v ? t - 1 : t;
+}
+inline int CeilInt(double v) {
+  const int t = int(v);
+  return t < v ? t + 1 : t;
+}
+
 inline void SetSource(cairo_t* cr, uint32_t c) {
   cairo_set_source_rgb(cr, RedOf(c) / 255.0, GreenOf(c) / 255.0, BlueOf(c) / 255.0);
 }
@@ -132,6 +142,8 @@ struct Canvas::Impl {
   std::vector<int> pen_reach;
   // Per-row extent of the wide line being drawn (rows of the surface).
   std::vector<int> row_lo, row_hi;
+  // The thin line's run on each of its rows, for the narrow pens.
+  std::vector<int> run_lo, run_hi;
 
   // Shapes are rasterised straight into the pixels; only text goes through
   // cairo, which is told about the direct writes before it draws.
@@ -232,7 +244,9 @@ struct Canvas::Impl {
       // The thin line stays in the box of its ends: inside the surface it needs no clipping.
       if (unsigned(ax) < unsigned(w) && unsigned(bx) < unsigned(w) && unsigned(ay) < unsigned(h) &&
           unsigned(by) < unsigned(h))
-        Walk(ax, ay, bx, by, [&](int x, int y) { px[y * stride_px + x] = c; });
+        Walk(ax, ay, bx, by, [pixels = px, stride = stride_px, c](int x, int y) {
+          pixels[y * stride + x] = c;
+        });
       else
         Walk(ax, ay, bx, by, [&](int x, int y) { Plot(x, y, c); });
       return;
@@ -243,6 +257,15 @@ struct Canvas::Impl {
     // gathered, from the ends of each horizontal run of the thin line.
     const std::vector<int>& reach = PenReach(width);
     const int rmax = int(reach.size()) - 1;
+    if (rmax == 1) {
+      const int d = 2;  // how far the pen reaches past the thin line, at most
+      if (std::min(ax, bx) >= d && std::max(ax, bx) < w - d && std::min(ay, by) >= 1 &&
+          std::max(ay, by) < h - 1)
+        NarrowLine<true>(ax, ay, bx, by, reach[0], reach[1], c);
+      else
+        NarrowLine<false>(ax, ay, bx, by, reach[0], reach[1], c);
+      return;
+    }
     const int top = std::max(std::min(ay, by) - rmax, 0);
     const int bottom = std::min(std::max(ay, by) + rmax, h - 1);
     if (top > bottom) return;
@@ -273,22 +296,104 @@ struct Canvas::Impl {
       if (row_lo[size_t(r)] <= row_hi[size_t(r)]) HSpan(row_lo[size_t(r)], row_hi[size_t(r)], r, c);
   }
 
-  // The thin line from a to b, both ends included (Bresenham): visit(x, y) for each pixel.
+  // A line in a pen that reaches one row up and down (widths 2 and 3): d0 is
+  // its reach on the thin line's own row, d1 on the rows above and below. The
+  // thin line's run on each of its rows is gathered first; a row's span then
+  // comes from its own run and its two neighbours'. `inside`: every span lies
+  // on the surface.
+  template <bool inside>
+  void NarrowLine(int ax, int ay, int bx, int by, int d0, int d1, uint32_t c) {
+    const int n = std::abs(by - ay) + 1;  // rows of the thin line, from ay towards by
+    const int sy = ay <= by ? 1 : -1;
+    if (run_lo.size() < size_t(n)) {
+      run_lo.resize(size_t(n));
+      run_hi.resize(size_t(n));
+    }
+    int* const lo = run_lo.data();
+    int* const hi = run_hi.data();
+    // The walk of Walk(), written out so that the runs stay in registers.
+    const int dx = std::abs(bx - ax), sx = ax < bx ? 1 : -1, dy = -std::abs(by - ay);
+    int err = dx + dy, x = ax, k = 0;
+    if (dx >= -dy) {  // x steps on every pixel: a row's run ends where y steps
+      int start = ax;
+      for (int left = dx;; --left) {
+        if (left == 0 || 2 * err <= dx) {
+          lo[k] = std::min(start, x);
+          hi[k] = std::max(start, x);
+          if (left == 0) break;
+          ++k;
+          err += dx;
+          start = x + sx;
+        }
+        err += dy;
+        x += sx;
+      }
+    } else {  // y steps on every pixel: one pixel a row
+      for (int left = -dy;; --left) {
+        lo[k] = hi[k] = x;
+        if (left == 0) break;
+        if (2 * err >= dy) {
+          err += dy;
+          x += sx;
+        }
+        err += dx;
+        ++k;
+      }
+    }
+    uint32_t* const pixels = px;
+    const int stride = stride_px;
+    auto span = [&](int l, int r, int y) {
+      if constexpr (inside) {
+        uint32_t* const row = pixels + y * stride;
+        for (int x = l; x <= r; ++x) row[x] = c;
+      } else {
+        HSpan(l, r, y, c);
+      }
+    };
+    span(lo[0] - d1, hi[0] + d1, ay - sy);  // the row before the first run
+    for (int i = 0; i < n; ++i) {
+      int l = lo[i] - d0, r = hi[i] + d0;
+      if (i > 0) {
+        l = std::min(l, lo[i - 1] - d1);
+        r = std::max(r, hi[i - 1] + d1);
+      }
+      if (i + 1 < n) {
+        l = std::min(l, lo[i + 1] - d1);
+        r = std::max(r, hi[i + 1] + d1);
+      }
+      span(l, r, ay + i * sy);
+    }
+    span(lo[n - 1] - d1, hi[n - 1] + d1, by + sy);  // and the row after the last
+  }
+
+  // The thin line from a to b, both ends included (Bresenham): visit(x, y) for
+  // each pixel. The major axis steps on every pixel, so each octant pair gets
+  // a loop with a single test.
   template <typename Visit>
   static void Walk(int ax, int ay, int bx, int by, Visit&& visit) {
     const int dx = std::abs(bx - ax), sx = ax < bx ? 1 : -1;
     const int dy = -std::abs(by - ay), sy = ay < by ? 1 : -1;
     int err = dx + dy;
     int x = ax, y = ay;
-    for (;;) {
-      visit(x, y);
-      if (x == bx && y == by) break;
-      const int e2 = 2 * err;
-      if (e2 >= dy) {
+    if (dx >= -dy) {
+      for (int n = dx;; --n) {
+        visit(x, y);
+        if (n == 0) break;
+        if (2 * err <= dx) {
+          err += dx;
+          y += sy;
+        }
         err += dy;
         x += sx;
       }
-      if (e2 <= dx) {
+    } else {
+      for (int n = -dy;; --n) {
+        visit(x, y);
+        if (n == 0) break;
+        if (2 * err >= dy) {
+          err += dy;
+          x += sx;
+        }
         err += dx;
         y += sy;
       }
@@ -317,7 +422,7 @@ struct Canvas::Impl {
       }
       std::sort(xs, xs + k);
       for (int i = 0; i + 1 < k; i += 2)
-        HSpan(int(std::ceil(xs[i])), int(std::floor(xs[i + 1])), y, colour);
+        HSpan(CeilInt(xs[i]), FloorInt(xs[i + 1]), y, colour);
     }
   }
 };
@@ -436,27 +541,39 @@ void Canvas::Ellipse(int x1, int y1, int x2, int y2) {
   double ao = a + half, bo = b + half;                      // outline's outer edge
   double ai = a - half, bi = b - half;                      // and inner edge
   uint32_t pen = ToNative(m.pen_color), brush = ToNative(m.brush_color);
-  int ytop = int(std::floor(cy - bo)), ybot = int(std::ceil(cy + bo));
-  for (int y = std::max(ytop, 0); y <= std::min(ybot, m.h - 1); ++y) {
+  // Rows y and 2 cy - y lie at the same distance from the centre (2 cy is a
+  // whole number), so each pair of rows is worked out once and drawn twice.
+  const int twice_cy = y1 + y2 - 1;
+  auto span = [&](int l, int r, int y, uint32_t c) {
+    m.HSpan(l, r, y, c);
+    if (twice_cy - y != y) m.HSpan(l, r, twice_cy - y, c);
+  };
+  for (int y = FloorInt(cy - bo); 2 * y <= twice_cy; ++y) {
+    const int mirror = twice_cy - y;
+    if ((y < 0 || y >= m.h) && (mirror < 0 || mirror >= m.h)) {
+      if (y >= m.h || mirror < 0) break;  // no later pair has a row on the surface
+      y = std::min(0, twice_cy - m.h + 1) - 1;  // on to the first pair with one
+      continue;
+    }
     double dy = y - cy;
     if (std::fabs(dy) > bo) continue;
     double so = ao * std::sqrt(std::max(0.0, 1 - (dy * dy) / (bo * bo)));
-    int ol = int(std::ceil(cx - so - 1e-9)), orr = int(std::floor(cx + so + 1e-9));
+    int ol = CeilInt(cx - so - 1e-9), orr = FloorInt(cx + so + 1e-9);
     if (ol > orr) continue;
     bool has_inner = ai > 0 && bi > 0 && std::fabs(dy) < bi;
     if (!has_inner) {
-      m.HSpan(ol, orr, y, pen);
+      span(ol, orr, y, pen);
       continue;
     }
     double si = ai * std::sqrt(std::max(0.0, 1 - (dy * dy) / (bi * bi)));
-    int il = int(std::ceil(cx - si + 1e-9)), ir = int(std::floor(cx + si - 1e-9));
+    int il = CeilInt(cx - si + 1e-9), ir = FloorInt(cx + si - 1e-9);
     if (il > ir) {
-      m.HSpan(ol, orr, y, pen);
+      span(ol, orr, y, pen);
       continue;
     }
-    m.HSpan(ol, il - 1, y, pen);
-    m.HSpan(ir + 1, orr, y, pen);
-    if (m.brush_solid) m.HSpan(il, ir, y, brush);
+    span(ol, il - 1, y, pen);
+    span(ir + 1, orr, y, pen);
+    if (m.brush_solid) span(il, ir, y, brush);
   }
 }
 

@@ -343,14 +343,19 @@ void DrawOutline(Canvas& p, const EnemySlot& e, int step, int corners, bool fill
 void DrawLockOns(Canvas& p, const EnemySlot& e, int i) {
   if (e.lockOn <= 0) return;
   constexpr double kRad314 = 3.14 / 180.0;
+  double cosines[5], sines[5];  // the diamond's corners, the same for every ring
+  for (int k = 0; k <= 4; ++k) {
+    double a = 90.0 * k * kRad314;
+    cosines[k] = std::cos(a);
+    sines[k] = std::sin(a);
+  }
   for (int g = 1; g <= e.lockOn; ++g) {
     p.SetPen(kLockColors[unsigned(e.timer + i + g) % 9], 2);
     int d = e.size + g + 10;
     int pts[10];
     for (int k = 0; k <= 4; ++k) {
-      double a = 90.0 * k * kRad314;
-      pts[2 * k] = e.x + int(std::cos(a) * d);
-      pts[2 * k + 1] = e.y + int(std::sin(a) * d);
+      pts[2 * k] = e.x + int(cosines[k] * d);
+      pts[2 * k + 1] = e.y + int(sines[k] * d);
     }
     p.Polyline(pts, 5);
   }
