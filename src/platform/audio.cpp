@@ -95,10 +95,17 @@ class SdlAudio : public Audio {
     }
     music_ = Mix_LoadMUS(path.c_str());
     if (!music_) return false;
-    return Mix_PlayMusic(music_, 1) == 0;
+    const bool ok = Mix_PlayMusic(music_, 1) == 0;
+    ApplyMusicVolume();
+    return ok;
   }
 
   void StopMusic() override { Mix_HaltMusic(); }
+
+  void SetMusicMuted(bool muted) override {
+    music_muted_ = muted;
+    ApplyMusicVolume();
+  }
 
  private:
   // Any voice that has finished is reused; when all are busy the mixer grows,
@@ -112,8 +119,11 @@ class SdlAudio : public Audio {
     return channels_ > old ? old : -1;
   }
 
+  void ApplyMusicVolume() { Mix_VolumeMusic(music_muted_ ? 0 : MIX_MAX_VOLUME); }
+
   std::vector<Mix_Chunk*> chunks_;
   Mix_Music* music_ = nullptr;
+  bool music_muted_ = false;
   int channels_ = 0;
 };
 

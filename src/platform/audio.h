@@ -16,6 +16,9 @@ class Audio {
   // Plays a compressed music file once; false when it cannot be opened.
   virtual bool PlayMusic(const std::string& path) = 0;
   virtual void StopMusic() = 0;
+  // Silences the music, the track playing and those to come, or lets it sound
+  // again; the effects keep their volume.
+  virtual void SetMusicMuted(bool muted) = 0;
 };
 
 // SDL2_mixer output; falls back to silent output when no device can be opened.
@@ -32,11 +35,13 @@ class RecordingAudio : public Audio {
   void PlayWave(int handle, int volume_mb) override;
   bool PlayMusic(const std::string& path) override;
   void StopMusic() override;
+  void SetMusicMuted(bool muted) override { music_muted = muted; }
 
   std::vector<std::string> loads;   // every load attempt, in order
   std::vector<Play> plays;          // every wave start
   std::vector<std::string> music;   // every music start ("" for a stop)
   bool music_playing = false;
+  bool music_muted = false;
 
  private:
   std::vector<std::string> waves_;  // handle -> path

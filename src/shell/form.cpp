@@ -4,6 +4,7 @@
 #include "platform/picture_file.h"
 #include "shell/frame.h"
 #include "shell/help.h"
+#include "shell/settings.h"
 #include "shell/input.h"
 #include "menus/save.h"
 #include "platform/files.h"
@@ -101,6 +102,13 @@ void DispatchInput(Game& g, const InputEvent& e) {
 
 void WindowInput(Game& g, const InputEvent& e) {
   if (HelpInput(g, e)) return;
+  // M is the window program's too, and never taken from a text box (names
+  // and comments have m in them).
+  if (e.type == InputEvent::kKeyDown && e.key == kKeyMusic && !e.repeat && !PanelsWantText(g) &&
+      !g.ranking.busy) {
+    ToggleMusic(g);
+    return;
+  }
   Pointer& p = g.input;
   if (e.type == InputEvent::kMouseUp && p.press_unseen) {
     p.release_held = true;
@@ -136,5 +144,6 @@ bool WantsCrosshair(const Game& g) {
 void ComposeWindow(Game& g, Canvas& screen) {
   screen.CopyFrom(*g.cg, 0, 0, 640, 480, 0, 0);
   DrawPanels(g, screen);
+  DrawSettingsNotice(g, screen);
   DrawHelp(g, screen);
 }

@@ -21,7 +21,8 @@ void DispatchInput(Game& g, const InputEvent& e);
 // next frame is held down until a frame has run: a release coming before that
 // is handled right after the frame (ReleaseHeldPress), so a quick click or
 // tap between two frames still fires, raises the barrier and so on. F1 and ?
-// open the key help (shell/help.h) here.
+// open the key help (shell/help.h) and M turns the music off or on
+// (shell/settings.h) here; none of these reach the game or its replays.
 void WindowInput(Game& g, const InputEvent& e);
 // After each frame: a release held back by WindowInput is handled now.
 void ReleaseHeldPress(Game& g);

@@ -14,6 +14,7 @@
 #include "platform/window.h"
 #include "shell/form.h"
 #include "shell/frame.h"
+#include "shell/settings.h"
 #include "state/game.h"
 #include "shell/replay_view.h"
 #include "replay/recorder.h"
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
     ShowFatalError("K.V.", error);
     return 1;
   }
+  LoadSettings(g);
   // Every run is kept: the last one and each mode's hi-score run (replays/).
   EnableRecording(g);
 

@@ -345,6 +345,14 @@ struct FlowRequests {
   std::string replay_bytes;  // a replay to watch held in memory (fetched), instead of a path
 };
 
+// The player's settings (settings.txt beside the save; not part of my.dat),
+// and a short notice the window shows over the field about them.
+struct Settings {
+  bool music_muted = false;
+  std::string notice;
+  double notice_until = 0;  // clock days
+};
+
 struct Game {
   Platform pf;
 
@@ -361,6 +369,7 @@ struct Game {
   Effects fx;
   MessageLog log;
   FlowRequests flow;
+  Settings settings;
 
   // Canvases: cg is what the window shows; effects glow on bak, which is
   // OR-ed onto cg once per frame. memo only measures text for the log.
