@@ -7,11 +7,8 @@
 #include "state/game.h"
 
 namespace {
-constexpr double kRad = 3.1415 / 180.0;
 }
 
-int PolarX(int cx, double a_deg, double d) { return cx + int(std::cos(a_deg * kRad) * d); }
-int PolarY(int cy, double a_deg, double d) { return cy + int(std::sin(a_deg * kRad) * d); }
 
 void AddEffect(Game& g, int x, int y, int kind, const std::string& text) {
   g.fx.cursor += 1;

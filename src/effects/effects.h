@@ -2,6 +2,7 @@
 // composed frame.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -66,6 +67,8 @@ uint32_t ShiftColor(uint32_t color, int delta);
 // Direction from the ship to (x, y) in whole degrees 0..359, 0 = right, 90 = down.
 int AngleFromPlayer(Game& g, int x, int y);
 
-// Point at angle a (whole degrees) and distance d from (cx, cy).
-int PolarX(int cx, double a_deg, double d);
-int PolarY(int cy, double a_deg, double d);
+// Point at angle a (whole degrees) and distance d from (cx, cy). Inline, so a
+// caller that asks for both coordinates of one angle pays for one sincos.
+constexpr double kPolarRad = 3.1415 / 180.0;
+inline int PolarX(int cx, double a_deg, double d) { return cx + int(std::cos(a_deg * kPolarRad) * d); }
+inline int PolarY(int cy, double a_deg, double d) { return cy + int(std::sin(a_deg * kPolarRad) * d); }

@@ -314,6 +314,28 @@ struct Canvas::Impl {
     // The walk of Walk(), written out so that the runs stay in registers.
     const int dx = std::abs(bx - ax), sx = ax < bx ? 1 : -1, dy = -std::abs(by - ay);
     int err = dx + dy, x = ax, k = 0;
+    if (d1 == 0 && dx <= -dy) {
+      // A steep line in the width-2 pen: one thin pixel a row, its neighbours'
+      // within one column of it, so each row is the pixel widened by d0.
+      auto put = [this, pixels = px, stride = stride_px, c](int l, int r, int y) {
+        if constexpr (inside) FillPixels(pixels + y * stride + l, size_t(r - l + 1), c);
+        else HSpan(l, r, y, c);
+      };
+      int y = ay;
+      put(ax, ax, ay - sy);  // the row before the first pixel
+      for (int left = -dy;; --left) {
+        put(x - d0, x + d0, y);
+        if (left == 0) break;
+        if (2 * err >= dy) {
+          err += dy;
+          x += sx;
+        }
+        err += dx;
+        y += sy;
+      }
+      put(x, x, y + sy);  // and the row after the last
+      return;
+    }
     if (dx >= -dy) {  // x steps on every pixel: a row's run ends where y steps
       int start = ax;
       for (int left = dx;; --left) {

@@ -330,8 +330,9 @@ uint32_t Flash(Game& g, EnemySlot& e, uint32_t colour) {
 void DrawOutline(Canvas& p, const EnemySlot& e, int step, int corners, bool fill) {
   int pts[2 * 8];
   for (int k = 0; k <= corners; ++k) {
-    pts[2 * k] = PolarX(e.x, e.timer + step * k, e.size);
-    pts[2 * k + 1] = PolarY(e.y, e.timer + step * k, e.size);
+    const double a = e.timer + step * k;
+    pts[2 * k] = PolarX(e.x, a, e.size);
+    pts[2 * k + 1] = PolarY(e.y, a, e.size);
   }
   if (fill)
     p.FillPolygon(pts, corners);
