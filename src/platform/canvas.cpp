@@ -311,57 +311,31 @@ struct Canvas::Impl {
     }
     int* const lo = run_lo.data();
     int* const hi = run_hi.data();
-    // The walk of Walk(), written out so that the runs stay in registers.
-    const int dx = std::abs(bx - ax), sx = ax < bx ? 1 : -1, dy = -std::abs(by - ay);
-    int err = dx + dy, x = ax, k = 0;
-    if (d1 == 0 && dx <= -dy) {
+    if (d1 == 0 && std::abs(bx - ax) <= std::abs(by - ay)) {
       // A steep line in the width-2 pen: one thin pixel a row, its neighbours'
       // within one column of it, so each row is the pixel widened by d0.
       auto put = [this, pixels = px, stride = stride_px, c](int l, int r, int y) {
         if constexpr (inside) FillPixels(pixels + y * stride + l, size_t(r - l + 1), c);
         else HSpan(l, r, y, c);
       };
-      int y = ay;
       put(ax, ax, ay - sy);  // the row before the first pixel
-      for (int left = -dy;; --left) {
-        put(x - d0, x + d0, y);
-        if (left == 0) break;
-        if (2 * err >= dy) {
-          err += dy;
-          x += sx;
-        }
-        err += dx;
-        y += sy;
-      }
-      put(x, x, y + sy);  // and the row after the last
+      Walk(ax, ay, bx, by, [&](int x, int y) { put(x - d0, x + d0, y); });
+      put(bx, bx, by + sy);  // and the row after the last
       return;
     }
-    if (dx >= -dy) {  // x steps on every pixel: a row's run ends where y steps
-      int start = ax;
-      for (int left = dx;; --left) {
-        if (left == 0 || 2 * err <= dx) {
-          lo[k] = std::min(start, x);
-          hi[k] = std::max(start, x);
-          if (left == 0) break;
-          ++k;
-          err += dx;
-          start = x + sx;
-        }
-        err += dy;
-        x += sx;
+    int k = 0, run_y = ay;
+    lo[0] = hi[0] = ax;
+    Walk(ax, ay, bx, by, [&](int x, int y) {
+      if (y != run_y) {
+        run_y = y;
+        lo[++k] = x;
+        hi[k] = x;
+      } else if (x < lo[k]) {
+        lo[k] = x;
+      } else if (x > hi[k]) {
+        hi[k] = x;
       }
-    } else {  // y steps on every pixel: one pixel a row
-      for (int left = -dy;; --left) {
-        lo[k] = hi[k] = x;
-        if (left == 0) break;
-        if (2 * err >= dy) {
-          err += dy;
-          x += sx;
-        }
-        err += dx;
-        ++k;
-      }
-    }
+    });
     uint32_t* const pixels = px;
     const int stride = stride_px;
     auto span = [&](int l, int r, int y) {
