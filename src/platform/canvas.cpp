@@ -305,24 +305,24 @@ struct Canvas::Impl {
   void NarrowLine(int ax, int ay, int bx, int by, int d0, int d1, uint32_t c) {
     const int n = std::abs(by - ay) + 1;  // rows of the thin line, from ay towards by
     const int sy = ay <= by ? 1 : -1;
+    auto span = [this, pixels = px, stride = stride_px, c](int l, int r, int y) {
+      if constexpr (inside) FillPixels(pixels + y * stride + l, size_t(r - l + 1), c);
+      else HSpan(l, r, y, c);
+    };
+    if (d1 == 0 && std::abs(bx - ax) <= std::abs(by - ay)) {
+      // A steep line in the width-2 pen: one thin pixel a row, its neighbours'
+      // within one column of it, so each row is the pixel widened by d0.
+      span(ax, ax, ay - sy);  // the row before the first pixel
+      Walk(ax, ay, bx, by, [&](int x, int y) { span(x - d0, x + d0, y); });
+      span(bx, bx, by + sy);  // and the row after the last
+      return;
+    }
     if (run_lo.size() < size_t(n)) {
       run_lo.resize(size_t(n));
       run_hi.resize(size_t(n));
     }
     int* const lo = run_lo.data();
     int* const hi = run_hi.data();
-    if (d1 == 0 && std::abs(bx - ax) <= std::abs(by - ay)) {
-      // A steep line in the width-2 pen: one thin pixel a row, its neighbours'
-      // within one column of it, so each row is the pixel widened by d0.
-      auto put = [this, pixels = px, stride = stride_px, c](int l, int r, int y) {
-        if constexpr (inside) FillPixels(pixels + y * stride + l, size_t(r - l + 1), c);
-        else HSpan(l, r, y, c);
-      };
-      put(ax, ax, ay - sy);  // the row before the first pixel
-      Walk(ax, ay, bx, by, [&](int x, int y) { put(x - d0, x + d0, y); });
-      put(bx, bx, by + sy);  // and the row after the last
-      return;
-    }
     int k = 0, run_y = ay;
     lo[0] = hi[0] = ax;
     Walk(ax, ay, bx, by, [&](int x, int y) {
@@ -336,16 +336,6 @@ struct Canvas::Impl {
         hi[k] = x;
       }
     });
-    uint32_t* const pixels = px;
-    const int stride = stride_px;
-    auto span = [&](int l, int r, int y) {
-      if constexpr (inside) {
-        uint32_t* const row = pixels + y * stride;
-        for (int x = l; x <= r; ++x) row[x] = c;
-      } else {
-        HSpan(l, r, y, c);
-      }
-    };
     span(lo[0] - d1, hi[0] + d1, ay - sy);  // the row before the first run
     for (int i = 0; i < n; ++i) {
       int l = lo[i] - d0, r = hi[i] + d0;

@@ -58,16 +58,7 @@ def private_ranges(code):
     """Spans of unnamed namespaces: their functions are private to the file."""
     out = []
     for m in re.finditer(r"\bnamespace\s*\{", code):
-        depth, i = 0, m.end() - 1
-        while i < len(code):
-            if code[i] == "{":
-                depth += 1
-            elif code[i] == "}":
-                depth -= 1
-                if depth == 0:
-                    break
-            i += 1
-        out.append((m.start(), i))
+        out.append((m.start(), block_end(code, m.end() - 1)))
     return out
 
 
