@@ -93,10 +93,32 @@ inline uint32_t ToNative(uint32_t bgr) {  // 0x00BBGGRR -> 0x00RRGGBB
 }
 inline uint32_t FromNative(uint32_t rgb) { return ToNative(rgb); }
 
-// n pixels of one colour: long runs go to the C library's wide fill, which
-// writes many pixels per instruction (wchar_t is a 32-bit value here).
+// n pixels of one colour. Short runs, the most common, are written four
+// pixels at a time with the last four overlapping, so a run of any length
+// takes no loop; long runs go to the C library's wide fill (wchar_t is a
+// 32-bit value here).
 static_assert(sizeof(wchar_t) == sizeof(uint32_t));
 inline void FillPixels(uint32_t* p, size_t n, uint32_t c) {
+#if defined(__SSE2__)
+  if (n >= 4 && n <= 16) {
+    const __m128i v = _mm_set1_epi32(int(c));
+    auto put = [v](uint32_t* q) { _mm_storeu_si128(reinterpret_cast<__m128i*>(q), v); };
+    put(p);
+    put(p + n - 4);
+    if (n > 8) {
+      put(p + 4);
+      put(p + n - 8);
+    }
+    return;
+  }
+  if (n < 4) {
+    if (n == 0) return;
+    p[0] = c;            // n is 1, 2 or 3: these three cover it
+    p[n >> 1] = c;
+    p[n - 1] = c;
+    return;
+  }
+#endif
   if (n >= 16) {
     std::wmemset(reinterpret_cast<wchar_t*>(p), wchar_t(c), n);
     return;
