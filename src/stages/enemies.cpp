@@ -1,9 +1,11 @@
 #include "stages/enemies.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "effects/effects.h"
+#include "platform/simd.h"
 #include "state/game.h"
 #include "stages/bosses.h"
 
@@ -60,6 +62,7 @@ EnemySlot& FreshSlot(Game& g, int s, int cls, int kind, int size, int link, int 
                      int angle) {
   EnemySlot& e = g.pools.enemies[size_t(s)];
   e = EnemySlot{};
+  g.pools.fills += 1;
   e.size = size;
   e.hp = size / 5 + 1;
   e.timer = 1;
@@ -362,32 +365,58 @@ void DrawLockOns(Canvas& p, const EnemySlot& e, int i) {
   }
 }
 
+// The link of every enemy slot side by side, so that a link group is found by
+// comparing 32 slots at a time rather than reading the whole pool; copied
+// again once a spawn has filled a slot since.
+struct LinkTable {
+  static constexpr int kBlocks = (kEnemySlots + 31) / 32;
+  std::array<int32_t, size_t(kBlocks) * 32> link{};  // past the pool: 0, the link of no group
+  uint32_t fills = 0;
+  bool filled = false;
+};
+
+const LinkTable& LinksOf(const Game& g, LinkTable& t) {
+  if (!t.filled || t.fills != g.pools.fills) {
+    for (int j = 0; j < kEnemySlots; ++j) t.link[size_t(j)] = g.pools.enemies[size_t(j)].link;
+    t.fills = g.pools.fills;
+    t.filled = true;
+  }
+  return t;
+}
+
 // Lines from slot i through the slots of its link group, in pool order: for an
 // orbiter the orbiters before it on the same parity, at most nine lines ending
 // on any one slot; for a flyer the flyers before it; for both every bullet of
 // the group.
-void DrawLinks(Game& g, Canvas& p, int i, int* pts) {
+void DrawLinks(Game& g, Canvas& p, int i, int* pts, LinkTable& table) {
   const EnemySlot& e = g.pools.enemies[size_t(i)];
   if (e.link == 0) return;
   const bool orbiter = e.cls == kOrbiter;
+  const int32_t link = e.link;
   pts[0] = e.x;
   pts[1] = e.y;
   int n = 1;
-  for (int j = 0; j < kEnemySlots; ++j) {
-    EnemySlot& o = g.pools.enemies[size_t(j)];
-    if (o.link != e.link || o.timer < 1 || j == i) continue;
-    if (orbiter && o.links > 8) continue;
-    const bool earlier = o.cls == e.cls && j < i && (!orbiter || j % 2 == i % 2);
-    if (!earlier && o.cls != kEnemyBullet) continue;
-    if (orbiter) o.links += 1;
-    pts[2 * n] = o.x;
-    pts[2 * n + 1] = o.y;
-    ++n;
+  const LinkTable& links = LinksOf(g, table);
+  for (int block = 0; block < LinkTable::kBlocks; ++block) {
+    // bit k: slot 32 block + k is in the group
+    for (uint32_t members = EqualMask32(links.link.data() + 32 * block, link); members != 0;
+         members &= members - 1) {
+      const int j = 32 * block + std::countr_zero(members);
+      EnemySlot& o = g.pools.enemies[size_t(j)];
+      if (o.link != link || o.timer < 1 || j == i) continue;  // the table may be behind a cleared slot
+      if (orbiter && o.links > 8) continue;
+      const bool earlier = o.cls == e.cls && j < i && (!orbiter || j % 2 == i % 2);
+      if (!earlier && o.cls != kEnemyBullet) continue;
+      if (orbiter) o.links += 1;
+      pts[2 * n] = o.x;
+      pts[2 * n + 1] = o.y;
+      ++n;
+    }
   }
   if (n > 1) p.Polyline(pts, n);
 }
 
-uint32_t StepOrbiter(Game& g, Canvas& p, int i, int* pts) {
+uint32_t StepOrbiter(Game& g, Canvas& p, int i, int* pts, LinkTable& links) {
   EnemySlot& e = g.pools.enemies[size_t(i)];
   const bool ts = TimeStopped(g);
   // An old orbiter far out starts its age again; under time stop it is gone.
@@ -418,12 +447,12 @@ uint32_t StepOrbiter(Game& g, Canvas& p, int i, int* pts) {
   p.SetPen(colour, e.big != 0 ? 2 : 1);
   DrawOutline(p, e, 60, 6, false);
 
-  DrawLinks(g, p, i, pts);
+  DrawLinks(g, p, i, pts, links);
   DrawLockOns(p, e, i);
   return colour;
 }
 
-uint32_t StepFlyer(Game& g, Canvas& p, int i, int* pts) {
+uint32_t StepFlyer(Game& g, Canvas& p, int i, int* pts, LinkTable& links) {
   EnemySlot& e = g.pools.enemies[size_t(i)];
   const bool ts = TimeStopped(g);
   if (!ts) {
@@ -447,7 +476,7 @@ uint32_t StepFlyer(Game& g, Canvas& p, int i, int* pts) {
   else
     DrawOutline(p, e, 90, 4, true);
 
-  if (e.cls == kFlyer) DrawLinks(g, p, i, pts);
+  if (e.cls == kFlyer) DrawLinks(g, p, i, pts, links);
   DrawLockOns(p, e, i);
   return colour;
 }
@@ -500,6 +529,7 @@ void SpawnBullet(Game& g, int kind, int x, int link, int speed, int angle, int s
   if (s < 0) return;
   EnemySlot& e = g.pools.enemies[size_t(s)];
   e = EnemySlot{};
+  g.pools.fills += 1;
   e.size = size;
   e.originX = e.x = x;
   e.originY = e.y = y;
@@ -557,16 +587,17 @@ void UpdateEnemies(Game& g) {
   Canvas& painter = *g.cg;
   // Room for a polyline through the whole pool.
   int pts[2 * (kEnemySlots + 1)];
+  LinkTable links;
   bool drawn = false;
   uint32_t last = 0;
   for (int i = 0; i < kEnemySlots; ++i) {
     EnemySlot& e = g.pools.enemies[size_t(i)];
     if (e.timer < 1) continue;
     if (e.cls == kOrbiter) {
-      last = StepOrbiter(g, painter, i, pts);
+      last = StepOrbiter(g, painter, i, pts, links);
       drawn = true;
     } else if (e.cls == kFlyer || e.cls == kEnemyBullet) {
-      last = StepFlyer(g, painter, i, pts);
+      last = StepFlyer(g, painter, i, pts, links);
       drawn = true;
     }
   }

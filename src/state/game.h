@@ -203,6 +203,9 @@ struct Pools {
   int32_t shot_cursor = 0;
   int32_t item_cursor = 0;
   int32_t boss_slot = 0;
+  // Counts slots filled by spawns, so that a scan can tell when a slot has a
+  // new occupant (and perhaps a new link) since it last looked.
+  uint32_t fills = 0;
 };
 
 // The run flow: title phases, play, stage end, pause, the story messages of
