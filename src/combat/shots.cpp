@@ -1,5 +1,8 @@
 #include "combat/shots.h"
 
+#include <array>
+#include <bit>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -9,6 +12,7 @@
 #include "combat/chain.h"
 #include "combat/items.h"
 #include "effects/effects.h"
+#include "platform/simd.h"
 #include "state/game.h"
 #include "stages/enemies.h"
 
@@ -153,47 +157,80 @@ bool BoltMayHit(const Game& g, const EnemySlot& shot, int j) {
   return g.pools.enemies[size_t(shot.lockOn)].timer == 0;
 }
 
-void ResolveHits(Game& g, int index) {
+// Every enemy slot's box side by side, taken before the shots move: nothing
+// moves an enemy or brings one to life while shots resolve, so a slot outside
+// its box then is outside it throughout. A dead slot's box is empty.
+struct HitBoxes {
+  static constexpr int kBlocks = (kEnemySlots + 31) / 32;
+  static constexpr size_t kSize = size_t(kBlocks) * 32;
+  std::array<int32_t, kSize> lo_x, hi_x, lo_y, hi_y;
+
+  explicit HitBoxes(const Game& g) {
+    lo_x.fill(INT32_MAX);
+    lo_y.fill(INT32_MAX);
+    hi_x.fill(INT32_MIN);
+    hi_y.fill(INT32_MIN);
+    for (int j = 0; j < kEnemySlots; ++j) {
+      const EnemySlot& e = g.pools.enemies[size_t(j)];
+      if (e.timer < 1) continue;
+      lo_x[size_t(j)] = e.x - e.size;
+      hi_x[size_t(j)] = e.x + e.size;
+      lo_y[size_t(j)] = e.y - e.size;
+      hi_y[size_t(j)] = e.y + e.size;
+    }
+  }
+};
+
+void ResolveHits(Game& g, int index, const HitBoxes& boxes) {
   EnemySlot& shot = g.pools.shots[size_t(index)];
   const int mode = g.my.mode;
-  for (int j = 0; j < kEnemySlots; ++j) {
-    EnemySlot& e = g.pools.enemies[size_t(j)];
-    if (e.timer < 1) continue;
-    // Enemy bullets: immune in NOVA; in HELL only lasers reach them.
-    if (e.cls == kEnemyBullet && mode == NOVA) continue;
-    if (e.cls == kEnemyBullet && mode == HELL && shot.kind != kShotLaser) continue;
-    if (shot.timer < 1) break;  // spent earlier in this loop
-    if (!(e.x - e.size < shot.x + shot.size && e.x + e.size > shot.x - shot.size &&
-          e.y - e.size < shot.y + shot.size && e.y + e.size > shot.y - shot.size)) {
-      continue;
+  // Only the slots whose box meets the shot's are looked at, in pool order;
+  // each is then checked in full as it stands.
+  for (int block = 0; block < HitBoxes::kBlocks && shot.timer >= 1; ++block) {
+    const size_t at = size_t(block) * 32;
+    for (uint32_t near = OverlapMask32(&boxes.lo_x[at], &boxes.hi_x[at], &boxes.lo_y[at], &boxes.hi_y[at],
+                                       shot.x - shot.size, shot.x + shot.size, shot.y - shot.size,
+                                       shot.y + shot.size);
+         near != 0; near &= near - 1) {
+      const int j = int(at) + std::countr_zero(near);
+      EnemySlot& e = g.pools.enemies[size_t(j)];
+      if (e.timer < 1) continue;
+      // Enemy bullets: immune in NOVA; in HELL only lasers reach them.
+      if (e.cls == kEnemyBullet && mode == NOVA) continue;
+      if (e.cls == kEnemyBullet && mode == HELL && shot.kind != kShotLaser) continue;
+      if (shot.timer < 1) break;  // spent earlier in this loop
+      if (!(e.x - e.size < shot.x + shot.size && e.x + e.size > shot.x - shot.size &&
+            e.y - e.size < shot.y + shot.size && e.y + e.size > shot.y - shot.size)) {
+        continue;
+      }
+      if (shot.kind == kShotMarker) {
+        shot.timer = 0;
+        e.lockOn += 1;
+        PlayEffect(g, "target.wav");
+        AddEffect(g, e.x, e.y, kFxEnemyLockOn, std::to_string(j));
+        continue;
+      }
+      bool damages = shot.kind == kShotPlain || shot.kind == kShotLaser ||
+                     (shot.kind == kShotBolt && BoltMayHit(g, shot, j));
+      if (!damages) continue;
+      int dmg = 1;
+      if (g.my.shot_power() >= 1 && Random(g, 2) == 0) dmg = 1 + Random(g, g.my.shot_power() + 1);
+      // The last boss's parts cannot be hurt until late in the final stage.
+      if (g.my.stage() == 6 && g.pools.boss_slot >= 1 && e.kind == kBossStage6 && g.my.distance() <= 1900) dmg = 0;
+      e.hp -= dmg;
+      e.flash = 2;
+      AddEffect(g, shot.x, shot.y, kFxSparkBurst);
+      PlayEffect(g, "enemy_cut.wav");
+      bool laser = shot.kind == kShotLaser;
+      if (laser) {
+        // A laser passes through, shrinking with every hit.
+        shot.size -= 1;
+        if (shot.size < 5) shot.timer = 0;
+      } else {
+        shot.timer = 0;
+      }
+      if (e.hp <= 0) DestroyEnemy(g, j, laser);
     }
-    if (shot.kind == kShotMarker) {
-      shot.timer = 0;
-      e.lockOn += 1;
-      PlayEffect(g, "target.wav");
-      AddEffect(g, e.x, e.y, kFxEnemyLockOn, std::to_string(j));
-      continue;
-    }
-    bool damages = shot.kind == kShotPlain || shot.kind == kShotLaser ||
-                   (shot.kind == kShotBolt && BoltMayHit(g, shot, j));
-    if (!damages) continue;
-    int dmg = 1;
-    if (g.my.shot_power() >= 1 && Random(g, 2) == 0) dmg = 1 + Random(g, g.my.shot_power() + 1);
-    // The last boss's parts cannot be hurt until late in the final stage.
-    if (g.my.stage() == 6 && g.pools.boss_slot >= 1 && e.kind == kBossStage6 && g.my.distance() <= 1900) dmg = 0;
-    e.hp -= dmg;
-    e.flash = 2;
-    AddEffect(g, shot.x, shot.y, kFxSparkBurst);
-    PlayEffect(g, "enemy_cut.wav");
-    bool laser = shot.kind == kShotLaser;
-    if (laser) {
-      // A laser passes through, shrinking with every hit.
-      shot.size -= 1;
-      if (shot.size < 5) shot.timer = 0;
-    } else {
-      shot.timer = 0;
-    }
-    if (e.hp <= 0) DestroyEnemy(g, j, laser);
   }
   if (shot.x + shot.size < 0 || shot.x - shot.size > 640 || shot.y + shot.size < 0 ||
       shot.y - shot.size > 480) {
@@ -297,10 +334,11 @@ void LockOnBurst(Game& g) {
 
 void UpdateShots(Game& g) {
   if (g.run.in_play == 0) return;
+  const HitBoxes boxes(g);
   for (int i = 0; i < kShotSlots; ++i) {
     if (g.pools.shots[size_t(i)].timer < 1) continue;
     MoveAndDrawShot(g, i);
-    ResolveHits(g, i);
+    ResolveHits(g, i, boxes);
   }
   g.cg->SetPenWidth(1);
 }
