@@ -271,9 +271,8 @@ struct Canvas::Impl {
       // The thin line stays in the box of its ends: inside the surface it needs no clipping.
       if (unsigned(ax) < unsigned(w) && unsigned(bx) < unsigned(w) && unsigned(ay) < unsigned(h) &&
           unsigned(by) < unsigned(h))
-        Walk(ax, ay, bx, by, [pixels = px, stride = stride_px, c](int x, int y) {
-          pixels[y * stride + x] = c;
-        });
+        Bresenham(ax, ay, bx, by, ptrdiff_t(ay) * stride_px + ax, ptrdiff_t(1), ptrdiff_t(stride_px),
+                  [pixels = px, c](ptrdiff_t at) { pixels[at] = c; });
       else
         Walk(ax, ay, bx, by, [&](int x, int y) { Plot(x, y, c); });
       return;
@@ -379,38 +378,56 @@ struct Canvas::Impl {
     span(lo[n - 1] - d1, hi[n - 1] + d1, by + sy);  // and the row after the last
   }
 
-  // The thin line from a to b, both ends included (Bresenham): visit(x, y) for
-  // each pixel. The major axis steps on every pixel, so each octant pair gets
-  // a loop with a single test.
-  template <typename Visit>
-  static void Walk(int ax, int ay, int bx, int by, Visit&& visit) {
-    const int dx = std::abs(bx - ax), sx = ax < bx ? 1 : -1;
-    const int dy = -std::abs(by - ay), sy = ay < by ? 1 : -1;
+  // The thin line from a to b, both ends included (Bresenham), as a position
+  // that starts at `at` and moves by `step_x` and `step_y` with the line:
+  // visit(at) for each pixel. The position is the pixel's coordinates or its
+  // place in memory, which steps without a multiplication. The major axis
+  // steps on every pixel, so each octant pair gets a loop with a single test.
+  template <typename Pos, typename Visit>
+  static void Bresenham(int ax, int ay, int bx, int by, Pos at, Pos step_x, Pos step_y, Visit&& visit) {
+    const int dx = std::abs(bx - ax), dy = -std::abs(by - ay);
+    if (bx < ax) step_x = -step_x;
+    if (by < ay) step_y = -step_y;
     int err = dx + dy;
-    int x = ax, y = ay;
     if (dx >= -dy) {
       for (int n = dx;; --n) {
-        visit(x, y);
+        visit(at);
         if (n == 0) break;
         if (2 * err <= dx) {
           err += dx;
-          y += sy;
+          at += step_y;
         }
         err += dy;
-        x += sx;
+        at += step_x;
       }
     } else {
       for (int n = -dy;; --n) {
-        visit(x, y);
+        visit(at);
         if (n == 0) break;
         if (2 * err >= dy) {
           err += dy;
-          x += sx;
+          at += step_x;
         }
         err += dx;
-        y += sy;
+        at += step_y;
       }
     }
+  }
+
+  struct Point {
+    int x, y;
+    Point operator-() const { return {-x, -y}; }
+    Point& operator+=(Point o) {
+      x += o.x;
+      y += o.y;
+      return *this;
+    }
+  };
+
+  // The thin line's pixels by their coordinates: visit(x, y).
+  template <typename Visit>
+  static void Walk(int ax, int ay, int bx, int by, Visit&& visit) {
+    Bresenham(ax, ay, bx, by, Point{ax, ay}, Point{1, 0}, Point{0, 1}, [&](Point p) { visit(p.x, p.y); });
   }
 
   // Filled polygon by scanlines through pixel centres (even-odd rule).
