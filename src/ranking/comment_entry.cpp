@@ -104,24 +104,10 @@ void DrawCommentBox(Game& g, Canvas& c) {
   if (!g.panels.hi_score_box_visible) return;
   using L = CommentBoxLayout;
   const int x0 = g.panels.hi_score_box_x, y0 = g.panels.hi_score_box_y;
-  c.FillRect(x0, y0, x0 + L::kWidth, y0 + L::kHeight, 0);
-  c.SetPen(0x808080, 1);
-  c.MoveTo(x0, y0);
-  c.LineTo(x0 + L::kWidth, y0);
-  c.SetBrushSolid(false);
-  c.SetFontBold(false);
-  c.SetFontSize(11);
-  c.SetFontColor(0xFFFFFF);
+  DrawPanelBack(c, x0, y0, L::kWidth, L::kHeight);
   c.TextOut(x0 + L::kLabel1X, y0 + L::kLabel1Y, kCommentLabel1);
   c.TextOut(x0 + L::kLabel2X, y0 + L::kLabel2Y, kCommentLabel2);
-  c.SetBrushSolid(true);
-  EditBoxLook look;
-  look.x = x0 + L::kEditX;
-  look.y = y0 + L::kEditY;
-  look.width = L::kEditW;
-  look.height = L::kEditH;
-  look.font_size = 16;
-  look.caret_on = CaretPhase(g.run.frame_no);
-  DrawEditBox(c, g.panels.hi_score_l, look);
+  DrawPanelEditBox(c, g.panels.hi_score_l, x0 + L::kEditX, y0 + L::kEditY, L::kEditW, L::kEditH, 16,
+                   g.run.frame_no);
   DrawPanelButton(c, x0 + L::kOkX, y0 + L::kOkY, L::kOkW, L::kOkH, "<OK>");
 }

@@ -146,3 +146,26 @@ void DrawPanelButton(Canvas& c, int x, int y, int w, int h, const std::string& c
   c.TextOut(x + (w - t.width) / 2, y + (h - t.height) / 2, caption);
   c.SetBrushSolid(true);
 }
+
+void DrawPanelBack(Canvas& c, int x, int y, int w, int h) {
+  c.FillRect(x, y, x + w, y + h, 0);
+  c.SetPen(0x808080, 1);
+  c.MoveTo(x, y);
+  c.LineTo(x + w, y);
+  c.SetBrushSolid(false);
+  c.SetFontBold(false);
+  c.SetFontSize(11);
+  c.SetFontColor(0xFFFFFF);
+}
+
+void DrawPanelEditBox(Canvas& c, const EditBox& box, int x, int y, int w, int h, int font_size, int frame_no) {
+  c.SetBrushSolid(true);
+  EditBoxLook look;
+  look.x = x;
+  look.y = y;
+  look.width = w;
+  look.height = h;
+  look.font_size = font_size;
+  look.caret_on = CaretPhase(frame_no);
+  DrawEditBox(c, box, look);
+}

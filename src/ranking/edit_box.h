@@ -59,6 +59,11 @@ bool CaretPhase(int frame_no);
 
 // A text button like the panels' "<OK>".
 void DrawPanelButton(Canvas& c, int x, int y, int w, int h, const std::string& caption);
+// The back of an entry panel: black with a grey top edge. Leaves the font set
+// for the panel's labels (11 pt, white, not bold) and text without a background.
+void DrawPanelBack(Canvas& c, int x, int y, int w, int h);
+// The panel's edit box at (x, y), w x h, in font_size points, caret blinking with the frame.
+void DrawPanelEditBox(Canvas& c, const EditBox& box, int x, int y, int w, int h, int font_size, int frame_no);
 inline bool Inside(int px, int py, int x, int y, int w, int h) {
   return px >= x && px < x + w && py >= y && py < y + h;
 }

@@ -95,23 +95,9 @@ void DrawNameBox(Game& g, Canvas& c) {
   if (!g.panels.name_box_visible) return;
   using L = NameBoxLayout;
   int x0 = g.panels.name_box_x, y0 = g.panels.name_box_y;
-  c.FillRect(x0, y0, x0 + L::kWidth, y0 + L::kHeight, 0);
-  c.SetPen(0x808080, 1);
-  c.MoveTo(x0, y0);
-  c.LineTo(x0 + L::kWidth, y0);
-  c.SetBrushSolid(false);
-  c.SetFontBold(false);
-  c.SetFontSize(11);
-  c.SetFontColor(0xFFFFFF);
+  DrawPanelBack(c, x0, y0, L::kWidth, L::kHeight);
   c.TextOut(x0 + L::kLabelX, y0 + L::kLabelY, "名前を入力して下さい。一部の文字は使用できません。");
-  c.SetBrushSolid(true);
-  EditBoxLook look;
-  look.x = x0 + L::kEditX;
-  look.y = y0 + L::kEditY;
-  look.width = L::kEditW;
-  look.height = L::kEditH;
-  look.font_size = L::kEditFontPoints;
-  look.caret_on = CaretPhase(g.run.frame_no);
-  DrawEditBox(c, g.panels.name_l, look);
+  DrawPanelEditBox(c, g.panels.name_l, x0 + L::kEditX, y0 + L::kEditY, L::kEditW, L::kEditH,
+                   L::kEditFontPoints, g.run.frame_no);
   DrawPanelButton(c, x0 + L::kOkX, y0 + L::kOkY, L::kOkW, L::kOkH, "<OK>");
 }
