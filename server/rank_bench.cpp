@@ -43,6 +43,7 @@
 #include <thread>
 #include <vector>
 
+#include "loopback.h"
 #include "ranking/rank_codec.h"
 #include "rank_store_pg.h"
 #include "ranking/rank_service.h"
@@ -127,51 +128,16 @@ long long Rows(const std::string& db) {
   return n;
 }
 
-class Daemon {
+// A kv-rankd on a free loopback port, over the database `db`.
+class Daemon : public loopback::Rankd {
  public:
   bool Start(const fs::path& binary, const std::string& db, std::vector<std::string> extra) {
-    int pipefd[2];
-    if (pipe(pipefd) != 0) return false;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(pipefd[1], 1);
-      close(pipefd[0]);
-      std::vector<std::string> args = {binary.string(), "--listen", "127.0.0.1:0", "--db", db, "--access-log", "none"};
-      args.insert(args.end(), extra.begin(), extra.end());
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(pipefd[1]);
-    // "kv-rankd: listening on 127.0.0.1:PORT, ..."
-    std::string line;
-    char c;
-    while (read(pipefd[0], &c, 1) == 1 && c != '\n') line += c;
-    close(pipefd[0]);
-    const std::size_t colon = line.find("127.0.0.1:");
-    if (colon == std::string::npos) return false;
-    port_ = std::atoi(line.c_str() + colon + 10);
-    return port_ > 0;
+    extra.insert(extra.begin(), {"--db", db});
+    return Rankd::Start(binary.string(), extra);
   }
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-  }
-  ~Daemon() { Stop(); }
-  pid_t pid() const { return pid_; }
-  int port() const { return port_; }
   std::string Url(const std::string& query) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/zrk/zrk_rank.exe?" + query;
+    return "http://" + host() + "/zrk/zrk_rank.exe?" + query;
   }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
 };
 
 struct WrkResult {
@@ -408,22 +374,7 @@ FloodResult Flood(const Daemon& d, int posts) {
     const std::string req = "POST /zrk/zrk_rank.exe?write&4 HTTP/1.1\r\nHost: b\r\nContent-Length: " +
                             std::to_string(body.size()) + "\r\n\r\n" + body;
     if (write(fd, req.data(), req.size()) < 0) break;
-    // Read one reply: headers, then Content-Length bytes.
-    std::string in;
-    char buf[65536];
-    std::size_t need = std::string::npos;
-    while (need == std::string::npos || in.size() < need) {
-      const ssize_t n = read(fd, buf, sizeof buf);
-      if (n <= 0) break;
-      in.append(buf, static_cast<std::size_t>(n));
-      const std::size_t end = in.find("\r\n\r\n");
-      if (need == std::string::npos && end != std::string::npos) {
-        std::string lower = in.substr(0, end);
-        std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
-        const std::size_t cl = lower.find("content-length:");
-        need = end + 4 + (cl == std::string::npos ? 0 : std::strtoul(lower.c_str() + cl + 15, nullptr, 10));
-      }
-    }
+    const std::string in = loopback::ReadReply(fd);
     if (in.rfind("HTTP/1.1 200", 0) == 0) r.accepted++;
     else if (in.rfind("HTTP/1.1 429", 0) == 0) r.limited++;
     else r.other++;

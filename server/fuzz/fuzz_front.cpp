@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "loopback.h"
 #include "rank_board.h"
 #include "rank_http_server.h"
 #include "rank_routes.h"
@@ -47,15 +48,8 @@ struct Harness {
 };
 
 int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
-  timeval tv{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  const int fd = loopback::Connect(port);
+  if (fd < 0) std::abort();
   return fd;
 }
 

@@ -160,12 +160,7 @@ void DrawPanelBack(Canvas& c, int x, int y, int w, int h) {
 
 void DrawPanelEditBox(Canvas& c, const EditBox& box, int x, int y, int w, int h, int font_size, int frame_no) {
   c.SetBrushSolid(true);
-  EditBoxLook look;
-  look.x = x;
-  look.y = y;
-  look.width = w;
-  look.height = h;
-  look.font_size = font_size;
-  look.caret_on = CaretPhase(frame_no);
+  const EditBoxLook look{.x = x, .y = y, .width = w, .height = h, .font_size = font_size,
+                         .caret_on = CaretPhase(frame_no)};
   DrawEditBox(c, box, look);
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "loopback.h"
 #include "rank_board.h"
 #include "rank_http_server.h"
 #include "rank_routes.h"
@@ -26,38 +27,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  timeval tv{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  return fd;
-}
+int Connect(int port) { return loopback::Connect(port); }
 
 // Sends a request and reads one reply (headers and Content-Length bytes).
 std::string Exchange(int fd, const std::string& request) {
   if (!request.empty() && write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return "";
-  std::string in;
-  char buf[65536];
-  std::size_t need = std::string::npos;
-  while (need == std::string::npos || in.size() < need) {
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    in.append(buf, static_cast<std::size_t>(n));
-    const std::size_t end = in.find("\r\n\r\n");
-    if (need == std::string::npos && end != std::string::npos) {
-      const std::size_t cl = in.find("Content-Length: ");
-      need = end + 4 + (cl == std::string::npos ? 0 : std::stoul(in.substr(cl + 16)));
-    }
-  }
-  return in;
+  return loopback::ReadReply(fd);
 }
 
 std::string Get(const std::string& query) {

@@ -4,8 +4,6 @@
 // a cheat or a broken client would try it.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "loopback.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "ranking/rank_codec.h"
@@ -34,46 +33,13 @@ std::string TempDir() {
   return mkdtemp(t);
 }
 
-// kv-rankd on a free loopback port, stopped with SIGTERM.
-class Daemon {
+// kv-rankd from the game folder on a free loopback port, trusting loopback.
+class Daemon : public loopback::Rankd {
  public:
-  bool Start(const std::vector<std::string>& extra) {
-    int out[2];
-    if (pipe(out) != 0) return false;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      std::vector<std::string> args = {kGameDir + "/kv-rankd", "--listen", "127.0.0.1:0", "--access-log", "none",
-                                       "--trust-loopback"};
-      args.insert(args.end(), extra.begin(), extra.end());
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    const std::size_t at = line.find("127.0.0.1:");
-    if (at == std::string::npos) return false;
-    host_ = "127.0.0.1:" + std::to_string(std::atoi(line.c_str() + at + 10));
-    return true;
+  bool Start(std::vector<std::string> extra) {
+    extra.insert(extra.begin(), "--trust-loopback");
+    return Rankd::Start(kGameDir + "/kv-rankd", extra);
   }
-  ~Daemon() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-  const std::string& host() const { return host_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string host_;
 };
 
 struct RecordedRun {

@@ -7,6 +7,7 @@
 set -euo pipefail
 GAME_DIR=${1:?usage: window_checks.sh GAME_DIR [wm|nodisplay]}
 MODE=${2:-bare}
+source "$(dirname "$0")/lib.sh"
 fail() { echo "window checks ($MODE): FAIL: $*"; exit 1; }
 
 if [ "$MODE" = nodisplay ]; then
@@ -30,18 +31,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/game/dat"
-cp "$GAME_DIR/kv" "$work/game/"
-cp -r "$GAME_DIR/cg" "$work/game/"
-find "$GAME_DIR/dat" -maxdepth 1 -type f ! -name 'my.dat*' ! -name 'ranking.db*' ! -name server.txt \
-  -exec cp {} "$work/game/dat/" \;
-
-exec 5<> "$work/display"
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")"
-[ "$DISPLAY" != ":" ] || fail "Xvfb did not start"
+copy_game "$GAME_DIR" "$work/game"
+start_xvfb "$work" || fail "Xvfb did not start"
+pids+=($XVFB_PID)
 if [ "$MODE" = wm ]; then
   openbox > "$work/openbox.log" 2>&1 &
   pids+=($!)

@@ -5,6 +5,7 @@
 # frame rate of play and the CPU used at the title and in play.
 set -euo pipefail
 GAME_DIR=${1:?usage: window_smoke.sh GAME_DIR}
+source "$(dirname "$0")/lib.sh"
 work=$(mktemp -d /tmp/kv-smoke.XXXXXX)
 xvfb_pid=""; kv_pid=""
 cleanup() {
@@ -15,21 +16,9 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "window smoke: FAIL: $*"; exit 1; }
 
-# A private copy of the game folder, so the developer's save is never touched.
-mkdir -p "$work/game/dat"
-cp "$GAME_DIR/kv" "$work/game/"
-cp -r "$GAME_DIR/cg" "$work/game/"
-find "$GAME_DIR/dat" -maxdepth 1 -type f ! -name 'my.dat*' ! -name 'ranking.db*' ! -name server.txt \
-  -exec cp {} "$work/game/dat/" \;
-
-# Xvfb on a free display.
-exec 5<> "$work/display"
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-display=":$(head -n1 "$work/display")"
-[ "$display" != ":" ] || fail "Xvfb did not start"
-export DISPLAY=$display
+copy_game "$GAME_DIR" "$work/game"
+start_xvfb "$work" || fail "Xvfb did not start"
+xvfb_pid=$XVFB_PID
 
 SDL_AUDIODRIVER=dummy "$work/game/kv" --stats > "$work/kv.out" 2> "$work/kv.err" &
 kv_pid=$!

@@ -1,0 +1,24 @@
+# Shared by the window scripts (sourced): a private copy of the game folder, so
+# the developer's save is never touched, and Xvfb on a free display.
+
+# copy_game GAME_DIR TO: the game, its pictures and its data files into TO,
+# without a save file, a local ranking or a server setting.
+copy_game() {
+  mkdir -p "$2/dat"
+  cp "$1/kv" "$2/"
+  cp -r "$1/cg" "$2/"
+  find "$1/dat" -maxdepth 1 -type f ! -name 'my.dat*' ! -name 'ranking.db*' ! -name server.txt \
+    -exec cp {} "$2/dat/" \;
+}
+
+# start_xvfb WORK: Xvfb on a free display, its log in WORK. Exports DISPLAY and
+# sets XVFB_PID; fails when no display came up within 5 s.
+start_xvfb() {
+  exec 5<> "$1/display"
+  Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp > "$1/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 50); do [ -s "$1/display" ] && break; sleep 0.1; done
+  DISPLAY=":$(head -n1 "$1/display")"
+  export DISPLAY
+  [ "$DISPLAY" != ":" ]
+}
