@@ -79,13 +79,29 @@ void StampedLine(std::vector<uint32_t>& px, int w, int h, int ax, int ay, int bx
   }
 }
 
-TEST(Canvas, WideLinesCoverExactlyTheStampedPenDiscs) {
+uint32_t Native(uint32_t colour) {
+  return (colour & 0xFF00) | ((colour & 0xFF) << 16) | ((colour >> 16) & 0xFF);
+}
+
+void ExpectPixels(const Canvas& c, const std::vector<uint32_t>& want, int w, int h, const std::string& what) {
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* row = c.Data() + y * c.Stride();
+    for (int x = 0; x < w; ++x) {
+      uint32_t got;
+      std::memcpy(&got, row + 4 * x, 4);
+      ASSERT_EQ(got & 0xFFFFFF, want[size_t(y * w + x)]) << what << " at " << x << "," << y;
+    }
+  }
+}
+
+// Width 1 is a disc of one pixel: the thin line.
+TEST(Canvas, LinesCoverExactlyTheStampedPenDiscs) {
   const int w = 64, h = 48;
   Canvas c(w, h, nullptr);
   std::vector<uint32_t> want(size_t(w * h), 0);
   std::mt19937 rng(17);
   for (int i = 0; i < 3000; ++i) {
-    int width = 2 + int(rng() % 30);
+    int width = 1 + int(rng() % 31);
     int m = width + 2;  // ends this far off the surface are drawn without clipping
     auto coord = [&](int size) { return int(rng() % unsigned(size + 2 * m + 1)) - m; };
     int ax = coord(w), ay = coord(h), bx = coord(w), by = coord(h);
@@ -94,18 +110,70 @@ TEST(Canvas, WideLinesCoverExactlyTheStampedPenDiscs) {
     c.SetPen(colour, width);
     c.MoveTo(ax, ay);
     c.LineTo(bx, by);
-    StampedLine(want, w, h, ax, ay, bx, by, width, (colour & 0xFF00) | ((colour & 0xFF) << 16) |
-                                                     ((colour >> 16) & 0xFF));
-    if (i % 10 != 9) continue;
-    for (int y = 0; y < h; ++y) {
-      const uint8_t* row = c.Data() + y * c.Stride();
-      for (int x = 0; x < w; ++x) {
-        uint32_t got;
-        std::memcpy(&got, row + 4 * x, 4);
-        ASSERT_EQ(got & 0xFFFFFF, want[size_t(y * w + x)])
-            << "line " << i << " width " << width << " at " << x << "," << y;
-      }
+    StampedLine(want, w, h, ax, ay, bx, by, width, Native(colour));
+    if (i % 10 == 9)
+      ExpectPixels(c, want, w, h, "line " + std::to_string(i) + " width " + std::to_string(width));
+  }
+}
+
+// An ellipse row by row, each row on its own: the outline between the outer
+// and inner edge of the pen, the brush inside when it is solid.
+void RowByRowEllipse(std::vector<uint32_t>& px, int w, int h, int x1, int y1, int x2, int y2, int pen,
+                     bool solid, uint32_t pen_c, uint32_t brush_c) {
+  if (x2 < x1) std::swap(x1, x2);
+  if (y2 < y1) std::swap(y1, y2);
+  const double a = (x2 - x1 - 1) / 2.0, b = (y2 - y1 - 1) / 2.0;
+  if (a < 0.25 || b < 0.25) return;
+  const double cx = x1 + a, cy = y1 + b, half = pen / 2.0;
+  const double ao = a + half, bo = b + half, ai = a - half, bi = b - half;
+  auto fill = [&](int l, int r, int y, uint32_t colour) {
+    for (int x = std::max(l, 0); x <= std::min(r, w - 1); ++x) px[size_t(y * w + x)] = colour;
+  };
+  for (int y = std::max(0, int(std::floor(cy - bo))); y <= std::min(h - 1, int(std::ceil(cy + bo))); ++y) {
+    const double dy = y - cy;
+    if (std::fabs(dy) > bo) continue;
+    const double so = ao * std::sqrt(std::max(0.0, 1 - dy * dy / (bo * bo)));
+    const int ol = int(std::ceil(cx - so - 1e-9)), orr = int(std::floor(cx + so + 1e-9));
+    if (ol > orr) continue;
+    if (!(ai > 0 && bi > 0 && std::fabs(dy) < bi)) {
+      fill(ol, orr, y, pen_c);
+      continue;
     }
+    const double si = ai * std::sqrt(std::max(0.0, 1 - dy * dy / (bi * bi)));
+    const int il = int(std::ceil(cx - si + 1e-9)), ir = int(std::floor(cx + si - 1e-9));
+    if (il > ir) {
+      fill(ol, orr, y, pen_c);
+      continue;
+    }
+    fill(ol, il - 1, y, pen_c);
+    fill(ir + 1, orr, y, pen_c);
+    if (solid) fill(il, ir, y, brush_c);
+  }
+}
+
+TEST(Canvas, EllipsesMatchTheirRowByRowOutline) {
+  const int w = 64, h = 48;
+  Canvas c(w, h, nullptr);
+  std::vector<uint32_t> want(size_t(w * h), 0);
+  std::mt19937 rng(23);
+  for (int i = 0; i < 3000; ++i) {
+    const int pen = i % 3 == 0 ? 1 + int(rng() % 30) : 1 + int(rng() % 3);
+    const bool solid = rng() % 2 == 0;
+    const uint32_t pen_c = rng() & 0xFFFFFF, brush_c = rng() & 0xFFFFFF;
+    // Some wholly on the surface, most cut by one or more of its edges.
+    const int size = i % 4 == 0 ? int(rng() % 200) : int(rng() % 40);
+    const int x1 = int(rng() % unsigned(w + 2 * size + 1)) - size, y1 = int(rng() % unsigned(h + 2 * size + 1)) - size;
+    const int x2 = x1 + int(rng() % unsigned(size + 1)) * (rng() % 5 == 0 ? -1 : 1);
+    const int y2 = y1 + int(rng() % unsigned(size + 1));
+    c.SetPen(pen_c, pen);
+    c.SetBrush(brush_c);
+    c.SetBrushSolid(solid);
+    c.Ellipse(x1, y1, x2, y2);
+    RowByRowEllipse(want, w, h, x1, y1, x2, y2, pen, solid, Native(pen_c), Native(brush_c));
+    if (i % 10 == 9)
+      ExpectPixels(c, want, w, h,
+                   "ellipse " + std::to_string(i) + " (" + std::to_string(x1) + "," + std::to_string(y1) + ")-(" +
+                       std::to_string(x2) + "," + std::to_string(y2) + ") pen " + std::to_string(pen));
   }
 }
 

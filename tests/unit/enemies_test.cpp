@@ -588,6 +588,25 @@ TEST(EnemyLinks, LinesJoinTheGroup) {
   EXPECT_EQ(h.pools.enemies[1].links, 0);
 }
 
+// A bullet fired during the enemy update is part of its group's lines in the
+// same frame, for the slots drawn after the one that fired it.
+TEST(EnemyLinks, ABulletIsJoinedInTheFrameItIsFired) {
+  auto t = PoolGame(NOVA);
+  Game& g = t->g();
+  SpawnFlyer(g, 1, 100, 44, 0, 0, 5, 240);  // slot 1, left of the ship, drawn before the shot
+  SpawnOrbiter(g, 1, 10, 44, 1, 300, 0);    // slot 2, right of the ship, fires
+  SpawnFlyer(g, 1, 100, 44, 0, 0, 5, 100);  // slot 3: its line runs through slot 1 to the bullet
+  int frames = 0;
+  while (Count(g, 2) == 0 && frames < 99) {
+    EXPECT_EQ(g.cg->GetPixel(200, 240), 0u) << "frame " << frames;
+    Frames(g, 1);
+    ++frames;
+  }
+  ASSERT_EQ(Count(g, 2), 1);
+  ASSERT_EQ(g.pools.enemies[2].y, 240);
+  EXPECT_EQ(g.cg->GetPixel(200, 240), OffsetColor(0x9900FF, 50, -40, -20));
+}
+
 // Cost of one enemy frame with 699 live slots joined in link groups (run with
 // --gtest_also_run_disabled_tests).
 TEST(EnemyBench, DISABLED_UpdateEnemiesFullLinkedPool) {
