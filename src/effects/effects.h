@@ -2,6 +2,7 @@
 // composed frame.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -72,3 +73,31 @@ int AngleFromPlayer(Game& g, int x, int y);
 constexpr double kPolarRad = 3.1415 / 180.0;
 inline int PolarX(int cx, double a_deg, double d) { return cx + int(std::cos(a_deg * kPolarRad) * d); }
 inline int PolarY(int cy, double a_deg, double d) { return cy + int(std::sin(a_deg * kPolarRad) * d); }
+
+// PolarX and PolarY for whole angles, each angle's cos and sin worked out once
+// while the memo lives: an enemy frame draws hundreds of outlines at a few
+// hundred angles. The points are the same as PolarX and PolarY give.
+class TurnMemo {
+ public:
+  TurnMemo() {
+    for (int k = 0; k < kSize; ++k) angle_[size_t(k)] = k + 1;  // k + 1 never belongs in entry k
+  }
+  int X(int cx, int a, double d) { return cx + int(Entry(a).cos * d); }
+  int Y(int cy, int a, double d) { return cy + int(Entry(a).sin * d); }
+
+ private:
+  static constexpr int kSize = 1024;
+  struct Turn {
+    double cos, sin;
+  };
+  const Turn& Entry(int a) {
+    const size_t k = uint32_t(a) % kSize;
+    if (angle_[k] != a) {
+      angle_[k] = a;
+      turn_[k] = {std::cos(a * kPolarRad), std::sin(a * kPolarRad)};
+    }
+    return turn_[k];
+  }
+  std::array<int32_t, kSize> angle_;
+  std::array<Turn, kSize> turn_;
+};

@@ -330,12 +330,12 @@ uint32_t Flash(Game& g, EnemySlot& e, uint32_t colour) {
 }
 
 // A closed outline of `corners` vertices turning with the slot's age.
-void DrawOutline(Canvas& p, const EnemySlot& e, int step, int corners, bool fill) {
+void DrawOutline(Canvas& p, const EnemySlot& e, int step, int corners, bool fill, TurnMemo& turns) {
   int pts[2 * 8];
   for (int k = 0; k <= corners; ++k) {
-    const double a = e.timer + step * k;
-    pts[2 * k] = PolarX(e.x, a, e.size);
-    pts[2 * k + 1] = PolarY(e.y, a, e.size);
+    const int a = e.timer + step * k;
+    pts[2 * k] = turns.X(e.x, a, e.size);
+    pts[2 * k + 1] = turns.Y(e.y, a, e.size);
   }
   if (fill)
     p.FillPolygon(pts, corners);
@@ -416,7 +416,7 @@ void DrawLinks(Game& g, Canvas& p, int i, int* pts, LinkTable& table) {
   if (n > 1) p.Polyline(pts, n);
 }
 
-uint32_t StepOrbiter(Game& g, Canvas& p, int i, int* pts, LinkTable& links) {
+uint32_t StepOrbiter(Game& g, Canvas& p, int i, int* pts, LinkTable& links, TurnMemo& turns) {
   EnemySlot& e = g.pools.enemies[size_t(i)];
   const bool ts = TimeStopped(g);
   // An old orbiter far out starts its age again; under time stop it is gone.
@@ -445,14 +445,14 @@ uint32_t StepOrbiter(Game& g, Canvas& p, int i, int* pts, LinkTable& links) {
   colour = Flash(g, e, colour);
 
   p.SetPen(colour, e.big != 0 ? 2 : 1);
-  DrawOutline(p, e, 60, 6, false);
+  DrawOutline(p, e, 60, 6, false, turns);
 
   DrawLinks(g, p, i, pts, links);
   DrawLockOns(p, e, i);
   return colour;
 }
 
-uint32_t StepFlyer(Game& g, Canvas& p, int i, int* pts, LinkTable& links) {
+uint32_t StepFlyer(Game& g, Canvas& p, int i, int* pts, LinkTable& links, TurnMemo& turns) {
   EnemySlot& e = g.pools.enemies[size_t(i)];
   const bool ts = TimeStopped(g);
   if (!ts) {
@@ -472,9 +472,9 @@ uint32_t StepFlyer(Game& g, Canvas& p, int i, int* pts, LinkTable& links) {
 
   p.SetPen(colour, e.big != 0 ? 2 : 1);
   if (e.cls == kFlyer)
-    DrawOutline(p, e, 72, 5, false);
+    DrawOutline(p, e, 72, 5, false, turns);
   else
-    DrawOutline(p, e, 90, 4, true);
+    DrawOutline(p, e, 90, 4, true, turns);
 
   if (e.cls == kFlyer) DrawLinks(g, p, i, pts, links);
   DrawLockOns(p, e, i);
@@ -588,16 +588,17 @@ void UpdateEnemies(Game& g) {
   // Room for a polyline through the whole pool.
   int pts[2 * (kEnemySlots + 1)];
   LinkTable links;
+  TurnMemo turns;
   bool drawn = false;
   uint32_t last = 0;
   for (int i = 0; i < kEnemySlots; ++i) {
     EnemySlot& e = g.pools.enemies[size_t(i)];
     if (e.timer < 1) continue;
     if (e.cls == kOrbiter) {
-      last = StepOrbiter(g, painter, i, pts, links);
+      last = StepOrbiter(g, painter, i, pts, links, turns);
       drawn = true;
     } else if (e.cls == kFlyer || e.cls == kEnemyBullet) {
-      last = StepFlyer(g, painter, i, pts, links);
+      last = StepFlyer(g, painter, i, pts, links, turns);
       drawn = true;
     }
   }
