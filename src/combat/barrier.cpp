@@ -143,7 +143,8 @@ void RunTimeStop(Game& g) {
     for (int k = 1; k <= n; ++k) {
       int a = (360 / n) * k + 45;
       SpawnShot(g, kShotLaser, px, 20, a, 30, py);
-      AddEffect(g, PolarX(px, a, 30), PolarY(py, a, 30), kFxLaserDot);
+      const int dot_x = PolarX(px, a, 30), dot_y = PolarY(py, a, 30);  // where the laser leaves
+      AddEffect(g, dot_x, dot_y, kFxLaserDot);
     }
     AddEffect(g, px, py, kFxShipRing);
     PlayEffect(g, "combo6.wav");

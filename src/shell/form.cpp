@@ -101,7 +101,19 @@ void DispatchInput(Game& g, const InputEvent& e) {
 }
 
 void WindowInput(Game& g, const InputEvent& e) {
-  if (HelpInput(g, e)) return;
+  switch (HelpInput(g, e)) {
+    case HelpAnswer::kNotMine:
+      break;
+    case HelpAnswer::kTaken:
+      return;
+    case HelpAnswer::kTakenToPause: {
+      InputEvent space;
+      space.type = InputEvent::kKeyDown;
+      space.key = 32;
+      DispatchInput(g, space);
+      return;
+    }
+  }
   // M is the window program's too, and never taken from a text box (names
   // and comments have m in them).
   if (e.type == InputEvent::kKeyDown && e.key == kKeyMusic && !e.repeat && !PanelsWantText(g) &&

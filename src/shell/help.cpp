@@ -6,7 +6,6 @@
 #include "platform/canvas.h"
 #include "platform/window.h"
 #include "ranking/panels.h"
-#include "shell/form.h"
 #include "state/game.h"
 
 namespace {
@@ -28,35 +27,29 @@ constexpr std::pair<const char*, const char*> kControls[] = {
 
 }  // namespace
 
-bool HelpInput(Game& g, const InputEvent& e) {
+HelpAnswer HelpInput(Game& g, const InputEvent& e) {
   if (g.panels.help_visible) {
     switch (e.type) {
       case InputEvent::kKeyDown:
         // A held F1 repeating leaves it open.
         if (!e.repeat) g.panels.help_visible = false;
-        return true;
+        return HelpAnswer::kTaken;
       case InputEvent::kMouseDown:
         g.panels.help_visible = false;
-        return true;
+        return HelpAnswer::kTaken;
       case InputEvent::kMouseWheel:
       case InputEvent::kTextInput:
       case InputEvent::kTextEditing:
-        return true;
+        return HelpAnswer::kTaken;
       default:
-        return false;  // moves, releases, the window's close still go to the game
+        return HelpAnswer::kNotMine;  // moves, releases, the window's close still go to the game
     }
   }
-  if (e.type != InputEvent::kKeyDown || e.repeat || (e.key != kKeyF1 && e.key != kKeySlash)) return false;
+  if (e.type != InputEvent::kKeyDown || e.repeat || (e.key != kKeyF1 && e.key != kKeySlash)) return HelpAnswer::kNotMine;
   // A text box has the keyboard (? is typed there), and an exchange drops keys.
-  if (g.ranking.busy || PanelsWantText(g)) return false;
+  if (g.ranking.busy || PanelsWantText(g)) return HelpAnswer::kNotMine;
   g.panels.help_visible = true;
-  if (g.run.in_play >= 1 && g.run.paused == 0) {
-    InputEvent space;
-    space.type = InputEvent::kKeyDown;
-    space.key = 32;
-    DispatchInput(g, space);
-  }
-  return true;
+  return g.run.in_play >= 1 && g.run.paused == 0 ? HelpAnswer::kTakenToPause : HelpAnswer::kTaken;
 }
 
 void DrawHelp(const Game& g, Canvas& c) {

@@ -12,7 +12,13 @@ class Canvas;
 inline constexpr int kKeyF1 = 112;
 inline constexpr int kKeySlash = 191;  // the / and ? key
 
-// Opens or closes the help; true when the event was the help's.
-bool HelpInput(Game& g, const InputEvent& e);
+// What the help made of an event.
+enum class HelpAnswer {
+  kNotMine,       // the event goes on to the game
+  kTaken,         // it opened or closed the help, and does nothing else
+  kTakenToPause,  // it opened the help in play: the caller pauses the game as Space does
+};
+// Opens or closes the help.
+HelpAnswer HelpInput(Game& g, const InputEvent& e);
 // Draws the help over the picture the window shows, when it is open.
 void DrawHelp(const Game& g, Canvas& screen);
