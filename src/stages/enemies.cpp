@@ -57,7 +57,7 @@ int FindSlot(Game& g) {
   return g.pools.spawn_cursor;
 }
 
-// A slot cleared whole and filled with what orbiters and flyers share.
+// A slot cleared whole and filled with what every spawn shares.
 EnemySlot& FreshSlot(Game& g, int s, int cls, int kind, int size, int link, int speed, int radius,
                      int angle) {
   EnemySlot& e = g.pools.enemies[size_t(s)];
@@ -527,20 +527,10 @@ void SpawnBullet(Game& g, int kind, int x, int link, int speed, int angle, int s
   if (x < -100 || x > 740 || y < -100 || y > 580) return;
   int s = FindSlot(g);
   if (s < 0) return;
-  EnemySlot& e = g.pools.enemies[size_t(s)];
-  e = EnemySlot{};
-  g.pools.fills += 1;
-  e.size = size;
+  EnemySlot& e = FreshSlot(g, s, kEnemyBullet, kind, size, link, speed, 0, angle);
+  e.hp = 1;
   e.originX = e.x = x;
   e.originY = e.y = y;
-  e.hp = 1;
-  e.timer = 1;
-  e.radius = 0;
-  e.angle = angle;
-  e.speed = speed;
-  e.kind = kind;
-  e.link = link;
-  e.cls = kEnemyBullet;
 }
 
 void SetEnemyHitPoints(Game& g, int slot) {
