@@ -94,11 +94,16 @@ void ExpectPixels(const Canvas& c, const std::vector<uint32_t>& want, int w, int
   }
 }
 
+// A small surface and the pixels a model of the shapes says it must hold.
+class CanvasModel : public ::testing::Test {
+ protected:
+  static constexpr int w = 64, h = 48;
+  Canvas c{w, h, nullptr};
+  std::vector<uint32_t> want = std::vector<uint32_t>(size_t(w * h), 0);
+};
+
 // Width 1 is a disc of one pixel: the thin line.
-TEST(Canvas, LinesCoverExactlyTheStampedPenDiscs) {
-  const int w = 64, h = 48;
-  Canvas c(w, h, nullptr);
-  std::vector<uint32_t> want(size_t(w * h), 0);
+TEST_F(CanvasModel, LinesCoverExactlyTheStampedPenDiscs) {
   std::mt19937 rng(17);
   for (int i = 0; i < 3000; ++i) {
     int width = 1 + int(rng() % 31);
@@ -151,10 +156,7 @@ void RowByRowEllipse(std::vector<uint32_t>& px, int w, int h, int x1, int y1, in
   }
 }
 
-TEST(Canvas, EllipsesMatchTheirRowByRowOutline) {
-  const int w = 64, h = 48;
-  Canvas c(w, h, nullptr);
-  std::vector<uint32_t> want(size_t(w * h), 0);
+TEST_F(CanvasModel, EllipsesMatchTheirRowByRowOutline) {
   std::mt19937 rng(23);
   for (int i = 0; i < 3000; ++i) {
     const int pen = i % 3 == 0 ? 1 + int(rng() % 30) : 1 + int(rng() % 3);
