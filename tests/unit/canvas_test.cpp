@@ -161,7 +161,8 @@ TEST_F(CanvasModel, EllipsesMatchTheirRowByRowOutline) {
   for (int i = 0; i < 3000; ++i) {
     const int pen = i % 3 == 0 ? 1 + int(rng() % 30) : 1 + int(rng() % 3);
     const bool solid = rng() % 2 == 0;
-    const uint32_t pen_c = rng() & 0xFFFFFF, brush_c = rng() & 0xFFFFFF;
+    const uint32_t pen_c = rng() & 0xFFFFFF, other = rng() & 0xFFFFFF;
+    const uint32_t brush_c = i % 4 == 1 ? pen_c : other;  // a disc: brush and pen alike
     // Some wholly on the surface, most cut by one or more of its edges.
     const int size = i % 4 == 0 ? int(rng() % 200) : int(rng() % 40);
     const int x1 = int(rng() % unsigned(w + 2 * size + 1)) - size, y1 = int(rng() % unsigned(h + 2 * size + 1)) - size;
