@@ -161,7 +161,7 @@ bool BoltMayHit(const Game& g, const EnemySlot& shot, int j) {
 // moves an enemy or brings one to life while shots resolve, so a slot outside
 // its box then is outside it throughout. A dead slot's box is empty.
 struct HitBoxes {
-  static constexpr int kBlocks = (kEnemySlots + 31) / 32;
+  static constexpr int kBlocks = Blocks32(kEnemySlots);
   static constexpr size_t kSize = size_t(kBlocks) * 32;
   std::array<int32_t, kSize> lo_x, hi_x, lo_y, hi_y;
 

@@ -6,10 +6,6 @@
 #include "effects/log.h"
 #include "state/game.h"
 
-namespace {
-}
-
-
 void AddEffect(Game& g, int x, int y, int kind, const std::string& text) {
   g.fx.cursor += 1;
   if (g.fx.cursor > kEffectSlots - 1) g.fx.cursor = 0;

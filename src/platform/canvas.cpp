@@ -595,8 +595,9 @@ void Canvas::Ellipse(int x1, int y1, int x2, int y2) {
   const bool one_colour = m.brush_solid && brush == pen;
   const bool need_inner = ai > 0 && bi > 0 && !one_colour;
   const double bo2 = bo * bo, bi2 = bi * bi;
-  auto rows_from = [&](int i, bool with_inner) {
+  int i = 0;
 #if defined(__SSE2__)
+  {
     const __m128d vcy = _mm_set1_pd(cy), one = _mm_set1_pd(1.0), zero = _mm_setzero_pd();
     const __m128d vbo2 = _mm_set1_pd(bo2), vbi2 = _mm_set1_pd(bi2);
     const __m128d vao = _mm_set1_pd(ao), vai = _mm_set1_pd(ai);
@@ -605,19 +606,17 @@ void Canvas::Ellipse(int x1, int y1, int x2, int y2) {
       const __m128d dy2 = _mm_mul_pd(dy, dy);
       const __m128d so = _mm_sqrt_pd(_mm_max_pd(_mm_sub_pd(one, _mm_div_pd(dy2, vbo2)), zero));
       _mm_storeu_pd(outer + i, _mm_mul_pd(vao, so));
-      if (!with_inner) continue;
+      if (!need_inner) continue;
       const __m128d si = _mm_sqrt_pd(_mm_max_pd(_mm_sub_pd(one, _mm_div_pd(dy2, vbi2)), zero));
       _mm_storeu_pd(inner + i, _mm_mul_pd(vai, si));
     }
+  }
 #endif
-    for (; i < rows; ++i) {
-      const double dy = (first + i) - cy;
-      outer[i] = ao * std::sqrt(std::max(0.0, 1 - (dy * dy) / bo2));
-      if (with_inner) inner[i] = ai * std::sqrt(std::max(0.0, 1 - (dy * dy) / bi2));
-    }
-  };
-  if (need_inner) rows_from(0, true);
-  else rows_from(0, false);
+  for (; i < rows; ++i) {
+    const double dy = (first + i) - cy;
+    outer[i] = ao * std::sqrt(std::max(0.0, 1 - (dy * dy) / bo2));
+    if (need_inner) inner[i] = ai * std::sqrt(std::max(0.0, 1 - (dy * dy) / bi2));
+  }
 
   auto span = [&](int l, int r, int y, uint32_t c) {
     m.HSpan(l, r, y, c);

@@ -8,6 +8,9 @@
 #include <emmintrin.h>
 #endif
 
+// How many blocks of 32 cover n values (the helpers below take one block).
+constexpr int Blocks32(int n) { return (n + 31) / 32; }
+
 // Bit k set where p[k] == v, for the 32 values p[0..31].
 inline uint32_t EqualMask32(const int32_t* p, int32_t v) {
 #if defined(__SSE2__)

@@ -369,18 +369,19 @@ void DrawLockOns(Canvas& p, const EnemySlot& e, int i) {
 // comparing 32 slots at a time rather than reading the whole pool; copied
 // again once a spawn has filled a slot since.
 struct LinkTable {
-  static constexpr int kBlocks = (kEnemySlots + 31) / 32;
+  static constexpr int kBlocks = Blocks32(kEnemySlots);
   std::array<int32_t, size_t(kBlocks) * 32> link{};  // past the pool: 0, the link of no group
   uint32_t fills = 0;
-  bool filled = false;
+
+  explicit LinkTable(const Game& g) { Copy(g); }
+  void Copy(const Game& g) {
+    for (int j = 0; j < kEnemySlots; ++j) link[size_t(j)] = g.pools.enemies[size_t(j)].link;
+    fills = g.pools.fills;
+  }
 };
 
 const LinkTable& LinksOf(const Game& g, LinkTable& t) {
-  if (!t.filled || t.fills != g.pools.fills) {
-    for (int j = 0; j < kEnemySlots; ++j) t.link[size_t(j)] = g.pools.enemies[size_t(j)].link;
-    t.fills = g.pools.fills;
-    t.filled = true;
-  }
+  if (t.fills != g.pools.fills) t.Copy(g);
   return t;
 }
 
@@ -403,7 +404,7 @@ void DrawLinks(Game& g, Canvas& p, int i, int* pts, LinkTable& table) {
          members &= members - 1) {
       const int j = 32 * block + std::countr_zero(members);
       EnemySlot& o = g.pools.enemies[size_t(j)];
-      if (o.link != link || o.timer < 1 || j == i) continue;  // the table may be behind a cleared slot
+      if (o.link != link || o.timer < 1 || j == i) continue;  // the slot as it stands
       if (orbiter && o.links > 8) continue;
       const bool earlier = o.cls == e.cls && j < i && (!orbiter || j % 2 == i % 2);
       if (!earlier && o.cls != kEnemyBullet) continue;
@@ -577,7 +578,7 @@ void UpdateEnemies(Game& g) {
   Canvas& painter = *g.cg;
   // Room for a polyline through the whole pool.
   int pts[2 * (kEnemySlots + 1)];
-  LinkTable links;
+  LinkTable links(g);
   TurnMemo turns;
   bool drawn = false;
   uint32_t last = 0;

@@ -11,14 +11,6 @@
 
 namespace {
 
-void Key(Game& g, int key, bool repeat = false) {
-  InputEvent e;
-  e.type = InputEvent::kKeyDown;
-  e.key = key;
-  e.repeat = repeat;
-  WindowInput(g, e);
-}
-
 int FramesIn(TestGame& t, int ticks) {
   int n = 0;
   for (int i = 0; i < ticks; ++i) n += DXTimer1Timer(t.g());
@@ -31,7 +23,7 @@ TEST(KeyHelp, F1PausesPlayAndTheGameWaitsUntilAnyKeyClosesIt) {
   auto t = MakeGameInPlay(EASY);
   Game& g = t->g();
   ASSERT_GT(FramesIn(*t, 100), 0);
-  Key(g, kKeyF1);
+  WindowKey(g, kKeyF1);
   ASSERT_TRUE(g.panels.help_visible);
   EXPECT_EQ(g.run.paused, 1);
   const int frame = g.run.frame_no;
@@ -41,21 +33,21 @@ TEST(KeyHelp, F1PausesPlayAndTheGameWaitsUntilAnyKeyClosesIt) {
   Canvas screen(640, 480, g.pf.fonts);
   ComposeWindow(g, screen);
   EXPECT_EQ(screen.GetPixel(70, 420), 0x201818u);
-  Key(g, kKeyF1, true);  // F1 held down: its repeats leave the help open
+  WindowKey(g, kKeyF1, true);  // F1 held down: its repeats leave the help open
   EXPECT_TRUE(g.panels.help_visible);
   // The closing key does only that: Q here does not end the game.
-  Key(g, 81);
+  WindowKey(g, 81);
   EXPECT_FALSE(g.panels.help_visible);
   EXPECT_EQ(g.run.in_play, 1);
   EXPECT_EQ(g.run.paused, 1);  // still paused: Space goes on
   ComposeWindow(g, screen);
   EXPECT_NE(screen.GetPixel(70, 420), 0x201818u);
-  Key(g, 32);
+  WindowKey(g, 32);
   EXPECT_EQ(g.run.paused, 0);
   EXPECT_GT(FramesIn(*t, 100), 0);
 
   // ? opens it too; a click closes it and fires nothing.
-  Key(g, kKeySlash);
+  WindowKey(g, kKeySlash);
   EXPECT_TRUE(g.panels.help_visible);
   InputEvent click;
   click.type = InputEvent::kMouseDown;
@@ -69,14 +61,14 @@ TEST(KeyHelp, F1PausesPlayAndTheGameWaitsUntilAnyKeyClosesIt) {
 TEST(KeyHelp, OpensOutsidePlayButNotWhileATextBoxHasTheKeyboard) {
   auto t = MakeTestGame();
   Game& g = t->g();
-  Key(g, kKeyF1);  // on the title picture
+  WindowKey(g, kKeyF1);  // on the title picture
   EXPECT_TRUE(g.panels.help_visible);
   EXPECT_EQ(g.run.paused, 0);
-  Key(g, 27);  // Esc closes it without asking to reset the save
+  WindowKey(g, 27);  // Esc closes it without asking to reset the save
   EXPECT_FALSE(g.panels.help_visible);
   EXPECT_TRUE(t->dialogs.shown.empty());
   g.panels.name_box_visible = true;
-  Key(g, kKeySlash);
-  Key(g, kKeyF1);
+  WindowKey(g, kKeySlash);
+  WindowKey(g, kKeyF1);
   EXPECT_FALSE(g.panels.help_visible);
 }

@@ -13,13 +13,6 @@
 
 namespace {
 
-void Key(Game& g, int key) {
-  InputEvent e;
-  e.type = InputEvent::kKeyDown;
-  e.key = key;
-  WindowInput(g, e);
-}
-
 void Write(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -34,14 +27,14 @@ TEST(Settings, MMutesTheMusicAndTheChoiceIsKeptForTheNextStart) {
     LoadSettings(g);  // no file yet: the music plays and nothing is written
     EXPECT_FALSE(t->audio.music_muted);
     EXPECT_FALSE(FileExists(SettingsPath(g)));
-    Key(g, kKeyMusic);
+    WindowKey(g, kKeyMusic);
     EXPECT_TRUE(t->audio.music_muted);
     EXPECT_EQ(ReadWholeFile(SettingsPath(g)).value_or(""), "# K.V. settings\nmusic=off\n");
     EXPECT_FALSE(FileExists(SettingsPath(g) + ".tmp"));
     EXPECT_FALSE(FileExists(dir + "/my.dat"));  // the save file is not where it goes
     // Not while a text box has the keyboard: the M of a name is typed.
     g.panels.name_box_visible = true;
-    Key(g, kKeyMusic);
+    WindowKey(g, kKeyMusic);
     EXPECT_TRUE(t->audio.music_muted);
   }
   auto t = MakeTestGame(1, dir);
@@ -49,7 +42,7 @@ TEST(Settings, MMutesTheMusicAndTheChoiceIsKeptForTheNextStart) {
   LoadSettings(g);
   EXPECT_TRUE(t->audio.music_muted);
   EXPECT_TRUE(g.settings.notice.empty());
-  Key(g, kKeyMusic);
+  WindowKey(g, kKeyMusic);
   EXPECT_FALSE(t->audio.music_muted);
   EXPECT_EQ(ReadWholeFile(SettingsPath(g)).value_or(""), "# K.V. settings\nmusic=on\n");
 }
@@ -84,7 +77,7 @@ TEST(Settings, ADamagedFileGivesTheDefaultsAndANotice) {
   auto f = MakeTestGame(1, dir);
   LoadSettings(f->g());
   EXPECT_FALSE(f->audio.music_muted);
-  Key(f->g(), kKeyMusic);
+  WindowKey(f->g(), kKeyMusic);
   EXPECT_TRUE(f->audio.music_muted);
   EXPECT_NE(f->g().settings.notice.find("保存できませんでした"), std::string::npos);
 }

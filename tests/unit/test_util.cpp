@@ -4,6 +4,8 @@
 #include <string>
 
 #include "assets/pictures.h"
+#include "platform/window.h"
+#include "shell/form.h"
 
 std::string MakeTempDir() {
   std::string templ = "/tmp/kvtest.XXXXXX";
@@ -56,6 +58,14 @@ EnemySlot& PlaceEnemy(Game& g, int i, int x, int y, int size, int hp, int cls) {
   e.hp = hp;
   e.cls = cls;
   return e;
+}
+
+void WindowKey(Game& g, int key, bool repeat) {
+  InputEvent e;
+  e.type = InputEvent::kKeyDown;
+  e.key = key;
+  e.repeat = repeat;
+  WindowInput(g, e);
 }
 
 void ForgetSounds(Game& g) {

@@ -38,5 +38,8 @@ EnemySlot& PlaceEnemy(Game& g, int i, int x, int y, int size, int hp = 1, int cl
 void ForgetSounds(Game& g);
 bool Played(Game& g, const std::string& name);
 
+// A key pressed in the window (the window program's own keys included).
+void WindowKey(Game& g, int key, bool repeat = false);
+
 // A fresh empty temporary folder.
 std::string MakeTempDir();
