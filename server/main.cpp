@@ -34,6 +34,8 @@ struct Options {
   std::string verifier;
   VerifierOptions verify;
   bool require_replay = false;
+  // Tests only: this player's records are answered as stored but never stored.
+  std::string test_lose_write;
 };
 
 // kv-verify beside this program (the build folder), or in the installed
@@ -90,7 +92,10 @@ void Help(std::FILE* out, const char* self) {
                "  --verify-cpu S           CPU seconds of one check (default %d)\n"
                "  --verify-memory MB       address space of one check (default %lld)\n"
                "  --verify-wall S          wall-clock seconds of one check, then it is killed (default %d)\n"
-               "  --help                   this text\n",
+               "  --help                   this text\n"
+               "\nTests only:\n"
+               "  --test-lose-write NAME   answer NAME's records as stored but store none of them, so a test\n"
+               "                           can see its check for lost writes fail\n",
                self, d.host.c_str(), d.port, d.host.c_str(), d.port, d.db.c_str(), d.pool, d.access_log.c_str(),
                d.limits.threads, d.limits.max_connections, d.limits.per_address_connections,
                d.limits.writes_per_minute, d.limits.write_burst, d.limits.idle_seconds, d.limits.header_ms,
@@ -114,11 +119,30 @@ bool ParseDouble(const char* text, double min, double max, double& out) {
   return true;
 }
 
+// --test-lose-write: ahead of the real write route, one that answers `name`'s
+// records as if stored (the note and the mode's ranking) without storing them
+// and hands every other record to the real route.
+void AddLosingWriteRoute(HttpRouter& router, RankBoard& board, const std::string& name) {
+  HttpRouter real;
+  AddRankingRoutes(real, board);
+  HttpRoute lose = *real.Find("POST", "/zrk/zrk_rank.exe", "write&1", nullptr);
+  lose.handler = [&board, name, write = lose.handler](const HttpRequest& req, Responder reply) {
+    const auto q = ParseRankQuery(req.query);
+    const auto record = DecodeSendBody(req.body);
+    const RankBoard::Body ranking = q ? board.Read(q->mode) : nullptr;
+    if (!record || record->name != name || !ranking) return write(req, std::move(reply));
+    HttpAnswer a;
+    a.body = std::make_shared<const std::string>(std::string(kWriteNote) + *ranking);
+    reply(std::move(a));
+  };
+  router.Add(std::move(lose));
+}
+
 // Returns -1 to go on, else the exit code.
 int ParseOptions(int argc, char** argv, Options& opt) {
   enum {
     kListen = 1000, kBind, kPort, kDb, kLog, kThreads, kMaxConn, kPerAddress, kRate, kBurst, kTrust, kIdle,
-    kHeader, kBody, kReply, kDrain, kSync, kPool, kVerifier, kRequire, kJobs, kQueue, kCpu, kMemory, kWall, kHelp
+    kHeader, kBody, kReply, kDrain, kSync, kPool, kVerifier, kRequire, kJobs, kQueue, kCpu, kMemory, kWall, kLose, kHelp
   };
   static const option longs[] = {
       {"listen", required_argument, nullptr, kListen},
@@ -146,6 +170,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       {"verify-cpu", required_argument, nullptr, kCpu},
       {"verify-memory", required_argument, nullptr, kMemory},
       {"verify-wall", required_argument, nullptr, kWall},
+      {"test-lose-write", required_argument, nullptr, kLose},
       {"help", no_argument, nullptr, kHelp},
       {nullptr, 0, nullptr, 0},
   };
@@ -230,6 +255,10 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       case kWall:
         if (!ParseInt(optarg, 1, 3600, opt.verify.wall_seconds)) return bad("verify-wall");
         break;
+      case kLose:
+        opt.test_lose_write = optarg;
+        if (opt.test_lose_write.empty()) return bad("test-lose-write");
+        break;
       case kHelp:
       case 'h': Help(stdout, argv[0]); return 0;
       default: Help(stderr, argv[0]); return 2;
@@ -310,6 +339,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<RankChangeListener> listener;
   if (shared) listener = std::make_unique<RankChangeListener>(opt.db, board);
   HttpRouter router;
+  if (!opt.test_lose_write.empty()) AddLosingWriteRoute(router, board, opt.test_lose_write);
   AddRankingRoutes(router, board);
   AddReplayRoutes(router, board, *store, verifier.get(), fetches);
   RankHttpServer server(std::move(router), opt.limits, opt.access_log.empty() ? nullptr : &log);

@@ -1,8 +1,10 @@
 // Benchmark of kv-rankd on loopback. Starts kv-rankd (from the folder of this
 // program) on a scratch database and prints, each as the median of the runs:
 //   reads of a mode holding 1000 entries at 64 and at 1 connection (wrk),
-//   writes at 8 connections (wrk; rows counted afterwards), also with many
-//   rows already stored,
+//   writes at 8 keep-alive connections, every request a player of its own;
+//   afterwards every write answered 200 is looked up in the store by mode,
+//   name and id, and must be there with at least its score (also with many
+//   rows already stored),
 //   a legitimate read's latency while idle and trickling clients are held
 //   open, with kv-rankd's resident memory,
 //   one address posting as fast as it can without --trust-loopback,
@@ -10,6 +12,8 @@
 //   recorded by kv-sim), and a read's latency while 50 uploads of it are
 //   checked at once (kv-rankd's default verifier pool and queue).
 //   kv-rank-bench --replays runs only the replay figures.
+//   kv-rank-bench --lose-write: one write run with kv-rankd dropping one
+//   acknowledged write on purpose; passes when exactly that one is reported.
 //   kv-rank-bench [--short] [--runs N] [--seconds S] [--rows N] [--idle N] [--tricklers N]
 //   kv-rank-bench --postgresql URL [--short]: two instances on one PostgreSQL
 //   database instead (scripts/ranking-cluster.sh --check provides one)
@@ -63,6 +67,7 @@ struct Settings {
   int tricklers = 200;
   std::string postgresql;  // a database URL: the several-instances run instead
   bool replays_only = false;
+  bool lose_write = false;  // only the check of the write runs, seen failing
 };
 
 double Median(std::vector<double> v) {
@@ -194,33 +199,116 @@ WrkResult Wrk(int connections, int seconds, const std::string& url, const std::s
   return r;
 }
 
-// A Lua script for wrk that posts distinct players' records, spread over the
-// modes, read from a file of "mode<TAB>body" lines; each wrk thread takes
-// its own share so no record is sent twice.
-std::string WriteScript(const fs::path& dir, int count, int offset) {
-  const fs::path bodies = dir / ("bodies-" + std::to_string(offset) + ".txt");
-  {
-    std::ofstream out(bodies);
-    for (int i = 0; i < count; ++i) {
-      const WireRecord w = Player(offset + i, 1000 + i);
-      out << 1 + i % 7 << '\t' << BuildSendBody(RecordText(w), i % 99).value() << '\n';
+// Writes at `connections` keep-alive connections, each from a writer thread
+// of its own. Every request carries a player no other request of the run
+// carries (writer t sends players base + t * kWriterPlayers + k, k = 0, 1,
+// ...), so every write answered 200 must leave its record in the store.
+constexpr int kWriterPlayers = 5000000;
+
+// An acknowledged write: the player, the mode and the score it carried; for
+// a lost one, what the store holds (-1: nothing).
+struct Acked {
+  int mode = 0;
+  std::string name;
+  int id = 0;
+  int score = 0;
+  int stored = -1;
+};
+
+std::string Describe(const Acked& a) {
+  return "mode " + std::to_string(a.mode) + " " + a.name + " id " + std::to_string(a.id) + " score " +
+         std::to_string(a.score) +
+         (a.stored < 0 ? ", not stored" : ", stored with score " + std::to_string(a.stored));
+}
+
+struct WriteLoad {
+  double rps = 0, p50_ms = 0, p99_ms = 0;
+  long long requests = 0, refused = 0, errors = 0;
+  bool ran_out = false;  // a writer sent all its players before the time was up
+  std::vector<Acked> acked;
+};
+
+WireRecord WriterRecord(int base, int writer, int k) { return Player(base + writer * kWriterPlayers + k, 1000 + k); }
+int WriterMode(int writer, int k) { return 1 + (writer + k) % 7; }
+
+WriteLoad Write(int port, int connections, int seconds, int base) {
+  struct Out {
+    std::vector<double> ms;
+    std::vector<Acked> acked;
+    long long refused = 0, errors = 0;
+    bool ran_out = false;
+  };
+  std::vector<Out> outs(static_cast<std::size_t>(connections));
+  const auto start = Clock::now();
+  const auto until = start + std::chrono::seconds(seconds);
+  std::vector<std::thread> writers;
+  for (int t = 0; t < connections; ++t) {
+    writers.emplace_back([&, t] {
+      Out& out = outs[static_cast<std::size_t>(t)];
+      int fd = -1;
+      int k = 0;
+      for (; k < kWriterPlayers && Clock::now() < until; ++k) {
+        const WireRecord w = WriterRecord(base, t, k);
+        const int mode = WriterMode(t, k);
+        const std::string body = BuildSendBody(RecordText(w), k % 99).value();
+        const std::string req = "POST /zrk/zrk_rank.exe?write&" + std::to_string(mode) +
+                                " HTTP/1.1\r\nHost: b\r\nContent-Length: " + std::to_string(body.size()) +
+                                "\r\n\r\n" + body;
+        if (fd < 0) fd = loopback::Connect(port, 10);
+        const auto t0 = Clock::now();
+        const bool sent = fd >= 0 && write(fd, req.data(), req.size()) == static_cast<ssize_t>(req.size());
+        const std::string in = sent ? loopback::ReadReply(fd) : std::string();
+        const int status = in.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(in.c_str() + 9) : 0;
+        if (status == 0) {  // not answered: the record may or may not be stored
+          out.errors++;
+          if (fd >= 0) close(fd);
+          fd = -1;
+          continue;
+        }
+        out.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        if (status == 200) out.acked.push_back({mode, w.name, w.id, w.score});
+        else out.refused++;
+      }
+      out.ran_out = k == kWriterPlayers;
+      if (fd >= 0) close(fd);
+    });
+  }
+  for (std::thread& t : writers) t.join();
+  const double took = std::chrono::duration<double>(Clock::now() - start).count();
+  WriteLoad r;
+  std::vector<double> ms;
+  for (Out& o : outs) {
+    ms.insert(ms.end(), o.ms.begin(), o.ms.end());
+    r.acked.insert(r.acked.end(), std::make_move_iterator(o.acked.begin()), std::make_move_iterator(o.acked.end()));
+    r.refused += o.refused;
+    r.errors += o.errors;
+    r.ran_out = r.ran_out || o.ran_out;
+  }
+  r.requests = static_cast<long long>(ms.size());
+  r.rps = static_cast<double>(ms.size()) / took;
+  r.p50_ms = Percentile(ms, 0.5);
+  r.p99_ms = Percentile(ms, 0.99);
+  return r;
+}
+
+// The acknowledged writes the store does not hold with at least their score,
+// looked up one by one by mode, name and id.
+std::vector<Acked> Lost(RankStore* store, const std::vector<Acked>& acked) {
+  std::vector<Acked> lost;
+  for (const Acked& a : acked) {
+    StoredRecord r;
+    const StoreStatus st = store ? store->FindRecord({a.mode, a.name, a.id}, &r) : StoreStatus::failed;
+    if (st != StoreStatus::ok || r.record.score < a.score) {
+      lost.push_back(a);
+      lost.back().stored = st == StoreStatus::ok ? r.record.score : -1;
     }
   }
-  const fs::path script = dir / ("write-" + std::to_string(offset) + ".lua");
-  std::ofstream out(script);
-  out << "local lines = {}\n"
-         "for line in io.lines('" << bodies.string() << "') do lines[#lines + 1] = line end\n"
-         "local n = 0\n"
-         "local counter = 0\n"
-         "function setup(thread) thread:set('id', counter); counter = counter + 1 end\n"
-         "function request()\n"
-         "  local i = (id or 0) + n * 2 + 1\n"
-         "  n = n + 1\n"
-         "  local line = lines[(i - 1) % #lines + 1]\n"
-         "  local tab = line:find('\\t')\n"
-         "  return wrk.format('POST', '/zrk/zrk_rank.exe?write&' .. line:sub(1, tab - 1), nil, line:sub(tab + 1))\n"
-         "end\n";
-  return script.string();
+  return lost;
+}
+
+void PrintLost(const std::vector<Acked>& lost) {
+  for (std::size_t i = 0; i < lost.size() && i < 10; ++i) std::printf("  lost: %s\n", Describe(lost[i]).c_str());
+  if (lost.size() > 10) std::printf("  ... and %zu more\n", lost.size() - 10);
 }
 
 int Connect(int port, bool blocking) {
@@ -483,15 +571,13 @@ int Cluster(const fs::path& binary, const std::string& url, const Settings& s) {
   std::printf("writes, 8 writers over 2 instances for %.0f s (one killed with SIGKILL after %d s, %lld acknowledged "
               "by then): %.0f acknowledged/s, %lld failed requests\n",
               took, seconds / 2, before_kill, static_cast<double>(writes) / took, failures.load());
+  std::vector<Acked> best;
+  for (const auto& [key, score] : acked) best.push_back({std::get<0>(key), std::get<1>(key), std::get<2>(key), score});
   auto store = OpenPgRankStore(url);
+  const std::vector<Acked> lost_records = Lost(store.get(), best);
   long long lost = 0, worse = 0;
-  for (const auto& [key, score] : acked) {
-    StoredRecord r;
-    const StoreStatus st = store ? store->FindRecord({std::get<0>(key), std::get<1>(key), std::get<2>(key)}, &r)
-                                 : StoreStatus::failed;
-    if (st != StoreStatus::ok) lost++;
-    else if (r.record.score < score) worse++;
-  }
+  for (const Acked& a : lost_records) (a.stored < 0 ? lost : worse)++;
+  PrintLost(lost_records);
   long long rows = 0;
   for (int mode = 2; mode <= 7; ++mode) rows += store ? store->Count(mode).value_or(-1) : -1;
   std::printf("acknowledged players/modes %zu, rows %lld, missing %lld, below their acknowledged best %lld\n",
@@ -616,66 +702,41 @@ bool ReplayFigures(const fs::path& self, const fs::path& dir, const Settings& s)
   return ok;
 }
 
-}  // namespace
+// The check of the write runs, seen failing: kv-rankd is told to answer one
+// player's write without storing it (--test-lose-write), and the run must
+// report exactly that record lost.
+bool LoseOneWrite(const fs::path& binary, const fs::path& dir, const Settings& s) {
+  const WireRecord dropped = WriterRecord(20000000, 0, 1);  // the first writer's second request
+  const std::string db = (dir / "lose.db").string();
+  Daemon d;
+  if (!d.Start(binary, db, {"--trust-loopback", "--test-lose-write", dropped.name})) return false;
+  WriteLoad w = Write(d.port(), 8, s.seconds, 20000000);
+  d.Stop();
+  auto store = RankStore::Open(db);
+  const std::vector<Acked> lost = Lost(store.get(), w.acked);
+  PrintLost(lost);
+  std::printf("writes with kv-rankd dropping %s's: acknowledged %zu, lost %zu\n", dropped.name.c_str(), w.acked.size(),
+              lost.size());
+  const bool caught = lost.size() == 1 && lost[0].name == dropped.name && lost[0].id == dropped.id &&
+                      lost[0].mode == WriterMode(0, 1) && lost[0].score == dropped.score && lost[0].stored < 0;
+  std::printf("%s\n", caught ? "the dropped write is reported lost, and nothing else"
+                             : "the check did not report exactly the dropped write");
+  return caught && w.errors == 0 && w.refused == 0;
+}
 
-int main(int argc, char** argv) {
-  rank_text::CodecModules codec_modules;
-  Settings s;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto next = [&] { return i + 1 < argc ? std::atoi(argv[++i]) : 0; };
-    if (a == "--short") {
-      s.short_run = true;
-      s.runs = 1;
-      s.seconds = 1;
-      s.rows = 20000;
-      s.idle = 200;
-      s.tricklers = 20;
-    } else if (a == "--runs") s.runs = std::clamp(next(), 1, 9);
-    else if (a == "--seconds") s.seconds = std::clamp(next(), 1, 60);
-    else if (a == "--rows") s.rows = std::clamp(next(), 0, 5000000);
-    else if (a == "--idle") s.idle = std::clamp(next(), 0, 20000);
-    else if (a == "--tricklers") s.tricklers = std::clamp(next(), 0, 5000);
-    else if (a == "--postgresql" && i + 1 < argc) s.postgresql = argv[++i];
-    else if (a == "--replays") s.replays_only = true;
-    else {
-      std::fprintf(stderr, "usage: %s [--short] [--runs N] [--seconds S] [--rows N] [--idle N] [--tricklers N] [--postgresql URL] [--replays]\n", argv[0]);
-      return 2;
-    }
-  }
-  signal(SIGPIPE, SIG_IGN);
-  rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
-  }
-  const fs::path self = fs::canonical("/proc/self/exe").parent_path();
-  const fs::path binary = self / "kv-rankd";
-  if (system("wrk --version >/dev/null 2>&1; test $? -le 1") != 0) {
-    std::fprintf(stderr, "wrk is not installed (scripts/install-deps.sh installs it)\n");
-    return 1;
-  }
-  if (!s.postgresql.empty()) return Cluster(binary, s.postgresql, s);
-  const fs::path dir = fs::temp_directory_path() / ("kv-rank-bench-" + std::to_string(getpid()));
-  fs::create_directories(dir);
+// The figures of one kv-rankd on SQLite; false when an outcome is wrong.
+bool Bench(const fs::path& self, const fs::path& binary, const fs::path& dir, const Settings& s) {
   bool ok = true;
-  std::printf("kv-rank-bench: %d run(s) each, %d s per wrk run, load average %s, %u cores\n", s.runs, s.seconds,
+  std::printf("kv-rank-bench: %d run(s) each, %d s per run, load average %s, %u cores\n", s.runs, s.seconds,
               LoadAverage().c_str(), std::thread::hardware_concurrency());
-
-  if (s.replays_only) {
-    ok = ReplayFigures(self, dir, s);
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    std::printf("%s\n", ok ? "kv-rank-bench: all outcomes as expected" : "kv-rank-bench: FAILED (see above)");
-    return ok ? 0 : 1;
-  }
+  if (s.replays_only) return ReplayFigures(self, dir, s);
 
   // Reads.
   {
     const std::string db = (dir / "reads.db").string();
-    if (!Preload(db, 1, 1, 1000, 0)) return 1;
+    if (!Preload(db, 1, 1, 1000, 0)) return false;
     Daemon d;
-    if (!d.Start(binary, db, {"--trust-loopback"})) return 1;
+    if (!d.Start(binary, db, {"--trust-loopback"})) return false;
     for (int conns : {64, 1}) {
       std::vector<double> rps, p50, p99;
       long long non2xx = 0;
@@ -703,7 +764,7 @@ int main(int argc, char** argv) {
   // Writes, on an empty store and on one holding many rows, with each
   // commit waiting for the disk and without.
   const std::string many = (dir / "many.db").string();
-  if (s.rows > 0 && !Preload(many, 2, 7, s.rows / 6, 10000000)) return 1;
+  if (s.rows > 0 && !Preload(many, 2, 7, s.rows / 6, 10000000)) return false;
   for (int preload : {0, s.rows}) {
     for (const char* sync : {"full", "normal"}) {
       std::vector<double> rps, p50, p99;
@@ -713,18 +774,20 @@ int main(int argc, char** argv) {
         if (preload > 0) fs::copy_file(many, db, fs::copy_options::overwrite_existing);
         const long long before = Rows(db);
         Daemon d;
-        if (!d.Start(binary, db, {"--trust-loopback", "--sync", sync})) return 1;
-        const int bodies = s.short_run ? 10000 : 60000;
-        const std::string script = WriteScript(dir, bodies, 20000000 + run * 1000000);
-        WrkResult w = Wrk(8, s.seconds, d.Url("write&1"), script);
+        if (!d.Start(binary, db, {"--trust-loopback", "--sync", sync})) return false;
+        WriteLoad w = Write(d.port(), 8, s.seconds, 20000000);
         d.Stop();
         const long long stored = Rows(db) - before;
-        const long long ok_writes = w.requests - w.non2xx;
-        acked += ok_writes;
+        auto store = RankStore::Open(db);
+        const std::vector<Acked> lost_records = Lost(store.get(), w.acked);
+        store.reset();
+        PrintLost(lost_records);
+        acked += static_cast<long long>(w.acked.size());
         rows_total += stored;
-        if (stored < ok_writes) lost += ok_writes - stored;
-        if (!w.ok || w.non2xx) ok = false;
-        if (ok_writes > bodies) std::printf("(more writes than distinct records: repeats are not new rows)\n");
+        lost += static_cast<long long>(lost_records.size());
+        if (w.errors || w.refused || w.acked.empty()) ok = false;
+        if (w.errors || w.refused) std::printf("(%lld writes refused, %lld not answered)\n", w.refused, w.errors);
+        if (w.ran_out) std::printf("(a writer sent all of its %d players)\n", kWriterPlayers);
         rps.push_back(w.rps);
         p50.push_back(w.p50_ms);
         p99.push_back(w.p99_ms);
@@ -742,7 +805,7 @@ int main(int argc, char** argv) {
   {
     const std::string db = (dir / "flood.db").string();
     Daemon d;
-    if (!d.Start(binary, db, {})) return 1;
+    if (!d.Start(binary, db, {})) return false;
     const FloodResult f = Flood(d, s.short_run ? 20 : 100);
     std::printf("one address posting as fast as it can: %d accepted, %d refused with 429, %d other; ranking holds %d\n",
                 f.accepted, f.limited, f.other, f.ranked);
@@ -751,7 +814,58 @@ int main(int argc, char** argv) {
   }
 
   if (!ReplayFigures(self, dir, s)) ok = false;
+  return ok;
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+  rank_text::CodecModules codec_modules;
+  Settings s;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto next = [&] { return i + 1 < argc ? std::atoi(argv[++i]) : 0; };
+    if (a == "--short") {
+      s.short_run = true;
+      s.runs = 1;
+      s.seconds = 1;
+      s.rows = 20000;
+      s.idle = 200;
+      s.tricklers = 20;
+    } else if (a == "--runs") s.runs = std::clamp(next(), 1, 9);
+    else if (a == "--seconds") s.seconds = std::clamp(next(), 1, 60);
+    else if (a == "--rows") s.rows = std::clamp(next(), 0, 5000000);
+    else if (a == "--idle") s.idle = std::clamp(next(), 0, 20000);
+    else if (a == "--tricklers") s.tricklers = std::clamp(next(), 0, 5000);
+    else if (a == "--postgresql" && i + 1 < argc) s.postgresql = argv[++i];
+    else if (a == "--replays") s.replays_only = true;
+    else if (a == "--lose-write") s.lose_write = true;
+    else {
+      std::fprintf(stderr, "usage: %s [--short] [--runs N] [--seconds S] [--rows N] [--idle N] [--tricklers N] [--postgresql URL] [--replays] [--lose-write]\n", argv[0]);
+      return 2;
+    }
+  }
+  signal(SIGPIPE, SIG_IGN);
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  const fs::path self = fs::canonical("/proc/self/exe").parent_path();
+  const fs::path binary = self / "kv-rankd";
+  if (system("wrk --version >/dev/null 2>&1; test $? -le 1") != 0) {
+    std::fprintf(stderr, "wrk is not installed (scripts/install-deps.sh installs it)\n");
+    return 1;
+  }
+  if (!s.postgresql.empty()) return Cluster(binary, s.postgresql, s);
+  // Everything the runs make goes in one folder, removed however they end.
+  std::string templ = (fs::temp_directory_path() / "kv-rank-bench.XXXXXX").string();
+  if (mkdtemp(templ.data()) == nullptr) {
+    std::fprintf(stderr, "kv-rank-bench: cannot create a folder in %s\n", fs::temp_directory_path().c_str());
+    return 1;
+  }
+  const fs::path dir = templ;
+  const bool ok = s.lose_write ? LoseOneWrite(binary, dir, s) : Bench(self, binary, dir, s);
   std::error_code ec;
   fs::remove_all(dir, ec);
   std::printf("%s\n", ok ? "kv-rank-bench: all outcomes as expected" : "kv-rank-bench: FAILED (see above)");
