@@ -3,6 +3,7 @@
 // generator and the tools write them.
 #include "platform/picture_file.h"
 
+#include <SDL.h>
 #include <cairo.h>
 
 #include <csetjmp>
@@ -28,42 +29,61 @@ bool EndsWithNoCase(const std::string& s, const char* suffix) {
 uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
+constexpr int kMaxSide = 8192;
+constexpr size_t kMaxFileBytes = 64u * 1024 * 1024;
+
+// Windows bitmaps of every kind the common tools write (palettes of 1 to 8
+// bits, RLE4 and RLE8, 16, 24 and 32 bits, BITFIELDS, the V4 and V5 headers)
+// go through SDL's own reader. Only the size is looked at first, so a bogus
+// header cannot make it reserve a huge surface.
 bool DecodeBmp(const std::string& path, Picture& out) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   std::vector<uint8_t> data;
   uint8_t buf[65536];
   size_t n;
+  bool too_large = false;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
     data.insert(data.end(), buf, buf + n);
-    if (data.size() > 64u * 1024 * 1024) break;
-  }
-  std::fclose(f);
-  if (data.size() < 54 || data[0] != 'B' || data[1] != 'M') return false;
-  uint32_t offset = Le32(&data[10]);
-  uint32_t hsize = Le32(&data[14]);
-  if (hsize < 40) return false;
-  int32_t w = int32_t(Le32(&data[18]));
-  int32_t h = int32_t(Le32(&data[22]));
-  int bpp = Le16(&data[28]);
-  uint32_t compression = Le32(&data[30]);
-  if (w <= 0 || w > 8192 || h == 0 || h > 8192 || h < -8192) return false;
-  if (compression != 0 || (bpp != 24 && bpp != 32)) return false;
-  bool bottom_up = h > 0;
-  int hh = bottom_up ? h : -h;
-  size_t row = ((size_t(w) * bpp / 8) + 3) & ~size_t(3);
-  if (offset > data.size() || data.size() - offset < row * hh) return false;
-  out.width = w;
-  out.height = hh;
-  out.pixels.assign(size_t(w) * hh, 0);
-  for (int y = 0; y < hh; ++y) {
-    const uint8_t* r = &data[offset + row * (bottom_up ? hh - 1 - y : y)];
-    for (int x = 0; x < w; ++x) {
-      const uint8_t* p = r + x * (bpp / 8);
-      out.pixels[size_t(y) * w + x] = (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+    if (data.size() > kMaxFileBytes) {
+      too_large = true;
+      break;
     }
   }
-  return true;
+  std::fclose(f);
+  if (too_large || data.size() < 26 || data[0] != 'B' || data[1] != 'M') return false;
+  const uint32_t hsize = Le32(&data[14]);
+  int64_t w = 0, h = 0;
+  if (hsize == 12) {  // the old OS/2 header: 16-bit sizes
+    w = Le16(&data[18]);
+    h = Le16(&data[20]);
+  } else {
+    w = int32_t(Le32(&data[18]));
+    h = int32_t(Le32(&data[22]));
+  }
+  if (w <= 0 || w > kMaxSide || h == 0 || h > kMaxSide || h < -kMaxSide) return false;
+
+  SDL_RWops* rw = SDL_RWFromConstMem(data.data(), int(data.size()));
+  if (!rw) return false;
+  SDL_Surface* loaded = SDL_LoadBMP_RW(rw, 1);
+  if (!loaded) return false;
+  SDL_Surface* rgb = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_XRGB8888, 0);
+  SDL_FreeSurface(loaded);
+  if (!rgb) return false;
+  bool ok = false;
+  if (rgb->w > 0 && rgb->h > 0 && SDL_LockSurface(rgb) == 0) {
+    out.width = rgb->w;
+    out.height = rgb->h;
+    out.pixels.assign(size_t(rgb->w) * rgb->h, 0);
+    for (int y = 0; y < rgb->h; ++y) {
+      const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(rgb->pixels) + size_t(y) * rgb->pitch);
+      for (int x = 0; x < rgb->w; ++x) out.pixels[size_t(y) * rgb->w + x] = row[x] & 0xFFFFFFu;
+    }
+    SDL_UnlockSurface(rgb);
+    ok = true;
+  }
+  SDL_FreeSurface(rgb);
+  return ok;
 }
 
 struct JpegErr {
@@ -94,22 +114,38 @@ bool DecodeJpeg(const std::string& path, Picture& out) {
   jpeg_create_decompress(&cinfo);
   jpeg_stdio_src(&cinfo, f);
   jpeg_read_header(&cinfo, TRUE);
-  cinfo.out_color_space = JCS_RGB;
+  // Four-channel pictures (print work, some scanners) come out as CMYK, libjpeg
+  // turning YCCK into CMYK; the rest as RGB (greyscale included).
+  const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+  // Adobe's writers (and most since) store CMYK inverted: 255 is no ink.
+  const bool inverted = cmyk && cinfo.saw_Adobe_marker;
   jpeg_start_decompress(&cinfo);
   int w = int(cinfo.output_width), h = int(cinfo.output_height);
+  const int channels = cmyk ? 4 : 3;
   bool ok = false;
-  if (w > 0 && h > 0 && w <= 8192 && h <= 8192 && cinfo.output_components == 3) {
+  if (w > 0 && h > 0 && w <= kMaxSide && h <= kMaxSide && cinfo.output_components == channels) {
     out.width = w;
     out.height = h;
     out.pixels.assign(size_t(w) * h, 0);
-    row.resize(size_t(w) * 3);
+    row.resize(size_t(w) * channels);
     while (cinfo.output_scanline < cinfo.output_height) {
       JSAMPROW rp = row.data();
       int y = int(cinfo.output_scanline);
       jpeg_read_scanlines(&cinfo, &rp, 1);
-      for (int x = 0; x < w; ++x)
-        out.pixels[size_t(y) * w + x] =
-            (uint32_t(row[3 * x]) << 16) | (uint32_t(row[3 * x + 1]) << 8) | row[3 * x + 2];
+      uint32_t* dst = &out.pixels[size_t(y) * w];
+      if (!cmyk) {
+        for (int x = 0; x < w; ++x)
+          dst[x] = (uint32_t(row[3 * x]) << 16) | (uint32_t(row[3 * x + 1]) << 8) | row[3 * x + 2];
+        continue;
+      }
+      for (int x = 0; x < w; ++x) {
+        const uint8_t* p = &row[4 * size_t(x)];
+        // Paper white minus ink: red is (1 - cyan) x (1 - black), and so on.
+        auto paper = [&](int i) { return inverted ? uint32_t(p[i]) : 255u - p[i]; };
+        const uint32_t k = paper(3);
+        dst[x] = ((paper(0) * k + 127) / 255) << 16 | ((paper(1) * k + 127) / 255) << 8 | (paper(2) * k + 127) / 255;
+      }
     }
     jpeg_finish_decompress(&cinfo);
     ok = true;
