@@ -23,8 +23,8 @@
 #include "rank_board.h"
 #include "rank_http_server.h"
 #include "rank_routes.h"
-#include "ranking/rank_service.h"
-#include "ranking/rank_codec.h"
+#include "rank_service/rank_service.h"
+#include "rank_service/rank_codec.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ struct Accepted {
 }  // namespace
 
 int main(int argc, char** argv) {
-  rank_text::CodecModules codec_modules;
+  text::CodecModules codec_modules;
   int clients = 8;
   int requests = 50;
   std::string server;

@@ -16,7 +16,7 @@
 #include "rank_routes.h"
 #include "rank_store_pg.h"
 #include "replay_verifier.h"
-#include "ranking/rank_service.h"
+#include "rank_service/rank_service.h"
 
 namespace {
 

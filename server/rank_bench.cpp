@@ -48,9 +48,9 @@
 #include <vector>
 
 #include "loopback.h"
-#include "ranking/rank_codec.h"
+#include "rank_service/rank_codec.h"
 #include "rank_store_pg.h"
-#include "ranking/rank_service.h"
+#include "rank_service/rank_service.h"
 #include "replay_verifier.h"
 
 namespace fs = std::filesystem;
@@ -820,7 +820,7 @@ bool Bench(const fs::path& self, const fs::path& binary, const fs::path& dir, co
 }  // namespace
 
 int main(int argc, char** argv) {
-  rank_text::CodecModules codec_modules;
+  text::CodecModules codec_modules;
   Settings s;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ranking/rank_codec.h"
+#include "rank_service/rank_codec.h"
 
 namespace {
 
@@ -101,12 +101,7 @@ bool RankBoard::Rebuild(int mode) {
   bool known = true;
   for (RankStore::RankedLine& ranked : *lines) {
     std::optional<WireRecord> r;
-    if (auto framed = DecodeWireLine(ranked.line)) {
-      std::string_view text = *framed;
-      if (text.size() >= kFrameOpen.size() + kFrameClose.size()) {
-        r = ParseWireRecord(text.substr(kFrameOpen.size(), text.size() - kFrameOpen.size() - kFrameClose.size()));
-      }
-    }
+    if (auto text = DecodeWireRecord(ranked.line)) r = ParseWireRecord(*text);
     if (!r) known = false;
     std::optional<std::string> shown = r ? ShownLine(*r, ranked.verified) : std::nullopt;
     places.push_back({r ? r->score : 0, r ? r->name : std::string(), r ? r->id : 0,

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "ranking/rank_service.h"
+#include "rank_service/rank_service.h"
 
 // Which records a ranking shows, once replays are verified: all of them, the
 // unverified ones with kUnverifiedMark before their comment, or (with

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "rank_service/rank_service.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -96,20 +98,10 @@ HttpAnswer TextAnswer(int status, std::string_view text) {
 
 const HttpRoute* HttpRouter::Find(std::string_view method, std::string_view path, std::string_view query,
                                   HttpAnswer* refusal) const {
-  bool path_known = false, query_known = false;
-  for (const HttpRoute& r : routes_) {
-    if (r.path != path) continue;
-    path_known = true;
-    if (query.substr(0, r.query_prefix.size()) != r.query_prefix) continue;
-    query_known = true;
-    if (r.method == method) return &r;
-  }
-  if (refusal != nullptr) {
-    *refusal = !path_known    ? TextAnswer(404, "not found")
-               : query_known ? TextAnswer(400, "refused: wrong method")
-                             : TextAnswer(400, "refused: unknown query");
-  }
-  return nullptr;
+  RouteRefusal why;
+  const HttpRoute* route = MatchRoute(std::span<const HttpRoute>(routes_), method, path, query, &why);
+  if (route == nullptr && refusal != nullptr) *refusal = TextAnswer(why.status, why.text);
+  return route;
 }
 
 // --- access log ----------------------------------------------------------------

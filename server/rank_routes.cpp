@@ -3,36 +3,38 @@
 #include <algorithm>
 #include <future>
 
-#include "ranking/rank_codec.h"
+#include "rank_service/rank_codec.h"
+#include "rank_service/rank_service.h"
 
 namespace {
 
-constexpr const char* kRankPath = "/zrk/zrk_rank.exe";
+// The route of the protocol's table, with kv-rankd's handler behind it.
+HttpRoute Route(RankRouteId id, std::function<void(const HttpRequest&, Responder)> handler) {
+  const RankRoute& r = RankRouteOf(id);
+  HttpRoute route;
+  route.method = r.method;
+  route.path = r.path;
+  route.query_prefix = r.query_prefix;
+  route.max_body = r.max_body;
+  route.too_large_status = r.too_large_status;
+  route.limited = r.limited;
+  route.handler = std::move(handler);
+  return route;
+}
 
 }  // namespace
 
 void AddRankingRoutes(HttpRouter& router, RankBoard& board) {
-  HttpRoute read;
-  read.method = "GET";
-  read.path = kRankPath;
-  read.query_prefix = "read&";
-  read.handler = [&board](const HttpRequest& req, Responder reply) {
+  router.Add(Route(RankRouteId::read, [&board](const HttpRequest& req, Responder reply) {
     auto q = ParseRankQuery(req.query);
     if (!q) return reply(TextAnswer(400, "refused: unknown query"));
     HttpAnswer a;
     a.body = board.Read(q->mode);
     if (!a.body) return reply(TextAnswer(500, "store failed"));
     reply(std::move(a));
-  };
-  router.Add(std::move(read));
+  }));
 
-  HttpRoute write;
-  write.method = "POST";
-  write.path = kRankPath;
-  write.query_prefix = "write&";
-  write.max_body = kMaxRequestBody;
-  write.limited = true;
-  write.handler = [&board](const HttpRequest& req, Responder reply) {
+  router.Add(Route(RankRouteId::write, [&board](const HttpRequest& req, Responder reply) {
     auto q = ParseRankQuery(req.query);
     if (!q) return reply(TextAnswer(400, "refused: unknown query"));
     std::string why;
@@ -44,8 +46,7 @@ void AddRankingRoutes(HttpRouter& router, RankBoard& board) {
       a.body = std::move(body);
       reply(std::move(a));
     });
-  };
-  router.Add(std::move(write));
+  }));
 }
 
 namespace {
@@ -96,14 +97,7 @@ HttpAnswer CheckUpload(RankStore& store, ReplayVerifier& verifier, const ReplayQ
 
 void AddReplayRoutes(HttpRouter& router, RankBoard& board, RankStore& store, ReplayVerifier* verifier,
                      TaskPool& fetches) {
-  const std::string path(kReplayPath);
-  HttpRoute upload;
-  upload.method = "POST";
-  upload.path = path;
-  upload.max_body = kMaxReplayUpload;
-  upload.too_large_status = 413;
-  upload.limited = true;
-  upload.handler = [&board, &store, verifier](const HttpRequest& req, Responder reply) {
+  router.Add(Route(RankRouteId::replay_upload, [&board, &store, verifier](const HttpRequest& req, Responder reply) {
     if (verifier == nullptr) return reply(TextAnswer(503, "refused: this server does not take replays"));
     auto q = ParseReplayQuery(req.query);
     if (!q || q->score < 0) return reply(TextAnswer(400, "refused: the query is not MODE&name=..&id=..&score=.."));
@@ -130,13 +124,9 @@ void AddReplayRoutes(HttpRouter& router, RankBoard& board, RankStore& store, Rep
     if (!verifier->Post(std::move(task))) {
       reply(TextAnswer(429, "refused: too many replays are being checked; try again in a minute"));
     }
-  };
-  router.Add(std::move(upload));
+  }));
 
-  HttpRoute fetch;
-  fetch.method = "GET";
-  fetch.path = path;
-  fetch.handler = [&board, &store, &fetches](const HttpRequest& req, Responder reply) {
+  router.Add(Route(RankRouteId::replay_fetch, [&board, &store, &fetches](const HttpRequest& req, Responder reply) {
     auto q = ParseReplayQuery(req.query);
     if (!q || q->score >= 0) return reply(TextAnswer(400, "refused: the query is not MODE&name=..&id=.."));
     auto task = [&board, &store, q = *q, reply](bool run) {
@@ -159,6 +149,5 @@ void AddReplayRoutes(HttpRouter& router, RankBoard& board, RankStore& store, Rep
       reply(std::move(a));
     };
     if (!fetches.Post(std::move(task))) reply(TextAnswer(429, "refused: too many replay requests; try again soon"));
-  };
-  router.Add(std::move(fetch));
+  }));
 }

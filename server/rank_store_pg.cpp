@@ -9,9 +9,10 @@
 #include <mutex>
 #include <vector>
 
-#include "ranking/rank_codec.h"
+#include "platform/text.h"
 
-using namespace rank_text;
+using text::Cp932ToUtf8;
+using text::Utf8ToCp932;
 
 namespace {
 
@@ -67,9 +68,6 @@ constexpr Statement kStatements[] = {
      " ON CONFLICT(mode, name, id) DO UPDATE SET data = excluded.data"},
     {"get_replay", "SELECT data FROM replays WHERE mode = $1 AND name = $2 AND id = $3"},
     {"set_verified", "UPDATE records SET verified = ($4 = '1') WHERE mode = $1 AND name = $2 AND id = $3"},
-    {"unverified",
-     "SELECT r.mode, r.name, r.id FROM records r JOIN replays p ON p.mode = r.mode AND p.name = r.name"
-     " AND p.id = r.id WHERE NOT r.verified ORDER BY r.seq LIMIT $1"},
 };
 
 class Result {
@@ -152,8 +150,9 @@ class PgRankStore final : public RankStore {
       if (!name || !comment || !line) return false;
       const WireRecord& r = s.record;
       rows.push_back({std::to_string(s.mode), *name, std::to_string(r.id), std::to_string(r.score),
-                      std::to_string(r.field4), *comment, std::to_string(r.field6), r.date, std::to_string(r.field8),
-                      std::to_string(r.play_count), std::to_string(r.field10), std::to_string(r.field11), *line});
+                      std::to_string(r.spare[0]), *comment, std::to_string(r.spare[1]), r.date,
+                      std::to_string(r.spare[2]), std::to_string(r.play_count), std::to_string(r.spare[3]),
+                      std::to_string(r.spare[4]), *line});
       s.kept = false;
     }
     Lease c(*this);
@@ -220,14 +219,14 @@ class PgRankStore final : public RankStore {
       w.name = Utf8ToCp932(r.Text(0, 0)).value_or("");
       w.id = r.Int(0, 1);
       w.score = r.Int(0, 2);
-      w.field4 = r.Int(0, 3);
+      w.spare[0] = r.Int(0, 3);
       w.comment = Utf8ToCp932(r.Text(0, 4)).value_or("");
-      w.field6 = r.Int(0, 5);
+      w.spare[1] = r.Int(0, 5);
       w.date = r.Text(0, 6);
-      w.field8 = r.Int(0, 7);
+      w.spare[2] = r.Int(0, 7);
       w.play_count = r.Int(0, 8);
-      w.field10 = r.Int(0, 9);
-      w.field11 = r.Int(0, 10);
+      w.spare[3] = r.Int(0, 9);
+      w.spare[4] = r.Int(0, 10);
       out->verified = r.Int(0, 11) != 0;
       out->has_replay = r.Int(0, 12) != 0;
     }
@@ -259,19 +258,6 @@ class PgRankStore final : public RankStore {
       // Other instances rank by the flag too: tell them as for a write.
       return Result(Run(c, "set_verified", params)).Ok() && Result(Run(c, "changed", {params[0]})).Ok();
     });
-  }
-
-  std::optional<std::vector<RecordKey>> Unverified(int limit) override {
-    Lease c(*this);
-    if (!c) return std::nullopt;
-    Result r(Run(c.get(), "unverified", {std::to_string(limit)}));
-    if (!r.Ok()) return std::nullopt;
-    std::vector<RecordKey> keys;
-    for (int i = 0; i < r.Rows(); ++i) {
-      auto name = Utf8ToCp932(r.Text(i, 1));
-      if (name) keys.push_back({r.Int(i, 0), std::move(*name), r.Int(i, 2)});
-    }
-    return keys;
   }
 
  private:
@@ -357,7 +343,7 @@ class PgRankStore final : public RankStore {
     return false;
   }
 
-  CodecModules codec_modules_;
+  text::CodecModules codec_modules_;
   std::string url_;
   std::mutex mutex_;
   std::condition_variable returned_;

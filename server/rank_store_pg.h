@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "rank_board.h"
-#include "ranking/rank_service.h"
+#include "rank_service/rank_service.h"
 
 // Whether a --db value names a PostgreSQL database rather than a file.
 bool IsPostgresUrl(const std::string& db);

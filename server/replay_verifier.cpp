@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ranking/rank_codec.h"
+#include "rank_service/rank_codec.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 #include <string>
 #include <string_view>
 
-#include "ranking/rank_service.h"
-#include "ranking/rank_codec.h"
+#include "rank_service/rank_service.h"
+#include "rank_service/rank_codec.h"
 #include "replay_verifier.h"
 
 // Keeps glibc's converter modules loaded between runs; without it every run
 // loads and unloads them and the fuzzer crawls.
-const rank_text::CodecModules keep_converters_loaded;
+const text::CodecModules keep_converters_loaded;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view in(reinterpret_cast<const char*>(data), size);

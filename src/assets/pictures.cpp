@@ -5,7 +5,7 @@
 
 #include "effects/log.h"
 #include "platform/picture_file.h"
-#include "platform/encoding.h"
+#include "platform/text.h"
 #include "state/game.h"
 
 void ShowPicture(Game& g, const std::string& file) {
@@ -34,7 +34,7 @@ void LoadStoryMessages(Game& g, const std::string& file) {
     while (start < all.size()) {
       size_t end = all.find_first_of("\r\n", start);
       if (end == std::string::npos) end = all.size();
-      g.run.story.push_back(Cp932ToUtf8(all.substr(start, end - start)));
+      g.run.story.push_back(text::Cp932ToUtf8Lossy(all.substr(start, end - start), text::kReplacementCharacter));
       if (end < all.size() && all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n') ++end;
       start = end + 1;
     }

@@ -8,6 +8,7 @@
 
 #include "effects/effect_draw.h"
 #include "effects/effects.h"
+#include "platform/text.h"
 #include "state/game.h"
 
 bool DrawEffectKind(Game& g, int slot, int bounce) {
@@ -114,23 +115,17 @@ void SetFont(Canvas& c, int size, bool bold, bool italic, uint32_t color) {
 }
 
 namespace {
-// Byte length of the UTF-8 character starting at s[i].
-size_t CharBytes(const std::string& s, size_t i) {
-  unsigned char b = static_cast<unsigned char>(s[i]);
-  size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 1;
-  return std::min(n, s.size() - i);
-}
 // Byte offset of the character with 0-based index n (s.size() when past the end).
 size_t OffsetOfChar(const std::string& s, int n) {
   size_t i = 0;
-  for (int k = 0; k < n && i < s.size(); ++k) i += CharBytes(s, i);
+  for (int k = 0; k < n && i < s.size(); ++k) i += text::Utf8SequenceLength(s, i);
   return i;
 }
 }  // namespace
 
 int CharCount(const std::string& s) {
   int n = 0;
-  for (size_t i = 0; i < s.size(); i += CharBytes(s, i)) ++n;
+  for (size_t i = 0; i < s.size(); i += text::Utf8SequenceLength(s, i)) ++n;
   return n;
 }
 

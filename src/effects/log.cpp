@@ -1,5 +1,6 @@
 #include "effects/log.h"
 
+#include "platform/text.h"
 #include "state/game.h"
 
 namespace {
@@ -61,12 +62,6 @@ bool CodeColour(int code, int m10, int m8, int m12, uint32_t& colour) {
   }
 }
 
-// Byte length of the UTF-8 character starting at s[i].
-size_t CharLen(const std::string& s, size_t i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-  return i + n <= s.size() ? n : s.size() - i;
-}
 
 }  // namespace
 
@@ -92,7 +87,7 @@ std::vector<std::string> WrapMemo(Game& g, const std::string& text, int font_siz
       ++i;
       continue;
     }
-    size_t n = CharLen(text, i);
+    size_t n = text::Utf8SequenceLength(text, i);
     std::string next = line + text.substr(i, n);
     if (!line.empty() && m.TextWidth(next) > kMemoWidth) {
       // Break at the last blank of the line when there is one, else before this character.

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/encoding.h"
+#include "platform/text.h"
 #include "platform/files.h"
 #include "state/game.h"
 
@@ -71,18 +71,13 @@ bool ParseInt(const std::string& line, int32_t& out) {
     neg = line[i] == '-';
     ++i;
   }
-  size_t start = i;
-  int64_t v = 0;
-  while (i < line.size() && line[i] >= '0' && line[i] <= '9') {
-    v = v * 10 + (line[i] - '0');
-    if (v > int64_t(1) << 32) return false;
-    ++i;
-  }
-  if (i == start) return false;
-  if (neg) v = -v;
+  size_t used = 0;
+  auto digits = text::LeadingDigits(std::string_view(line).substr(i), &used);
+  if (!digits || *digits > uint64_t(1) << 32) return false;
+  const int64_t v = neg ? -int64_t(*digits) : int64_t(*digits);
   if (v < INT32_MIN || v > INT32_MAX) return false;
   out = int32_t(v);
-  for (; i < line.size(); ++i)
+  for (i += used; i < line.size(); ++i)
     if (line[i] != ' ' && line[i] != '\t') return false;
   return true;
 }
@@ -154,14 +149,14 @@ bool ParseSave(Game& g, const std::string& bytes) {
       }
       IntField(g, f) = v;
     } else {
-      std::string text = Cp932ToUtf8(line);
+      std::string value = text::Cp932ToUtf8Lossy(line, text::kReplacementCharacter);
       // Bytes that are not CP932 come back as U+FFFD.
       if (line.size() > MaxBytes(f) || line.find('\0') != std::string::npos ||
-          text.find("\xEF\xBF\xBD") != std::string::npos) {
+          value.find(text::kReplacementCharacter) != std::string::npos) {
         clean = false;
-        text.clear();
+        value.clear();
       }
-      StrField(g, f) = text;
+      StrField(g, f) = value;
     }
   }
   return clean;
@@ -169,7 +164,7 @@ bool ParseSave(Game& g, const std::string& bytes) {
 
 bool WriteSave(Game& g) {
   std::string path = SavePath(g);
-  std::string text = SaveText(g);
+  std::string lines = SaveText(g);
   if (g.save.blocked) {
     g.save.error = path + ": the existing file could not be read, so it is left untouched";
     return false;
@@ -189,13 +184,13 @@ bool WriteSave(Game& g) {
     g.save.damaged_large = false;
     g.save.damaged_bytes.clear();
   }
-  if (!WriteFileAtomically(path, Utf8ToCp932Lossy(text), &err)) {
+  if (!WriteFileAtomically(path, text::Utf8ToCp932Lossy(lines), &err)) {
     if (g.save.error != err) std::fprintf(stderr, "kv: cannot write the save file: %s\n", err.c_str());
     g.save.error = err;
     return false;
   }
   g.save.error.clear();
-  g.save.snapshot = text;
+  g.save.snapshot = lines;
   return true;
 }
 

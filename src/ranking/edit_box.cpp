@@ -1,27 +1,13 @@
 #include "ranking/edit_box.h"
 
 #include "platform/canvas.h"
-#include "platform/encoding.h"
+#include "platform/text.h"
 #include "state/game.h"
-
-namespace {
-
-// Byte length of the UTF-8 character starting at s[i]; 0 when it is malformed.
-size_t Utf8CharLen(const std::string& s, size_t i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  return n;
-}
-
-}  // namespace
 
 // ---- the text field ----
 
 int Cp932Bytes(const std::string& utf8) {
-  auto b = Utf8ToCp932(utf8);
+  auto b = text::Utf8ToCp932(utf8);
   return b ? int(b->size()) : -1;
 }
 
@@ -38,7 +24,7 @@ bool EditBoxInsert(EditBox& box, const std::string& utf8) {
   if (used < 0) used = 0;
   bool added = false;
   for (size_t i = 0; i < utf8.size();) {
-    size_t n = Utf8CharLen(utf8, i);
+    size_t n = text::Utf8CompleteLength(utf8, i);
     if (n == 0) {  // malformed byte: skip it
       i += 1;
       continue;
@@ -47,11 +33,11 @@ bool EditBoxInsert(EditBox& box, const std::string& utf8) {
     i += n;
     unsigned char c0 = static_cast<unsigned char>(ch[0]);
     if (n == 1 && (c0 < 0x20 || c0 == 0x7F)) continue;  // line breaks, tabs, controls
-    auto bytes = Utf8ToCp932(ch);
+    auto bytes = text::Utf8ToCp932(ch);
     if (!bytes || bytes->empty()) continue;  // emoji and the like: not storable
     if (used + int(bytes->size()) > box.max_bytes) break;
     // Keep the character as CP932 gives it back, e.g. "¥" is stored as "\".
-    box.text += Cp932ToUtf8(*bytes);
+    box.text += text::Cp932ToUtf8Lossy(*bytes, text::kReplacementCharacter);
     used += int(bytes->size());
     added = true;
   }

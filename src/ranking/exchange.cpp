@@ -12,9 +12,9 @@
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/http.h"
-#include "ranking/local_rank_http.h"
-#include "ranking/rank_codec.h"
-#include "ranking/rank_service.h"
+#include "rank_service/local_rank_http.h"
+#include "rank_service/rank_codec.h"
+#include "rank_service/rank_service.h"
 #include "state/game.h"
 
 // One exchange. The main thread fills the first part before the worker
@@ -165,13 +165,10 @@ std::shared_ptr<RankJob> Start(Game& g, RankJob::Kind kind, int mode_number, int
   job->mode_number = mode_number;
   job->then = then;
 
-  // Set the busy flag; status "sending" or "reading".
   g.ranking.busy = true;
-  g.ranking.status = write ? kRankSending : kRankReading;
   ChooseClient(g, *job);
   if (!job->http && job->store_path.empty() && job->setup_error.empty()) {
-    // No client at all: a send says so in a box, a read only in its status.
-    g.ranking.status = kRankNoClient;
+    // No client at all: a send says so in a box, a read fails quietly.
     if (write && g.pf.dialogs) g.pf.dialogs->Message(kRankNoClient);
     g.ranking.busy = false;
     if (then) then(g, -1, mode_number);
@@ -192,7 +189,7 @@ std::shared_ptr<RankJob> Start(Game& g, RankJob::Kind kind, int mode_number, int
   return job;
 }
 
-// Applies a finished exchange: status, table, "[m" lines; busy off; then
+// Applies a finished exchange: table and "[m" lines; busy off; then
 // whatever the caller does next.
 void Finish(Game& g) {
   std::shared_ptr<RankJob> job = std::move(g.ranking.job);
@@ -214,13 +211,13 @@ void Finish(Game& g) {
 
   int result = -1;
   if (job->kind == RankJob::kFetch) {
-    // Only the replay comes back: the table and the status stay.
+    // Only the replay comes back: the table stays.
     if (out.ok) {
       g.ranking.fetched = std::move(body);
       result = 0;
     } else {
       if (status == 404) result = 1;
-      if (status != 0) g.ranking.refusal = rank_text::Cp932ToUtf8Lossy(Trim(body));
+      if (status != 0) g.ranking.refusal = text::Cp932ToUtf8Lossy(Trim(body), "?");
     }
     g.ranking.busy = false;
     if (job->then) job->then(g, result, job->mode_number);
@@ -228,20 +225,16 @@ void Finish(Game& g) {
   }
   if (job->kind == RankJob::kUpload && !out.ok) {
     // A refused replay changes nothing the player sees but the reason.
-    if (status != 0) g.ranking.refusal = rank_text::Cp932ToUtf8Lossy(Trim(body));
+    if (status != 0) g.ranking.refusal = text::Cp932ToUtf8Lossy(Trim(body), "?");
     g.ranking.busy = false;
     if (job->then) job->then(g, -1, job->mode_number);
     return;
   }
   if (out.ok) {
-    g.ranking.status = job->write ? kRankSent : kRankRead;
     g.ranking.table = std::move(out.reply.table);
     g.ranking.table.resize(kRankEntries);
     for (const std::string& line : out.reply.messages) AddLogLine(g, line, "pink2");
     result = 0;
-  } else {
-    g.ranking.status = kRankTimeout;
-    if (job->write) g.ranking.status = kRankSendFailed;
   }
   g.ranking.busy = false;
   if (job->then) job->then(g, result, job->mode_number);
@@ -265,7 +258,7 @@ bool UploadReplay(Game& g, int mode_number, int score, const std::string& replay
 
 bool FetchReplay(Game& g, int mode_number, const std::string& name, int id, RankContinuation then) {
   // The table's names are the records' as read back: already what the wire carries.
-  auto cp932 = rank_text::Utf8ToCp932(name);
+  auto cp932 = text::Utf8ToCp932(name);
   if (!cp932 || cp932->empty()) return false;
   const std::string query = std::to_string(mode_number) + "&name=" + PercentEncodeAll(*cp932) + "&id=" +
                             std::to_string(id);
@@ -348,13 +341,7 @@ bool IsValidServerHost(std::string_view host) {
       if (!IsHostChar(c)) return false;
   }
   if (!port.empty()) {
-    if (port.size() > 5) return false;
-    long value = 0;
-    for (char c : port) {
-      if (c < '0' || c > '9') return false;
-      value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > 65535) return false;
+    if (port.size() > 5 || !text::ParseDecimal(port, 1, 65535)) return false;
   }
   return true;
 }

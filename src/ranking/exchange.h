@@ -5,8 +5,8 @@
 // can be closed, but to the game an exchange is one blocking step: while it
 // runs `g.ranking.busy` is set, no frame runs and clicks and keys are ignored. When
 // the worker is done, the main loop's PollRankExchange applies the outcome
-// (table, status, "[m" log lines), clears busy and then runs the caller's
-// continuation: what the game does after the exchange.
+// (table, "[m" log lines), clears busy and then runs the caller's
+// continuation with the result: what the game does after the exchange.
 //
 // Where a request goes: `g.pf.http` when set; otherwise the server named by
 // the one line of server.txt in the data folder ("host" or "host:port"); with
@@ -20,13 +20,6 @@
 
 struct Game;
 
-// Status texts of an exchange (they decide the outcome; never shown).
-inline constexpr const char* kRankSending = "RANK情報を送信中....";
-inline constexpr const char* kRankSent = "RANK情報 送信完了";
-inline constexpr const char* kRankSendFailed = "RANK情報 送信失敗";
-inline constexpr const char* kRankReading = "RANK情報を受信中....";
-inline constexpr const char* kRankRead = "RANK情報 受信完了";
-inline constexpr const char* kRankTimeout = "タイムアウトエラー しばらく待ってみましょう";
 // Shown in a message box when no HTTP client can be created for a send.
 inline constexpr const char* kRankNoClient = "1x.MSXML2.ServerXMLHTTP生成に失敗";
 

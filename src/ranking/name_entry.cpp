@@ -1,57 +1,16 @@
 #include "ranking/name_entry.h"
 
-#include <cstring>
-
 #include "assets/pictures.h"
 #include "effects/log.h"
 #include "platform/dialogs.h"
-#include "platform/encoding.h"
 #include "ranking/edit_box.h"
 #include "state/game.h"
-
-namespace {
-
-const char* const kReservedNames[] = {"ほろ", "ほろみ", "GM", "ＧＭ", "ヴァルネク"};
-
-// The signs a name may not contain; each becomes ".".
-constexpr char kBadSigns[] = ",/\\\"?|<>:*&{";
-
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
-}  // namespace
 
 void ShowNameBox(Game& g) {
   g.panels.name_box_visible = true;
   g.panels.name_box_x = NameBoxLayout::kLeft;
   g.panels.name_box_y = NameBoxLayout::kTop;
   g.panels.name_l.composition.clear();
-}
-
-bool IsReservedName(const std::string& utf8) {
-  for (const char* r : kReservedNames)
-    if (utf8 == r) return true;
-  return false;
-}
-
-std::string CleanName(const std::string& utf8) {
-  // Work on the CP932 form a character at a time, so a two-byte character is
-  // never mistaken for the sign its second byte happens to equal.
-  std::string in = Utf8ToCp932Lossy(utf8);
-  std::string out;
-  out.reserve(in.size());
-  for (size_t i = 0; i < in.size();) {
-    unsigned char c = static_cast<unsigned char>(in[i]);
-    if (IsLeadByte(c) && i + 1 < in.size()) {
-      unsigned char t = static_cast<unsigned char>(in[i + 1]);
-      if (c == 0x82 && t == 0xCD) out += "\x83\x6E";  // は -> ハ
-      else out.append(in, i, 2);
-      i += 2;
-      continue;
-    }
-    out += (c != 0 && std::strchr(kBadSigns, c)) ? '.' : char(c);
-    i += 1;
-  }
-  return Cp932ToUtf8(out);
 }
 
 void Button1Click(Game& g) {

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "rank_service/rank_names.h"
+
 struct Game;
 class Canvas;
 
@@ -21,11 +23,6 @@ void ShowNameBox(Game& g);
 // The OK button: refuses reserved names, filters the name, asks for
 // confirmation and registers it with a new player id.
 void Button1Click(Game& g);
-// The name filter: "," "/" "\" '"' "?" "|" "<" ">" ":" "*" "&" "{" become "."
-// and "は" becomes "ハ". Whole characters only: Japanese characters whose
-// second CP932 byte looks like one of these signs stay intact.
-std::string CleanName(const std::string& utf8);
-bool IsReservedName(const std::string& utf8);
 
 // Panel hooks for the name box (true when the box took the event).
 bool NameBoxMouseDown(Game& g, int button, int x, int y);

@@ -4,9 +4,10 @@
 #include <string>
 
 #include "platform/canvas.h"
+#include "platform/text.h"
 #include "ranking/exchange.h"
 #include "ranking/edit_box.h"
-#include "ranking/rank_codec.h"
+#include "rank_service/rank_codec.h"
 #include "state/game.h"
 
 namespace {
@@ -28,26 +29,6 @@ constexpr int kWheelLines = 3;
 constexpr int kKeyPageUp = 33, kKeyPageDown = 34, kKeyEnd = 35, kKeyHome = 36, kKeyUp = 38, kKeyDown = 40;
 
 int LineCount(const Game& g) { return static_cast<int>(g.panels.rank_list.size()); }
-
-// Length in bytes of the UTF-8 character at s[i] (1 for a stray byte).
-std::size_t CharLen(const std::string& s, std::size_t i) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-  return std::min(n, s.size() - i);
-}
-
-// Cells (CP932 bytes) a character takes: ASCII and half-width katakana one,
-// everything else two.
-int CellsOf(const std::string& s, std::size_t i, std::size_t len) {
-  if (len == 1) return 1;
-  if (len == 3) {
-    const unsigned cp = ((static_cast<unsigned char>(s[i]) & 0x0Fu) << 12) |
-                        ((static_cast<unsigned char>(s[i + 1]) & 0x3Fu) << 6) |
-                        (static_cast<unsigned char>(s[i + 2]) & 0x3Fu);
-    if (cp >= 0xFF61 && cp <= 0xFF9F) return 1;
-  }
-  return 2;
-}
 
 struct Thumb {
   int top = 0;
@@ -91,8 +72,8 @@ void DrawLine(Canvas& c, const std::string& line, int y, uint32_t colour) {
     const int start_col = col;
     const std::size_t from = i;
     while (i < line.size() && line[i] != ' ') {
-      const std::size_t len = CharLen(line, i);
-      col += CellsOf(line, i, len);
+      const std::size_t len = text::Utf8SequenceLength(line, i);
+      col += text::Cp932CharWidth(line, i, len);
       i += len;
     }
     const std::string word = line.substr(from, i - from);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/canvas.h"
-#include "state/rank_entry.h"
+#include "rank_service/rank_entry.h"
 
 class Audio;
 class Dialogs;
@@ -311,13 +311,12 @@ struct Panels {
   bool help_visible = false;
 };
 
-// The online ranking: the 1000-entry table the list shows, the status text of
-// the last exchange, the exchange running on its worker thread, and the local
-// ranking (opened on first use when no server is set).
+// The online ranking: the 1000-entry table the list shows, the exchange
+// running on its worker thread, and the local ranking (opened on first use
+// when no server is set).
 struct RankingState {
   bool busy = false;  // a ranking exchange is running
   std::vector<RankEntry> table = std::vector<RankEntry>(kRankEntries);
-  std::string status;
   std::shared_ptr<RankJob> job;
   std::shared_ptr<RankStore> store;
   std::string refusal;  // the server's reason when it refused a replay upload or fetch (UTF-8)

@@ -3,9 +3,10 @@
 
 #include <string>
 
-#include "ranking/rank_codec.h"
+#include "rank_service/rank_codec.h"
+#include "reply_line.h"
 
-using namespace rank_text;
+using namespace text;
 
 namespace {
 
@@ -54,8 +55,9 @@ TEST(RankConversions, Cp932RoundTripsAndRefusesWhatItCannotHold) {
   EXPECT_FALSE(Utf8ToCp932("\xF0\x9F\x98\x80"));  // emoji: not in CP932
   EXPECT_FALSE(Utf8ToCp932("\xC3"));               // cut-off UTF-8
   EXPECT_FALSE(Cp932ToUtf8("ab\x82"));             // lead byte without its trail
-  EXPECT_EQ(Cp932ToUtf8Lossy("ab\x82"), "ab?");
-  EXPECT_EQ(Cp932ToUtf8Lossy("\xA0x"), "?x");      // 0xA0 is no CP932 character
+  EXPECT_EQ(Cp932ToUtf8Lossy("ab\x82", "?"), "ab?");
+  EXPECT_EQ(Cp932ToUtf8Lossy("\xA0x", "?"), "?x");  // 0xA0 is no CP932 character
+  EXPECT_EQ(Cp932ToUtf8Lossy("\xA0x", kReplacementCharacter), "\xEF\xBF\xBDx");
 }
 
 TEST(RankConversions, Utf7ClosesItsLastRunAndRejectsBrokenInput) {
@@ -68,8 +70,9 @@ TEST(RankConversions, Utf7ClosesItsLastRunAndRejectsBrokenInput) {
   EXPECT_FALSE(Utf7ToUtf16("+AF-"));       // base64 run ends mid-character
   EXPECT_FALSE(Utf7ToUtf16("\x82\xA0"));   // bytes above ASCII
   EXPECT_FALSE(Utf16ToCp932(std::string("\x3D\xD8", 2)));  // lone surrogate
-  EXPECT_FALSE(Utf16ToCp932Lossy(std::string("\x3D\xD8", 2)));
-  EXPECT_EQ(Utf16ToCp932Lossy(std::string("A\0\x3D\xD8\x00\xDE" "B\0", 8)), "A?B");  // emoji
+  Converter to_cp932("CP932", "UTF-16LE");
+  EXPECT_FALSE(to_cp932.RunUtf16Lossy(std::string("\x3D\xD8", 2)));
+  EXPECT_EQ(to_cp932.RunUtf16Lossy(std::string("A\0\x3D\xD8\x00\xDE" "B\0", 8)), "A?B");  // emoji
 }
 
 TEST(RankRecordText, HeaderAndFieldsInOrder) {

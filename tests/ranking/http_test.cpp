@@ -13,8 +13,8 @@
 #include "rank_board.h"
 #include "rank_http_server.h"
 #include "rank_routes.h"
-#include "ranking/rank_service.h"
-#include "ranking/rank_codec.h"
+#include "rank_service/rank_service.h"
+#include "rank_service/rank_codec.h"
 
 namespace {
 

@@ -4,9 +4,10 @@
 #include <string>
 
 #include "platform/http_fake.h"
-#include "ranking/rank_codec.h"
+#include "rank_service/rank_codec.h"
+#include "reply_line.h"
 
-using namespace rank_text;
+using namespace text;
 
 namespace {
 
@@ -58,7 +59,7 @@ TEST(RankReply, AnyLineBreakSeparatesLines) {
 }
 
 TEST(RankReply, TwelveHundredLinesFillOnlyAThousandEntries) {
-  rank_text::CodecModules keep_converters_loaded;
+  text::CodecModules keep_converters_loaded;
   std::string body;
   for (int i = 0; i < 1200; ++i) body += Line("P" + std::to_string(i), i, 100000 - i) + "\r\n";
   body += "[mlate message\r\n";
@@ -138,7 +139,7 @@ TEST(RankReply, OpenLastFieldRunsTo254thByte) {
   RankEntry e;
   ASSERT_TRUE(ParseRankingLine(prefix + long_comment, e));
   EXPECT_EQ(e.comment.size(), 254 - prefix.size());
-  EXPECT_EQ(e.field4, 3);
+  EXPECT_EQ(e.spare[0], 3);
   // A double-byte character across byte 254 is left out whole.
   const std::string pad(254 - prefix.size() - 1, 'y');
   ASSERT_TRUE(ParseRankingLine(prefix + pad + "\x82\xA0" + "zz", e));
@@ -150,7 +151,7 @@ TEST(RankReply, OpenLastFieldRunsTo254thByte) {
 }
 
 TEST(RankReply, WhatIsReadIsBounded) {
-  rank_text::CodecModules keep_converters_loaded;
+  text::CodecModules keep_converters_loaded;
   // 5000 lines are looked at, no more.
   std::string body;
   for (int i = 0; i < 4999; ++i) body += "junk\n";

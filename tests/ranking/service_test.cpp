@@ -9,11 +9,11 @@
 #include <string>
 #include <thread>
 
-#include "ranking/local_rank_http.h"
-#include "ranking/rank_service.h"
-#include "ranking/rank_codec.h"
+#include "rank_service/local_rank_http.h"
+#include "rank_service/rank_service.h"
+#include "rank_service/rank_codec.h"
 
-using namespace rank_text;
+using namespace text;
 
 namespace {
 
@@ -142,7 +142,7 @@ TEST(RankService, KeepsEachPlayersBestAndOrdersByScoreThenSubmission) {
 }
 
 TEST(RankService, AnswersAtMostAThousandLines) {
-  rank_text::CodecModules keep_converters_loaded;
+  text::CodecModules keep_converters_loaded;
   auto store = RankStore::Open(":memory:");
   ASSERT_TRUE(store);
   for (int i = 0; i < 1005; ++i) ASSERT_TRUE(store->Submit(5, Wire("P" + std::to_string(i), i, i)));
@@ -215,7 +215,7 @@ TEST(RankService, RefusesMalformedOversizedAndOutOfRangeRequests) {
 }
 
 TEST(RankService, RandomAndMutatedBodiesNeverCrashTheDecoder) {
-  rank_text::CodecModules keep_converters_loaded;
+  text::CodecModules keep_converters_loaded;
   std::mt19937 rng(12345);
   const std::string good = Body(Rec("ほろぐ", 77, 1234, "コメント#{x"));
   int decoded = 0;
@@ -265,7 +265,7 @@ TEST(RankService, AcceptedRecordsSurviveARestart) {
 }
 
 TEST(RankService, ConcurrentWritersAllKept) {
-  rank_text::CodecModules keep_converters_loaded;
+  text::CodecModules keep_converters_loaded;
   ScratchDb db;
   auto store = RankStore::Open(db.path());
   ASSERT_TRUE(store);

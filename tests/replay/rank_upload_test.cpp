@@ -18,8 +18,8 @@
 #include "loopback.h"
 #include "platform/files.h"
 #include "platform/http.h"
-#include "ranking/rank_codec.h"
-#include "ranking/rank_service.h"
+#include "rank_service/rank_codec.h"
+#include "rank_service/rank_service.h"
 #include "replay/replay_file.h"
 #include "shell/replay_play.h"
 

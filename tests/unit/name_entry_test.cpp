@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "menu_test_util.h"
-#include "platform/encoding.h"
+#include "platform/text.h"
 #include "platform/window.h"
 #include "ranking/name_entry.h"
 #include "ranking/panels.h"
@@ -59,7 +59,7 @@ TEST(NameFilter, SignsBecomeDotsAndHaBecomesKatakana) {
 TEST(NameFilter, JapaneseCharactersWhoseSecondByteLooksLikeASignSurvive) {
   // Second CP932 byte 5C ("\"), 7C ("|") or 7B ("{").
   for (const char* s : {"表示", "ポボ", "能力", "ソフト", "十", "予定", "申", "貼", "欺"}) {
-    auto bytes = Utf8ToCp932(s);
+    auto bytes = text::Utf8ToCp932(s);
     ASSERT_TRUE(bytes.has_value()) << s;
     EXPECT_EQ(CleanName(s), s);
   }

@@ -11,7 +11,7 @@
 #include "menus/save.h"
 #include "menus/shop.h"
 #include "shell/input.h"
-#include "platform/encoding.h"
+#include "platform/text.h"
 #include "platform/files.h"
 #include "state/game.h"
 #include "menu_test_util.h"
@@ -52,7 +52,7 @@ TEST(SaveFile, EveryValueSurvivesARestartInItsOwnLine) {
     ASSERT_TRUE(WriteSave(g));
     // The file is CP932 with CR LF; line 4 is the name, line 21 the LIGHT comment.
     std::string bytes = Slurp(SavePath(g));
-    EXPECT_NE(bytes.find(*Utf8ToCp932("  はなこ\r\n")), std::string::npos);
+    EXPECT_NE(bytes.find(*text::Utf8ToCp932("  はなこ\r\n")), std::string::npos);
     EXPECT_EQ(bytes.substr(0, 7), "-1400\r\n");
   }
   auto t = MakeTestGame(2, dir);

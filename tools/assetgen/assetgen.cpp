@@ -10,7 +10,7 @@
 #include "scenes.h"
 #include "platform/canvas.h"
 #include "platform/picture_file.h"
-#include "platform/encoding.h"
+#include "platform/text.h"
 #include "platform/files.h"
 
 namespace {
@@ -18,7 +18,7 @@ namespace {
 bool WriteStory(const std::string& path, const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& l : lines) {
-    auto cp = Utf8ToCp932(l);
+    auto cp = text::Utf8ToCp932(l);
     if (!cp) {
       std::fprintf(stderr, "kv-assetgen: line not representable in CP932: %s\n", l.c_str());
       return false;

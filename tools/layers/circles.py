@@ -11,7 +11,8 @@ import re
 import sys
 
 # Layers from the bottom up; a folder's files may use only its own layer and those below.
-LAYERS = [["platform"], ["state", "replay"], ["assets", "effects"], ["combat", "stages"], ["menus", "ranking"], ["shell"]]
+# The ranking service, shared with kv-rankd, stands on the platform alone.
+LAYERS = [["platform"], ["rank_service"], ["state", "replay"], ["assets", "effects"], ["combat", "stages"], ["menus", "ranking"], ["shell"]]
 LAYER_OF = {d: i for i, ds in enumerate(LAYERS) for d in ds}
 
 DEF = re.compile(r"^(?:[A-Za-z_][\w:<>,*&\s]*?[\s*&])?([A-Z]\w*)\s*\(([^;{}]*)\)\s*(?:const\s*)?\{", re.M)

@@ -238,7 +238,6 @@ std::string Simulator::DumpJson() {
   j["rank_selected"] = g.panels.rank_selected;
   j["rank_lines"] = g.panels.rank_list.size();
   j["busy"] = g.ranking.busy;
-  j["rank_status"] = g.ranking.status;
   // The filled entries of the ranking table, in rank order.
   Json& ranking = j["ranking"] = Json::array();
   for (size_t i = 0; i < g.ranking.table.size(); ++i) {

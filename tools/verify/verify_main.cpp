@@ -13,7 +13,7 @@
 #include <getopt.h>
 
 #include "platform/files.h"
-#include "ranking/rank_codec.h"
+#include "rank_service/rank_codec.h"
 #include "replay/replay_file.h"
 #include "shell/replay_play.h"
 #include "state/game.h"

@@ -3,20 +3,23 @@
 // empty name is an empty place.
 #pragma once
 
+#include <array>
 #include <string>
 
 inline constexpr int kRankEntries = 1000;
+
+// Fields 4, 6, 8, 10 and 11 of a record, in that order: the game always
+// sends "0" in them and nothing reads them; they travel and are kept as
+// they came.
+inline constexpr int kSpareFields = 5;
+using SpareFields = std::array<int, kSpareFields>;
 
 struct RankEntry {
   std::string name;
   int id = 0;
   int score = 0;
-  int field4 = 0;
   std::string comment;
-  int field6 = 0;
   std::string date;
-  int field8 = 0;
   int play_count = 0;
-  int field10 = 0;
-  int field11 = 0;
+  SpareFields spare{};
 };

@@ -6,6 +6,6 @@
 #include <memory>
 
 #include "platform/http.h"
-#include "ranking/rank_service.h"
+#include "rank_service/rank_service.h"
 
 std::unique_ptr<Http> MakeLocalRankHttp(RankStore& store);

@@ -1,4 +1,4 @@
-#include "ranking/local_rank_http.h"
+#include "rank_service/local_rank_http.h"
 
 namespace {
 

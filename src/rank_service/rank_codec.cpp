@@ -1,200 +1,24 @@
-#include "ranking/rank_codec.h"
-
-#include <iconv.h>
+#include "rank_service/rank_codec.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <cstdint>
+
+using text::Cp932ToUtf16;
+using text::Utf16ToUtf7;
+using text::Utf7ToUtf16;
+using text::Utf16ToCp932;
+using text::Utf8ToCp932;
 
 namespace {
 
-enum class BadInput { kFail, kReplace };
-
-// How many input bytes a character the target cannot hold takes at `at`, so a
-// replacement can skip it; 0 when the input itself is malformed there.
-using SkipRule = std::size_t (*)(std::string_view in, std::size_t at);
-
-std::size_t SkipCp932Byte(std::string_view, std::size_t) { return 1; }
-
-std::size_t SkipUtf16Char(std::string_view in, std::size_t at) {
-  if (at + 2 > in.size()) return 0;
-  const unsigned unit = static_cast<unsigned char>(in[at]) | (static_cast<unsigned char>(in[at + 1]) << 8);
-  if (unit >= 0xDC00 && unit <= 0xDFFF) return 0;  // a lone low surrogate
-  if (unit >= 0xD800 && unit <= 0xDBFF) {
-    if (at + 4 > in.size()) return 0;
-    const unsigned next = static_cast<unsigned char>(in[at + 2]) | (static_cast<unsigned char>(in[at + 3]) << 8);
-    if (next < 0xDC00 || next > 0xDFFF) return 0;
-    return 4;
-  }
-  return 2;
-}
-
-// One iconv conversion, kept open so a batch of texts (a whole reply) does
-// not open and close the converter, and load and unload its module, per text.
-class Converter {
- public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~Converter() {
-    if (cd_ != kNoConverter) iconv_close(cd_);
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-
-  // Converts `in`, growing the output as needed, and flushes the converter
-  // at the end (UTF-7 writes its closing "-" only then). With kReplace, a
-  // character that cannot be converted becomes "?" when `skip` says how long
-  // it is; malformed input always fails.
-  std::optional<std::string> Run(std::string_view in, BadInput bad = BadInput::kFail, SkipRule skip = nullptr) {
-    if (cd_ == kNoConverter) return std::nullopt;
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-    std::string out;
-    out.resize(in.size() * 4 + 16);
-    std::size_t used = 0;
-    std::size_t pos = 0;
-    auto grow = [&] { out.resize(out.size() * 2); };
-    for (;;) {
-      char* src = const_cast<char*>(in.data() + pos);
-      std::size_t src_left = in.size() - pos;
-      char* dst = out.data() + used;
-      std::size_t dst_left = out.size() - used;
-      const bool flushing = src_left == 0;
-      const std::size_t r = flushing ? iconv(cd_, nullptr, nullptr, &dst, &dst_left)
-                                     : iconv(cd_, &src, &src_left, &dst, &dst_left);
-      used = static_cast<std::size_t>(dst - out.data());
-      pos = in.size() - src_left;
-      if (r != static_cast<std::size_t>(-1)) {
-        if (flushing) break;
-        continue;  // all input taken: go round once more to flush
-      }
-      if (errno == E2BIG) {
-        grow();
-        continue;
-      }
-      if (errno == EILSEQ && bad == BadInput::kReplace && skip != nullptr && !flushing) {
-        const std::size_t n = skip(in, pos);
-        if (n == 0) return std::nullopt;
-        if (used + 1 > out.size()) grow();
-        out[used++] = '?';
-        pos += n;
-        continue;
-      }
-      return std::nullopt;  // EILSEQ, or EINVAL: a sequence cut off at the end
-    }
-    out.resize(used);
-    return out;
-  }
-
- private:
-  static inline const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
-  iconv_t cd_;
-};
-
-std::optional<std::string> Convert(const char* to, const char* from, std::string_view in) {
-  Converter c(to, from);
-  return c.Run(in);
-}
-
-// CP932 to UTF-8 with "?" for bytes that start no CP932 character.
-std::string LossyUtf8(Converter& cp932_to_utf8, std::string_view cp932) {
-  auto out = cp932_to_utf8.Run(cp932, BadInput::kReplace, SkipCp932Byte);
-  if (out) return *out;
-  // Only a lead byte cut off at the very end is left to fail.
-  out = cp932_to_utf8.Run(cp932.substr(0, cp932.empty() ? 0 : cp932.size() - 1), BadInput::kReplace, SkipCp932Byte);
-  return out ? *out + "?" : std::string();
-}
-
-bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
-// A decimal int: optional sign, digits, nothing else, within 32 bits.
-std::optional<int> ParseInt(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  std::size_t start = 0;
-  bool negative = false;
-  if (text[0] == '+' || text[0] == '-') {
-    negative = text[0] == '-';
-    start = 1;
-  }
-  if (start == text.size()) return std::nullopt;
-  long long value = 0;
-  for (std::size_t i = start; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-    if (value > 2147483648LL) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value > 2147483647LL || value < -2147483648LL) return std::nullopt;
-  return static_cast<int>(value);
-}
-
-// Length of UTF-8 text in CP932 bytes, for texts CP932 holds: ASCII and
-// half-width katakana take one byte, every other character two.
-std::size_t Cp932Width(std::string_view utf8) {
-  std::size_t width = 0;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const unsigned char c = static_cast<unsigned char>(utf8[i]);
-    const std::size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    unsigned cp = c;
-    if (len == 3 && i + 2 < utf8.size()) {
-      cp = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 6) |
-           (static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu);
-    }
-    width += (c < 0x80 || (len == 3 && cp >= 0xFF61 && cp <= 0xFF9F)) ? 1 : 2;
-    i += len;
-  }
-  return width;
-}
-
 void PadTo(std::string& out, std::string_view column, std::size_t width) {
   out += column;
-  for (std::size_t w = Cp932Width(column); w < width; ++w) out += ' ';
+  for (std::size_t w = text::Cp932Width(column); w < width; ++w) out += ' ';
 }
 
 constexpr std::string_view kPortalName = "portal5529";
 
 }  // namespace
-
-// --- conversions -----------------------------------------------------------
-
-namespace rank_text {
-
-CodecModules::CodecModules()
-    : utf7_(iconv_open("UTF-16LE", "UTF-7")), cp932_(iconv_open("UTF-16LE", "CP932")) {}
-
-CodecModules::~CodecModules() {
-  for (void* cd : {utf7_, cp932_}) {
-    if (cd != reinterpret_cast<void*>(-1)) iconv_close(static_cast<iconv_t>(cd));
-  }
-}
-
-std::optional<std::string> Utf8ToCp932(std::string_view utf8) { return Convert("CP932", "UTF-8", utf8); }
-std::optional<std::string> Cp932ToUtf8(std::string_view cp932) { return Convert("UTF-8", "CP932", cp932); }
-std::optional<std::string> Cp932ToUtf16(std::string_view cp932) { return Convert("UTF-16LE", "CP932", cp932); }
-std::optional<std::string> Utf16ToCp932(std::string_view utf16le) { return Convert("CP932", "UTF-16LE", utf16le); }
-std::optional<std::string> Utf16ToUtf7(std::string_view utf16le) { return Convert("UTF-7", "UTF-16LE", utf16le); }
-std::optional<std::string> Utf7ToUtf16(std::string_view utf7) { return Convert("UTF-16LE", "UTF-7", utf7); }
-
-std::optional<std::string> Utf16ToCp932Lossy(std::string_view utf16le) {
-  if (utf16le.size() % 2 != 0) return std::nullopt;
-  Converter c("CP932", "UTF-16LE");
-  return c.Run(utf16le, BadInput::kReplace, SkipUtf16Char);
-}
-
-std::string Cp932ToUtf8Lossy(std::string_view cp932) {
-  Converter c("UTF-8", "CP932");
-  return LossyUtf8(c, cp932);
-}
-
-bool FitsCp932(std::string_view utf8) { return Utf8ToCp932(utf8).has_value(); }
-
-std::optional<std::size_t> Cp932Length(std::string_view utf8) {
-  auto cp = Utf8ToCp932(utf8);
-  if (!cp) return std::nullopt;
-  return cp->size();
-}
-
-}  // namespace rank_text
-
-using namespace rank_text;
 
 // --- the record ------------------------------------------------------------
 
@@ -256,6 +80,22 @@ std::optional<std::string> DecodeWireLine(std::string_view line) {
   return Utf16ToCp932(*utf16);
 }
 
+std::optional<std::string_view> Unframe(std::string_view framed) {
+  if (framed.size() < kFrameOpen.size() + kFrameClose.size() || framed.substr(0, kFrameOpen.size()) != kFrameOpen ||
+      framed.substr(framed.size() - kFrameClose.size()) != kFrameClose) {
+    return std::nullopt;
+  }
+  return framed.substr(kFrameOpen.size(), framed.size() - kFrameOpen.size() - kFrameClose.size());
+}
+
+std::optional<std::string> DecodeWireRecord(std::string_view line) {
+  auto framed = DecodeWireLine(line);
+  if (!framed) return std::nullopt;
+  auto record = Unframe(*framed);
+  if (!record) return std::nullopt;
+  return std::string(*record);
+}
+
 std::string PercentEncodeAll(std::string_view bytes) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -301,7 +141,14 @@ std::optional<std::string> BuildSendBody(std::string_view record_cp932, int rand
 
 namespace {
 
-bool ParseLine(Converter& cp932_to_utf8, std::string_view d, RankEntry& entry) {
+// A numeric field: an optionally signed decimal within 32 bits.
+std::optional<int> FieldNumber(std::string_view field) {
+  auto value = text::ParseDecimal(field, INT32_MIN, INT32_MAX, true);
+  if (!value) return std::nullopt;
+  return static_cast<int>(*value);
+}
+
+bool ParseLine(text::Converter& cp932_to_utf8, std::string_view d, RankEntry& entry) {
   if (d.find("k[") == std::string_view::npos || d.find("]k") == std::string_view::npos) return false;
   entry = RankEntry{};
 
@@ -315,7 +162,7 @@ bool ParseLine(Converter& cp932_to_utf8, std::string_view d, RankEntry& entry) {
   // moved back so it never ends inside a double-byte character.
   std::size_t limit = 0;
   while (limit < d.size() && limit < 254) {
-    const std::size_t step = IsCp932Lead(static_cast<unsigned char>(d[limit])) ? 2 : 1;
+    const std::size_t step = text::IsCp932Lead(static_cast<unsigned char>(d[limit])) ? 2 : 1;
     if (limit + step > std::min<std::size_t>(d.size(), 254)) break;
     limit += step;
   }
@@ -326,21 +173,21 @@ bool ParseLine(Converter& cp932_to_utf8, std::string_view d, RankEntry& entry) {
     if (end <= start) return {};
     return d.substr(start, end - start);
   };
-  auto text = [&](int n) { return LossyUtf8(cp932_to_utf8, field(n)); };
+  auto words = [&](int n) { return cp932_to_utf8.RunCp932Lossy(field(n), "?"); };
 
-  entry.name = text(1);
-  int* const numbers[] = {&entry.id, &entry.score, &entry.field4, nullptr, &entry.field6, nullptr,
-                          &entry.field8, &entry.play_count, &entry.field10, &entry.field11};
+  entry.name = words(1);
+  int* const numbers[] = {&entry.id, &entry.score, &entry.spare[0], nullptr, &entry.spare[1], nullptr,
+                          &entry.spare[2], &entry.play_count, &entry.spare[3], &entry.spare[4]};
   for (int n = 2; n <= 11; ++n) {
     if (n == 5) {
-      entry.comment = text(5);
+      entry.comment = words(5);
       continue;
     }
     if (n == 7) {
-      entry.date = text(7);
+      entry.date = words(7);
       continue;
     }
-    auto value = ParseInt(field(n));
+    auto value = FieldNumber(field(n));
     if (!value) break;  // the first bad number ends the work on this line
     *numbers[n - 2] = *value;
   }
@@ -349,19 +196,14 @@ bool ParseLine(Converter& cp932_to_utf8, std::string_view d, RankEntry& entry) {
 
 }  // namespace
 
-bool ParseRankingLine(std::string_view line_cp932, RankEntry& entry) {
-  Converter to_utf8("UTF-8", "CP932");
-  return ParseLine(to_utf8, line_cp932, entry);
-}
-
 RankingReply ParseRankingReply(std::string_view body) {
   RankingReply reply;
   reply.table.resize(kRankEntries);
   body = body.substr(0, std::min(body.size(), kMaxReplyBytes));
 
-  Converter from_utf7("UTF-16LE", "UTF-7");
-  Converter to_cp932("CP932", "UTF-16LE");
-  Converter to_utf8("UTF-8", "CP932");
+  text::Converter from_utf7("UTF-16LE", "UTF-7");
+  text::Converter to_cp932("CP932", "UTF-16LE");
+  text::Converter to_utf8("UTF-8", "CP932");
   std::size_t lines = 0;
   std::size_t pos = 0;
   while (pos < body.size() && lines < kMaxReplyLines && reply.filled < kRankEntries) {
@@ -372,13 +214,13 @@ RankingReply ParseRankingReply(std::string_view body) {
     if (end + 1 < body.size() && body[end] == '\r' && body[end + 1] == '\n') pos = end + 2;
     ++lines;
 
-    if (line.size() >= 2 && line[0] == '[' && line[1] == 'm') reply.messages.push_back(LossyUtf8(to_utf8, line));
+    if (line.size() >= 2 && line[0] == '[' && line[1] == 'm') reply.messages.push_back(to_utf8.RunCp932Lossy(line, "?"));
     std::string utf7 = "+";
     utf7 += line;
     utf7 += "-";
     auto utf16 = from_utf7.Run(utf7);
     if (!utf16 || utf16->size() % 2 != 0) continue;
-    auto d = to_cp932.Run(*utf16, BadInput::kReplace, SkipUtf16Char);
+    auto d = to_cp932.RunUtf16Lossy(*utf16);
     if (!d) continue;
     if (ParseLine(to_utf8, *d, reply.table[reply.filled])) ++reply.filled;
   }
@@ -410,7 +252,8 @@ std::string FormatRankingLine(int index, const RankEntry& entry) {
 std::string RankingUrl(std::string_view host, bool write, int mode_number) {
   std::string url = "http://";
   url += host;
-  url += write ? "/zrk/zrk_rank.exe?write&" : "/zrk/zrk_rank.exe?read&";
+  url += kRankPath;
+  url += write ? "?write&" : "?read&";
   url += std::to_string(mode_number);
   return url;
 }
@@ -450,15 +293,11 @@ RankExchange ReadRankingOver(Http& http, std::string_view host, int mode_number)
 
 namespace {
 
-std::optional<int> QueryNumber(std::string_view text, long long max) {
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  long long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value > max) return std::nullopt;
-  return static_cast<int>(value);
+std::optional<int> QueryNumber(std::string_view digits, long long max) {
+  if (digits.size() > 9) return std::nullopt;
+  auto value = text::ParseDecimal(digits, 0, max);
+  if (!value) return std::nullopt;
+  return static_cast<int>(*value);
 }
 
 }  // namespace

@@ -6,10 +6,11 @@
 
 #include <mutex>
 
-#include "ranking/rank_codec.h"
-#include "ranking/rank_service.h"
+#include "platform/text.h"
+#include "rank_service/rank_store.h"
 
-using namespace rank_text;
+using text::Cp932ToUtf8;
+using text::Utf8ToCp932;
 
 namespace {
 
@@ -81,7 +82,6 @@ class SqliteRankStore final : public RankStore {
   StoreStatus PutReplay(const RecordKey& key, std::string_view blob, std::optional<int> for_score) override;
   StoreStatus GetReplay(const RecordKey& key, std::string* blob) override;
   StoreStatus SetVerified(const RecordKey& key, bool verified, std::optional<int> for_score) override;
-  std::optional<std::vector<RecordKey>> Unverified(int limit) override;
 
  private:
   bool Exec(const char* sql, std::string* error = nullptr);
@@ -97,7 +97,7 @@ class SqliteRankStore final : public RankStore {
     return **slot;
   }
 
-  CodecModules codec_modules_;  // conversions stay cheap for every request
+  text::CodecModules codec_modules_;  // conversions stay cheap for every request
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   std::vector<std::unique_ptr<Statement>> statements_;
@@ -109,7 +109,6 @@ class SqliteRankStore final : public RankStore {
   Statement* put_replay_ = nullptr;
   Statement* get_replay_ = nullptr;
   Statement* set_verified_ = nullptr;
-  Statement* unverified_ = nullptr;
 };
 
 bool SqliteRankStore::Exec(const char* sql, std::string* error) {
@@ -178,9 +177,6 @@ bool SqliteRankStore::Prepare(std::string* error, bool sync_every_commit) {
       {&put_replay_, "INSERT OR REPLACE INTO replays(mode, name, id, data) VALUES(?1, ?2, ?3, ?4)"},
       {&get_replay_, "SELECT data FROM replays WHERE mode = ?1 AND name = ?2 AND id = ?3"},
       {&set_verified_, "UPDATE records SET verified = ?4 WHERE mode = ?1 AND name = ?2 AND id = ?3"},
-      {&unverified_,
-       "SELECT r.mode, r.name, r.id FROM records r JOIN replays p ON p.mode = r.mode AND p.name = r.name"
-       " AND p.id = r.id WHERE r.verified = 0 ORDER BY r.seq LIMIT ?1"},
   };
   for (const auto& s : statements) {
     if (!Add(s.slot).Prepare(db_, s.sql)) {
@@ -214,14 +210,14 @@ bool SqliteRankStore::SubmitBatch(std::vector<Submission>& batch) {
     BindText(st, 2, texts[i].name);
     sqlite3_bind_int(st, 3, r.id);
     sqlite3_bind_int(st, 4, r.score);
-    sqlite3_bind_int(st, 5, r.field4);
+    sqlite3_bind_int(st, 5, r.spare[0]);
     BindText(st, 6, texts[i].comment);
-    sqlite3_bind_int(st, 7, r.field6);
+    sqlite3_bind_int(st, 7, r.spare[1]);
     BindText(st, 8, r.date);
-    sqlite3_bind_int(st, 9, r.field8);
+    sqlite3_bind_int(st, 9, r.spare[2]);
     sqlite3_bind_int(st, 10, r.play_count);
-    sqlite3_bind_int(st, 11, r.field10);
-    sqlite3_bind_int(st, 12, r.field11);
+    sqlite3_bind_int(st, 11, r.spare[3]);
+    sqlite3_bind_int(st, 12, r.spare[4]);
     BindText(st, 13, texts[i].line);
     if (sqlite3_step(st) != SQLITE_DONE) {
       upsert_->Fresh();
@@ -297,14 +293,14 @@ StoreStatus SqliteRankStore::FindRecord(const RecordKey& key, StoredRecord* out)
     r.name = name.value_or("");
     r.id = sqlite3_column_int(st, 1);
     r.score = sqlite3_column_int(st, 2);
-    r.field4 = sqlite3_column_int(st, 3);
+    r.spare[0] = sqlite3_column_int(st, 3);
     r.comment = comment.value_or("");
-    r.field6 = sqlite3_column_int(st, 5);
+    r.spare[1] = sqlite3_column_int(st, 5);
     r.date = ColumnText(st, 6);
-    r.field8 = sqlite3_column_int(st, 7);
+    r.spare[2] = sqlite3_column_int(st, 7);
     r.play_count = sqlite3_column_int(st, 8);
-    r.field10 = sqlite3_column_int(st, 9);
-    r.field11 = sqlite3_column_int(st, 10);
+    r.spare[3] = sqlite3_column_int(st, 9);
+    r.spare[4] = sqlite3_column_int(st, 10);
     out->verified = sqlite3_column_int(st, 11) != 0;
     out->has_replay = sqlite3_column_int(st, 12) != 0;
   }
@@ -366,21 +362,6 @@ StoreStatus SqliteRankStore::SetVerified(const RecordKey& key, bool verified, st
   if (status == StoreStatus::ok && Exec("COMMIT")) return status;
   Exec("ROLLBACK");
   return status == StoreStatus::ok ? StoreStatus::failed : status;
-}
-
-std::optional<std::vector<RecordKey>> SqliteRankStore::Unverified(int limit) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* st = unverified_->Fresh();
-  sqlite3_bind_int(st, 1, limit);
-  std::vector<RecordKey> keys;
-  int rc;
-  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    auto name = Utf8ToCp932(ColumnText(st, 1));
-    if (name) keys.push_back({sqlite3_column_int(st, 0), std::move(*name), sqlite3_column_int(st, 2)});
-  }
-  unverified_->Fresh();
-  if (rc != SQLITE_DONE) return std::nullopt;
-  return keys;
 }
 
 }  // namespace

@@ -14,57 +14,15 @@
 #include <vector>
 
 #include "platform/http.h"
-#include "state/rank_entry.h"
-
-// ---------------------------------------------------------------------------
-// Character set conversions (glibc iconv). Each returns nullopt when the input
-// cannot be converted completely (an invalid byte sequence, a character the
-// target cannot hold, or a truncated sequence at the end). They live in their
-// own namespace so they never mix with the game's other text helpers.
-namespace rank_text {
-
-std::optional<std::string> Utf8ToCp932(std::string_view utf8);
-std::optional<std::string> Cp932ToUtf8(std::string_view cp932);
-std::optional<std::string> Cp932ToUtf16(std::string_view cp932);  // UTF-16LE bytes
-std::optional<std::string> Utf16ToCp932(std::string_view utf16le);
-// UTF-16LE bytes to UTF-7 (RFC 2152); a final base64 run is closed with "-".
-std::optional<std::string> Utf16ToUtf7(std::string_view utf16le);
-std::optional<std::string> Utf7ToUtf16(std::string_view utf7);       // UTF-16LE bytes
-
-// glibc loads a converter's module when it is opened and unloads it soon
-// after the last one is closed, so alternating one-shot conversions (CP932,
-// UTF-7, CP932, ...) load and unload modules over and over. While an object of
-// this class lives, the modules stay loaded. Programs that convert often (the
-// server, the game's ranking) keep one; nothing else changes.
-class CodecModules {
- public:
-  CodecModules();
-  ~CodecModules();
-  CodecModules(const CodecModules&) = delete;
-  CodecModules& operator=(const CodecModules&) = delete;
-
- private:
-  void* utf7_;
-  void* cp932_;
-};
-
-// UTF-16LE to CP932 where each character CP932 cannot hold becomes "?";
-// nullopt only for malformed UTF-16 (an odd byte count or a broken surrogate).
-std::optional<std::string> Utf16ToCp932Lossy(std::string_view utf16le);
-// CP932 to UTF-8 where each byte that does not start a valid CP932 character
-// becomes "?". Used for texts that are only shown, such as server messages.
-std::string Cp932ToUtf8Lossy(std::string_view cp932);
-
-// Whether every character of the UTF-8 text can be written in CP932.
-bool FitsCp932(std::string_view utf8);
-// Length of the UTF-8 text in CP932 bytes; nullopt when it does not fit.
-std::optional<std::size_t> Cp932Length(std::string_view utf8);
-
-}  // namespace rank_text
+#include "platform/text.h"
+#include "rank_service/rank_entry.h"
 
 // ---------------------------------------------------------------------------
 // The record text.
 
+// The protocol's path: "?write&N" sends a record, "?read&N" reads a ranking.
+inline constexpr std::string_view kRankPath = "/zrk/zrk_rank.exe";
+// The highest score a record carries; a higher hi score is sent as this.
 inline constexpr long long kMaxSentScore = 19999999;
 // "[hいk[]kあ#{" in CP932: the 12 bytes every record line begins with.
 inline constexpr std::string_view kRecordHeader{"\x5B\x68\x82\xA2\x6B\x5B\x5D\x6B\x82\xA0\x23\x7B", 12};
@@ -106,13 +64,15 @@ std::optional<std::string> BuildRecordText(const RankRecord& record);
 // nullopt when the record is not valid CP932 or random is outside 0..98.
 std::optional<std::string> BuildSendBody(std::string_view record_cp932, int random_0_to_98);
 
-// The inverse of the wire framing used by BuildSendBody and by the server's
-// reply lines: UTF-7 text with its leading "+" and trailing "-" dropped.
-// EncodeWireLine frames a CP932 record with "＊　"/"　＊" and returns the
-// dropped-ends UTF-7 text; DecodeWireLine restores "+"/"-", decodes and returns
-// the CP932 text (framing still inside). nullopt on any failure.
+// The wire framing used by BuildSendBody and by the server's reply lines:
+// EncodeWireLine frames a CP932 record with "＊　"/"　＊", writes it in UTF-7
+// and drops the leading "+" and trailing "-"; DecodeWireLine restores them,
+// decodes and returns the CP932 text with the framing still inside; Unframe
+// takes the framing off; DecodeWireRecord does both. nullopt on any failure.
 std::optional<std::string> EncodeWireLine(std::string_view record_cp932);
 std::optional<std::string> DecodeWireLine(std::string_view line);
+std::optional<std::string_view> Unframe(std::string_view framed_cp932);
+std::optional<std::string> DecodeWireRecord(std::string_view line);
 
 // Percent-encoding of every byte as %XX (upper-case hex), and its strict
 // inverse (only %XX triples, either case of hex digit; nullopt otherwise).
@@ -139,10 +99,6 @@ struct RankingReply {
 // ranking line ("+" + line + "-" decoded from UTF-7). At most 2 MiB of body and
 // 5000 lines are looked at, and at most 1000 entries are filled.
 RankingReply ParseRankingReply(std::string_view body);
-
-// Reads one decoded ranking line (CP932, framing allowed) into an entry.
-// false when it is no ranking line ("k[" and "]k" are not both there).
-bool ParseRankingLine(std::string_view line_cp932, RankEntry& entry);
 
 // Index of the last entry whose name and id are the player's; -1 when none.
 int OwnRankIndex(const std::vector<RankEntry>& table, std::string_view name, int id);
