@@ -125,7 +125,7 @@ bool ParseDouble(const char* text, double min, double max, double& out) {
 void AddLosingWriteRoute(HttpRouter& router, RankBoard& board, const std::string& name) {
   HttpRouter real;
   AddRankingRoutes(real, board);
-  HttpRoute lose = *real.Find("POST", "/zrk/zrk_rank.exe", "write&1", nullptr);
+  HttpRoute lose = *real.Find("POST", kRankPath, "write&1", nullptr);
   lose.handler = [&board, name, write = lose.handler](const HttpRequest& req, Responder reply) {
     const auto q = ParseRankQuery(req.query);
     const auto record = DecodeSendBody(req.body);
