@@ -62,11 +62,6 @@ void Time(std::vector<double>& wall, std::vector<double>& cpu, F&& f) {
   wall.push_back(Ms(t0, t1));
 }
 
-std::string TempDir() {
-  char templ[] = "/tmp/kv-bench.XXXXXX";
-  return mkdtemp(templ) ? templ : "/tmp";
-}
-
 // The fullest frame the pools allow: every enemy slot live in linked groups of
 // ten (three orbiters, two flyers, five bullets, as the stage scripts build
 // them), a boss, 100 shots, 200 items, 200 live effects with particles, and
@@ -174,6 +169,7 @@ void Usage(FILE* to) {
                "  --quick          fewer frames everywhere (100 worst-case, 1500 per autoplay run)\n"
                "  --no-autoplay    skip the autoplay runs of every mode\n"
                "  --worst-only     time the worst-case frame only (for profilers)\n"
+               "  --png FILE       write the picture of the worst-case frame to FILE\n"
                "  --help           this text\n");
 }
 
@@ -186,12 +182,14 @@ int main(int argc, char** argv) {
   bool skip_autoplay = false;
   bool worst_only = false;
   bool frames_given = false;
-  enum { kGameDir = 1, kFrames, kQuick, kNoAutoplay, kWorstOnly, kHelp };
+  std::string png;
+  enum { kGameDir = 1, kFrames, kQuick, kNoAutoplay, kWorstOnly, kPng, kHelp };
   const option options[] = {{"game-dir", required_argument, nullptr, kGameDir},
                             {"frames", required_argument, nullptr, kFrames},
                             {"quick", no_argument, nullptr, kQuick},
                             {"no-autoplay", no_argument, nullptr, kNoAutoplay},
                             {"worst-only", no_argument, nullptr, kWorstOnly},
+                            {"png", required_argument, nullptr, kPng},
                             {"help", no_argument, nullptr, kHelp},
                             {nullptr, 0, nullptr, 0}};
   opterr = 0;
@@ -221,6 +219,9 @@ int main(int argc, char** argv) {
       case kWorstOnly:
         worst_only = true;
         break;
+      case kPng:
+        png = optarg;
+        break;
       case kHelp:
         Usage(stdout);
         return 0;
@@ -236,12 +237,19 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // The simulators' save folders, all in one removed at the end.
+  TempFolder scratch("kv-bench");
+  if (scratch.path().empty()) {
+    std::fprintf(stderr, "kv-bench: cannot create a temporary folder\n");
+    return 1;
+  }
+
   // Start-up to the first shown frame.
   if (!worst_only) {
     std::vector<double> v;
     for (int i = 0; i < 7; ++i) {
       auto t0 = Steady::now();
-      Simulator sim(game_dir, 1, TempDir());
+      Simulator sim(game_dir, 1, scratch.NewFolder());
       if (!sim.Ok()) {
         std::fprintf(stderr, "kv-bench: %s\n", sim.Error().c_str());
         return 1;
@@ -255,7 +263,7 @@ int main(int argc, char** argv) {
 
   // The worst frame, and the enemy update alone.
   {
-    Simulator sim(game_dir, 1, TempDir());
+    Simulator sim(game_dir, 1, scratch.NewFolder());
     Game& g = sim.game();
     FillWorstCase(g);
     Snapshot snap = Take(g);
@@ -273,14 +281,14 @@ int main(int argc, char** argv) {
         Restore(g, snap);
         Time(enemies, enemies_cpu, [&] { UpdateEnemies(g); });
       }
-    sim.SavePng("/tmp/kv-bench-worst.png");
+    if (!png.empty() && !sim.SavePng(png)) std::fprintf(stderr, "kv-bench: cannot write %s\n", png.c_str());
     Report("frame_worst", frame, frame_cpu);
     if (!worst_only) Report("update_enemies_full", enemies, enemies_cpu);
   }
 
   if (!skip_autoplay && !worst_only) {
     for (int m = 0; m < kModeCount; ++m) {
-      Simulator sim(game_dir, uint64_t(100 + m), TempDir());
+      Simulator sim(game_dir, uint64_t(100 + m), scratch.NewFolder());
       AutoplayResult r = Autoplay(sim, m, autoplay_frames, true);
       std::string name = std::string("frame_autoplay_") + kModeNames[m];
       Report(name.c_str(), r.frame_ms, r.frame_cpu_ms);

@@ -25,9 +25,19 @@ while [ $# -gt 0 ]; do
 done
 pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
 [ -x "$pgbin/initdb" ] || { echo "PostgreSQL server not installed (scripts/install-deps.sh)" >&2; exit 1; }
-dir=$(mktemp -d /tmp/kv-ranking-cluster.XXXXXX)
+# The cluster's folder, in $TMPDIR; as root, the database runs as nobody, so
+# when nobody cannot reach that folder (a private TMPDIR) it goes in /tmp.
+dir=$(mktemp -d --tmpdir kv-ranking-cluster.XXXXXX)
 as=()
-if [ "$(id -u)" = 0 ]; then chown nobody "$dir"; as=(runuser -u nobody --); fi
+if [ "$(id -u)" = 0 ]; then
+  as=(runuser -u nobody --)
+  chown nobody "$dir"
+  if ! "${as[@]}" test -w "$dir"; then
+    rmdir "$dir"
+    dir=$(mktemp -d /tmp/kv-ranking-cluster.XXXXXX)
+    chown nobody "$dir"
+  fi
+fi
 pids=()
 stop() {
   for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 bool FileExists(const std::string& path) {
   struct stat st;
@@ -215,6 +217,42 @@ bool MakeDirectories(const std::string& path) {
     i = j + 1;
   }
   return DirectoryExists(path);
+}
+
+TempFolder::TempFolder(const std::string& prefix) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string templ = std::string(tmp && tmp[0] ? tmp : "/tmp") + "/" + prefix + ".XXXXXX";
+  if (::mkdtemp(templ.data()) != nullptr) path_ = templ;
+}
+
+std::string TempFolder::NewFolder() {
+  if (path_.empty()) return "";
+  const std::string dir = path_ + "/" + std::to_string(++made_);
+  return ::mkdir(dir.c_str(), 0755) == 0 ? dir : "";
+}
+
+namespace {
+
+// Lets the owner into every folder under `dir` again (a test may have locked
+// one), so the whole tree can be removed.
+void OpenFolders(const std::filesystem::path& dir) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) OpenFolders(it->path());
+  }
+}
+
+}  // namespace
+
+TempFolder::~TempFolder() {
+  if (path_.empty()) return;
+  std::error_code ec;
+  if (std::filesystem::remove_all(path_, ec) == static_cast<std::uintmax_t>(-1) || ec) {
+    OpenFolders(path_);
+    std::filesystem::remove_all(path_, ec);
+  }
 }
 
 std::string ExecutableDir() {

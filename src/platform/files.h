@@ -25,6 +25,24 @@ bool CopyFileAtomically(const std::string& from, const std::string& to, std::str
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error);
 // Creates a folder and its parents; true when it exists afterwards.
 bool MakeDirectories(const std::string& path);
+// A fresh folder of its own, $TMPDIR/PREFIX.XXXXXX (/tmp without TMPDIR),
+// removed with everything in it when the value goes: tools and tests leave
+// nothing behind, also when they stop early. path() is empty when no folder
+// could be made.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& prefix);
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+  // A new empty folder inside this one, "" when none could be made.
+  std::string NewFolder();
+
+ private:
+  std::string path_;
+  int made_ = 0;
+};
 // Folder of the running executable, without a trailing slash.
 std::string ExecutableDir();
 

@@ -55,10 +55,19 @@ class PgCluster {
   bool Start(std::string* why) {
     const fs::path bin = PgBin();
     if (bin.empty()) return *why = "no PostgreSQL server installed", false;
-    dir_ = fs::temp_directory_path() / ("kv-pg-" + std::to_string(getpid()) + "-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
     const std::string as = geteuid() == 0 ? "runuser -u nobody -- " : "";
-    if (geteuid() == 0 && std::system(("chown nobody '" + dir_.string() + "'").c_str()) != 0) return false;
+    // As root the server runs as nobody, who must reach its folder: when it
+    // cannot reach $TMPDIR (a private one), the folder goes in /tmp.
+    for (const fs::path& base : {fs::temp_directory_path(), fs::path("/tmp")}) {
+      std::error_code ec;
+      if (!dir_.empty()) fs::remove(dir_, ec);
+      dir_ = base / ("kv-pg-" + std::to_string(getpid()) + "-" + std::to_string(std::random_device{}()));
+      fs::create_directories(dir_);
+      if (geteuid() != 0) break;
+      const std::string d = "'" + dir_.string() + "'";
+      if (std::system(("chown nobody " + d).c_str()) != 0) return *why = "chown failed", false;
+      if (std::system((as + "test -w " + d).c_str()) == 0) break;
+    }
     port_ = FreePort();
     const std::string d = dir_.string();
     if (std::system((as + "'" + (bin / "initdb").string() + "' -D '" + d + "/data' -E UTF8 --no-locale -A trust -U kv >'" +

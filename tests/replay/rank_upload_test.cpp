@@ -28,11 +28,11 @@ namespace {
 const std::string kGameDir = KV_GAME_DIR;
 constexpr int kHell = 7;  // wire number
 
+// A fresh folder; all of them go when the test program ends.
 std::string TempDir() {
-  char t[] = "/tmp/kv-rank-upload.XXXXXX";
-  return mkdtemp(t);
+  static TempFolder root("kv-rank-upload");
+  return root.NewFolder();
 }
-
 // kv-rankd from the game folder on a free loopback port, trusting loopback.
 class Daemon : public loopback::Rankd {
  public:

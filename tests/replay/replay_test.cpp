@@ -19,9 +19,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A fresh folder; all of them go when the test program ends.
 std::string TempDir() {
-  char t[] = "/tmp/kv-replay-test.XXXXXX";
-  return mkdtemp(t);
+  static TempFolder root("kv-replay-test");
+  return root.NewFolder();
 }
 
 ReplayVerdict Check(const std::string& bytes, std::string* refused = nullptr,

@@ -99,6 +99,40 @@ def run(sim, game_dir, data, script, as_user):
     return p.returncode, time.monotonic() - t0, p.stderr
 
 
+def as_nobody(*cmd):
+    return subprocess.run(["runuser", "-u", "nobody", "--"] + list(cmd), capture_output=True, timeout=30).returncode == 0
+
+
+def reachable_by_nobody(root, sim, game_dir):
+    """Where a case run as nobody can live: a folder nobody can enter, with a
+    kv-sim and game folder it can run and read. The checkout may sit in a
+    folder only root may enter (/root, a mode-700 folder): then the program and
+    the game's files are copied."""
+    base = root
+    if not as_nobody("test", "-x", base):
+        base = tempfile.mkdtemp(prefix="kv-torture-nobody.", dir="/tmp")
+        os.chmod(base, 0o755)
+    script = os.path.join(base, "close-as-nobody.txt")
+    with open(script, "w") as f:
+        f.write("2 close\n")
+    os.chmod(script, 0o644)
+    probe = os.path.join(base, "probe")
+    os.mkdir(probe)
+    os.chown(probe, 65534, 65534)
+    if as_nobody(sim, "--game-dir", game_dir, "--data-dir", probe, "--frames", "1"):
+        return base, sim, game_dir, script
+    copy = os.path.join(base, "game")
+    for sub in ("cg", "dat"):
+        shutil.copytree(os.path.join(game_dir, sub), os.path.join(copy, sub),
+                        ignore=shutil.ignore_patterns("my.dat*", "ranking.db*", "server.txt", "replays"))
+    shutil.copy2(sim, os.path.join(copy, "kv-sim"))
+    for d, _, files in os.walk(copy):
+        os.chmod(d, 0o755)
+        for f in files:
+            os.chmod(os.path.join(d, f), 0o755 if f == "kv-sim" else 0o644)
+    return base, os.path.join(copy, "kv-sim"), copy, script
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--sim", required=True)
@@ -112,23 +146,27 @@ def main():
     failures, skipped, slowest = [], [], 0.0
     all_cases = cases()
     assert len(all_cases) == 53, len(all_cases)
+    nobody = None  # (folder, kv-sim, game folder, script) for the cases run as nobody
     try:
         for i, (name, kind, content) in enumerate(all_cases):
-            data = os.path.join(root, "case%02d" % i)
+            # root reads anything: the unreadable file's case runs as nobody, who
+            # owns the folder but may not read the file
+            as_user = "nobody" if content == "noperm" and os.getuid() == 0 else None
+            if as_user and not shutil.which("runuser"):
+                skipped.append(name + " (running as root and runuser is missing)")
+                continue
+            if as_user and nobody is None:
+                nobody = reachable_by_nobody(root, a.sim, a.game_dir)
+            base, sim, game_dir, case_script = nobody if as_user else (root, a.sim, a.game_dir, script)
+            data = os.path.join(base, "case%02d" % i)
             os.mkdir(data)
             path = os.path.join(data, "my.dat")
             make(path, content)
-            as_user = None
-            if content == "noperm" and os.getuid() == 0:
-                # root reads anything: the case runs as nobody, who owns the folder but may not read the file
-                if not shutil.which("runuser"):
-                    skipped.append(name + " (running as root and runuser is missing)")
-                    continue
-                as_user = "nobody"
+            if as_user:
                 for p in (data, path):
                     os.lchown(p, 65534, 65534)
             before = snapshot(path) if content is not None else None
-            rc, secs, err = run(a.sim, a.game_dir, data, script, as_user)
+            rc, secs, err = run(sim, game_dir, data, case_script, as_user)
             slowest = max(slowest, secs)
             bad = os.path.join(data, "my.dat.bad")
             def fail(why):
@@ -150,17 +188,18 @@ def main():
             if now.count(b"\r\n") != 24 or not now.endswith(b"\r\n"):
                 fail("the rewritten file is not 24 CR LF lines"); continue
             kept = open(bad, "rb").read() if os.path.exists(bad) else None
-            rc, secs, err = run(a.sim, a.game_dir, data, script, None)
+            rc, secs, err = run(sim, game_dir, data, case_script, None)
             again = open(bad, "rb").read() if os.path.exists(bad) else None
             if rc != 0 or b"damaged" in err or again != kept:
                 fail("the rewritten file does not load cleanly")
     finally:
-        for dirpath, dirs, files in os.walk(root):
-            for d in dirs:
-                p = os.path.join(dirpath, d)
-                if not os.path.islink(p):
-                    os.chmod(p, 0o755)
-        shutil.rmtree(root, ignore_errors=True)
+        for folder in {root, nobody[0] if nobody else root}:
+            for dirpath, dirs, files in os.walk(folder):
+                for d in dirs:
+                    p = os.path.join(dirpath, d)
+                    if not os.path.islink(p):
+                        os.chmod(p, 0o755)
+            shutil.rmtree(folder, ignore_errors=True)
     for s in skipped:
         print("save torture: skipped:", s)
     for f in failures:

@@ -22,7 +22,7 @@ if [ "$MODE" = nodisplay ]; then
   exit 0
 fi
 
-work=$(mktemp -d /tmp/kv-wchk.XXXXXX)
+work=$(mktemp -d --tmpdir kv-wchk.XXXXXX)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done

@@ -3,12 +3,14 @@
 // colour, pen width, segment range) shows as a changed pixel.
 //
 // To rewrite the pictures after an intended change, run the tests with
-// KV_UPDATE_REFS=1; a mismatch leaves the actual picture in /tmp.
+// KV_UPDATE_REFS=1; a mismatch leaves the actual picture in the build folder
+// (kv_actual_NAME.png).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <stdexcept>
@@ -282,7 +284,7 @@ void CheckScene(const std::string& name, int frames, const std::function<void(Ga
     return;
   }
   // The reader must agree with the writer before it judges anything.
-  const std::string actual = "/tmp/kv_actual_" + name;
+  const std::string actual = MakeTempDir() + "/" + name;
   ASSERT_TRUE(SavePng(*g.cg, actual));
   Image own, want;
   std::string error;
@@ -307,8 +309,12 @@ void CheckScene(const std::string& name, int frames, const std::function<void(Ga
       }
     }
   EXPECT_GT(lit, 0) << name << ": nothing drawn";
-  EXPECT_EQ(differ, 0) << name << ": " << differ << " pixels differ, first at " << first_x << ","
-                       << first_y << "; actual picture in " << actual;
+  if (differ == 0) return;
+  const std::string kept = std::string(KV_GAME_DIR) + "/kv_actual_" + name;
+  std::error_code ec;
+  std::filesystem::copy_file(actual, kept, std::filesystem::copy_options::overwrite_existing, ec);
+  ADD_FAILURE() << name << ": " << differ << " pixels differ, first at " << first_x << "," << first_y
+                << "; actual picture in " << kept;
 }
 
 }  // namespace

@@ -1,16 +1,24 @@
 #include "test_util.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "assets/pictures.h"
+#include "platform/files.h"
 #include "platform/window.h"
 #include "shell/form.h"
 
 std::string MakeTempDir() {
-  std::string templ = "/tmp/kvtest.XXXXXX";
-  char* d = mkdtemp(templ.data());
-  return d ? std::string(d) : std::string("/tmp");
+  // One folder in $TMPDIR per test program, removed as the program ends
+  // (also after failed tests).
+  static TempFolder root("kvtest");
+  std::string dir = root.NewFolder();
+  if (dir.empty()) {
+    std::fprintf(stderr, "cannot create a temporary folder in $TMPDIR or /tmp\n");
+    std::abort();
+  }
+  return dir;
 }
 
 std::unique_ptr<TestGame> MakeTestGame(uint64_t seed, const std::string& data_dir) {

@@ -41,5 +41,5 @@ bool Played(Game& g, const std::string& name);
 // A key pressed in the window (the window program's own keys included).
 void WindowKey(Game& g, int key, bool repeat = false);
 
-// A fresh empty temporary folder.
+// A fresh empty temporary folder, removed when the test program ends.
 std::string MakeTempDir();

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -24,7 +25,8 @@ const char kHelp[] =
     "  --game-dir DIR   folder holding cg/ and dat/ (default: the folder of kv-sim)\n"
     "  --data-dir DIR   folder of the save file and the local ranking (default: the\n"
     "                   game folder's dat/, as the game; with --play a fresh\n"
-    "                   temporary folder, so the bot never touches your save)\n"
+    "                   temporary folder, removed at the end, so the bot never\n"
+    "                   touches your save)\n"
     "  --seed N         seed of the game's random generator (default 1)\n"
     "  --frames N       frames to run (default 100)\n"
     "  --script FILE    events, one per line: FRAME EVENT ARGS, applied before\n"
@@ -148,13 +150,14 @@ int main(int argc, char** argv) {
     }
   }
 
+  std::unique_ptr<TempFolder> play_folder;  // the bot's own save folder, removed at the end
   if (!play_mode.empty() && data_dir.empty()) {
-    char templ[] = "/tmp/kv-play.XXXXXX";
-    if (!mkdtemp(templ)) {
+    play_folder = std::make_unique<TempFolder>("kv-play");
+    if (play_folder->path().empty()) {
       std::fprintf(stderr, "kv-sim: cannot create a temporary folder\n");
       return 1;
     }
-    data_dir = templ;
+    data_dir = play_folder->path();
   }
   if (!data_dir.empty() && !MakeDirectories(data_dir)) {
     std::fprintf(stderr, "kv-sim: cannot create %s\n", data_dir.c_str());

@@ -125,9 +125,12 @@ int main(int argc, char** argv) {
   int episode = 0;
   while (done < frames) {
     int mode = episode % kModeCount;
-    char templ[] = "/tmp/kv-soak.XXXXXX";
-    if (!mkdtemp(templ)) return 1;
-    std::string data = templ;
+    const TempFolder folder("kv-soak");  // the episode's save folder, removed however it ends
+    if (folder.path().empty()) {
+      std::fprintf(stderr, "kv-soak: cannot create a temporary folder\n");
+      return 1;
+    }
+    const std::string data = folder.path();
     Simulator sim(game_dir, seed * 1000 + unsigned(episode), data);
     if (!sim.Ok()) {
       std::fprintf(stderr, "kv-soak: %s\n", sim.Error().c_str());
@@ -180,8 +183,6 @@ int main(int argc, char** argv) {
     std::printf("episode %d mode=%s frames=%lld stage=%d end=%s\n", episode, kModeNames[mode],
                 ran, bot.result().stage, bot.result().end.c_str());
     std::fflush(stdout);
-    std::string rm = "rm -rf '" + data + "'";
-    if (std::system(rm.c_str()) != 0) std::fprintf(stderr, "kv-soak: could not remove %s\n", data.c_str());
     ++episode;
   }
   std::printf("soak: %lld frames, %d episodes, all invariants held\n", done, episode);
