@@ -50,7 +50,7 @@ int TimeStopCost(int mode, int level) {
 
 void RaiseBarrier(Game& g) {
   Tmy& my = g.my;
-  if (g.input.click != 2 || my.level < 2 || my.barrier_timer != 0 || !HasBarrier(my.mode)) return;
+  if (g.input.click != kClickRight || my.level < 2 || my.barrier_timer != 0 || !HasBarrier(my.mode)) return;
   g.run.shake = 10;
   my.barrier_timer = my.barrier_time + 25;
   my.ring_step = my.barrier_size / 2;
@@ -63,12 +63,12 @@ void RaiseBarrier(Game& g) {
     my.barrier_x = my.player_x();
     my.barrier_y = my.player_y();
   }
-  g.input.click = 0;  // one press, one barrier
+  g.input.click = kClickNone;  // one press, one barrier
 }
 
 void StartTimeStop(Game& g) {
   Tmy& my = g.my;
-  if (g.input.click != 2 || my.level < 2 || my.time_stop != 0 || !HasTimeStop(my.mode)) return;
+  if (g.input.click != kClickRight || my.level < 2 || my.time_stop != 0 || !HasTimeStop(my.mode)) return;
   g.run.shake = 10;
   my.time_stop = my.stop_time + 30;
   my.ring_step = 15;
@@ -76,7 +76,7 @@ void StartTimeStop(Game& g) {
   PayLevels(g, TimeStopCost(my.mode, my.level), "Timestop ");
   AddEffect(g, my.player_x(), my.player_y(), kFxInwardStreaks);
   PlayEffect(g, "combo5.wav");
-  g.input.click = 0;
+  g.input.click = kClickNone;
 }
 
 void GrowRing(Game& g, int left) {
@@ -131,9 +131,9 @@ void RunTimeStop(Game& g) {
   Tmy& my = g.my;
   if (my.time_stop < 1) return;
   my.time_stop -= 1;
-  if (g.input.click == 2) {
+  if (g.input.click == kClickRight) {
     // A second right press ends the time stop at once.
-    g.input.click = 0;
+    g.input.click = kClickNone;
     my.time_stop = 0;
   }
   int px = my.player_x(), py = my.player_y();

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "assets/sound.h"
+#include "combat/items.h"
 #include "effects/effects.h"
 #include "state/game.h"
 
@@ -35,8 +36,8 @@ void ChainHit(Game& g, int link, int x, int y) {
   int count = my.chain_count();
   if (count % 4 != 0) return;
   int n = count / 4;
-  int bonus = (my.level + 1) * count;
-  my.score() += bonus;
+  // No boss lives here, so the bonus is the count times the level + 1.
+  int bonus = AddScore(g, count);
   AddEffect(g, x, y - 10 - 2 * count, ChainTextKind(n),
             "Chain" + std::to_string(n) + " +" + std::to_string(bonus));
   QueueEffect(g, ChainSound(n));

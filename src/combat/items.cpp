@@ -55,15 +55,15 @@ void DrawItem(Game& g, const EnemySlot& it) {
   }
 }
 
-// A paying pickup: the value goes through AddScore, its number shown about
-// `rise` pixels above the ship.
+// A paying pickup: the points paid hop about `rise` pixels above the ship.
 void PayScore(Game& g, int value, int rise) {
   int sx = g.my.player_x(), sy = g.my.player_y();
   AddEffect(g, sx, sy, kFxPickupStreaks);
   PlayEffect(g, "item_get.wav");
   int dy = Random(g, 11);
   int dx = Random(g, 21);
-  AddScore(g, value, sx - 10 + dx, sy - rise + dy);
+  int points = AddScore(g, value);
+  if (points != 0) AddEffect(g, sx - 10 + dx, sy - rise + dy, kFxBonusNumber, std::to_string(points));
 }
 
 void PickUp(Game& g, EnemySlot& it) {
@@ -82,7 +82,7 @@ void PickUp(Game& g, EnemySlot& it) {
       PlayEffect(g, "point.wav");
       // The stage-clear item pays a flat sum: no level multiplier, no boss cut.
       int bonus = my.stage() * 10000;
-      my.score() += bonus;
+      AddScore(g, bonus, Gain::kFlat);
       AddEffect(g, sx, sy - 20, kFxBonusNumber, std::to_string(bonus));
       break;
     }
@@ -95,24 +95,17 @@ void PickUp(Game& g, EnemySlot& it) {
 
 }  // namespace
 
-void SpawnItem(Game& g, int type, int angle, int distance) {
-  auto advance = [&g] {
-    g.pools.item_cursor += 1;
-    if (g.pools.item_cursor > kItemSlots - 1) g.pools.item_cursor = 0;
-  };
-  advance();
-  // Look for a free record; after 1000 further steps the one reached is taken.
-  for (int tries = 0; g.pools.items[size_t(g.pools.item_cursor)].timer >= 1 && tries < 1000; ++tries) advance();
-  EnemySlot& it = g.pools.items[size_t(g.pools.item_cursor)];
+void SpawnItem(Game& g, int type, ItemPlace at) {
+  EnemySlot& it = NextFreeSlot(g.pools.items, g.pools.item_cursor);
   if (const ItemLook* look = LookOf(type)) {
     it.size = look->size;
     it.speed = look->speed;
   }
   // An orbiter that has sunk past the centre still sits at the centre: its
   // drop is worth what a drop at distance 0 is worth, never less.
-  if (distance < 0) distance = 0;
+  const int distance = at.distance < 0 ? 0 : at.distance;
   it.timer = 1;
-  it.angle = angle;
+  it.angle = at.angle;
   it.radius = distance;
   it.hp = distance / 100 + 1;
   it.kind = type;
@@ -130,19 +123,19 @@ void UpdateItems(Game& g) {
     it.x = PolarX(my.player_x(), it.angle, d);
     it.y = PolarY(my.player_y(), it.angle, d);
     DrawItem(g, it);
-    int sx = my.player_x(), sy = my.player_y(), ss = my.ship_size();
-    if (it.x - it.size < sx + ss && it.x + it.size > sx - ss && it.y - it.size < sy + ss &&
-        it.y + it.size > sy - ss) {
-      PickUp(g, it);
-    }
+    // The pickup box is the ship's full size, much larger than its hit box.
+    if (Touch(HitBoxOf(it), {my.player_x(), my.player_y(), my.ship_size()})) PickUp(g, it);
   }
 }
 
-void AddScore(Game& g, int value, int x, int y) {
-  if (value == 0) return;
-  int points = value * (g.my.level + 1);
-  // A boss fight pays a tenth.
-  if (g.pools.boss_slot >= 1) points = points / 10 + 1;
+int AddScore(Game& g, int value, Gain gain) {
+  if (value == 0) return 0;
+  int points = value;
+  if (gain == Gain::kLevelled) {
+    points *= g.my.level + 1;
+    // A boss fight pays a tenth.
+    if (g.pools.boss_slot >= 1) points = points / 10 + 1;
+  }
   g.my.score() += points;
-  AddEffect(g, x, y, kFxBonusNumber, std::to_string(points));
+  return points;
 }

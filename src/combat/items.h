@@ -11,6 +11,18 @@ enum ItemType : int {
   kItemLaserBonus = 4,  // a laser kill: pays five times its value
 };
 
-void SpawnItem(Game& g, int type, int angle, int distance);
+// Where an item starts: a direction and a distance from the ship.
+struct ItemPlace {
+  int angle;
+  int distance;
+};
+
+void SpawnItem(Game& g, int type, ItemPlace at);
 void UpdateItems(Game& g);
-void AddScore(Game& g, int value, int x, int y);
+
+// How a gain is paid: multiplied by the level + 1 and, while a boss lives, cut
+// to a tenth plus one; or flat, as it is.
+enum class Gain { kLevelled, kFlat };
+// Every change of the score goes through here. Returns the points added (0
+// for a value of 0).
+int AddScore(Game& g, int value, Gain gain = Gain::kLevelled);

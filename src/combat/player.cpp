@@ -6,7 +6,7 @@
 #include "assets/pictures.h"
 #include "assets/sound.h"
 #include "combat/barrier.h"
-#include "combat/items.h"
+#include "combat/kills.h"
 #include "combat/shots.h"
 #include "effects/effects.h"
 #include "state/game.h"
@@ -60,23 +60,6 @@ void DrawTargetLockRings(Game& g) {
   cg.SetPenWidth(1);
 }
 
-void KillByBarrier(Game& g, EnemySlot& e) {
-  e.timer = 0;
-  PlayEffect(g, "enemy_down.wav");
-  AddEffect(g, e.x, e.y, kFxSparkBurst);
-  AddEffect(g, e.x, e.y, kFxDiagonalSparks);
-}
-
-// After a hit every small enemy and bullet on the field turns into an item.
-void ScreenClear(Game& g) {
-  for (EnemySlot& e : g.pools.enemies) {
-    if (e.timer < 1 || e.big != 0 || e.hp > 20) continue;
-    if (!(e.x > 0 && e.x < 640 && e.y > 0 && e.y < 480)) continue;
-    KillByBarrier(g, e);
-    SpawnItem(g, kItemScore, e.angle, e.radius);
-  }
-}
-
 void ShipHit(Game& g) {
   Tmy& my = g.my;
   int x = my.player_x(), y = my.player_y();
@@ -90,7 +73,8 @@ void ShipHit(Game& g) {
     return;
   }
   AddEffect(g, x, y, kFxDoubleRing);
-  ScreenClear(g);
+  // Every small enemy and bullet on the field turns into an item.
+  ClearField(g, KillCause::kScreenClear);
   int old_level = my.level;
   my.level -= my.level / 3;
   AddEffect(g, x, y + 30, kFxHopText,
@@ -98,23 +82,19 @@ void ShipHit(Game& g) {
   PlayEffect(g, "bom.wav");
 }
 
-bool BoxesTouch(const EnemySlot& e, int cx, int cy, int half) {
-  return e.x - e.size < cx + half && e.x + e.size > cx - half && e.y - e.size < cy + half &&
-         e.y + e.size > cy - half;
-}
-
 void ContactPass(Game& g) {
   Tmy& my = g.my;
-  for (EnemySlot& e : g.pools.enemies) {
+  for (int j = 0; j < kEnemySlots; ++j) {
+    const EnemySlot& e = g.pools.enemies[size_t(j)];
     if (e.timer < 1) continue;
     int bx = my.mode == NOVA ? my.barrier_x : my.player_x();
     int by = my.mode == NOVA ? my.barrier_y : my.player_y();
-    if (my.barrier_timer >= 1 && e.big == 0 && BoxesTouch(e, bx, by, my.barrier_size)) {
-      KillByBarrier(g, e);
+    if (my.barrier_timer >= 1 && e.big == 0 && Touch(HitBoxOf(e), {bx, by, my.barrier_size})) {
+      KillEnemy(g, j, KillCause::kBarrier);
     }
     // A slot the barrier has just removed still hurts the ship it touches.
     int h = my.ship_size() / 2 - 1;
-    if (g.run.invulnerable == 0 && BoxesTouch(e, my.player_x(), my.player_y(), h)) ShipHit(g);
+    if (g.run.invulnerable == 0 && Touch(HitBoxOf(e), {my.player_x(), my.player_y(), h})) ShipHit(g);
   }
 }
 

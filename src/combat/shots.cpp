@@ -7,35 +7,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "assets/pictures.h"
 #include "assets/sound.h"
-#include "combat/chain.h"
-#include "combat/items.h"
+#include "combat/kills.h"
 #include "effects/effects.h"
 #include "platform/simd.h"
 #include "state/game.h"
 #include "stages/enemies.h"
 
 namespace {
-
-// Where a kill's item starts: a direction and a distance from the ship.
-struct ItemPlace {
-  int angle;
-  int distance;
-};
-
-ItemPlace MeasuredPlace(Game& g, const EnemySlot& s) {
-  double dx = double(s.x - g.my.player_x());
-  double dy = double(g.my.player_y() - s.y);
-  return {AngleFromPlayer(g, s.x, s.y), int(std::sqrt(dx * dx + dy * dy))};
-}
-
-// With the ship at the centre, an orbiter's own polar fields are its true
-// place; everything else is measured from the ship.
-ItemPlace KillPlace(Game& g, const EnemySlot& s) {
-  if (s.cls == kOrbiter && !IsMovingShipMode(g.my.mode)) return {s.angle, s.radius};
-  return MeasuredPlace(g, s);
-}
 
 // The volley of one direction A: one shot from the ship, or two or three
 // half-size shots from fan points laid out behind the ship about A.
@@ -199,10 +178,7 @@ void ResolveHits(Game& g, int index, const HitBoxes& boxes) {
       if (e.cls == kEnemyBullet && mode == NOVA) continue;
       if (e.cls == kEnemyBullet && mode == HELL && shot.kind != kShotLaser) continue;
       if (shot.timer < 1) break;  // spent earlier in this loop
-      if (!(e.x - e.size < shot.x + shot.size && e.x + e.size > shot.x - shot.size &&
-            e.y - e.size < shot.y + shot.size && e.y + e.size > shot.y - shot.size)) {
-        continue;
-      }
+      if (!Touch(HitBoxOf(e), HitBoxOf(shot))) continue;
       if (shot.kind == kShotMarker) {
         shot.timer = 0;
         e.lockOn += 1;
@@ -229,7 +205,7 @@ void ResolveHits(Game& g, int index, const HitBoxes& boxes) {
       } else {
         shot.timer = 0;
       }
-      if (e.hp <= 0) DestroyEnemy(g, j, laser);
+      if (e.hp <= 0) KillEnemy(g, j, laser ? KillCause::kLaser : KillCause::kShot);
     }
   }
   if (shot.x + shot.size < 0 || shot.x - shot.size > 640 || shot.y + shot.size < 0 ||
@@ -238,35 +214,10 @@ void ResolveHits(Game& g, int index, const HitBoxes& boxes) {
   }
 }
 
-void KillQuietly(Game& g, EnemySlot& e) {
-  e.timer = 0;
-  AddEffect(g, e.x, e.y, kFxSparkBurst);
-  AddEffect(g, e.x, e.y, kFxDiagonalSparks);
-}
-
-void ClearStage(Game& g, const EnemySlot& last_big) {
-  PlayMusic(g, "not");
-  g.my.chain_count() = 0;
-  for (EnemySlot& e : g.pools.enemies) {
-    if (e.timer < 1 || e.big != 0) continue;
-    if (!(e.x > 0 && e.x < 640 && e.y > 0 && e.y < 480)) continue;
-    e.timer = 0;
-    PlayEffect(g, "enemy_down.wav");
-    AddEffect(g, e.x, e.y, kFxSparkBurst);
-    AddEffect(g, e.x, e.y, kFxDiagonalSparks);
-    SpawnItem(g, kItemScore, e.angle, e.radius);
-  }
-  g.run.stage_end_countdown = 100;
-  g.pools.boss_slot = 0;
-  ShowPicture(g, "clear.jpg");
-  SpawnItem(g, kItemStageClear, last_big.angle, last_big.radius);
-}
-
 }  // namespace
 
 void SpawnShot(Game& g, int kind, int x, int speed, int angle, int size, int y) {
-  g.pools.shot_cursor += 1;
-  if (g.pools.shot_cursor > kShotSlots - 1) g.pools.shot_cursor = 0;
+  NextSlot(g.pools.shot_cursor, kShotSlots);
   // The oldest shot gives way when the pool is full.
   EnemySlot& s = g.pools.shots[size_t(g.pools.shot_cursor)];
   s.x = s.originX = x;
@@ -285,7 +236,7 @@ void SpawnShot(Game& g, int kind, int x, int speed, int angle, int size, int y) 
 }
 
 void FireVolley(Game& g) {
-  if (g.input.click != 1) return;
+  if (g.input.click != kClickFire) return;
   PlayEffect(g, "tama.wav");
   Tmy& my = g.my;
   int a = AngleFromPlayer(g, g.input.mouse_x, g.input.mouse_y);
@@ -315,7 +266,7 @@ void FireVolley(Game& g) {
 
 void LockOnBurst(Game& g) {
   Tmy& my = g.my;
-  bool hell_press = my.mode == HELL && g.input.click == 2 && my.level >= 2 && my.time_stop == 0;
+  bool hell_press = my.mode == HELL && g.input.click == kClickRight && my.level >= 2 && my.time_stop == 0;
   if (g.run.burst_request < 1 && !hell_press) return;
   g.run.burst_request = 0;
   for (EnemySlot& s : g.pools.shots) s.timer = 0;
@@ -341,63 +292,4 @@ void UpdateShots(Game& g) {
     ResolveHits(g, i, boxes);
   }
   g.cg->SetPenWidth(1);
-}
-
-void DestroyEnemy(Game& g, int j, bool by_laser) {
-  EnemySlot& e = g.pools.enemies[size_t(j)];
-  PlayEffect(g, "enemy_down.wav");
-  if (g.run.shake == 0) g.run.shake = 2;
-  AddEffect(g, e.x, e.y, kFxDiagonalSparks);
-  e.timer = 0;
-  e.flash = 0;
-
-  ItemPlace place = KillPlace(g, e);
-  SpawnItem(g, kItemScore, place.angle, place.distance);
-  if (by_laser) SpawnItem(g, kItemLaserBonus, place.angle, place.distance);
-
-  if (e.link >= 1 && e.cls != kEnemyBullet) {
-    ChainHit(g, e.link, e.x, e.y);
-    bool group_left = false;
-    for (const EnemySlot& o : g.pools.enemies) {
-      if (o.timer >= 1 && o.link == e.link && (o.cls == kOrbiter || o.cls == kFlyer)) {
-        group_left = true;
-        break;
-      }
-    }
-    if (!group_left) {
-      // The whole linked group is down.
-      if (g.pools.boss_slot == 0) {
-        AddEffect(g, e.x, e.y, kFxTickCross);
-        AddEffect(g, e.x, e.y, kFxHopText, "Cool");
-        PlayEffect(g, "item.wav");
-        SpawnItem(g, kItemLevelUp, place.angle, place.distance);
-      }
-      // Its bullets go down with it and turn into items.
-      for (EnemySlot& b : g.pools.enemies) {
-        if (b.timer < 1 || b.link != e.link || b.cls != kEnemyBullet) continue;
-        KillQuietly(g, b);
-        if (b.x > -5 && b.x < 645 && b.y > -5 && b.y < 485) AddLinkEffect(g, e.x, e.y, b.x, b.y, kFxLinkLine);
-        ItemPlace bp = MeasuredPlace(g, b);
-        SpawnItem(g, kItemScore, bp.angle, bp.distance);
-      }
-    }
-  }
-
-  if (e.kind == kEnemyCarrier) {
-    AddEffect(g, e.x, e.y, kFxDoubleRing);
-    PlayEffect(g, "boss.wav");
-    g.run.shake = 10;
-  }
-
-  if (e.big >= 1) {
-    AddEffect(g, e.x, e.y, kFxDoubleRing);
-    PlayEffect(g, "boss.wav");
-    g.run.shake = 15;
-    e.big = 0;
-    e.timer = 0;
-    for (const EnemySlot& o : g.pools.enemies) {
-      if (o.big >= 1) return;
-    }
-    ClearStage(g, e);
-  }
 }

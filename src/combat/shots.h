@@ -18,7 +18,3 @@ void UpdateShots(Game& g);
 // lock-on burst (on a left release in HARD, NOVA and HELL, or a right press in HELL).
 void FireVolley(Game& g);
 void LockOnBurst(Game& g);
-
-// Destroys enemy-pool slot j as a kill by a player shot (drops, chain, group
-// wipe-out, big kills and the stage clear). `by_laser` adds the laser bonus item.
-void DestroyEnemy(Game& g, int j, bool by_laser);

@@ -7,8 +7,7 @@
 #include "state/game.h"
 
 void AddEffect(Game& g, int x, int y, int kind, const std::string& text) {
-  g.fx.cursor += 1;
-  if (g.fx.cursor > kEffectSlots - 1) g.fx.cursor = 0;
+  NextSlot(g.fx.cursor, kEffectSlots);
   EffectSlot& e = g.fx.ring[size_t(g.fx.cursor)];
   // A live announcement or double ring is never overwritten: the request is lost.
   if (e.age >= 1 && (e.kind == kFxAnnouncement || e.kind == kFxDoubleRing)) return;
@@ -22,8 +21,7 @@ void AddEffect(Game& g, int x, int y, int kind, const std::string& text) {
 }
 
 void AddLinkEffect(Game& g, int x0, int y0, int x, int y, int kind) {
-  g.fx.cursor += 1;
-  if (g.fx.cursor > kEffectSlots - 1) g.fx.cursor = 0;
+  NextSlot(g.fx.cursor, kEffectSlots);
   EffectSlot& e = g.fx.ring[size_t(g.fx.cursor)];
   e.age = 1;
   e.x0 = e.u = x0;

@@ -6,9 +6,11 @@
 
 #include "assets/pictures.h"
 #include "assets/sound.h"
+#include "combat/player.h"
 #include "effects/log.h"
 #include "menus/shop.h"
 #include "platform/files.h"
+#include "platform/window.h"
 #include "ranking/edit_box.h"
 #include "ranking/name_entry.h"
 #include "ranking/ranking_screen.h"
@@ -196,11 +198,7 @@ void ChapterAction(Game& g, int action) {
     case kActionClear:
       CloseMenu(g);
       AddSilverLogLine(g, "クリアおめでとうございます");
-      g.run.in_play = 0;
-      g.run.game_over_banner = 1;
-      PlayEffect(g, "gameover.wav");
-      ShowPicture(g, "gameover.jpg");
-      ApplyHiScoreRule(g);
+      EndGame(g);
       break;
     case kActionShop:
       AddSilverLogLine(g, "ポイントを消費し、特殊効果を購入できます");
@@ -333,8 +331,8 @@ void DrawMenu(Game& g) {
     c.TextOut(m.x + (m.width - t.width) / 2, m.y + (m.height - t.height) / 2, m.caption);
     c.SetBrushSolid(true);
   }
-  if (g.input.click > 0) {
-    g.input.click = 0;
+  if (g.input.click != kClickNone) {
+    g.input.click = kClickNone;
     int h = g.menu.hovered;
     if (h != 0 && g.menu.table[size_t(h)].enabled) MenuAction(g, h);
   }
@@ -385,13 +383,13 @@ void FieldClick(Game& g, int x, int y, int button) {
   if (g.run.in_play != 0) {
     g.input.mouse_x = x;
     g.input.mouse_y = y;
-    g.input.click = button + 1;
+    g.input.click = button == kButtonRight ? kClickRight : kClickFire;
     return;
   }
-  if (button == 0) {
+  if (button == kButtonLeft) {
     g.input.mouse_x = x;
     g.input.mouse_y = y;
-    g.input.click = 1;
+    g.input.click = kClickFire;
     DrawMenu(g);
   }
   if (g.run.title_phase == -2) {
@@ -405,7 +403,7 @@ void FieldClick(Game& g, int x, int y, int button) {
     OpenMenuScreen(g, kStartScreen);
     return;
   }
-  if (button == 1) {
+  if (button == kButtonRight) {
     int d = g.menu.back;
     if (d != kNoMenu && d != g.menu.screen && g.menu.screen != kStartScreen) {
       if (d == kChapterScreen) ShowPicture(g, "1.jpg");
@@ -418,10 +416,4 @@ void FieldClick(Game& g, int x, int y, int button) {
       OpenMenuScreen(g, kStartScreen);
     }
   }
-}
-
-int FindMenuButton(const Game& g, const std::string& caption) {
-  for (size_t i = 1; i < g.menu.table.size(); ++i)
-    if (g.menu.table[i].visible && g.menu.table[i].caption == caption) return int(i);
-  return 0;
 }

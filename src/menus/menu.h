@@ -54,10 +54,9 @@ void CloseMenu(Game& g);
 void StartStage(Game& g);
 void DrawMenu(Game& g);
 void MenuAction(Game& g, int record);
-// Mouse-down on the field outside the panels: button 1 = right, 0 = left or middle.
+// Mouse-down on the field outside the panels: kButtonRight, or kButtonLeft for
+// the left or middle button.
 void FieldClick(Game& g, int x, int y, int button);
 
-// The record number of the visible button with this caption, 0 when none.
-int FindMenuButton(const Game& g, const std::string& caption);
 // The font size a caption is drawn at on a button of this width (12 down to 8).
 int CaptionFontSize(Game& g, const std::string& caption, int width);

@@ -499,7 +499,6 @@ void Canvas::SetBrush(uint32_t color) {
 }
 void Canvas::SetBrushColor(uint32_t color) { impl_->brush_color = color & 0xFFFFFF; }
 void Canvas::SetBrushSolid(bool solid) { impl_->brush_solid = solid; }
-uint32_t Canvas::BrushColor() const { return impl_->brush_color; }
 bool Canvas::BrushSolid() const { return impl_->brush_solid; }
 
 void Canvas::SetFontSize(int points) {
@@ -516,7 +515,6 @@ void Canvas::SetFontItalic(bool italic) {
 }
 void Canvas::SetFontColor(uint32_t color) { impl_->font_color = color & 0xFFFFFF; }
 int Canvas::FontSize() const { return impl_->font_size; }
-bool Canvas::FontBold() const { return impl_->font_bold; }
 uint32_t Canvas::FontColor() const { return impl_->font_color; }
 
 void Canvas::MoveTo(int x, int y) {

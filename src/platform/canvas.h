@@ -37,7 +37,6 @@ class Canvas {
   void SetBrush(uint32_t color);
   void SetBrushColor(uint32_t color);
   void SetBrushSolid(bool solid);
-  uint32_t BrushColor() const;
   bool BrushSolid() const;
 
   // Font: size in points at 96 DPI, style and colour.
@@ -46,7 +45,6 @@ class Canvas {
   void SetFontItalic(bool italic);
   void SetFontColor(uint32_t color);
   int FontSize() const;
-  bool FontBold() const;
   uint32_t FontColor() const;
 
   void MoveTo(int x, int y);

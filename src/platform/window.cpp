@@ -64,9 +64,9 @@ namespace {
 
 int ButtonIndex(Uint8 b) {
   switch (b) {
-    case SDL_BUTTON_LEFT: return 0;
-    case SDL_BUTTON_RIGHT: return 1;
-    case SDL_BUTTON_MIDDLE: return 2;
+    case SDL_BUTTON_LEFT: return kButtonLeft;
+    case SDL_BUTTON_RIGHT: return kButtonRight;
+    case SDL_BUTTON_MIDDLE: return kButtonMiddle;
     default: return -1;
   }
 }

@@ -7,10 +7,13 @@
 
 class Canvas;
 
+// Mouse buttons as the window's events number them.
+enum MouseButton : int { kButtonLeft = 0, kButtonRight = 1, kButtonMiddle = 2 };
+
 struct InputEvent {
   enum Type {
     kNone,
-    kMouseDown,   // button: 0 left, 1 right, 2 middle; x, y in field pixels
+    kMouseDown,   // button: a MouseButton; x, y in field pixels
     kMouseUp,
     kMouseMove,
     kMouseWheel,  // wheel: notches, positive away from the user (scroll up); x, y: the pointer

@@ -7,11 +7,13 @@
 #include "menus/menu.h"
 #include "menus/save.h"
 #include "platform/dialogs.h"
+#include "platform/window.h"
 #include "shell/frame.h"
 #include "state/game.h"
 
 void cgMouseDown(Game& g, int button, int x, int y) {
-  FieldClick(g, x, y, button == 1 ? 1 : 0);
+  // The field knows two buttons: the middle one presses as the left one.
+  FieldClick(g, x, y, button == kButtonRight ? kButtonRight : kButtonLeft);
   ServeFlowRequests(g);
 }
 
@@ -21,10 +23,10 @@ void cgMouseMove(Game& g, int x, int y) {
 }
 
 void cgMouseUp(Game& g, int button) {
-  if (g.input.click < 1) return;
-  g.input.click = 0;
+  if (g.input.click == kClickNone) return;
+  g.input.click = kClickNone;
   int m = g.my.mode;
-  if (button == 0 && (m == HARD || m == NOVA || m == HELL)) g.run.burst_request = 1;
+  if (button == kButtonLeft && (m == HARD || m == NOVA || m == HELL)) g.run.burst_request = 1;
 }
 
 void FormKeyDown(Game& g, int key) {
@@ -55,9 +57,4 @@ void FormKeyDown(Game& g, int key) {
     default:
       break;
   }
-}
-
-void FormKeyUp(Game& g, int key) {
-  (void)g;
-  (void)key;
 }

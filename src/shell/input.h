@@ -8,4 +8,3 @@ void cgMouseDown(Game& g, int button, int x, int y);
 void cgMouseMove(Game& g, int x, int y);
 void cgMouseUp(Game& g, int button);
 void FormKeyDown(Game& g, int key);
-void FormKeyUp(Game& g, int key);

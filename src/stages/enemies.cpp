@@ -42,17 +42,7 @@ void OrbiterPoint(const Game& g, const EnemySlot& e, int& r, int& a) {
 // The shared slot search of the three spawns. Returns the slot to fill, or -1
 // when the search ends on a live big slot (bosses are never overwritten).
 int FindSlot(Game& g) {
-  auto advance = [&g] {
-    g.pools.spawn_cursor += 1;
-    if (g.pools.spawn_cursor >= kEnemySlots) g.pools.spawn_cursor = 1;
-  };
-  advance();
-  int steps = 0;
-  while (g.pools.enemies[size_t(g.pools.spawn_cursor)].timer >= 1 && steps < 1000) {
-    advance();
-    ++steps;
-  }
-  EnemySlot& s = g.pools.enemies[size_t(g.pools.spawn_cursor)];
+  EnemySlot& s = NextFreeSlot(g.pools.enemies, g.pools.spawn_cursor, 1);
   if (s.timer >= 1 && s.big != 0) return -1;
   return g.pools.spawn_cursor;
 }

@@ -419,7 +419,7 @@ void RunStageTimeline(Game& g) {
 void ResetStage(Game& g) {
   g.pools.boss_slot = 0;
   g.run.time_up = 0;
-  g.input.click = 0;
+  g.input.click = kClickNone;
   g.my.chain_count() = 0;
   ClearEffects(g);
   for (EnemySlot& s : g.pools.enemies) s = EnemySlot{};

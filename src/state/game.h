@@ -58,6 +58,33 @@ constexpr int kEnemySlots = 700;
 constexpr int kShotSlots = 100;
 constexpr int kItemSlots = 200;
 
+// A square box about a centre. Two things touch when their boxes overlap on
+// both axes; boxes that only share an edge do not touch.
+struct HitBox {
+  int32_t x, y, half;
+};
+inline HitBox HitBoxOf(const EnemySlot& s) { return {s.x, s.y, s.size}; }
+inline bool Touch(const HitBox& a, const HitBox& b) {
+  return a.x - a.half < b.x + b.half && a.x + a.half > b.x - b.half && a.y - a.half < b.y + b.half &&
+         a.y + a.half > b.y - b.half;
+}
+
+// Moves a ring cursor on by one slot: past the last of `slots` it wraps to
+// `first` (the enemy pool never hands out slot 0).
+inline void NextSlot(int32_t& cursor, int slots, int first = 0) {
+  cursor += 1;
+  if (cursor >= slots) cursor = first;
+}
+
+// Moves the cursor on to the next free slot of a pool: after 1000 further
+// steps over live slots the one reached is taken, live or not.
+template <size_t N>
+EnemySlot& NextFreeSlot(std::array<EnemySlot, N>& pool, int32_t& cursor, int first = 0) {
+  NextSlot(cursor, int(N), first);
+  for (int steps = 0; pool[size_t(cursor)].timer >= 1 && steps < 1000; ++steps) NextSlot(cursor, int(N), first);
+  return pool[size_t(cursor)];
+}
+
 // The player record.
 struct Tmy {
   // String slots 0..6 hold the per-mode hi-score comments (slot order LIGHT,
@@ -231,10 +258,14 @@ struct RunFlow {
   bool quit = false;  // the window should close (the close handler has run)
 };
 
+// What the button held in play asks of the weapons (`click`): the left (or
+// middle) button fires, the right one raises the barrier or stops time.
+enum Click : int32_t { kClickNone = 0, kClickFire = 1, kClickRight = 2 };
+
 // The pointer as the game sees it.
 struct Pointer {
   int32_t mouse_x = 0, mouse_y = 0;
-  int32_t click = 0;
+  int32_t click = kClickNone;
   // The window program's hold on a quick press (WindowInput in the shell): a
   // press the field keeps for the next frame stays down until a frame has
   // run, and a release that comes before that waits here until then. Not part

@@ -33,7 +33,7 @@ TEST(SpawnItem, TypesSetSizeSpeedAndValue) {
     int type, size, speed;
   } wants[] = {{1, 5, 40}, {2, 10, 4}, {3, 50, 4}, {4, 5, 15}};
   for (const Want& w : wants) {
-    SpawnItem(g, w.type, 45, 350);
+    SpawnItem(g, w.type, {.angle = 45, .distance = 350});
     const EnemySlot& it = LastItem(g);
     EXPECT_EQ(it.kind, w.type);
     EXPECT_EQ(it.size, w.size) << w.type;
@@ -51,7 +51,7 @@ TEST(SpawnItem, SkipsBusyRecordsAndWraps) {
   g.pools.item_cursor = 198;
   g.pools.items[199].timer = 3;
   g.pools.items[0].timer = 3;
-  SpawnItem(g, 1, 0, 100);
+  SpawnItem(g, 1, {.angle = 0, .distance = 100});
   EXPECT_EQ(g.pools.item_cursor, 1);
   EXPECT_EQ(g.pools.items[199].timer, 3);
 }
@@ -65,7 +65,7 @@ TEST(SpawnItem, FullPoolOverwritesALiveItemAfterTheSearch) {
     it.hp = 77;
   }
   g.pools.item_cursor = 50;
-  SpawnItem(g, 2, 10, 0);
+  SpawnItem(g, 2, {.angle = 10, .distance = 0});
   // 1 + 1000 steps from 50 land on 51 again.
   EXPECT_EQ(g.pools.item_cursor, 51);
   EXPECT_EQ(g.pools.items[51].kind, 2);
@@ -76,7 +76,7 @@ TEST(SpawnItem, FullPoolOverwritesALiveItemAfterTheSearch) {
 TEST(Items, CloseInOnTheShipFromTheirDirection) {
   auto t = InPlay();
   Game& g = t->g();
-  SpawnItem(g, 2, 0, 200);  // to the right, 4 px per frame
+  SpawnItem(g, 2, {.angle = 0, .distance = 200});  // to the right, 4 px per frame
   UpdateItems(g);
   const EnemySlot& it = LastItem(g);
   EXPECT_EQ(it.radius, 196);
@@ -95,7 +95,7 @@ TEST(Items, KeepFlyingOutsidePlay) {
   auto t = InPlay();
   Game& g = t->g();
   g.run.in_play = 0;
-  SpawnItem(g, 1, 90, 400);
+  SpawnItem(g, 1, {.angle = 90, .distance = 400});
   int frames = CollectItem(g, g.pools.item_cursor);
   EXPECT_EQ(frames, 10);  // 400 / 40, then the pickup box catches it
   EXPECT_EQ(g.my.score(), 5);
@@ -104,7 +104,7 @@ TEST(Items, KeepFlyingOutsidePlay) {
 TEST(Items, DropAtDistanceZeroIsWorthOneAndCollectedAtOnce) {
   auto t = InPlay();
   Game& g = t->g();
-  SpawnItem(g, 1, 0, 0);
+  SpawnItem(g, 1, {.angle = 0, .distance = 0});
   EXPECT_EQ(LastItem(g).hp, 1);
   EXPECT_EQ(CollectItem(g, g.pools.item_cursor), 1);
   EXPECT_EQ(g.my.score(), 1);
@@ -116,7 +116,7 @@ TEST(Items, SunkOrbiterDropIsWorthWhatACentreDropIsWorth) {
   auto t = InPlay();
   Game& g = t->g();
   g.my.score() = 100;
-  SpawnItem(g, 1, 0, -450);
+  SpawnItem(g, 1, {.angle = 0, .distance = -450});
   EXPECT_EQ(LastItem(g).hp, 1);
   CollectItem(g, g.pools.item_cursor);
   EXPECT_EQ(g.my.score(), 101);
@@ -127,7 +127,7 @@ TEST(Items, ValueByDistanceLevelAndBoss) {
     auto t = InPlay();
     Game& g = t->g();
     g.my.level = 9;
-    SpawnItem(g, 1, 180, 350);
+    SpawnItem(g, 1, {.angle = 180, .distance = 350});
     ForgetSounds(g);
     CollectItem(g, g.pools.item_cursor);
     EXPECT_EQ(g.my.score(), 40);
@@ -140,7 +140,7 @@ TEST(Items, ValueByDistanceLevelAndBoss) {
     Game& g = t->g();
     g.my.level = 9;
     g.pools.boss_slot = 12;
-    SpawnItem(g, 1, 180, 350);
+    SpawnItem(g, 1, {.angle = 180, .distance = 350});
     CollectItem(g, g.pools.item_cursor);
     EXPECT_EQ(g.my.score(), 5);
     EXPECT_TRUE(HasEffect(g, 18, "5"));
@@ -151,7 +151,7 @@ TEST(Items, LaserBonusItemPaysFiveTimes) {
   auto t = InPlay();
   Game& g = t->g();
   g.my.level = 1;
-  SpawnItem(g, 4, 0, 250);  // value 3
+  SpawnItem(g, 4, {.angle = 0, .distance = 250});  // value 3
   CollectItem(g, g.pools.item_cursor);
   EXPECT_EQ(g.my.score(), 30);
 }
@@ -162,7 +162,7 @@ TEST(Items, PointItemPaysStageTimesTenThousandFlat) {
   g.my.stage() = 5;
   g.my.level = 30;
   g.pools.boss_slot = 4;
-  SpawnItem(g, 3, 270, 180);
+  SpawnItem(g, 3, {.angle = 270, .distance = 180});
   ForgetSounds(g);
   CollectItem(g, g.pools.item_cursor);
   EXPECT_EQ(g.my.score(), 50000);
@@ -174,7 +174,7 @@ TEST(Items, LevelItemRaisesTheLevel) {
   auto t = InPlay();
   Game& g = t->g();
   g.my.level = 7;
-  SpawnItem(g, 2, 0, 40);
+  SpawnItem(g, 2, {.angle = 0, .distance = 40});
   ForgetSounds(g);
   CollectItem(g, g.pools.item_cursor);
   EXPECT_EQ(g.my.level, 8);
@@ -188,7 +188,7 @@ TEST(Items, PickupBoxUsesTheFullShipSize) {
   auto t = InPlay();
   Game& g = t->g();
   // A type-3 item (size 50) is caught 59 px away but not 60 px away.
-  SpawnItem(g, 3, 0, 64);
+  SpawnItem(g, 3, {.angle = 0, .distance = 64});
   UpdateItems(g);  // radius 60: 270 < 330, but 320 + 60 - 50 = 330 is not < 330
   EXPECT_GE(LastItem(g).timer, 1);
   UpdateItems(g);  // radius 56
@@ -198,13 +198,13 @@ TEST(Items, PickupBoxUsesTheFullShipSize) {
 TEST(AddScore, MultipliesByLevelAndCutsDuringABoss) {
   auto t = InPlay();
   Game& g = t->g();
-  AddScore(g, 0, 10, 10);
+  EXPECT_EQ(AddScore(g, 0), 0);
   EXPECT_EQ(g.my.score(), 0);
-  EXPECT_FALSE(HasEffect(g, 18));
   g.my.level = 2;
-  AddScore(g, 7, 10, 10);
+  EXPECT_EQ(AddScore(g, 7), 21);
   EXPECT_EQ(g.my.score(), 21);
   g.pools.boss_slot = 1;
-  AddScore(g, 7, 10, 10);  // 21 / 10 + 1
-  EXPECT_EQ(g.my.score(), 24);
+  EXPECT_EQ(AddScore(g, 7), 3);  // 21 / 10 + 1
+  EXPECT_EQ(AddScore(g, 500, Gain::kFlat), 500);  // neither level nor boss counts
+  EXPECT_EQ(g.my.score(), 524);
 }

@@ -198,6 +198,8 @@ TEST(MenuChapters, ChapterOneStartsAFreshRun) {
   EXPECT_EQ(g.run.chapter_run, 1);
 }
 
+// The clear button ends the game as losing the last life does, the music
+// stopped with it.
 TEST(MenuChapters, ClearEndsTheRunWithTheHiScoreRule) {
   auto t = MakeTestGame();
   Game& g = t->g();
@@ -208,7 +210,9 @@ TEST(MenuChapters, ClearEndsTheRunWithTheHiScoreRule) {
   g.my.hi_score(HARD) = 700;
   OpenMenuScreen(g, kChapterScreen);
   ListenToSounds(*t);
+  t->audio.music.clear();
   ASSERT_TRUE(ClickButton(g, "<クリア>"));
+  EXPECT_EQ(t->audio.music, std::vector<std::string>{""});
   EXPECT_EQ(g.menu.screen, 0);
   EXPECT_EQ(g.run.in_play, 0);
   EXPECT_EQ(g.run.game_over_banner, 1);

@@ -17,6 +17,13 @@ inline std::vector<std::string> Captions(const Game& g) {
   return out;
 }
 
+// The record number of the visible button with this caption, 0 when none.
+inline int FindMenuButton(const Game& g, const std::string& caption) {
+  for (size_t i = 1; i < g.menu.table.size(); ++i)
+    if (g.menu.table[i].visible && g.menu.table[i].caption == caption) return int(i);
+  return 0;
+}
+
 inline bool HasButton(const Game& g, const std::string& caption) {
   return FindMenuButton(g, caption) != 0;
 }
