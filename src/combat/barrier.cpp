@@ -142,7 +142,7 @@ void RunTimeStop(Game& g) {
     int n = my.laser_way() + 4;
     for (int k = 1; k <= n; ++k) {
       int a = (360 / n) * k + 45;
-      SpawnShot(g, kShotLaser, px, 20, a, 30, py);
+      SpawnShot(g, {.kind = kShotLaser, .x = px, .y = py, .angle = a, .speed = 20, .size = 30});
       const int dot_x = PolarX(px, a, 30), dot_y = PolarY(py, a, 30);  // where the laser leaves
       AddEffect(g, dot_x, dot_y, kFxLaserDot);
     }

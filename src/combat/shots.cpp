@@ -25,7 +25,7 @@ void Volley(Game& g, int kind, int speed, int a, bool straight_up) {
   int z = my.shot_size() + 8;
   int ways = my.shot_way();
   if (ways == 0) {
-    SpawnShot(g, kind, px, speed, straight_up ? -90 : a, z, py);
+    SpawnShot(g, {.kind = kind, .x = px, .y = py, .angle = straight_up ? -90 : a, .speed = speed, .size = z});
     return;
   }
   if (ways != 1 && ways != 2) return;
@@ -38,7 +38,8 @@ void Volley(Game& g, int kind, int speed, int a, bool straight_up) {
   for (int k = 0; k < n; ++k) {
     int fa = a + (n == 2 ? fan2[k] : fan3[k]);
     int heading = straight_up ? (n == 2 ? up2[k] : up3[k]) : a;
-    SpawnShot(g, kind, PolarX(bx, fa, 12), speed, heading, z / 2, PolarY(by, fa, 12));
+    SpawnShot(g, {.kind = kind, .x = PolarX(bx, fa, 12), .y = PolarY(by, fa, 12), .angle = heading,
+                  .speed = speed, .size = z / 2});
   }
 }
 
@@ -216,22 +217,21 @@ void ResolveHits(Game& g, int index, const HitBoxes& boxes) {
 
 }  // namespace
 
-void SpawnShot(Game& g, int kind, int x, int speed, int angle, int size, int y) {
+void SpawnShot(Game& g, const ShotSpawn& spawn) {
   NextSlot(g.pools.shot_cursor, kShotSlots);
-  // The oldest shot gives way when the pool is full.
   EnemySlot& s = g.pools.shots[size_t(g.pools.shot_cursor)];
-  s.x = s.originX = x;
-  s.y = s.originY = y;
-  s.size = size;
+  s.x = s.originX = spawn.x;
+  s.y = s.originY = spawn.y;
+  s.size = spawn.size;
   s.timer = 1;
-  s.angle = angle;
-  s.kind = kind;
+  s.angle = spawn.angle;
+  s.kind = spawn.kind;
   s.lockOn = 0;
-  if (kind == kShotBolt) {
-    s.speed = size - 2;
-    s.lockOn = speed;
+  if (spawn.kind == kShotBolt) {
+    s.speed = spawn.size - 2;
+    s.lockOn = spawn.target;
   } else {
-    s.speed = speed;
+    s.speed = spawn.speed;
   }
 }
 
@@ -277,7 +277,8 @@ void LockOnBurst(Game& g) {
     if (e.lockOn < 1) continue;
     // Every mark becomes one bolt, even when the marked slot has died since.
     for (int k = 0; k < e.lockOn; ++k) {
-      SpawnShot(g, kShotBolt, my.player_x(), i, AngleFromPlayer(g, e.x, e.y), 55, my.player_y());
+      SpawnShot(g, {.kind = kShotBolt, .x = my.player_x(), .y = my.player_y(),
+                    .angle = AngleFromPlayer(g, e.x, e.y), .size = 55, .target = i});
     }
     e.lockOn = 0;
   }

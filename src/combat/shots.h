@@ -9,8 +9,18 @@ constexpr int kShotMarker = 2;
 constexpr int kShotBolt = 3;
 constexpr int kShotLaser = 4;
 
-// For a homing bolt (kind 3) `speed` is the index of its target in the enemy pool.
-void SpawnShot(Game& g, int kind, int x, int speed, int angle, int size, int y);
+// What SpawnShot puts into the shot pool.
+struct ShotSpawn {
+  int kind = 0;
+  int x = 0, y = 0;  // where it is fired from
+  int angle = 0;     // heading
+  int speed = 0;     // pixels per frame; a bolt's speed is its size - 2 instead
+  int size = 0;
+  int target = 0;  // a bolt's target: its index in the enemy pool
+};
+
+// The oldest shot gives way when the pool is full.
+void SpawnShot(Game& g, const ShotSpawn& s);
 // Moves and draws every shot, then resolves its hits on the enemy pool.
 void UpdateShots(Game& g);
 

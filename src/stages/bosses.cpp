@@ -14,12 +14,6 @@ bool Every(const Game& g, int k) { return g.run.frame_no % k == 0; }
 
 int Aimed(Game& g, int x, int y) { return AngleFromPlayer(g, x, y) + 180; }
 
-// An escort orbiter at the boss's own radius and angle.
-void SpawnAtBoss(Game& g, int i, int kind, int size, int link, int speed) {
-  const EnemySlot& b = g.pools.enemies[size_t(i)];
-  SpawnOrbiter(g, kind, size, link, speed, b.radius, b.angle);
-}
-
 // Stage 2: swings in and out, sheds rings of small orbiters.
 uint32_t StageBoss2(Game& g, int i) {
   EnemySlot& b = g.pools.enemies[size_t(i)];
@@ -47,12 +41,12 @@ uint32_t StageBoss2(Game& g, int i) {
   if (b.radius < b.size) b.radius += 2 * sp;
 
   const bool even = g.run.frame_no % 2 == 0;
-  if (In(t, 150, 249) && even) SpawnAtBoss(g, i, kEnemyTurner, 6, 0, 3);
-  if (In(t, 250, 349) && even) SpawnAtBoss(g, i, kEnemyTurnerBack, 6, 0, 3);
+  if (In(t, 150, 249) && even) SpawnOrbiterAt(g, b, {.kind = kEnemyTurner, .speed = 3, .size = 6});
+  if (In(t, 250, 349) && even) SpawnOrbiterAt(g, b, {.kind = kEnemyTurnerBack, .speed = 3, .size = 6});
   if (In(t, 450, 549) && Every(g, g.my.mode == EASY ? 4 : 2)) {
     int size = 15 - (t - 450) / 10;
-    SpawnAtBoss(g, i, kEnemySpinner, size, 0, 4);
-    SpawnAtBoss(g, i, kEnemySpinnerBack, size, 0, 4);
+    SpawnOrbiterAt(g, b, {.kind = kEnemySpinner, .speed = 4, .size = size});
+    SpawnOrbiterAt(g, b, {.kind = kEnemySpinnerBack, .speed = 4, .size = size});
   }
   return 0xCC00FF;
 }
@@ -72,41 +66,46 @@ uint32_t StageBoss4(Game& g, int i) {
   auto push_out = [&b, sp] {
     if (b.radius + 2 * sp <= 240) b.radius += 2 * sp;
   };
-  auto flyer = [&g, &b](int kind, int speed, int angle, int size) {
-    SpawnFlyer(g, kind, b.x, 0, speed, angle, size, b.y);
+  // Flyers leave from the boss's centre.
+  auto flyer = [&g, &b](EnemySpawn f) {
+    f.x = b.x;
+    f.y = b.y;
+    SpawnFlyer(g, f);
   };
   auto aimed = [&g, &b] { return Aimed(g, b.x, b.y) + Random(g, 10); };
 
   if (In(t, 1, 49)) {
     b.angle += 2;
-    if (Every(g, 3)) flyer(kEnemyPlain, 2, aimed(), (t - 50) / 10 + 8);
+    if (Every(g, 3)) flyer({.kind = kEnemyPlain, .angle = aimed(), .speed = 2, .size = (t - 50) / 10 + 8});
   } else if (In(t, 50, 99)) {
     hold_in();
     b.angle += 1;
   } else if (In(t, 100, 149)) {
     b.angle -= 2;
     if (Every(g, 10))
-      for (int k = 0; k < 6; ++k) flyer(kEnemyPlain, 1, 60 * k, 30);
+      for (int k = 0; k < 6; ++k) flyer({.kind = kEnemyPlain, .angle = 60 * k, .speed = 1, .size = 30});
   } else if (In(t, 150, 199)) {
     b.radius += 2 * sp;
     b.angle += 1;
     if (Every(g, 10))
-      for (int k = 0; k < 18; ++k) flyer(kEnemySpinner, 8, (t - 150) * 2 + 20 * k, (t - 150) / 10 + 5);
+      for (int k = 0; k < 18; ++k)
+        flyer({.kind = kEnemySpinner, .angle = (t - 150) * 2 + 20 * k, .speed = 8, .size = (t - 150) / 10 + 5});
   } else if (In(t, 200, 299)) {
     if (b.radius - 2 * sp >= 120) b.radius -= 2 * sp;
     b.angle += 2;
   } else if (In(t, 300, 349)) {
     push_out();
     b.angle += 4;
-    if (Every(g, 3)) flyer(kEnemyDart, 2, aimed(), (t - 300) / 10 + 8);
+    if (Every(g, 3)) flyer({.kind = kEnemyDart, .angle = aimed(), .speed = 2, .size = (t - 300) / 10 + 8});
   } else if (In(t, 350, 399)) {
     hold_in();
     b.angle += 6;
-    if (Every(g, 4)) flyer(kEnemyDart, 4, aimed(), (t - 350) / 10 + 8);
+    if (Every(g, 4)) flyer({.kind = kEnemyDart, .angle = aimed(), .speed = 4, .size = (t - 350) / 10 + 8});
   } else if (In(t, 400, 449)) {
     b.radius += sp;
     b.angle += 8;
-    if (Every(g, 2)) flyer(kEnemySpinnerBack, 8, aimed(), (t - 450) / 10 + 8);
+    if (Every(g, 2))
+      flyer({.kind = kEnemySpinnerBack, .angle = aimed(), .speed = 8, .size = (t - 450) / 10 + 8});
   } else if (In(t, 450, 499)) {
     push_out();
     b.angle += 3;
@@ -131,18 +130,27 @@ uint32_t StageBoss5(Game& g, int i) {
     if (b.radius + 2 * sp <= 240) b.radius += 2 * sp;
   };
   const int x = b.x, y = b.y;
-  // Bullets placed at distance d in direction p about the centre, heading h.
-  auto bullet = [&g, x, y](int kind, int link, int speed, int size, int d, int p, int h) {
-    SpawnBullet(g, kind, PolarX(x, p, d), link, speed, h, size, PolarY(y, p, d));
+  // A bullet placed at distance d in direction p from the boss's centre.
+  auto bullet = [&g, x, y](EnemySpawn s, int d, int p) {
+    s.x = PolarX(x, p, d);
+    s.y = PolarY(y, p, d);
+    SpawnBullet(g, s);
   };
-  auto ring_volley = [&bullet](int link, int kind, int speed, int rings) {
+  // Rings of 36 size-4 bullets, 10 px apart, each heading twice its direction.
+  auto ring_volley = [&bullet](EnemySpawn s, int rings) {
+    s.size = 4;
     for (int h = 0; h < rings; ++h)
-      for (int m = 0; m < 36; ++m) bullet(kind, link, speed, 4, 10 * h + 10, 10 * m, 20 * m);
+      for (int m = 0; m < 36; ++m) {
+        s.angle = 20 * m;
+        bullet(s, 10 * h + 10, 10 * m);
+      }
   };
-  auto aimed_line = [&g, &bullet, x, y](int kind, int link, int speed) {
+  // Four size-4 bullets in a line, each aimed at the ship with its own spread.
+  auto aimed_line = [&g, &bullet, x, y](EnemySpawn s) {
+    s.size = 4;
     for (int h = 0; h < 4; ++h) {
-      int a = Aimed(g, x, y) + Random(g, 10);
-      bullet(kind, link, speed, 4, 10 * h, a, a);
+      s.angle = Aimed(g, x, y) + Random(g, 10);
+      bullet(s, 10 * h, s.angle);
     }
   };
 
@@ -152,10 +160,10 @@ uint32_t StageBoss5(Game& g, int i) {
     hold_in();
     b.angle += 1;
     if (Every(g, 4)) {
-      bullet(kEnemyFanShot, 51, 1, 5, 30, 0, 0);
-      bullet(kEnemyFanShot, 51, 1, 5, 30, 90, 90);
+      for (int a : {0, 90})
+        bullet({.kind = kEnemyFanShot, .angle = a, .speed = 1, .size = 5, .link = 51}, 30, a);
     }
-    if (t == 90) SpawnAtBoss(g, i, kEnemyWeaver, 35, 51, 1);
+    if (t == 90) SpawnOrbiterAt(g, b, {.kind = kEnemyWeaver, .speed = 1, .size = 35, .link = 51});
   } else if (In(t, 100, 149)) {
     b.radius += 2 * sp;
     b.angle -= 2;
@@ -163,35 +171,37 @@ uint32_t StageBoss5(Game& g, int i) {
     b.angle += 2;
     if (t == 150) {
       for (int h = 0; h < 8; ++h)
-        for (int m = 0; m < 18; ++m) bullet(kEnemySpinner, 151, 4, 4, 10 * h + 10, 20 * m, 20 * m);
-      SpawnAtBoss(g, i, kEnemyPlain, 35, 151, 1);
+        for (int m = 0; m < 18; ++m)
+          bullet({.kind = kEnemySpinner, .angle = 20 * m, .speed = 4, .size = 4,
+                  .link = 151}, 10 * h + 10, 20 * m);
+      SpawnOrbiterAt(g, b, {.kind = kEnemyPlain, .speed = 1, .size = 35, .link = 151});
     }
   } else if (In(t, 200, 299)) {
     hold_in();
     b.angle += 5;
     if (t == 200) {
-      ring_volley(201, kEnemyDiver, 3, 4);
-      SpawnAtBoss(g, i, kEnemyPlain, 35, 201, 1);
+      ring_volley({.kind = kEnemyDiver, .speed = 3, .link = 201}, 4);
+      SpawnOrbiterAt(g, b, {.kind = kEnemyPlain, .speed = 1, .size = 35, .link = 201});
     }
   } else if (In(t, 300, 349)) {
     push_out();
     b.angle += 4;
-    if (Every(g, 3)) aimed_line(kEnemyRingShot, 300, 2);
-    if (t == 340) SpawnAtBoss(g, i, kEnemyTurnerBack, 35, 300, 2);
+    if (Every(g, 3)) aimed_line({.kind = kEnemyRingShot, .speed = 2, .link = 300});
+    if (t == 340) SpawnOrbiterAt(g, b, {.kind = kEnemyTurnerBack, .speed = 2, .size = 35, .link = 300});
   } else if (In(t, 350, 399)) {
     hold_in();
     b.angle += 6;
   } else if (In(t, 400, 449)) {
     push_out();
     b.angle += 8;
-    if (g.run.frame_no % 2 == 0) aimed_line(kEnemyNeedle, 400, 1);
-    if (t == 440) SpawnAtBoss(g, i, kEnemyPlain, 35, 400, 1);
+    if (g.run.frame_no % 2 == 0) aimed_line({.kind = kEnemyNeedle, .speed = 1, .link = 400});
+    if (t == 440) SpawnOrbiterAt(g, b, {.kind = kEnemyPlain, .speed = 1, .size = 35, .link = 400});
   } else if (In(t, 450, 499)) {
     if (b.radius + sp <= 240) b.radius += sp;
     b.angle += 5;
     if (t == 450) {
-      ring_volley(201, kEnemyWeaver, 2, 4);
-      SpawnAtBoss(g, i, kEnemyDart, 35, 201, 1);
+      ring_volley({.kind = kEnemyWeaver, .speed = 2, .link = 201}, 4);
+      SpawnOrbiterAt(g, b, {.kind = kEnemyDart, .speed = 1, .size = 35, .link = 201});
     }
   } else if (t == 500) {
     b.timer = 1;
@@ -209,8 +219,11 @@ uint32_t LastBoss(Game& g, int i) {
   if (b.radius < 100) b.radius += sp;
   if (b.angle > 360) b.angle -= 360;
   const bool even = g.run.frame_no % 2 == 0;
+  // A flyer of a group of its own from the boss's centre, aimed 20 degrees off.
   auto flyer = [&g, &b](int kind) {
-    SpawnFlyer(g, kind, b.x, Random(g, 100000) + 1, 3, Aimed(g, b.x, b.y) + 20, 5, b.y);
+    const int link = Random(g, 100000) + 1;
+    SpawnFlyer(g, {.kind = kind, .x = b.x, .y = b.y, .angle = Aimed(g, b.x, b.y) + 20, .speed = 3, .size = 5,
+                   .link = link});
   };
 
   if (In(t, 50, 149)) {
@@ -243,15 +256,16 @@ uint32_t LastBoss(Game& g, int i) {
   }
   if (b.radius < b.size) b.radius += 2 * sp;
 
-  if (In(t, 150, 199) && even) SpawnAtBoss(g, i, kEnemyTurner, 6, 0, 3);
+  if (In(t, 150, 199) && even) SpawnOrbiterAt(g, b, {.kind = kEnemyTurner, .speed = 3, .size = 6});
   if (In(t, 200, 249) && Every(g, 4)) flyer(kEnemyTwinGun);
-  if (In(t, 250, 299) && even) SpawnAtBoss(g, i, kEnemyTurnerBack, 6, 0, 3);
+  if (In(t, 250, 299) && even) SpawnOrbiterAt(g, b, {.kind = kEnemyTurnerBack, .speed = 3, .size = 6});
   if (In(t, 300, 349) && Every(g, 4)) flyer(kEnemyFanShot);
-  if (In(t, 450, 499) && Every(g, 4)) SpawnAtBoss(g, i, kEnemySprayer, 15 - (t - 450) / 10, 0, 3);
+  if (In(t, 450, 499) && Every(g, 4))
+    SpawnOrbiterAt(g, b, {.kind = kEnemySprayer, .speed = 3, .size = 15 - (t - 450) / 10});
   if (In(t, 500, 549) && even) {
     int size = 15 - (t - 500) / 10;
-    SpawnAtBoss(g, i, kEnemySpinner, size, 0, 4);
-    SpawnAtBoss(g, i, kEnemySpinnerBack, size, 0, 4);
+    SpawnOrbiterAt(g, b, {.kind = kEnemySpinner, .speed = 4, .size = size});
+    SpawnOrbiterAt(g, b, {.kind = kEnemySpinnerBack, .speed = 4, .size = size});
   }
   if (In(t, 600, 679)) {
     if (even) {
@@ -276,11 +290,12 @@ uint32_t LastBoss(Game& g, int i) {
     for (int n = 0; n <= 10; ++n) {
       if (aimed_bullets) {
         int a = Aimed(g, x, y);
-        SpawnBullet(g, kEnemyPlain, x, 0, 10, a + 5, 10, y);
-        SpawnBullet(g, kEnemyPlain, x, 0, 10, a - 5, 10, y);
+        for (int d : {5, -5})
+          SpawnBullet(g, {.kind = kEnemyPlain, .x = x, .y = y, .angle = a + d, .speed = 10, .size = 10});
       } else {
-        SpawnOrbiter(g, kEnemyPlain, 10, 0, 10, radius - 2 * n, angle + 5);
-        SpawnOrbiter(g, kEnemyPlain, 10, 0, 10, radius - 2 * n, angle - 5);
+        for (int d : {5, -5})
+          SpawnOrbiter(g, {.kind = kEnemyPlain, .radius = radius - 2 * n, .angle = angle + d, .speed = 10,
+                           .size = 10});
       }
     }
   }

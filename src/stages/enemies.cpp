@@ -48,30 +48,33 @@ int FindSlot(Game& g) {
 }
 
 // A slot cleared whole and filled with what every spawn shares.
-EnemySlot& FreshSlot(Game& g, int s, int cls, int kind, int size, int link, int speed, int radius,
-                     int angle) {
+EnemySlot& FreshSlot(Game& g, int s, int cls, const EnemySpawn& sp) {
   EnemySlot& e = g.pools.enemies[size_t(s)];
   e = EnemySlot{};
   g.pools.fills += 1;
-  e.size = size;
-  e.hp = size / 5 + 1;
+  e.size = sp.size;
+  e.hp = sp.size / 5 + 1;
   e.timer = 1;
-  e.radius = radius;
-  e.angle = angle;
-  e.kind = kind;
-  e.speed = speed;
-  e.link = link;
+  e.radius = sp.radius;
+  e.angle = sp.angle;
+  e.kind = sp.kind;
+  e.speed = sp.speed;
+  e.link = sp.link;
   e.cls = cls;
+  if (cls != kOrbiter) {
+    e.originX = e.x = sp.x;
+    e.originY = e.y = sp.y;
+  }
   return e;
 }
 
 // Fills one orbiter slot. A spawn starts from a cleared slot so nothing of the
 // previous occupant (a boss's big mark, a running hit flash, its lock-ons) is
 // carried over.
-bool PlaceOrbiter(Game& g, int kind, int size, int link, int speed, int radius, int angle) {
+bool PlaceOrbiter(Game& g, const EnemySpawn& sp) {
   int s = FindSlot(g);
   if (s < 0) return false;
-  EnemySlot& e = FreshSlot(g, s, kOrbiter, kind, size, link, speed, radius, angle);
+  EnemySlot& e = FreshSlot(g, s, kOrbiter, sp);
   int r = 0, a = 0;
   OrbiterPoint(g, e, r, a);
   e.x = PolarX(320, a, r);
@@ -80,28 +83,19 @@ bool PlaceOrbiter(Game& g, int kind, int size, int link, int speed, int radius, 
   return true;
 }
 
-bool PlaceFlyer(Game& g, int kind, int x, int link, int speed, int angle, int size, int y, int radius) {
+bool PlaceFlyer(Game& g, const EnemySpawn& sp) {
   int s = FindSlot(g);
   if (s < 0) return false;
-  EnemySlot& e = FreshSlot(g, s, kFlyer, kind, size, link, speed, radius, angle);
-  e.originX = e.x = x;
-  e.originY = e.y = y;
+  FreshSlot(g, s, kFlyer, sp);
   SetEnemyHitPoints(g, s);
   return true;
 }
 
 int Aimed(Game& g, const EnemySlot& e) { return AngleFromPlayer(g, e.x, e.y) + 180; }
 
-// fire k (sp, a): a size-4 bullet from the centre with the slot's own link.
-void Fire(Game& g, int i, int kind, int speed, int angle) {
-  const EnemySlot& e = g.pools.enemies[size_t(i)];
-  SpawnBullet(g, kind, e.x, e.link, speed, angle, 4, e.y);
-}
-
-// spawn k (s, sp): an orbiter at the slot's own radius and angle.
-void SpawnHere(Game& g, int i, int kind, int size, int speed) {
-  const EnemySlot& e = g.pools.enemies[size_t(i)];
-  SpawnOrbiter(g, kind, size, 0, speed, e.radius, e.angle);
+// fire k (sp, a): a size-4 bullet from the slot's centre with its own link.
+void Fire(Game& g, const EnemySlot& e, int kind, int speed, int angle) {
+  SpawnBullet(g, {.kind = kind, .x = e.x, .y = e.y, .angle = angle, .speed = speed, .size = 4, .link = e.link});
 }
 
 // The weaver and the spiral move the same way in both classes, only the
@@ -143,20 +137,20 @@ uint32_t OrbiterKind(Game& g, int i) {
   const bool fire = FiringMode(g);
   switch (e.kind) {
     case kEnemyPlain:
-      if (fire && t == 100) Fire(g, i, kEnemyDart, 2, Aimed(g, e) + Random(g, 5));
+      if (fire && t == 100) Fire(g, e, kEnemyDart, 2, Aimed(g, e) + Random(g, 5));
       return 0x9900FF;
     case kEnemyWeaver:
       Weave(e, t, kOutward);
-      if (fire && t == 60) Fire(g, i, kEnemyDiver, 4, Aimed(g, e) + 30);
+      if (fire && t == 60) Fire(g, e, kEnemyDiver, 4, Aimed(g, e) + 30);
       return 0x9999FF;
     case kEnemyTurner:
     case kEnemyTurnerBack:
       e.angle += e.kind == kEnemyTurner ? 1 : -1;
-      if (fire && t == 50) Fire(g, i, kEnemyNeedle, 2, Aimed(g, e) + Random(g, 10));
+      if (fire && t == 50) Fire(g, e, kEnemyNeedle, 2, Aimed(g, e) + Random(g, 10));
       return 0x0099FF;
     case kEnemySpiral:
       Spiral(e, t, kOutward);
-      if (fire && t == 50) Fire(g, i, kEnemyDiver, 4, Aimed(g, e));
+      if (fire && t == 50) Fire(g, e, kEnemyDiver, 4, Aimed(g, e));
       return 0x99CCFF;
     case kEnemySpinner:
     case kEnemySpinnerBack:
@@ -164,10 +158,10 @@ uint32_t OrbiterKind(Game& g, int i) {
       e.angle += e.kind == kEnemySpinner ? e.speed : -e.speed;
       if (fire && t == 70) {
         if (e.kind == kEnemySpinnerBack) {
-          Fire(g, i, kEnemyPlain, 3, Aimed(g, e));
+          Fire(g, e, kEnemyPlain, 3, Aimed(g, e));
         } else if (g.pools.boss_slot == 0 || i % 2 == 0) {
           // While a boss is alive only every other ring member shoots.
-          Fire(g, i, kEnemySpinner, 3, Aimed(g, e));
+          Fire(g, e, kEnemySpinner, 3, Aimed(g, e));
         }
       }
       return 0x6699CC;
@@ -188,11 +182,13 @@ uint32_t OrbiterKind(Game& g, int i) {
       }
       if (g.my.stage() >= 2 && fire && t == 40) {
         int a = Aimed(g, e);
-        for (int k = 0; k < 6; ++k) SpawnBullet(g, kEnemyRingShot, e.x, 0, 3, a + 60 * k, 4, e.y);
+        for (int k = 0; k < 6; ++k)
+          SpawnBullet(g, {.kind = kEnemyRingShot, .x = e.x, .y = e.y, .angle = a + 60 * k, .speed = 3,
+                          .size = 4});
       }
       return 0xCC99FF;
     case kEnemyDart:
-      if (fire && t == 20) Fire(g, i, kEnemyNeedle, 3, Aimed(g, e) + Random(g, 5));
+      if (fire && t == 20) Fire(g, e, kEnemyNeedle, 3, Aimed(g, e) + Random(g, 5));
       return 0xCCCCFF;
     case kBossStage1:
       if (e.radius > 240) e.radius -= 2 * e.speed;
@@ -202,11 +198,11 @@ uint32_t OrbiterKind(Game& g, int i) {
       if (t == 159) e.timer = 1;
       if (fire && t % 60 == 0) {
         int a = Aimed(g, e);
-        for (int k = 0; k < 18; ++k) Fire(g, i, kEnemyRingShot, 4, a + 20 * k);
+        for (int k = 0; k < 18; ++k) Fire(g, e, kEnemyRingShot, 4, a + 20 * k);
       }
       if ((g.my.mode == SQ || g.my.mode == LIGHT || g.my.mode == HELL) && t % 90 >= 70) {
         int a = Aimed(g, e);
-        for (int k = 0; k < 9; ++k) Fire(g, i, kEnemyDart, 3, a + 40 * k);
+        for (int k = 0; k < 9; ++k) Fire(g, e, kEnemyDart, 3, a + 40 * k);
       }
       return 0x9999CC;
     case kBossStage3:
@@ -215,7 +211,7 @@ uint32_t OrbiterKind(Game& g, int i) {
       e.angle -= 2;
       if (t >= 60 && t <= 109) {
         e.radius += 2 * e.speed;
-        if (Every(g, 4)) SpawnHere(g, i, kEnemySpinner, (t - 50) / 10 + 5, 4);
+        if (Every(g, 4)) SpawnOrbiterAt(g, e, {.kind = kEnemySpinner, .speed = 4, .size = (t - 50) / 10 + 5});
       }
       if (t == 159) e.timer = 1;
       return 0xFF99CC;
@@ -224,17 +220,18 @@ uint32_t OrbiterKind(Game& g, int i) {
       if (e.radius < 70) e.radius += e.speed;
       e.angle += 1;
       if (t >= 40 && t <= 89) e.radius += 2 * e.speed;
-      if (t >= 90 && t <= 128 && Every(g, 3)) SpawnHere(g, i, kEnemyPlain, 6, 2);
+      if (t >= 90 && t <= 128 && Every(g, 3))
+        SpawnOrbiterAt(g, e, {.kind = kEnemyPlain, .speed = 2, .size = 6});
       if (t == 139) e.timer = 1;
       if (fire && t % 60 == 0) {
         int a = Aimed(g, e);
         for (int k = 0; k < 36; ++k)
-          if (k % 12 <= 5) Fire(g, i, kEnemyFanShot, 4, a + 10 * k);
+          if (k % 12 <= 5) Fire(g, e, kEnemyFanShot, 4, a + 10 * k);
       }
       return 0x99CCCC;
     case kEnemySprayer:
       e.angle += 1;
-      if (t % 50 <= 10) Fire(g, i, kBossStage1, 2, Aimed(g, e) + Random(g, 30));
+      if (t % 50 <= 10) Fire(g, e, kBossStage1, 2, Aimed(g, e) + Random(g, 30));
       return 0x99CC99;
     case kEnemyRetreater:
       e.angle -= 1;
@@ -244,7 +241,7 @@ uint32_t OrbiterKind(Game& g, int i) {
         if (e.radius > 359) e.timer = 0;
       }
       if (t % 150 == 60)
-        for (int k = 0; k < 6; ++k) Fire(g, i, kEnemyPlain, 2, e.angle + 60 * k - 135);
+        for (int k = 0; k < 6; ++k) Fire(g, e, kEnemyPlain, 2, e.angle + 60 * k - 135);
       return 0xCC00FF;
     case kBossStage2:
     case kBossStage4:
@@ -288,9 +285,13 @@ uint32_t FlyerKind(Game& g, int i) {
     case kEnemyTwinGun:
       if ((t + 10 * i) % 80 <= 10 && Every(g, 3)) {
         int b = AngleFromPlayer(g, e.x, e.y);
-        int x = e.x, y = e.y, link = e.link;
-        SpawnBullet(g, kEnemyDart, PolarX(x, b + 240, 25), link, 4, b + 180, 4, PolarY(y, b + 240, 25));
-        SpawnBullet(g, kEnemyDart, PolarX(x, b + 120, 25), link, 4, b + 180, 4, PolarY(y, b + 120, 25));
+        // Two darts at the ship from either side of the flyer (whose slot the
+        // first may take over in a full pool).
+        const int x = e.x, y = e.y, link = e.link;
+        for (int side : {240, 120}) {
+          SpawnBullet(g, {.kind = kEnemyDart, .x = PolarX(x, b + side, 25), .y = PolarY(y, b + side, 25),
+                          .angle = b + 180, .speed = 4, .size = 4, .link = link});
+        }
       }
       return 0xCC99FF;
     case kEnemyRingShot:
@@ -298,7 +299,7 @@ uint32_t FlyerKind(Game& g, int i) {
     case kEnemyFanShot:
       if ((t + 10 * i) % 60 <= 20 && Every(g, 8)) {
         int a = Aimed(g, e) - 20 + Random(g, 41);
-        SpawnBullet(g, kEnemyDart, e.x, e.link, 3, a, 4, e.y);
+        Fire(g, e, kEnemyDart, 3, a);
       }
       return 0x66CC66;
     case kEnemyNeedle:
@@ -498,30 +499,46 @@ const KindHitPoints* HitPointsOf(int kind) {
   return nullptr;
 }
 
+// A HELL twin's group: its own, 512 above the first one's.
+int TwinLink(int link) { return link != 0 ? link + 512 : 0; }
+
 }  // namespace
 
-void SpawnOrbiter(Game& g, int kind, int size, int link, int speed, int radius, int angle) {
-  if (!PlaceOrbiter(g, kind, size, link, speed, radius, angle)) return;
+void SpawnOrbiter(Game& g, EnemySpawn s) {
+  if (!PlaceOrbiter(g, s)) return;
   if (g.my.mode != HELL) return;
   // HELL: a twin on the far side, farther out and one step slower.
-  PlaceOrbiter(g, kind, size, link != 0 ? link + 512 : 0, std::max(speed - 1, 1), radius + 50, angle + 180);
+  s.link = TwinLink(s.link);
+  s.speed = std::max(s.speed - 1, 1);
+  s.radius += 50;
+  s.angle += 180;
+  PlaceOrbiter(g, s);
 }
 
-void SpawnFlyer(Game& g, int kind, int x, int link, int speed, int angle, int size, int y) {
-  if (!PlaceFlyer(g, kind, x, link, speed, angle, size, y, 0)) return;
+void SpawnFlyer(Game& g, EnemySpawn s) {
+  s.radius = 0;
+  if (!PlaceFlyer(g, s)) return;
   if (g.my.mode != HELL) return;
   // HELL: a twin that waits at the origin a while and turns 30 degrees off.
-  PlaceFlyer(g, kind, x, link != 0 ? link + 512 : 0, std::max(speed - 1, 1), angle + 30, size, y, -50);
+  s.link = TwinLink(s.link);
+  s.speed = std::max(s.speed - 1, 1);
+  s.angle += 30;
+  s.radius = -50;
+  PlaceFlyer(g, s);
 }
 
-void SpawnBullet(Game& g, int kind, int x, int link, int speed, int angle, int size, int y) {
-  if (x < -100 || x > 740 || y < -100 || y > 580) return;
-  int s = FindSlot(g);
-  if (s < 0) return;
-  EnemySlot& e = FreshSlot(g, s, kEnemyBullet, kind, size, link, speed, 0, angle);
-  e.hp = 1;
-  e.originX = e.x = x;
-  e.originY = e.y = y;
+void SpawnBullet(Game& g, EnemySpawn s) {
+  if (s.x < -100 || s.x > 740 || s.y < -100 || s.y > 580) return;
+  int slot = FindSlot(g);
+  if (slot < 0) return;
+  s.radius = 0;
+  FreshSlot(g, slot, kEnemyBullet, s).hp = 1;
+}
+
+void SpawnOrbiterAt(Game& g, const EnemySlot& at, EnemySpawn s) {
+  s.radius = at.radius;
+  s.angle = at.angle;
+  SpawnOrbiter(g, s);
 }
 
 void SetEnemyHitPoints(Game& g, int slot) {

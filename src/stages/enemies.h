@@ -4,6 +4,7 @@
 #include <cstdint>
 
 struct Game;
+struct EnemySlot;
 
 // What an enemy-pool slot holds (its `cls`).
 enum EnemyClass : int {
@@ -40,9 +41,23 @@ enum EnemyKind : int {
   kBossStage6 = 25,       // the last boss
 };
 
-void SpawnOrbiter(Game& g, int kind, int size, int link, int speed, int radius, int angle);
-void SpawnFlyer(Game& g, int kind, int x, int link, int speed, int angle, int size, int y);
-void SpawnBullet(Game& g, int kind, int x, int link, int speed, int angle, int size, int y);
+// What a spawn puts into an enemy-pool slot; a field a spawn does not use
+// stays 0.
+struct EnemySpawn {
+  int kind = 0;
+  int x = 0, y = 0;  // flyer and bullet: where it appears
+  int radius = 0;    // orbiter: distance from the field centre
+  int angle = 0;     // orbiter: direction from the centre; flyer and bullet: heading
+  int speed = 0;     // orbiter: radius lost per frame; flyer and bullet: distance gained
+  int size = 0;
+  int link = 0;  // its group (0: none)
+};
+
+void SpawnOrbiter(Game& g, EnemySpawn s);
+void SpawnFlyer(Game& g, EnemySpawn s);
+void SpawnBullet(Game& g, EnemySpawn s);
+// An orbiter spawned at another slot's own radius and angle (escorts, releases).
+void SpawnOrbiterAt(Game& g, const EnemySlot& at, EnemySpawn s);
 void SetEnemyHitPoints(Game& g, int slot);
 void UpdateEnemies(Game& g);
 uint32_t OffsetColor(uint32_t color, int d_blue, int d_red, int d_green);

@@ -21,16 +21,6 @@ struct Tick {
   bool Every(int k) const { return n % k == 0; }
   int R() const { return Random(g, 100000) + 1; }  // a fresh link id
   int Aimed(int x, int y) const { return AngleFromPlayer(g, x, y) + 180; }
-  void O(int kind, int size, int link, int speed, int radius, int angle) const {
-    SpawnOrbiter(g, kind, size, link, speed, radius, angle);
-  }
-  // Flyer and bullet with the arguments in reading order.
-  void Flyer(int kind, int x, int y, int link, int speed, int angle, int size) const {
-    SpawnFlyer(g, kind, x, link, speed, angle, size, y);
-  }
-  void Bullet(int kind, int x, int y, int link, int speed, int angle, int size) const {
-    SpawnBullet(g, kind, x, link, speed, angle, size, y);
-  }
   // Fans that swing to the other side and turn 30 degrees on every step.
   int Fan(int step) const {
     int m = n / step;
@@ -38,17 +28,21 @@ struct Tick {
   }
   void BossWarning() const { AddEffect(g, 320, 240, kFxBossWarning, std::string()); }
   // The boss is the slot filled last: in HELL that is the twin.
-  void Boss(int kind, int size, int speed, int radius, int angle) const {
-    O(kind, size, 0, speed, radius, angle);
+  void Boss(const EnemySpawn& boss) const {
+    SpawnOrbiter(g, boss);
     g.pools.boss_slot = g.pools.spawn_cursor;
   }
+  // 42 orbiters in groups of four (the last of two); the first group, link 0, is not joined.
   void RingA(int kind) const {
     for (int i = 0; i <= 71; ++i)
-      if (i % 7 <= 3) O(kind, 6, i / 7, 2, 360, 5 * i);
+      if (i % 7 <= 3)
+        SpawnOrbiter(g, {.kind = kind, .radius = 360, .angle = 5 * i, .speed = 2, .size = 6, .link = i / 7});
   }
   void RingB(int kind) const {
     for (int i = 0; i <= 71; ++i)
-      if (i % 7 <= 3) O(kind, 5, i / 7 + 1000, 2, 360, 5 * i + 72);
+      if (i % 7 <= 3)
+        SpawnOrbiter(g, {.kind = kind, .radius = 360, .angle = 5 * i + 72, .speed = 2, .size = 5,
+                         .link = i / 7 + 1000});
   }
   // A jittered point on a ring of radius 360 about the centre.
   void RingPoint(int i, int step, int& x, int& y) const {
@@ -66,16 +60,22 @@ void Stage1(const Tick& s) {
     int base = s.Fan(20);
     int r = s.R();
     for (int i = 0; i <= 3; ++i) {
-      s.O(kEnemyDiver, 10, r, 1, 360 + 10 * i, base + 2 * i);
-      s.O(kEnemyDiver, 10, r + 1, 1, 450 + 10 * i, base + 2 * i);
+      SpawnOrbiter(s.g, {.kind = kEnemyDiver, .radius = 360 + 10 * i, .angle = base + 2 * i, .speed = 1,
+                         .size = 10, .link = r});
+      SpawnOrbiter(s.g, {.kind = kEnemyDiver, .radius = 450 + 10 * i, .angle = base + 2 * i, .speed = 1,
+                         .size = 10, .link = r + 1});
     }
   }
   if (s.In(200, 299) && s.Every(4))
-    for (int i = 0; i <= 3; ++i) s.O(kEnemyDart, 10, i + 1, 1, 370, (s.n % 360) + 90 * i);
+    for (int i = 0; i <= 3; ++i)
+      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 370, .angle = (s.n % 360) + 90 * i, .speed = 1,
+                         .size = 10, .link = i + 1});
   if (s.In(500, 599) && s.Every(10)) {
     int base = s.Fan(10);
     int r = s.R();
-    for (int i = 0; i <= 4; ++i) s.O(kEnemyWeaver, 10, r, 3, 360, base + 3 * i);
+    for (int i = 0; i <= 4; ++i)
+      SpawnOrbiter(s.g, {.kind = kEnemyWeaver, .radius = 360, .angle = base + 3 * i, .speed = 3, .size = 10,
+                         .link = r});
   }
   if (s.At(700)) {
     // Spokes: a flyer carrying a star of bullets towards the ship.
@@ -85,12 +85,14 @@ void Stage1(const Tick& s) {
       int r = s.R();
       int px = 0, py = 0;
       Tick::SpokePoint(sp * spacing + 45, 310, px, py);
-      s.Flyer(kEnemyDiver, px, py, r, 2, s.Aimed(px, py), 16);
+      SpawnFlyer(s.g, {.kind = kEnemyDiver, .x = px, .y = py, .angle = s.Aimed(px, py), .speed = 2,
+                       .size = 16, .link = r});
       for (int k = 0; k <= 15; ++k) {
         int d = k % 2 == 1 ? 48 : 16;
         int bx = PolarX(px, 40 * k + 45, d);
         int by = PolarY(py, 40 * k + 45, d);
-        s.Bullet(kEnemyRingShot, bx, by, r, 2, s.Aimed(bx, by), 3);
+        SpawnBullet(s.g, {.kind = kEnemyRingShot, .x = bx, .y = by, .angle = s.Aimed(bx, by), .speed = 2,
+                          .size = 3, .link = r});
       }
     }
   }
@@ -98,167 +100,239 @@ void Stage1(const Tick& s) {
     int r = s.R();
     const int base = 2400;
     for (int i = 0; i <= 9; ++i) {
-      s.O(kEnemySpiral, 6, r, 4, 360 + 5 * i, base + 2 * i);
-      s.O(kEnemySpiral, 6, r, 3, 360 + 5 * i, base + 2 * i + 120);
-      s.O(kEnemySpiral, 6, r, 3, 360 + 5 * i, base + 2 * i + 240);
+      SpawnOrbiter(s.g, {.kind = kEnemySpiral, .radius = 360 + 5 * i, .angle = base + 2 * i, .speed = 4,
+                         .size = 6, .link = r});
+      SpawnOrbiter(s.g, {.kind = kEnemySpiral, .radius = 360 + 5 * i, .angle = base + 2 * i + 120, .speed = 3,
+                         .size = 6, .link = r});
+      SpawnOrbiter(s.g, {.kind = kEnemySpiral, .radius = 360 + 5 * i, .angle = base + 2 * i + 240, .speed = 3,
+                         .size = 6, .link = r});
     }
   }
   if (s.At(900) && s.late) {
     int r = s.R();
     for (int i = 0; i <= 15; ++i) {
-      s.O(kEnemySpiral, 6, r, 3, 360, 20 * i);
-      s.O(kEnemySpiral, 6, r, 2, 360, 20 * i + 120);
-      s.O(kEnemySpiral, 6, r, 1, 360, 20 * i + 240);
+      SpawnOrbiter(s.g, {.kind = kEnemySpiral, .radius = 360, .angle = 20 * i, .speed = 3, .size = 6,
+                         .link = r});
+      SpawnOrbiter(s.g, {.kind = kEnemySpiral, .radius = 360, .angle = 20 * i + 120, .speed = 2, .size = 6,
+                         .link = r});
+      SpawnOrbiter(s.g, {.kind = kEnemySpiral, .radius = 360, .angle = 20 * i + 240, .speed = 1, .size = 6,
+                         .link = r});
     }
   }
   if (s.At(1000)) LoadStoryMessages(s.g, "1.txt");
   if (s.At(1120)) s.BossWarning();
-  if (s.At(1170)) s.Boss(kBossStage1, 20, 2, 380, 270);
+  if (s.At(1170)) s.Boss({.kind = kBossStage1, .radius = 380, .angle = 270, .speed = 2, .size = 20});
 }
 
 void Stage2(const Tick& s) {
   if (s.In(1, 299) && s.Every(10)) {
     int base = s.Fan(10);
     int r = s.R();
-    for (int i = 0; i <= 4; ++i) s.O(kEnemyWeaver, 10, r, 3, 360, base + 3 * i);
+    for (int i = 0; i <= 4; ++i)
+      SpawnOrbiter(s.g, {.kind = kEnemyWeaver, .radius = 360, .angle = base + 3 * i, .speed = 3, .size = 10,
+                         .link = r});
   }
   if (s.In(300, 499) && s.Every(40)) {
     int r = s.R();
     int base = ((s.n / 40) % 6) * 60;
-    for (int i = 0; i <= 9; ++i) s.O(kEnemyTurner, 6, r, 3, 360 + 5 * i, base + 2 * i);
+    for (int i = 0; i <= 9; ++i)
+      SpawnOrbiter(s.g, {.kind = kEnemyTurner, .radius = 360 + 5 * i, .angle = base + 2 * i, .speed = 3,
+                         .size = 6, .link = r});
   }
   if (s.In(500, 699) && s.Every(40)) {
     int r = s.R();
     int base = ((s.n / 40) % 6) * 60;
-    for (int i = 0; i <= 9; ++i) s.O(kEnemyTurnerBack, 6, r, 3, 360 + 5 * i, base + 2 * i + 180);
+    for (int i = 0; i <= 9; ++i)
+      SpawnOrbiter(s.g, {.kind = kEnemyTurnerBack, .radius = 360 + 5 * i, .angle = base + 2 * i + 180,
+                         .speed = 3, .size = 6, .link = r});
   }
   if (s.At(750))
     for (int i = 0; i <= 3; ++i)
-      for (int j = 0; j <= 9; ++j) s.O(kEnemyPlain, 10, i + 1, 2, 360 + 20 * j, 90 * i + 45);
+      for (int j = 0; j <= 9; ++j)
+        SpawnOrbiter(s.g, {.kind = kEnemyPlain, .radius = 360 + 20 * j, .angle = 90 * i + 45, .speed = 2,
+                           .size = 10, .link = i + 1});
   if (s.At(950))
     for (int i = 0; i <= 5; ++i)
-      for (int j = 0; j <= 9; ++j) s.O(kEnemySpiral, 6, i + 1000, 3, 360 + 11 * j, 60 * i);
+      for (int j = 0; j <= 9; ++j)
+        SpawnOrbiter(s.g, {.kind = kEnemySpiral, .radius = 360 + 11 * j, .angle = 60 * i, .speed = 3,
+                           .size = 6, .link = i + 1000});
   if (s.In(1150, 1299)) {
     int d = s.n % 4;
-    s.O(kEnemyPlain, 15, d + 2000, 1, 380, (s.n % 360) + 90 * d + 45);
+    SpawnOrbiter(s.g, {.kind = kEnemyPlain, .radius = 380, .angle = (s.n % 360) + 90 * d + 45, .speed = 1,
+                       .size = 15, .link = d + 2000});
   }
   if (s.At(1600)) s.BossWarning();
-  if (s.At(1650)) s.Boss(kBossStage2, 30, 2, 380, 270);
+  if (s.At(1650)) s.Boss({.kind = kBossStage2, .radius = 380, .angle = 270, .speed = 2, .size = 30});
 }
 
 void Stage3(const Tick& s) {
   if (s.At(1))
-    for (int k = 0; k <= 9; ++k) s.O(kEnemyDart, 20, 1, 4, 360, 36 * k);
+    for (int k = 0; k <= 9; ++k)
+      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 360, .angle = 36 * k, .speed = 4, .size = 20,
+                         .link = 1});
   if (s.At(51) && s.late)
-    for (int k = 0; k <= 11; ++k) s.O(kEnemyDart, 17, 1, 4, 360, 30 * k + 45);
+    for (int k = 0; k <= 11; ++k)
+      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 360, .angle = 30 * k + 45, .speed = 4, .size = 17,
+                         .link = 1});
   if (s.At(101))
-    for (int k = 0; k <= 14; ++k) s.O(kEnemyDart, 15, 2, 3, 360, 24 * k);
+    for (int k = 0; k <= 14; ++k)
+      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 360, .angle = 24 * k, .speed = 3, .size = 15,
+                         .link = 2});
   if (s.At(151) && s.late)
-    for (int k = 0; k <= 17; ++k) s.O(kEnemyDart, 12, 1, 3, 360, 20 * k + 45);
+    for (int k = 0; k <= 17; ++k)
+      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 360, .angle = 20 * k + 45, .speed = 3, .size = 12,
+                         .link = 1});
   if (s.At(201))
-    for (int k = 0; k <= 29; ++k) s.O(kEnemyDart, 10, 3, 2, 360, 12 * k);
+    for (int k = 0; k <= 29; ++k)
+      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 360, .angle = 12 * k, .speed = 2, .size = 10,
+                         .link = 3});
   if (s.In(330, 599) && s.Every(20)) {
     int r = s.R();
     int base = ((s.n / 20) % 6) * 60;
     for (int i = 0; i <= 4; ++i) {
       int a = base + 3 * i;
-      s.O(kEnemyTurner, 9, r, 2, 360 + 5 * i, a);
-      s.O(kEnemyTurner, 9, r + 1, 2, 360 + 5 * i, a + 180);
-      s.O(kEnemyDiver, 10, r + 2, 1, 360 + 15 * i, a + 90);
-      s.O(kEnemyDiver, 10, r + 3, 1, 360 + 15 * i, a + 270);
+      SpawnOrbiter(s.g, {.kind = kEnemyTurner, .radius = 360 + 5 * i, .angle = a, .speed = 2, .size = 9,
+                         .link = r});
+      SpawnOrbiter(s.g, {.kind = kEnemyTurner, .radius = 360 + 5 * i, .angle = a + 180, .speed = 2, .size = 9,
+                         .link = r + 1});
+      SpawnOrbiter(s.g, {.kind = kEnemyDiver, .radius = 360 + 15 * i, .angle = a + 90, .speed = 1, .size = 10,
+                         .link = r + 2});
+      SpawnOrbiter(s.g, {.kind = kEnemyDiver, .radius = 360 + 15 * i, .angle = a + 270, .speed = 1,
+                         .size = 10, .link = r + 3});
     }
   }
   if (s.In(600, 615) && s.Every(2))
-    for (int i = 0; i <= 3; ++i) s.O(kEnemyDart, 6, i + 1, 2, (s.n % 360) + 370, 90 * i + s.c - 600);
+    for (int i = 0; i <= 3; ++i)
+      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = (s.n % 360) + 370, .angle = 90 * i + s.c - 600,
+                         .speed = 2, .size = 6, .link = i + 1});
   if (s.In(630, 645) && s.Every(2))
-    for (int i = 0; i <= 3; ++i) s.O(kEnemyDart, 6, i + 600, 2, (s.n % 360) + 370, 90 * i + s.c - 600);
+    for (int i = 0; i <= 3; ++i)
+      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = (s.n % 360) + 370, .angle = 90 * i + s.c - 600,
+                         .speed = 2, .size = 6, .link = i + 600});
   if (s.In(700, 749)) {
     int m = s.n % 360;
-    for (int j = 0; j <= 3; ++j) s.O(kEnemySpinnerBack, 6, j + 231, 3, m + 370, m + 90 * j + 45);
+    for (int j = 0; j <= 3; ++j)
+      SpawnOrbiter(s.g, {.kind = kEnemySpinnerBack, .radius = m + 370, .angle = m + 90 * j + 45, .speed = 3,
+                         .size = 6, .link = j + 231});
   }
   if (s.In(1000, 1099) && s.Every(20)) {
     int r = s.R();
     int base = ((s.n / 20) % 6) * 60;
     for (int i = 0; i <= 3; ++i) {
-      s.O(kEnemyDiver, 6, r, 3, 360 + 5 * i, base + 2 * i + 180);
-      s.O(kEnemyDiver, 6, r + 1, 3, 360 + 5 * i, base + 2 * i + 300);
-      s.O(kEnemyDiver, 6, r + 2, 3, 360 + 5 * i, base + 2 * i + 420);
+      SpawnOrbiter(s.g, {.kind = kEnemyDiver, .radius = 360 + 5 * i, .angle = base + 2 * i + 180, .speed = 3,
+                         .size = 6, .link = r});
+      SpawnOrbiter(s.g, {.kind = kEnemyDiver, .radius = 360 + 5 * i, .angle = base + 2 * i + 300, .speed = 3,
+                         .size = 6, .link = r + 1});
+      SpawnOrbiter(s.g, {.kind = kEnemyDiver, .radius = 360 + 5 * i, .angle = base + 2 * i + 420, .speed = 3,
+                         .size = 6, .link = r + 2});
     }
   }
   if (s.In(1100, 1199) && s.Every(20))
     for (int i = 0; i <= 2; ++i) {
       int l = Random(s.g, 100000);
-      for (int j = 0; j <= 3; ++j) s.O(kEnemySpiral, 8, l, 4, 360 + 11 * j, 120 * i);
+      for (int j = 0; j <= 3; ++j)
+        SpawnOrbiter(s.g, {.kind = kEnemySpiral, .radius = 360 + 11 * j, .angle = 120 * i, .speed = 4,
+                           .size = 8, .link = l});
     }
   if (s.At(1280))
     for (int i = 0; i <= 17; ++i) {
       int l = Random(s.g, 100000);
-      for (int j = 0; j <= 3; ++j) s.O(kEnemyPlain, 10, l, 1, 360 + 20 * j, 20 * i);
+      for (int j = 0; j <= 3; ++j)
+        SpawnOrbiter(s.g, {.kind = kEnemyPlain, .radius = 360 + 20 * j, .angle = 20 * i, .speed = 1,
+                           .size = 10, .link = l});
     }
   if (s.At(1600)) s.BossWarning();
   if (s.At(1650)) {
-    s.O(kEnemyCarrier, 10, 0, 2, 380, 60);
-    s.O(kEnemyCarrier, 10, 0, 2, 380, 120);
-    s.Boss(kBossStage3, 20, 2, 380, 270);
+    SpawnOrbiter(s.g, {.kind = kEnemyCarrier, .radius = 380, .angle = 60, .speed = 2, .size = 10});
+    SpawnOrbiter(s.g, {.kind = kEnemyCarrier, .radius = 380, .angle = 120, .speed = 2, .size = 10});
+    s.Boss({.kind = kBossStage3, .radius = 380, .angle = 270, .speed = 2, .size = 20});
   }
 }
 
-// Four flyers from the corners or edges, one per entry {x, y, link, heading}.
-void Four(const Tick& s, int kind, int speed, int size, const int (&p)[4][4]) {
-  for (const auto& f : p) s.Flyer(kind, f[0], f[1], f[2], speed, f[3], size);
+// Four flyers like `f` from the corners or edges, one per entry {x, y, link, heading}.
+void Four(const Tick& s, EnemySpawn f, const int (&p)[4][4]) {
+  for (const auto& at : p) {
+    f.x = at[0];
+    f.y = at[1];
+    f.link = at[2];
+    f.angle = at[3];
+    SpawnFlyer(s.g, f);
+  }
 }
 
 void Stage4(const Tick& s) {
   // Bursts of lone orbiters, smaller and faster each time.
   for (int w = 0; w <= 5; ++w)
-    if (s.In(50 * w + (w == 0 ? 1 : 0), 50 * w + 19)) s.O(kEnemyPlain, 20 - 3 * w, 0, w + 1, 380, Random(s.g, 360));
+    if (s.In(50 * w + (w == 0 ? 1 : 0), 50 * w + 19))
+      SpawnOrbiter(s.g, {.kind = kEnemyPlain, .radius = 380, .angle = Random(s.g, 360), .speed = w + 1,
+                         .size = 20 - 3 * w});
   if (s.At(320)) s.RingA(kEnemySpinner);
   if (s.At(400)) s.RingB(kEnemySpinnerBack);
   if (s.At(500))
     for (int i = 0; i <= 89; ++i)
-      if (i % 15 <= 7) s.O(kEnemyTurner, 10, i / 15 + 2000, 1, 360, 4 * i);
+      if (i % 15 <= 7)
+        SpawnOrbiter(s.g, {.kind = kEnemyTurner, .radius = 360, .angle = 4 * i, .speed = 1, .size = 10,
+                           .link = i / 15 + 2000});
   if (s.At(550))
     for (int i = 0; i <= 119; ++i)
-      if (i % 15 <= 7) s.O(kEnemyTurnerBack, 5, i / 15 + 3000, 1, 360, 3 * i + 144);
+      if (i % 15 <= 7)
+        SpawnOrbiter(s.g, {.kind = kEnemyTurnerBack, .radius = 360, .angle = 3 * i + 144, .speed = 1,
+                           .size = 5, .link = i / 15 + 3000});
   if (s.In(800, 821) && s.Every(2))
-    Four(s, kEnemyDart, 4, 6, {{80, 0, 1, 40}, {560, 0, 2, 130}, {560, 480, 3, 220}, {80, 480, 4, 310}});
+    Four(s, {.kind = kEnemyDart, .speed = 4, .size = 6},
+         {{80, 0, 1, 40}, {560, 0, 2, 130}, {560, 480, 3, 220}, {80, 480, 4, 310}});
   if (s.In(900, 921) && s.Every(3))
-    Four(s, kEnemyDart, 4, 15, {{110, 0, 21, 50}, {530, 0, 22, 140}, {110, 480, 23, 320}, {530, 480, 24, 230}});
+    Four(s, {.kind = kEnemyDart, .speed = 4, .size = 15},
+         {{110, 0, 21, 50}, {530, 0, 22, 140}, {110, 480, 23, 320}, {530, 480, 24, 230}});
   if (s.In(950, 971) && s.Every(3))
-    Four(s, kEnemyDiver, 8, 20, {{110, 0, 11, 30}, {530, 0, 12, 120}, {110, 480, 13, 300}, {530, 480, 14, 210}});
+    Four(s, {.kind = kEnemyDiver, .speed = 8, .size = 20},
+         {{110, 0, 11, 30}, {530, 0, 12, 120}, {110, 480, 13, 300}, {530, 480, 14, 210}});
   constexpr int kDown[4][4] = {{300, 0, 31, 98}, {340, 0, 32, 82}, {300, 480, 33, 262}, {340, 480, 34, 278}};
   constexpr int kAcross[4][4] = {{0, 220, 41, 8}, {0, 260, 42, -8}, {640, 220, 43, 172}, {640, 260, 44, 188}};
-  if (s.In(1000, 1079) && s.Every(3)) Four(s, kEnemyDart, 4, (s.c - 1000) / 5 + 4, kDown);
-  if (s.In(1100, 1179) && s.Every(3)) Four(s, kEnemyDart, 3, (s.c - 1100) / 5 + 3, kAcross);
-  if (s.In(1200, 1279) && s.Every(3)) Four(s, kEnemyWeaver, 4, 10, kDown);
-  if (s.In(1300, 1379) && s.Every(3)) Four(s, kEnemyTurner, 3, 10, kAcross);
+  if (s.In(1000, 1079) && s.Every(3))
+    Four(s, {.kind = kEnemyDart, .speed = 4, .size = (s.c - 1000) / 5 + 4}, kDown);
+  if (s.In(1100, 1179) && s.Every(3))
+    Four(s, {.kind = kEnemyDart, .speed = 3, .size = (s.c - 1100) / 5 + 3}, kAcross);
+  if (s.In(1200, 1279) && s.Every(3)) Four(s, {.kind = kEnemyWeaver, .speed = 4, .size = 10}, kDown);
+  if (s.In(1300, 1379) && s.Every(3)) Four(s, {.kind = kEnemyTurner, .speed = 3, .size = 10}, kAcross);
   if (s.In(1400, 1479) && s.Every(3))
-    Four(s, kEnemyPlain, 3, (s.c - 1400) / 4 + 2, {{0, 220, 51, 8}, {640, 260, 52, 188}, {300, 0, 53, 98}, {340, 480, 54, 278}});
+    Four(s, {.kind = kEnemyPlain, .speed = 3, .size = (s.c - 1400) / 4 + 2},
+         {{0, 220, 51, 8}, {640, 260, 52, 188}, {300, 0, 53, 98}, {340, 480, 54, 278}});
   if (s.At(1600)) s.BossWarning();
-  if (s.At(1650)) s.Boss(kBossStage4, 50, 2, 380, 270);
+  if (s.At(1650)) s.Boss({.kind = kBossStage4, .radius = 380, .angle = 270, .speed = 2, .size = 50});
 }
 
 // A large flyer inside four rings of nine bullets that travel with it.
-void EscortedFlyer(const Tick& s, int x, int y, int link, int heading) {
-  s.Flyer(kEnemyRingShot, x, y, link, 2, heading, 30);
+// `at` gives the place, the heading and the link.
+void EscortedFlyer(const Tick& s, const EnemySpawn& at) {
+  SpawnFlyer(s.g, {.kind = kEnemyRingShot, .x = at.x, .y = at.y, .angle = at.angle, .speed = 2, .size = 30,
+                   .link = at.link});
   for (int j = 0; j <= 3; ++j)
     for (int i = 0; i <= 8; ++i)
-      s.Bullet(kEnemyDiver, PolarX(x, 40 * i, 6 * j + 40), PolarY(y, 40 * i, 6 * j + 40), link, 2, heading, 4);
+      SpawnBullet(s.g, {.kind = kEnemyDiver, .x = PolarX(at.x, 40 * i, 6 * j + 40),
+                        .y = PolarY(at.y, 40 * i, 6 * j + 40),
+                        .angle = at.angle, .speed = 2, .size = 4, .link = at.link});
 }
 
 void Stage5(const Tick& s) {
-  auto ring_flyers = [&s](int last, int keep, int step, int kind, int link, bool own_link, int speed, int size) {
+  // Flyers like `f` from the ring points i = 0..last with i mod 7 <= keep,
+  // aimed at the ship; with own_link each group of seven has a link of its own
+  // counted up from f's.
+  auto ring_flyers = [&s](int last, int keep, int step, EnemySpawn f, bool own_link) {
+    const int link = f.link;
     for (int i = 0; i <= last; ++i) {
       if (i % 7 > keep) continue;
-      int x = 0, y = 0;
-      s.RingPoint(i, step, x, y);
-      s.Flyer(kind, x, y, own_link ? i / 7 + link : link, speed, s.Aimed(x, y), size);
+      s.RingPoint(i, step, f.x, f.y);
+      f.angle = s.Aimed(f.x, f.y);
+      f.link = own_link ? i / 7 + link : link;
+      SpawnFlyer(s.g, f);
     }
   };
-  if (s.At(5)) ring_flyers(71, 3, 5, kEnemyWeaver, s.R(), false, 3, 7);
-  if (s.At(25)) ring_flyers(119, 3, 3, kEnemyWeaver, s.R(), false, 4, 7);
-  if (s.In(175, 178)) ring_flyers(71, 1, 5, kEnemyTurner, 1000, true, 2, 7);
-  if (s.In(250, 253)) ring_flyers(71, 1, 5, kEnemyTurnerBack, 2000, true, 3, 5);
+  if (s.At(5)) ring_flyers(71, 3, 5, {.kind = kEnemyWeaver, .speed = 3, .size = 7, .link = s.R()}, false);
+  if (s.At(25)) ring_flyers(119, 3, 3, {.kind = kEnemyWeaver, .speed = 4, .size = 7, .link = s.R()}, false);
+  if (s.In(175, 178)) ring_flyers(71, 1, 5, {.kind = kEnemyTurner, .speed = 2, .size = 7, .link = 1000}, true);
+  if (s.In(250, 253)) ring_flyers(71, 1, 5, {.kind = kEnemyTurnerBack, .speed = 3, .size = 5,
+                                             .link = 2000}, true);
   if (s.At(320)) s.RingA(kEnemySpiral);
   if (s.At(400)) s.RingB(kEnemySpiral);
   auto spokes = [&s](int spread, int speed) {
@@ -269,7 +343,8 @@ void Stage5(const Tick& s) {
       for (int j = 0; j <= 3; ++j) {
         int x = 0, y = 0;
         Tick::SpokePoint(5 * h, 360 + 10 * j, x, y);
-        s.Flyer(kEnemyPlain, x, y, r, speed, s.Aimed(x, y) + sp, 7);
+        SpawnFlyer(s.g, {.kind = kEnemyPlain, .x = x, .y = y, .angle = s.Aimed(x, y) + sp, .speed = speed,
+                         .size = 7, .link = r});
       }
     }
   };
@@ -279,81 +354,99 @@ void Stage5(const Tick& s) {
   if (s.At(800))
     for (int q = 0; q <= 3; ++q) {
       int r = s.R();
-      for (int j = 0; j <= 7; ++j) s.O(kEnemyRetreater, 7, r, 2, 360 + 10 * j, 90 * q + j + 45);
+      for (int j = 0; j <= 7; ++j)
+        SpawnOrbiter(s.g, {.kind = kEnemyRetreater, .radius = 360 + 10 * j, .angle = 90 * q + j + 45,
+                           .speed = 2, .size = 7, .link = r});
     }
   if (s.At(1000))
-    Four(s, kEnemyTwinGun, 1, 20, {{280, 0, 31, 108}, {360, 0, 32, 72}, {280, 480, 33, 252}, {360, 480, 34, 288}});
+    Four(s, {.kind = kEnemyTwinGun, .speed = 1, .size = 20},
+         {{280, 0, 31, 108}, {360, 0, 32, 72}, {280, 480, 33, 252}, {360, 480, 34, 288}});
   if (s.At(1200)) {
-    EscortedFlyer(s, 260, -30, 91, 118);
-    EscortedFlyer(s, 380, 510, 92, 242);
+    EscortedFlyer(s, {.x = 260, .y = -30, .angle = 118, .link = 91});
+    EscortedFlyer(s, {.x = 380, .y = 510, .angle = 242, .link = 92});
   }
   if (s.At(1300)) {
-    EscortedFlyer(s, 260, 510, 93, 298);
-    EscortedFlyer(s, 380, 30, 94, 62);
+    EscortedFlyer(s, {.x = 260, .y = 510, .angle = 298, .link = 93});
+    EscortedFlyer(s, {.x = 380, .y = 30, .angle = 62, .link = 94});
   }
   if (s.At(1400))
     for (int i = 0; i <= 3; ++i) {
       int r = s.R();
-      s.O(kEnemySprayer, 15, r, 2, 360, 90 * i + 45);
+      SpawnOrbiter(s.g, {.kind = kEnemySprayer, .radius = 360, .angle = 90 * i + 45, .speed = 2, .size = 15,
+                         .link = r});
     }
   if (s.At(1600)) s.BossWarning();
-  if (s.At(1650)) s.Boss(kBossStage5, 50, 2, 380, 270);
+  if (s.At(1650)) s.Boss({.kind = kBossStage5, .radius = 380, .angle = 270, .speed = 2, .size = 50});
 }
 
 void Stage6(const Tick& s) {
   if (s.At(1))
     for (int h = 0; h <= 1; ++h)
-      for (int j = 0; j <= 3; ++j) s.O(kEnemyWeaver, 20, 10 * j + 1, 4, 360, 180 * h + 5 * j);
+      for (int j = 0; j <= 3; ++j)
+        SpawnOrbiter(s.g, {.kind = kEnemyWeaver, .radius = 360, .angle = 180 * h + 5 * j, .speed = 4,
+                           .size = 20, .link = 10 * j + 1});
   if (s.At(101))
     for (int h = 0; h <= 1; ++h)
       for (int j = 0; j <= 3; ++j) {
-        s.O(kEnemySpiral, 15, 10 * j + 2, 4, 360, 5 * j + 180 * h + 45);
-        s.O(kEnemySpiral, 15, 10 * j + 3, 4, 360, 5 * j + 180 * h + 135);
+        SpawnOrbiter(s.g, {.kind = kEnemySpiral, .radius = 360, .angle = 5 * j + 180 * h + 45, .speed = 4,
+                           .size = 15, .link = 10 * j + 2});
+        SpawnOrbiter(s.g, {.kind = kEnemySpiral, .radius = 360, .angle = 5 * j + 180 * h + 135, .speed = 4,
+                           .size = 15, .link = 10 * j + 3});
       }
   if (s.At(201))
     for (int h = 0; h <= 1; ++h)
       for (int j = 0; j <= 3; ++j) {
-        s.O(kEnemyTurnerBack, 10, 10 * j + 4, 2, 360, 180 * h + 5 * j);
-        s.O(kEnemyTurnerBack, 10, 10 * j + 5, 2, 360, 180 * h + 5 * j + 60);
-        s.O(kEnemyTurnerBack, 10, 10 * j + 6, 2, 360, 180 * h + 5 * j + 120);
+        SpawnOrbiter(s.g, {.kind = kEnemyTurnerBack, .radius = 360, .angle = 180 * h + 5 * j, .speed = 2,
+                           .size = 10, .link = 10 * j + 4});
+        SpawnOrbiter(s.g, {.kind = kEnemyTurnerBack, .radius = 360, .angle = 180 * h + 5 * j + 60, .speed = 2,
+                           .size = 10, .link = 10 * j + 5});
+        SpawnOrbiter(s.g, {.kind = kEnemyTurnerBack, .radius = 360, .angle = 180 * h + 5 * j + 120,
+                           .speed = 2, .size = 10, .link = 10 * j + 6});
       }
   if (s.At(301))
     for (int k = 0; k <= 35; ++k)
       for (int j = 0; j <= 3; ++j) {
         int x = 0, y = 0;
         Tick::SpokePoint(10 * k, 360 + 10 * j, x, y);
-        s.Flyer(kEnemyPlain, x, y, (k % 18) + 1000, 3, s.Aimed(x, y) + 10, 7);
+        SpawnFlyer(s.g, {.kind = kEnemyPlain, .x = x, .y = y, .angle = s.Aimed(x, y) + 10, .speed = 3,
+                         .size = 7, .link = (k % 18) + 1000});
       }
   if (s.At(501))
     for (int k = 0; k <= 8; ++k)
-      for (int j = 0; j <= 7; ++j) s.O(kEnemyDiver, 8, k + 2020, j + 1, 360 + 20 * j, 40 * k - j);
+      for (int j = 0; j <= 7; ++j)
+        SpawnOrbiter(s.g, {.kind = kEnemyDiver, .radius = 360 + 20 * j, .angle = 40 * k - j, .speed = j + 1,
+                           .size = 8, .link = k + 2020});
   if (s.At(601))
     for (int k = 0; k <= 17; ++k)
       for (int j = 0; j <= 3; ++j) {
         int x = 0, y = 0;
         Tick::SpokePoint(20 * k + 5 * j, 360 + 40 * j, x, y);
-        s.Flyer(kEnemyDiver, x, y, k + 3030, 3, s.Aimed(x, y) + 10, 7);
+        SpawnFlyer(s.g, {.kind = kEnemyDiver, .x = x, .y = y, .angle = s.Aimed(x, y) + 10, .speed = 3,
+                         .size = 7, .link = k + 3030});
       }
   if (s.In(700, 799) && s.Every(10))
     for (int i = 0; i <= 3; ++i) {
       int r = s.R();
-      s.O(kEnemyRetreater, 10, r, 2, 360, (s.c % 100) + 90 * i + 45);
+      SpawnOrbiter(s.g, {.kind = kEnemyRetreater, .radius = 360, .angle = (s.c % 100) + 90 * i + 45,
+                         .speed = 2, .size = 10, .link = r});
     }
   if (s.At(1001))
     for (int i = 0; i <= 17; ++i) {
       int link = Random(s.g, 10000) + 1;
-      s.O(kEnemySprayer, 15, link, 3, 360, 20 * i + 45);
+      SpawnOrbiter(s.g, {.kind = kEnemySprayer, .radius = 360, .angle = 20 * i + 45, .speed = 3, .size = 15,
+                         .link = link});
     }
   if (s.In(1200, 1289) && s.Every(10))
     for (int i = 0; i <= 3; ++i) {
       int r = s.R();
       int x = 0, y = 0;
       Tick::SpokePoint((s.c % 100) + 90 * i + 45, 360, x, y);
-      s.Flyer(kEnemyTwinGun, x, y, r, 3, s.Aimed(x, y) + 20, 20);
+      SpawnFlyer(s.g, {.kind = kEnemyTwinGun, .x = x, .y = y, .angle = s.Aimed(x, y) + 20, .speed = 3,
+                       .size = 20, .link = r});
     }
   if (s.At(1600)) LoadStoryMessages(s.g, "2.txt");
   if (s.At(1720)) s.BossWarning();
-  if (s.At(1770)) s.Boss(kBossStage6, 30, 2, 380, 90);
+  if (s.At(1770)) s.Boss({.kind = kBossStage6, .radius = 380, .angle = 90, .speed = 2, .size = 30});
 }
 
 // One story line every 25 frames while the story runs.
@@ -375,7 +468,8 @@ void RunStageTimeline(Game& g) {
   if (g.my.time_stop != 0) return;
   if (g.run.in_play == 0) {
     // Between stages lone orbiters drift in behind the menus.
-    if (Random(g, 5) == 0) SpawnOrbiter(g, kEnemyPlain, 20, 0, 1, 380, Random(g, 360));
+    if (Random(g, 5) == 0)
+      SpawnOrbiter(g, {.kind = kEnemyPlain, .radius = 380, .angle = Random(g, 360), .speed = 1, .size = 20});
     return;
   }
   if (g.run.in_play > 0) g.my.distance() += 1;

@@ -29,7 +29,7 @@ BossRun PlaceBoss(int mode, int kind) {
   g.my.player_y() = 240;
   g.run.in_play = 1;
   const int size = kind == 6 ? 30 : kind == 25 ? 30 : 50;
-  SpawnOrbiter(g, kind, size, 0, 2, 380, kind == 25 ? 90 : 270);
+  SpawnOrbiter(g, {.kind = kind, .radius = 380, .angle = kind == 25 ? 90 : 270, .speed = 2, .size = size});
   g.pools.boss_slot = g.pools.spawn_cursor;
   r.slot = g.pools.boss_slot;
   g.run.frame_no = 0;

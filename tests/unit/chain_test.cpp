@@ -142,7 +142,7 @@ TEST(Chain, ShotKillsCountButBarrierKillsDoNot) {
   place(7, 300, 7);
   EnemySlot& bullet = place(8, 400, 7);
   bullet.cls = 2;
-  SpawnShot(g, kShotPlain, 100, 0, 0, 5, 100);
+  SpawnShot(g, {.kind = kShotPlain, .x = 100, .y = 100, .size = 5});
   UpdateShots(g);
   EXPECT_EQ(g.my.chain_link(), 7);
   EXPECT_EQ(g.my.chain_count(), 1);
@@ -155,11 +155,11 @@ TEST(Chain, ShotKillsCountButBarrierKillsDoNot) {
   EXPECT_EQ(g.pools.enemies[6].timer, 0);
   EXPECT_EQ(g.my.chain_count(), 1);
   // Destroying an enemy bullet of the group counts nothing either.
-  SpawnShot(g, kShotPlain, 400, 0, 0, 5, 100);
+  SpawnShot(g, {.kind = kShotPlain, .x = 400, .y = 100, .size = 5});
   UpdateShots(g);
   EXPECT_EQ(bullet.timer, 0);
   EXPECT_EQ(g.my.chain_count(), 1);
-  SpawnShot(g, kShotPlain, 300, 0, 0, 5, 100);
+  SpawnShot(g, {.kind = kShotPlain, .x = 300, .y = 100, .size = 5});
   UpdateShots(g);
   EXPECT_EQ(g.my.chain_count(), 2);
 }

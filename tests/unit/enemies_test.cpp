@@ -53,14 +53,14 @@ bool SameSlot(const EnemySlot& a, const EnemySlot& b) { return std::memcmp(&a, &
 TEST(EnemySlots, SearchSkipsSlotZeroAndLiveSlots) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
-  SpawnBullet(g, 1, 100, 0, 1, 0, 4, 100);
+  SpawnBullet(g, {.kind = 1, .x = 100, .y = 100, .speed = 1, .size = 4});
   EXPECT_EQ(g.pools.spawn_cursor, 1);  // slot 0 is never handed out
   EXPECT_EQ(g.pools.enemies[0].timer, 0);
   g.pools.enemies[2].timer = 5;
-  SpawnBullet(g, 1, 100, 0, 1, 0, 4, 100);
+  SpawnBullet(g, {.kind = 1, .x = 100, .y = 100, .speed = 1, .size = 4});
   EXPECT_EQ(g.pools.spawn_cursor, 3);  // the live slot 2 is stepped over
   g.pools.spawn_cursor = 699;
-  SpawnBullet(g, 1, 100, 0, 1, 0, 4, 100);
+  SpawnBullet(g, {.kind = 1, .x = 100, .y = 100, .speed = 1, .size = 4});
   EXPECT_EQ(g.pools.spawn_cursor, 4);  // wraps from 699 to 1, then past the live 1..3
   EXPECT_EQ(g.pools.enemies[0].timer, 0);
 }
@@ -72,7 +72,7 @@ TEST(EnemySlots, FullPoolOverwritesTheSlotAfterAThousandSteps) {
     g.pools.enemies[size_t(i)].timer = 10;
     g.pools.enemies[size_t(i)].kind = 3;
   }
-  SpawnBullet(g, 22, 50, 0, 2, 0, 4, 60);
+  SpawnBullet(g, {.kind = 22, .x = 50, .y = 60, .speed = 2, .size = 4});
   // From slot 1, a thousand further steps around the 699 usable slots.
   EXPECT_EQ(g.pools.spawn_cursor, 302);
   EXPECT_EQ(g.pools.enemies[302].cls, 2);
@@ -91,9 +91,9 @@ TEST(EnemySlots, FullPoolOfLiveBigSlotsChangesNothing) {
     e.hp = 400;
   }
   auto before = g.pools.enemies;
-  SpawnOrbiter(g, 1, 10, 5, 2, 360, 0);
-  SpawnFlyer(g, 1, 100, 5, 2, 0, 10, 100);
-  SpawnBullet(g, 1, 100, 5, 2, 0, 4, 100);
+  SpawnOrbiter(g, {.kind = 1, .radius = 360, .speed = 2, .size = 10, .link = 5});
+  SpawnFlyer(g, {.kind = 1, .x = 100, .y = 100, .speed = 2, .size = 10, .link = 5});
+  SpawnBullet(g, {.kind = 1, .x = 100, .y = 100, .speed = 2, .size = 4, .link = 5});
   for (int i = 0; i < kEnemySlots; ++i) EXPECT_TRUE(SameSlot(before[size_t(i)], g.pools.enemies[size_t(i)])) << i;
 
   // Only the slot the search ends on matters: one big slot there drops the spawn.
@@ -101,7 +101,7 @@ TEST(EnemySlots, FullPoolOfLiveBigSlotsChangesNothing) {
   g.pools.spawn_cursor = 0;
   g.pools.enemies[302].big = 1;
   before = g.pools.enemies;
-  SpawnBullet(g, 1, 100, 5, 2, 0, 4, 100);
+  SpawnBullet(g, {.kind = 1, .x = 100, .y = 100, .speed = 2, .size = 4, .link = 5});
   for (int i = 0; i < kEnemySlots; ++i) EXPECT_TRUE(SameSlot(before[size_t(i)], g.pools.enemies[size_t(i)])) << i;
 }
 
@@ -109,7 +109,7 @@ TEST(EnemySlots, ASpawnIntoAFallenBossSlotStartsClean) {
   // A boss dies: its slot is freed but still holds big, a hit flash and marks.
   auto t = PoolGame(EASY, 2);
   Game& g = t->g();
-  SpawnOrbiter(g, 6, 30, 0, 2, 380, 270);
+  SpawnOrbiter(g, {.kind = 6, .radius = 380, .angle = 270, .speed = 2, .size = 30});
   EnemySlot& boss = g.pools.enemies[1];
   ASSERT_EQ(boss.big, 1);
   boss.flash = 6;
@@ -118,7 +118,7 @@ TEST(EnemySlots, ASpawnIntoAFallenBossSlotStartsClean) {
   boss.passed = 1;
   boss.timer = 0;
   g.pools.spawn_cursor = 0;
-  SpawnBullet(g, 22, 200, 0, 3, 45, 4, 200);
+  SpawnBullet(g, {.kind = 22, .x = 200, .y = 200, .angle = 45, .speed = 3, .size = 4});
   const EnemySlot& b = g.pools.enemies[1];
   EXPECT_EQ(b.cls, 2);
   EXPECT_EQ(b.big, 0);  // the barrier can remove it, and it does not block spawns
@@ -133,20 +133,20 @@ TEST(EnemySlots, ASpawnIntoAFallenBossSlotStartsClean) {
   g.pools.enemies[1].flash = 4;
   g.pools.enemies[1].timer = 0;
   g.pools.spawn_cursor = 0;
-  SpawnOrbiter(g, 3, 6, 0, 2, 360, 0);
+  SpawnOrbiter(g, {.kind = 3, .radius = 360, .speed = 2, .size = 6});
   EXPECT_EQ(g.pools.enemies[1].big, 0);
   EXPECT_EQ(g.pools.enemies[1].flash, 0);
   g.pools.enemies[1].big = 1;
   g.pools.enemies[1].timer = 0;
   g.pools.enemies[1].originX = 999;
   g.pools.spawn_cursor = 0;
-  SpawnOrbiter(g, 3, 6, 0, 2, 360, 0);
+  SpawnOrbiter(g, {.kind = 3, .radius = 360, .speed = 2, .size = 6});
   EXPECT_EQ(g.pools.enemies[1].originX, 0);
 
   // A freed big slot no longer holds up later spawns once it is reused.
   g.pools.enemies[1].timer = 0;
   g.pools.spawn_cursor = 0;
-  SpawnFlyer(g, 1, 100, 0, 2, 0, 10, 100);
+  SpawnFlyer(g, {.kind = 1, .x = 100, .y = 100, .speed = 2, .size = 10});
   EXPECT_EQ(g.pools.enemies[1].big, 0);
   EXPECT_EQ(g.pools.enemies[1].cls, 1);
 }
@@ -156,7 +156,7 @@ TEST(EnemySlots, ASpawnIntoAFallenBossSlotStartsClean) {
 TEST(EnemySpawns, HellOrbiterTwinIsOppositeFartherSlowerAndRelinked) {
   auto t = PoolGame(HELL);
   Game& g = t->g();
-  SpawnOrbiter(g, 3, 9, 5, 2, 360, 40);
+  SpawnOrbiter(g, {.kind = 3, .radius = 360, .angle = 40, .speed = 2, .size = 9, .link = 5});
   ASSERT_EQ(Live(g), 2);
   const EnemySlot& a = g.pools.enemies[1];
   const EnemySlot& b = g.pools.enemies[2];
@@ -174,20 +174,20 @@ TEST(EnemySpawns, HellOrbiterTwinIsOppositeFartherSlowerAndRelinked) {
   EXPECT_EQ(b.timer, 1);
 
   // Unlinked stays unlinked; the slowest twin still moves.
-  SpawnOrbiter(g, 1, 10, 0, 1, 380, 0);
+  SpawnOrbiter(g, {.kind = 1, .radius = 380, .speed = 1, .size = 10});
   EXPECT_EQ(g.pools.enemies[4].link, 0);
   EXPECT_EQ(g.pools.enemies[4].speed, 1);
 
   // Elsewhere one call is one orbiter.
   auto e = PoolGame(NOVA);
-  SpawnOrbiter(e->g(), 3, 9, 5, 2, 360, 40);
+  SpawnOrbiter(e->g(), {.kind = 3, .radius = 360, .angle = 40, .speed = 2, .size = 9, .link = 5});
   EXPECT_EQ(Live(e->g()), 1);
 }
 
 TEST(EnemySpawns, HellFlyerTwinWaitsAndTurns) {
   auto t = PoolGame(HELL);
   Game& g = t->g();
-  SpawnFlyer(g, 2, 100, 7, 3, 90, 7, 50);
+  SpawnFlyer(g, {.kind = 2, .x = 100, .y = 50, .angle = 90, .speed = 3, .size = 7, .link = 7});
   ASSERT_EQ(Count(g, 1), 2);
   const EnemySlot& b = g.pools.enemies[2];
   EXPECT_EQ(b.originX, 100);
@@ -204,22 +204,22 @@ TEST(EnemySpawns, HellFlyerTwinWaitsAndTurns) {
   EXPECT_NE(g.pools.enemies[2].y, 50);
 
   // Bullets never have twins.
-  SpawnBullet(g, 9, 300, 7, 2, 0, 4, 300);
+  SpawnBullet(g, {.kind = 9, .x = 300, .y = 300, .speed = 2, .size = 4, .link = 7});
   EXPECT_EQ(Count(g, 2), 1);
 }
 
 TEST(EnemySpawns, BulletsOutsideTheMarginAreDropped) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
-  SpawnBullet(g, 1, 741, 0, 2, 0, 4, 240);
-  SpawnBullet(g, 1, -101, 0, 2, 0, 4, 240);
-  SpawnBullet(g, 1, 320, 0, 2, 0, 4, 581);
-  SpawnBullet(g, 1, 320, 0, 2, 0, 4, -101);
+  SpawnBullet(g, {.kind = 1, .x = 741, .y = 240, .speed = 2, .size = 4});
+  SpawnBullet(g, {.kind = 1, .x = -101, .y = 240, .speed = 2, .size = 4});
+  SpawnBullet(g, {.kind = 1, .x = 320, .y = 581, .speed = 2, .size = 4});
+  SpawnBullet(g, {.kind = 1, .x = 320, .y = -101, .speed = 2, .size = 4});
   EXPECT_EQ(Live(g), 0);
   EXPECT_EQ(g.pools.spawn_cursor, 0);  // a dropped bullet does not even move the cursor
-  SpawnBullet(g, 1, 740, 0, 2, 0, 4, 240);
-  SpawnBullet(g, 1, -100, 0, 2, 0, 4, 580);
-  SpawnBullet(g, 1, 320, 0, 2, 0, 4, -100);
+  SpawnBullet(g, {.kind = 1, .x = 740, .y = 240, .speed = 2, .size = 4});
+  SpawnBullet(g, {.kind = 1, .x = -100, .y = 580, .speed = 2, .size = 4});
+  SpawnBullet(g, {.kind = 1, .x = 320, .y = -100, .speed = 2, .size = 4});
   EXPECT_EQ(Live(g), 3);
   EXPECT_EQ(g.pools.enemies[1].x, 740);
   EXPECT_EQ(g.pools.enemies[1].originX, 740);
@@ -233,7 +233,7 @@ TEST(EnemyHitPoints, StageFourBossByModeAndShotWays) {
     auto t = PoolGame(mode, stage);
     Game& g = t->g();
     g.my.shot_way() = shot_way;
-    SpawnOrbiter(g, kind, 50, 0, 2, 380, 270);
+    SpawnOrbiter(g, {.kind = kind, .radius = 380, .angle = 270, .speed = 2, .size = 50});
     return g.pools.enemies[1].hp;
   };
   EXPECT_EQ(hp(EASY, 0), 400);  // a big slot skips the stage increase
@@ -256,15 +256,15 @@ TEST(EnemyHitPoints, LastBossCountsShotPowerOnlyWithShotWays) {
   auto t = PoolGame(EASY, 6);
   Game& g = t->g();
   g.my.shot_power() = 4;
-  SpawnOrbiter(g, 25, 30, 0, 2, 380, 90);
+  SpawnOrbiter(g, {.kind = 25, .radius = 380, .angle = 90, .speed = 2, .size = 30});
   EXPECT_EQ(g.pools.enemies[1].hp, 700);  // no shot way: the power adds nothing
   g.my.shot_way() = 1;
-  SpawnOrbiter(g, 25, 30, 0, 2, 380, 90);
+  SpawnOrbiter(g, {.kind = 25, .radius = 380, .angle = 90, .speed = 2, .size = 30});
   EXPECT_EQ(g.pools.enemies[2].hp, 700 + 200 + 200 + 100);
   g.my.mode = HELL;
   g.my.shot_way() = 2;
   g.pools.boss_slot = 0;
-  SpawnOrbiter(g, 25, 30, 0, 2, 380, 90);
+  SpawnOrbiter(g, {.kind = 25, .radius = 380, .angle = 90, .speed = 2, .size = 30});
   // 900 + 200 + 400 = 1500, minus a seventh, plus 200 for the shot ways.
   EXPECT_EQ(g.pools.enemies[3].hp, 1500 - 1500 / 7 + 200);
 }
@@ -274,7 +274,7 @@ TEST(EnemyHitPoints, StageRulesForOrdinaryEnemies) {
     auto t = PoolGame(mode, stage);
     Game& g = t->g();
     g.pools.boss_slot = boss_slot;
-    SpawnFlyer(g, kind, 100, 0, 2, 0, size, 100);
+    SpawnFlyer(g, {.kind = kind, .x = 100, .y = 100, .speed = 2, .size = size});
     return g.pools.enemies[1].hp;
   };
   EXPECT_EQ(hp(EASY, 1, 1, 10), 3);
@@ -297,7 +297,7 @@ TEST(EnemyHitPoints, StageRulesForOrdinaryEnemies) {
 TEST(EnemyMoves, EasyOrbiterSettlesOnTheCentre) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
-  SpawnOrbiter(g, 30, 10, 0, 5, 100, 0);
+  SpawnOrbiter(g, {.kind = 30, .radius = 100, .speed = 5, .size = 10});
   Frames(g, 19);
   EXPECT_EQ(g.pools.enemies[1].x, 325);
   Frames(g, 30);
@@ -312,7 +312,7 @@ TEST(EnemyMoves, EasyOrbiterSettlesOnTheCentre) {
 TEST(EnemyMoves, NovaOrbiterPassesThroughAndLeaves) {
   auto t = PoolGame(NOVA);
   Game& g = t->g();
-  SpawnOrbiter(g, 30, 10, 0, 5, 100, 0);
+  SpawnOrbiter(g, {.kind = 30, .radius = 100, .speed = 5, .size = 10});
   Frames(g, 20);
   EXPECT_EQ(g.pools.enemies[1].passed, 0);
   EXPECT_EQ(g.pools.enemies[1].x, 320);
@@ -338,9 +338,9 @@ TEST(EnemyMoves, FlyersTurnBackAndEnd) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
   // Kind 5 heads out, turns back at 181 and ends when its distance falls below 1.
-  SpawnFlyer(g, 5, 320, 0, 2, 0, 7, 240);
+  SpawnFlyer(g, {.kind = 5, .x = 320, .y = 240, .speed = 2, .size = 7});
   // Kind 2 flies back to its origin and ends when it gets there.
-  SpawnFlyer(g, 2, 320, 0, 3, 90, 7, 240);
+  SpawnFlyer(g, {.kind = 2, .x = 320, .y = 240, .angle = 90, .speed = 3, .size = 7});
   int last5 = 0, last2 = 0, f = 0;
   while ((g.pools.enemies[1].timer >= 1 || g.pools.enemies[2].timer >= 1) && f < 1000) {
     if (g.pools.enemies[1].timer >= 1) last5 = g.pools.enemies[1].radius;
@@ -359,13 +359,13 @@ TEST(EnemyMoves, FlyersTurnBackAndEnd) {
 TEST(EnemyMoves, OffScreenFlyersEndAfterOneHundredFiftyFrames) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
-  SpawnBullet(g, 1, 700, 0, 20, 0, 4, 240);  // off screen almost at once
+  SpawnBullet(g, {.kind = 1, .x = 700, .y = 240, .speed = 20, .size = 4});  // off screen almost at once
   Frames(g, 148);
   EXPECT_EQ(g.pools.enemies[1].timer, 149);
   Frames(g, 1);
   EXPECT_EQ(g.pools.enemies[1].timer, 0);
   // A bullet that stays on screen lives on.
-  SpawnBullet(g, 1, 320, 0, 0, 0, 4, 240);
+  SpawnBullet(g, {.kind = 1, .x = 320, .y = 240, .size = 4});
   Frames(g, 400);
   EXPECT_GE(g.pools.enemies[2].timer, 400);
 }
@@ -373,8 +373,8 @@ TEST(EnemyMoves, OffScreenFlyersEndAfterOneHundredFiftyFrames) {
 TEST(EnemyMoves, TimeStopHoldsEverythingButStillDraws) {
   auto t = PoolGame(NOVA);
   Game& g = t->g();
-  SpawnOrbiter(g, 1, 20, 0, 3, 200, 0);
-  SpawnBullet(g, 10, 100, 0, 3, 0, 6, 100);
+  SpawnOrbiter(g, {.kind = 1, .radius = 200, .speed = 3, .size = 20});
+  SpawnBullet(g, {.kind = 10, .x = 100, .y = 100, .speed = 3, .size = 6});
   Frames(g, 1);
   EnemySlot o = g.pools.enemies[1];
   EnemySlot b = g.pools.enemies[2];
@@ -392,7 +392,7 @@ TEST(EnemyMoves, TimeStopHoldsEverythingButStillDraws) {
 TEST(EnemyMoves, OldFarOrbiterStartsItsAgeAgainOrVanishesInTimeStop) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
-  SpawnOrbiter(g, 30, 10, 0, 0, 380, 0);
+  SpawnOrbiter(g, {.kind = 30, .radius = 380, .size = 10});
   g.pools.enemies[1].timer = 300;
   Frames(g, 1);
   EXPECT_EQ(g.pools.enemies[1].timer, 1);
@@ -410,7 +410,7 @@ TEST(EnemyFire, EasyAndHardOrbitersHoldFireButFifteenAndTwentyShoot) {
   auto bullets = [](int mode, int kind) {
     auto t = PoolGame(mode, 2);
     Game& g = t->g();
-    SpawnOrbiter(g, kind, 10, 3, 1, 300, 30);
+    SpawnOrbiter(g, {.kind = kind, .radius = 300, .angle = 30, .speed = 1, .size = 10, .link = 3});
     int most = 0;
     for (int f = 0; f < 160; ++f) {  // every first shot comes by t = 120
       Frames(g, 1);
@@ -432,7 +432,7 @@ TEST(EnemyFire, EasyAndHardOrbitersHoldFireButFifteenAndTwentyShoot) {
 TEST(EnemyFire, BulletsCarryTheShootersLinkAndAimAtTheShip) {
   auto t = PoolGame(NOVA);
   Game& g = t->g();
-  SpawnOrbiter(g, 1, 10, 44, 1, 300, 0);
+  SpawnOrbiter(g, {.kind = 1, .radius = 300, .speed = 1, .size = 10, .link = 44});
   Frames(g, 99);
   ASSERT_EQ(Count(g, 2), 1);
   const EnemySlot& b = g.pools.enemies[2];
@@ -448,7 +448,7 @@ TEST(EnemyFire, StageOneKindNineHoldsFire) {
   auto count = [](int stage) {
     auto t = PoolGame(NOVA, stage);
     Game& g = t->g();
-    SpawnOrbiter(g, 9, 10, 0, 1, 300, 0);
+    SpawnOrbiter(g, {.kind = 9, .radius = 300, .speed = 1, .size = 10});
     Frames(g, 60);
     return Count(g, 2);
   };
@@ -460,7 +460,8 @@ TEST(EnemyFire, KindSevenRingFiresOnlyFromEvenSlotsWhileABossLives) {
   auto fired = [](int boss_slot) {
     auto t = PoolGame(NOVA, 4);
     Game& g = t->g();
-    for (int k = 0; k < 6; ++k) SpawnOrbiter(g, 7, 6, 0, 2, 360, 60 * k);
+    for (int k = 0; k < 6; ++k)
+      SpawnOrbiter(g, {.kind = 7, .radius = 360, .angle = 60 * k, .speed = 2, .size = 6});
     g.pools.boss_slot = boss_slot;
     Frames(g, 69);
     return Count(g, 2);
@@ -474,9 +475,9 @@ TEST(EnemyFire, KindSevenRingFiresOnlyFromEvenSlotsWhileABossLives) {
 TEST(EnemyDrawing, ShapesAndColours) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
-  SpawnOrbiter(g, 1, 20, 0, 0, 0, 0);       // hexagon at the centre
-  SpawnFlyer(g, 10, 100, 0, 0, 0, 20, 100);  // pentagon outline
-  SpawnBullet(g, 10, 500, 0, 0, 0, 8, 100);  // filled square
+  SpawnOrbiter(g, {.kind = 1, .size = 20});       // hexagon at the centre
+  SpawnFlyer(g, {.kind = 10, .x = 100, .y = 100, .size = 20});  // pentagon outline
+  SpawnBullet(g, {.kind = 10, .x = 500, .y = 100, .size = 8});  // filled square
   Frames(g, 1);
   Canvas& cg = *g.cg;
   // Orbiter vertex at angle timer (2) on its hexagon, the inside left empty.
@@ -495,7 +496,7 @@ TEST(EnemyDrawing, BigSlotsHaveATwoPixelOutline) {
   auto lit = [](int kind) {
     auto t = PoolGame(EASY, 2);
     Game& g = t->g();
-    SpawnOrbiter(g, kind, 30, 0, 0, 0, 0);
+    SpawnOrbiter(g, {.kind = kind, .size = 30});
     Frames(g, 1);
     int n = 0;
     for (int y = 200; y < 280; ++y)
@@ -511,7 +512,7 @@ TEST(EnemyDrawing, BigSlotsHaveATwoPixelOutline) {
 TEST(EnemyDrawing, HitFlashLightsAndShakes) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
-  SpawnOrbiter(g, 1, 20, 0, 0, 0, 0);
+  SpawnOrbiter(g, {.kind = 1, .size = 20});
   g.pools.enemies[1].flash = 2;
   g.run.frame_no = 9;  // the next frame is even
   Frames(g, 1);
@@ -528,8 +529,8 @@ TEST(EnemyDrawing, HitFlashLightsAndShakes) {
 TEST(EnemyDrawing, LockOnDiamonds) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
-  SpawnOrbiter(g, 30, 10, 0, 0, 0, 0);
-  SpawnOrbiter(g, 30, 10, 0, 0, 0, 90);
+  SpawnOrbiter(g, {.kind = 30, .size = 10});
+  SpawnOrbiter(g, {.kind = 30, .angle = 90, .size = 10});
   g.pools.enemies[1].lockOn = 1;
   g.pools.enemies[2].lockOn = 1;
   g.pools.enemies[2].radius = 150;
@@ -550,8 +551,9 @@ TEST(EnemyDrawing, LockOnDiamonds) {
 TEST(EnemyLinks, OrbitersJoinEarlierSameParitySlotsAtMostNineTimes) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
-  for (int k = 0; k < 30; ++k) SpawnOrbiter(g, 30, 5, 77, 0, 150, 12 * k);
-  SpawnOrbiter(g, 30, 5, 78, 0, 100, 0);  // another group
+  for (int k = 0; k < 30; ++k)
+    SpawnOrbiter(g, {.kind = 30, .radius = 150, .angle = 12 * k, .size = 5, .link = 77});
+  SpawnOrbiter(g, {.kind = 30, .radius = 100, .size = 5, .link = 78});  // another group
   Frames(g, 1);
   EXPECT_EQ(g.pools.enemies[1].links, 9);   // 14 later odd slots, capped
   EXPECT_EQ(g.pools.enemies[2].links, 9);
@@ -565,9 +567,11 @@ TEST(EnemyLinks, OrbitersJoinEarlierSameParitySlotsAtMostNineTimes) {
 TEST(EnemyLinks, LinesJoinTheGroup) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
-  SpawnOrbiter(g, 30, 5, 9, 0, 100, 180);  // slot 1, left of the centre
-  SpawnOrbiter(g, 30, 5, 9, 0, 100, 90);   // slot 2: other parity, not joined
-  SpawnOrbiter(g, 30, 5, 9, 0, 100, 0);    // slot 3, right of the centre
+  SpawnOrbiter(g, {.kind = 30, .radius = 100, .angle = 180, .size = 5,
+                   .link = 9});  // slot 1, left of the centre
+  SpawnOrbiter(g, {.kind = 30, .radius = 100, .angle = 90, .size = 5,
+                   .link = 9});   // slot 2: other parity, not joined
+  SpawnOrbiter(g, {.kind = 30, .radius = 100, .size = 5, .link = 9});    // slot 3, right of the centre
   Frames(g, 1);
   Canvas& cg = *g.cg;
   // 1 and 3 are joined through the centre.
@@ -581,8 +585,8 @@ TEST(EnemyLinks, LinesJoinTheGroup) {
   // Flyers join earlier flyers and every bullet of the link, without counting.
   auto f = PoolGame(EASY);
   Game& h = f->g();
-  SpawnBullet(h, 1, 400, 9, 0, 0, 3, 300);
-  SpawnFlyer(h, 1, 200, 9, 0, 0, 5, 300);
+  SpawnBullet(h, {.kind = 1, .x = 400, .y = 300, .size = 3, .link = 9});
+  SpawnFlyer(h, {.kind = 1, .x = 200, .y = 300, .size = 5, .link = 9});
   Frames(h, 1);
   EXPECT_EQ(h.cg->GetPixel(300, 300), OffsetColor(0x9900FF, 50, -40, -20));
   EXPECT_EQ(h.pools.enemies[1].links, 0);
@@ -593,9 +597,12 @@ TEST(EnemyLinks, LinesJoinTheGroup) {
 TEST(EnemyLinks, ABulletIsJoinedInTheFrameItIsFired) {
   auto t = PoolGame(NOVA);
   Game& g = t->g();
-  SpawnFlyer(g, 1, 100, 44, 0, 0, 5, 240);  // slot 1, left of the ship, drawn before the shot
-  SpawnOrbiter(g, 1, 10, 44, 1, 300, 0);    // slot 2, right of the ship, fires
-  SpawnFlyer(g, 1, 100, 44, 0, 0, 5, 100);  // slot 3: its line runs through slot 1 to the bullet
+  SpawnFlyer(g, {.kind = 1, .x = 100, .y = 240, .size = 5,
+                 .link = 44});  // slot 1, left of the ship, drawn before the shot
+  SpawnOrbiter(g, {.kind = 1, .radius = 300, .speed = 1, .size = 10,
+                   .link = 44});    // slot 2, right of the ship, fires
+  SpawnFlyer(g, {.kind = 1, .x = 100, .y = 100, .size = 5,
+                 .link = 44});  // slot 3: its line runs through slot 1 to the bullet
   int frames = 0;
   while (Count(g, 2) == 0 && frames < 99) {
     EXPECT_EQ(g.cg->GetPixel(200, 240), 0u) << "frame " << frames;

@@ -21,7 +21,7 @@ EnemySlot& Place(Game& g, int i, int x, int y, int size, int hp = 1, int cls = 0
 
 // A shot of the given kind that will sit at (x, y) after its next move.
 EnemySlot& ShotAt(Game& g, int kind, int x, int y, int size) {
-  SpawnShot(g, kind, x, 0, 0, size, y);
+  SpawnShot(g, {.kind = kind, .x = x, .y = y, .size = size});
   EnemySlot& s = g.pools.shots[size_t(g.pools.shot_cursor)];
   if (kind == kShotBolt) s.speed = 0;
   return s;
@@ -49,10 +49,10 @@ TEST(SpawnShot, CursorWrapsAndOverwritesTheOldest) {
   auto t = InPlay(EASY);
   Game& g = t->g();
   g.pools.shot_cursor = 98;
-  SpawnShot(g, 1, 10, 8, 45, 8, 20);
+  SpawnShot(g, {.kind = 1, .x = 10, .y = 20, .angle = 45, .speed = 8, .size = 8});
   EXPECT_EQ(g.pools.shot_cursor, 99);
   g.pools.shots[0].timer = 7;  // live: overwritten all the same
-  SpawnShot(g, 1, 11, 8, 45, 8, 21);
+  SpawnShot(g, {.kind = 1, .x = 11, .y = 21, .angle = 45, .speed = 8, .size = 8});
   EXPECT_EQ(g.pools.shot_cursor, 0);
   EXPECT_EQ(g.pools.shots[0].timer, 1);
   EXPECT_EQ(g.pools.shots[0].originX, 11);
@@ -62,11 +62,11 @@ TEST(SpawnShot, CursorWrapsAndOverwritesTheOldest) {
 TEST(SpawnShot, BoltTakesItsTargetInsteadOfASpeed) {
   auto t = InPlay(HARD);
   Game& g = t->g();
-  SpawnShot(g, kShotBolt, 320, 77, 10, 55, 240);
+  SpawnShot(g, {.kind = kShotBolt, .x = 320, .y = 240, .angle = 10, .size = 55, .target = 77});
   const EnemySlot& s = g.pools.shots[size_t(g.pools.shot_cursor)];
   EXPECT_EQ(s.lockOn, 77);
   EXPECT_EQ(s.speed, 53);
-  SpawnShot(g, kShotPlain, 320, 9, 10, 8, 240);
+  SpawnShot(g, {.kind = kShotPlain, .x = 320, .y = 240, .angle = 10, .speed = 9, .size = 8});
   EXPECT_EQ(g.pools.shots[size_t(g.pools.shot_cursor)].lockOn, 0);
   EXPECT_EQ(g.pools.shots[size_t(g.pools.shot_cursor)].speed, 9);
 }
@@ -198,7 +198,7 @@ TEST(Volley, UnknownShotWayFiresNothingButStillSounds) {
 TEST(ShotFlight, PositionIsRecomputedFromTheOrigin) {
   auto t = InPlay(EASY);
   Game& g = t->g();
-  SpawnShot(g, kShotPlain, 100, 10, 0, 8, 100);
+  SpawnShot(g, {.kind = kShotPlain, .x = 100, .y = 100, .speed = 10, .size = 8});
   UpdateShots(g);
   EXPECT_EQ(g.pools.shots[size_t(g.pools.shot_cursor)].x, 120);
   UpdateShots(g);
@@ -209,7 +209,7 @@ TEST(ShotFlight, PositionIsRecomputedFromTheOrigin) {
 TEST(ShotFlight, ShotLeavingTheFieldIsFreed) {
   auto t = InPlay(EASY);
   Game& g = t->g();
-  SpawnShot(g, kShotPlain, 600, 20, 0, 8, 100);
+  SpawnShot(g, {.kind = kShotPlain, .x = 600, .y = 100, .speed = 20, .size = 8});
   UpdateShots(g);  // x 640: still touching
   EXPECT_GE(g.pools.shots[size_t(g.pools.shot_cursor)].timer, 1);
   UpdateShots(g);  // x 660: 652 > 640
@@ -219,8 +219,8 @@ TEST(ShotFlight, ShotLeavingTheFieldIsFreed) {
 TEST(ShotFlight, ShotsAreDrawnAsLinesAlongTheirHeading) {
   auto t = InPlay(EASY);
   Game& g = t->g();
-  SpawnShot(g, kShotPlain, 100, 0, 0, 8, 100);
-  SpawnShot(g, kShotLaser, 300, 0, 90, 30, 300);
+  SpawnShot(g, {.kind = kShotPlain, .x = 100, .y = 100, .size = 8});
+  SpawnShot(g, {.kind = kShotLaser, .x = 300, .y = 300, .angle = 90, .size = 30});
   g.cg->Clear(0);
   UpdateShots(g);
   EXPECT_EQ(g.cg->GetPixel(108, 100), 0x9900FFu);
@@ -604,8 +604,8 @@ TEST(Burst, MarksTurnIntoBoltsAndEveryShotVanishes) {
   EnemySlot& dead = Place(g, 9, 320, 100, 10, 5);
   dead.lockOn = 1;
   dead.timer = 0;  // died after being marked
-  SpawnShot(g, kShotPlain, 10, 5, 0, 8, 10);
-  SpawnShot(g, kShotMarker, 10, 5, 0, 8, 10);
+  SpawnShot(g, {.kind = kShotPlain, .x = 10, .y = 10, .speed = 5, .size = 8});
+  SpawnShot(g, {.kind = kShotMarker, .x = 10, .y = 10, .speed = 5, .size = 8});
   g.run.burst_request = 1;
   ForgetSounds(g);
   UpdatePlayer(g);
@@ -635,7 +635,7 @@ TEST(Burst, MarksTurnIntoBoltsAndEveryShotVanishes) {
 TEST(Burst, WithoutMarksStillClearsTheShots) {
   auto t = InPlay(NOVA);
   Game& g = t->g();
-  SpawnShot(g, kShotMarker, 10, 5, 0, 8, 10);
+  SpawnShot(g, {.kind = kShotMarker, .x = 10, .y = 10, .speed = 5, .size = 8});
   g.run.burst_request = 1;
   ForgetSounds(g);
   UpdatePlayer(g);
