@@ -16,10 +16,20 @@ const char* const kStartButtons[kModeCount] = {
     "<EASY スタート>", "<HARD スタート>", "<EXTREAM スタート>", "<NOVA スタート>",
     "<SQ スタート>",   "<LIGHT スタート>", "<HELL スタート>"};
 const char* const kChapterButtons[6] = {"第１章", "第２章", "第３章", "第４章", "第５章", "最終章"};
-// What the bot buys, most wanted first (prefix of the shop caption).
-const char* const kShopWishes[] = {"LIFE +1", "SHOT POWER+1", "2 WAY", "3 WAY", "SHOT SIZE+1",
-                                   "SHOT SPEED+1", "BARRIER SIZE+10", "BARRIER Time+10",
-                                   "STOP Time+20", "LAZER WAY+1"};
+// What the bot buys. In each shop it buys, one at a time, the first item of
+// this list that is offered and that it can afford, until it can afford none;
+// then it goes back to the chapters. Lives pay only for "LV +5", bought below
+// level 5 and only while a life is left afterwards.
+struct Wish {
+  const char* text;  // the start of the shop caption
+  int below_lives;   // bought only below this many lives (0: any)
+  int below_level;   // and below this level (0: any)
+};
+const Wish kShopWishes[] = {{"3 WAY", 0, 0},           {"2 WAY", 0, 0},         {"LAZER WAY+1", 0, 0},
+                            {"LV +5", 0, 5},           {"SHOT POWER+1", 0, 0},  {"LIFE +1", 6, 0},
+                            {"SHOT SIZE+1", 0, 0},     {"SHOT SPEED+1", 0, 0},  {"BARRIER SIZE+10", 0, 0},
+                            {"BARRIER Time+10", 0, 0}, {"STOP Time+20", 0, 0}};
+constexpr int kLivesKept = 1;
 
 }  // namespace
 
@@ -112,6 +122,7 @@ class AutoplayBot::Impl {
 
   void Decide() {
     if (!r_.end.empty()) return;
+    if (g_.menu.screen != kShopScreen) in_shop_ = false;
     if (wait_ > 0) {
       --wait_;
       return;
@@ -175,12 +186,20 @@ class AutoplayBot::Impl {
     }
   }
 
+  // Every shown button has slid into its place: a click now hits what it aims at.
+  bool Settled() const {
+    for (const MenuItem& m : g_.menu.table)
+      if (m.visible && (m.x != m.target_x || m.y != m.target_y)) return false;
+    return true;
+  }
+
   void Chapter() {
+    if (!Settled()) return;
     int s = g_.my.stage();
-    if (s >= 1 && s <= 5 && !shopped_[s]) {
-      shopped_[s] = true;
+    if (s >= 1 && s <= 5 && !shopped_[s] && shop_tries_[s] < 3) {
+      ++shop_tries_[s];
       if (ClickButton("<SHOP>")) {
-        wait_ = 3;
+        wait_ = 2;
         return;
       }
     }
@@ -195,19 +214,39 @@ class AutoplayBot::Impl {
   }
 
   void Shop() {
-    for (const char* wish : kShopWishes) {
-      const MenuItem* m = Button(wish);
-      if (!m || m->x != m->target_x) continue;
-      bool lives = m->caption.find("LIFE -") != std::string::npos;
-      if (!lives && m->cost > g_.my.score()) continue;
-      if (std::string(wish) == "LIFE +1" && g_.my.lives >= 6) continue;
-      if (ClickButton(wish)) {
-        wait_ = 3;
+    const int s = g_.my.stage();
+    if (!in_shop_) {
+      in_shop_ = true;
+      shop_misses_ = 0;
+      if (s >= 0 && s <= 6) shopped_[s] = true;
+      r_.shops.push_back({s, g_.my.score(), g_.my.lives, {}});
+    }
+    if (pending_id_ > 0) {  // the last click: did it buy?
+      if (g_.my.buy_count(pending_id_) > pending_count_) r_.shops.back().bought.push_back(pending_text_);
+      else ++shop_misses_;
+      pending_id_ = 0;
+    }
+    if (!Settled()) return;  // the buttons slide in again after each purchase
+    for (const Wish& wish : kShopWishes) {
+      if (shop_misses_ >= 3) break;  // clicks that buy nothing: give up on this shop
+      const MenuItem* m = Button(wish.text);
+      if (!m || (wish.below_lives > 0 && g_.my.lives >= wish.below_lives) ||
+          (wish.below_level > 0 && g_.my.level >= wish.below_level))
+        continue;
+      const bool afford = m->cost_kind == 0 ? m->cost <= g_.my.score() : g_.my.lives - m->cost >= kLivesKept;
+      if (!afford) continue;
+      pending_id_ = m->item_id;
+      pending_count_ = g_.my.buy_count(m->item_id);
+      pending_text_ = wish.text;
+      if (ClickButton(wish.text)) {
+        wait_ = 2;
         return;
       }
+      pending_id_ = 0;
     }
     Down("right", 600, 400);  // back to the chapter screen
     Up("right", 600, 400);
+    in_shop_ = false;
     wait_ = 2;
   }
 
@@ -300,6 +339,12 @@ class AutoplayBot::Impl {
   bool clear_clicked_ = false;
   bool last_timeup_ = false;
   bool shopped_[7] = {};
+  int shop_tries_[7] = {};
+  bool in_shop_ = false;  // since the bot came into the shop
+  int shop_misses_ = 0;
+  int pending_id_ = 0;  // the item of the last click in the shop, and its count then
+  int pending_count_ = 0;
+  std::string pending_text_;
 };
 
 AutoplayBot::AutoplayBot(Simulator& sim, int mode, bool time_frames)
@@ -323,7 +368,16 @@ AutoplayResult Autoplay(Simulator& sim, int mode, int max_frames, bool time_fram
 }
 
 std::string AutoplaySummary(const AutoplayResult& r) {
+  std::string shops;
+  std::size_t bought = 0;
+  for (const ShopVisit& v : r.shops) {
+    bought += v.bought.size();
+    shops += " [shop " + std::to_string(v.stage) + ", " + std::to_string(v.score) + " Pt., " +
+             std::to_string(v.lives) + (v.lives == 1 ? " life:" : " lives:");
+    for (std::size_t i = 0; i < v.bought.size(); ++i) shops += (i == 0 ? " " : ", ") + v.bought[i];
+    shops += v.bought.empty() ? " nothing]" : "]";
+  }
   return "play: mode=" + std::string(kModeNames[r.mode]) + " stage=" + std::to_string(r.stage) +
          " score=" + std::to_string(r.score) + " frames=" + std::to_string(r.frames) +
-         " lives_lost=" + std::to_string(r.lives_lost) + " end=" + r.end;
+         " lives_lost=" + std::to_string(r.lives_lost) + " end=" + r.end + " bought=" + std::to_string(bought) + shops;
 }

@@ -1,10 +1,21 @@
 // The autoplay bot: registers a name, starts a mode and plays every chapter,
-// buying in the shop between chapters.
+// buying in the shop between chapters (the rule is in autoplay.cpp and in
+// kv-sim --help).
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "simlib.h"
+
+// One visit to the shop: after which chapter, the score and lives on entering, and
+// what was bought, in order (the start of each caption, "2 WAY").
+struct ShopVisit {
+  int stage = 0;
+  long long score = 0;
+  int lives = 0;
+  std::vector<std::string> bought;
+};
 
 struct AutoplayResult {
   int mode = 0;
@@ -13,6 +24,7 @@ struct AutoplayResult {
   int frames = 0;
   int lives_lost = 0;
   std::string end;        // gameover, clear or timeup (or "stuck" when the bot gave up)
+  std::vector<ShopVisit> shops;
   std::vector<double> frame_ms;      // wall time each play frame took (filled when asked)
   std::vector<double> frame_cpu_ms;  // and the thread's CPU time for it
 };
@@ -44,4 +56,5 @@ class AutoplayBot {
 AutoplayResult Autoplay(Simulator& sim, int mode, int max_frames = 60000, bool time_frames = false);
 
 // The summary line: play: mode=EASY stage=3 score=123456 frames=9000 lives_lost=4 end=gameover
+// bought=2 [shop 1, 25000 Pt.: SHOT POWER+1] [shop 2, 9000 Pt.: SHOT SIZE+1]
 std::string AutoplaySummary(const AutoplayResult& r);
