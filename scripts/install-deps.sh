@@ -9,7 +9,7 @@ PACKAGES=(
   libcairo2-dev libfreetype-dev fonts-ipafont-gothic
   libjpeg-dev libcurl4-openssl-dev libsqlite3-dev libmp3lame-dev
   libcpp-httplib-dev libmicrohttpd-dev nlohmann-json3-dev zlib1g-dev
-  libpq-dev postgresql
+  libpq-dev postgresql libsodium-dev
   libgtest-dev libgmock-dev
   xvfb xdotool imagemagick x11-utils openbox wrk
   clang libclang-rt-14-dev

@@ -43,22 +43,27 @@ RankBoard::Body RankBoard::Read(int mode) const {
 }
 
 void RankBoard::Write(int mode, WireRecord record, WriteDone done) {
+  Submit(mode, std::move(record), {}, [done = std::move(done)](Body reply, SubmitOutcome) { done(std::move(reply)); });
+}
+
+void RankBoard::Submit(int mode, WireRecord record, std::string key, SubmitDone done) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (running_) {
-      queue_.push_back({mode, std::move(record), std::move(done)});
+      queue_.push_back({mode, std::move(record), std::move(done), false, std::move(key)});
       wake_.notify_one();
       return;
     }
   }
-  done(nullptr);  // stopped for good: nothing will commit it
+  done(nullptr, SubmitOutcome::not_better);  // stopped for good: nothing will commit it
 }
 
 void RankBoard::Refresh(int mode, WriteDone done) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (running_) {
-      queue_.push_back({mode, WireRecord{}, std::move(done), true});
+      queue_.push_back({mode, WireRecord{}, [done = std::move(done)](Body reply, SubmitOutcome) { done(std::move(reply)); },
+                        true, {}});
       wake_.notify_one();
       return;
     }
@@ -190,7 +195,7 @@ void RankBoard::Run() {
       if (p.refresh) {
         rebuild.set(static_cast<std::size_t>(p.mode));
       } else {
-        batch.push_back({p.mode, std::move(p.record), false});
+        batch.push_back({p.mode, std::move(p.record), false, std::move(p.key), SubmitOutcome::not_better});
       }
     }
     const bool stored = batch.empty() || store_.SubmitBatch(batch);
@@ -218,15 +223,17 @@ void RankBoard::Run() {
     std::array<Body, 8> replies = write_;
     std::array<Body, 8> reads = read_;
     lock.unlock();
+    std::size_t at = 0;  // the work's records are the batch's, in order
     for (Pending& p : work) {
       const auto m = static_cast<std::size_t>(p.mode);
       if (p.refresh) {
-        p.done(failed.test(m) ? nullptr : reads[m]);
+        p.done(failed.test(m) ? nullptr : reads[m], SubmitOutcome::not_better);
         continue;
       }
       // A committed record is answered even when its mode could not be
       // rebuilt: the reply is then the last good one.
-      p.done(stored ? replies[m] : nullptr);
+      const SubmitOutcome outcome = batch[at++].outcome;
+      p.done(stored ? replies[m] : nullptr, outcome);
     }
     lock.lock();
   }

@@ -39,6 +39,8 @@ class RankBoard {
   // Called on the writer thread: whether the record was committed, and the
   // write reply (the note, then the mode's ranking); nullptr when it failed.
   using WriteDone = std::function<void(Body reply)>;
+  // The same for a write, with what became of its record.
+  using SubmitDone = std::function<void(Body reply, SubmitOutcome outcome)>;
 
   // `settle`: how long a change announced by another server (Invalidate) may
   // wait for more before the mode is rebuilt.
@@ -55,6 +57,8 @@ class RankBoard {
   Body Read(int mode) const;
   // Queues a checked record; `done` is called once, from the writer thread.
   void Write(int mode, WireRecord record, WriteDone done);
+  // A signed (key: the signer's public key) or unsigned (key empty) record.
+  void Submit(int mode, WireRecord record, std::string key, SubmitDone done);
   // A record's verified flag changed in the store: the mode is read again,
   // then `done` gets the mode's read reply (nullptr when it failed).
   void Refresh(int mode, WriteDone done);
@@ -74,8 +78,9 @@ class RankBoard {
   struct Pending {
     int mode;
     WireRecord record;
-    WriteDone done;
+    SubmitDone done;
     bool refresh = false;  // no record: read the mode again
+    std::string key;
   };
   // One place of a mode's ranking as this board holds it.
   struct Place {

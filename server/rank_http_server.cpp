@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "rank_service/player_key.h"
 #include "rank_service/rank_service.h"
 
 namespace {
@@ -195,6 +196,7 @@ struct RankHttpServer::Request {
   std::string target;  // raw: path and query
   std::string method;
   std::string body;
+  std::string key_header, time_header, signature_header;  // the player's signature, when sent
   const HttpRoute* route = nullptr;
   bool started = false;  // the handler has been called
   bool too_big = false;
@@ -355,6 +357,13 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     if (conn != nullptr && conn->over_cap) {
       return queue(TextAnswer(429, "too many connections from your address"), true);
     }
+    auto header = [&](const char* name, std::string& out) {
+      // Short headers only: the longest one we read is 128 hex digits.
+      if (const char* v = MHD_lookup_connection_value(c, MHD_HEADER_KIND, name)) out.assign(v, strnlen(v, 200));
+    };
+    header(kKeyHeader, req->key_header);
+    header(kTimeHeader, req->time_header);
+    header(kSignatureHeader, req->signature_header);
     const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
     if (length != nullptr && std::strtoull(length, nullptr, 10) > req->route->max_body) {
       return queue(TextAnswer(req->route->too_large_status, "refused: body too large"), true);
@@ -387,6 +396,9 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     hr.query = mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
     hr.body = req->body;
     hr.client = address;
+    hr.key_header = req->key_header;
+    hr.time_header = req->time_header;
+    hr.signature_header = req->signature_header;
     req->route->handler(hr, [req, c](HttpAnswer a) {
       std::lock_guard<std::mutex> lock(req->mutex);
       req->answer = std::move(a);

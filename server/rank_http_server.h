@@ -31,6 +31,9 @@ struct HttpRequest {
   std::string_view query;  // raw, without "?" ("write&3" is no list of pairs)
   std::string_view body;
   std::string_view client;  // the peer's address, as text
+  // The player's signature headers (X-KV-Key, X-KV-Time, X-KV-Signature);
+  // empty when absent.
+  std::string_view key_header, time_header, signature_header;
 };
 
 struct HttpAnswer {

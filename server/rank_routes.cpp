@@ -3,10 +3,65 @@
 #include <algorithm>
 #include <future>
 
+#include <ctime>
+#include <deque>
+#include <mutex>
+#include <unordered_set>
+
+#include "rank_service/player_key.h"
 #include "rank_service/rank_codec.h"
+#include "rank_service/rank_names.h"
 #include "rank_service/rank_service.h"
 
 namespace {
+
+// Signatures seen within the time window: a request signed once is taken
+// once. Older ones need no memory, their time is refused anyway.
+class SeenSignatures {
+ public:
+  // false when the signature was seen already, or when too many are held.
+  bool First(const std::string& signature, long long now) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (!order_.empty() && order_.front().first < now - 2 * kSignatureWindowSeconds) {
+      seen_.erase(order_.front().second);
+      order_.pop_front();
+    }
+    if (seen_.size() >= kMaxHeld || !seen_.insert(signature).second) return false;
+    order_.emplace_back(now, signature);
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kMaxHeld = 1000000;
+  std::mutex mutex_;
+  std::unordered_set<std::string> seen_;
+  std::deque<std::pair<long long, std::string>> order_;
+};
+
+// The request's signature checked: the signer's public key (empty for an
+// unsigned request), or an answer refusing it.
+std::optional<HttpAnswer> CheckSigned(const HttpRequest& req, SeenSignatures& seen, std::string* signer) {
+  const long long now = std::time(nullptr);
+  CheckedSignature s = CheckSignature({req.key_header, req.time_header, req.signature_header}, req.method, req.path,
+                                      req.query, req.body, now);
+  if (s.verdict == CheckedSignature::Verdict::bad) return TextAnswer(403, "refused: " + s.why);
+  if (s.verdict == CheckedSignature::Verdict::valid && !seen.First(s.signature, now)) {
+    return TextAnswer(403, "refused: the signature was used before");
+  }
+  *signer = std::move(s.public_key);
+  return std::nullopt;
+}
+
+std::optional<HttpAnswer> CheckName(std::string_view name_cp932) {
+  if (auto refusal = RefuseName(name_cp932)) return TextAnswer(refusal->status, refusal->why);
+  return std::nullopt;
+}
+
+HttpAnswer KeyRefusal(SubmitOutcome outcome) {
+  return outcome == SubmitOutcome::other_key
+             ? TextAnswer(403, "refused: this name and id belong to another player's key")
+             : TextAnswer(403, "refused: this name and id are held by a player's key; unsigned records cannot rank under them");
+}
 
 // The route of the protocol's table, with kv-rankd's handler behind it.
 HttpRoute Route(RankRouteId id, std::function<void(const HttpRequest&, Responder)> handler) {
@@ -25,6 +80,7 @@ HttpRoute Route(RankRouteId id, std::function<void(const HttpRequest&, Responder
 }  // namespace
 
 void AddRankingRoutes(HttpRouter& router, RankBoard& board) {
+  auto seen = std::make_shared<SeenSignatures>();
   router.Add(Route(RankRouteId::read, [&board](const HttpRequest& req, Responder reply) {
     auto q = ParseRankQuery(req.query);
     if (!q) return reply(TextAnswer(400, "refused: unknown query"));
@@ -34,14 +90,18 @@ void AddRankingRoutes(HttpRouter& router, RankBoard& board) {
     reply(std::move(a));
   }));
 
-  router.Add(Route(RankRouteId::write, [&board](const HttpRequest& req, Responder reply) {
+  router.Add(Route(RankRouteId::write, [&board, seen](const HttpRequest& req, Responder reply) {
     auto q = ParseRankQuery(req.query);
     if (!q) return reply(TextAnswer(400, "refused: unknown query"));
     std::string why;
     auto record = DecodeSendBody(req.body, &why);
     if (!record) return reply(TextAnswer(400, "refused: " + why));
-    board.Write(q->mode, std::move(*record), [reply](RankBoard::Body body) {
+    if (auto refused = CheckName(record->name)) return reply(std::move(*refused));
+    std::string signer;
+    if (auto refused = CheckSigned(req, *seen, &signer)) return reply(std::move(*refused));
+    board.Submit(q->mode, std::move(*record), std::move(signer), [reply](RankBoard::Body body, SubmitOutcome outcome) {
       if (!body) return reply(TextAnswer(500, "store failed"));
+      if (outcome == SubmitOutcome::other_key || outcome == SubmitOutcome::needs_key) return reply(KeyRefusal(outcome));
       HttpAnswer a;
       a.body = std::move(body);
       reply(std::move(a));
@@ -54,17 +114,32 @@ namespace {
 std::string Reason(const VerifyResult& r) { return r.why.empty() ? std::string() : ": " + r.why; }
 
 // What the check of an upload ends with, from a verifier's worker thread.
-HttpAnswer CheckUpload(RankStore& store, ReplayVerifier& verifier, const ReplayQuery& q,
+HttpAnswer CheckUpload(RankStore& store, ReplayVerifier& verifier, const ReplayQuery& q, const std::string& signer,
                        const std::string& replay, bool* refresh) {
   using V = VerifyResult::Verdict;
   const RecordKey key{q.mode, q.name, q.id};
+  // A name and id held by a key take that key's replays only.
+  std::string bound;
+  const StoreStatus held = store.FindKey(q.name, q.id, &bound);
+  if (held == StoreStatus::failed) return TextAnswer(500, "store failed");
+  if (held == StoreStatus::ok && signer != bound) {
+    return KeyRefusal(signer.empty() ? SubmitOutcome::needs_key : SubmitOutcome::other_key);
+  }
   StoredRecord stored;
   const StoreStatus found = store.FindRecord(key, &stored);
   if (found == StoreStatus::failed) return TextAnswer(500, "store failed");
   if (found != StoreStatus::ok) return TextAnswer(404, "refused: no such record (send the record first)");
+  // The run is the ranked record's, or the one waiting beside a verified best.
+  bool pending = false;
   if (stored.record.score != q.score) {
-    return TextAnswer(409, "refused: the record's score is " + std::to_string(stored.record.score) + ", not " +
-                               std::to_string(q.score));
+    WireRecord waiting;
+    const StoreStatus p = store.FindPending(key, &waiting);
+    if (p == StoreStatus::failed) return TextAnswer(500, "store failed");
+    pending = p == StoreStatus::ok && waiting.score == q.score;
+    if (!pending) {
+      return TextAnswer(409, "refused: the record's score is " + std::to_string(stored.record.score) + ", not " +
+                                 std::to_string(q.score));
+    }
   }
   const VerifyResult r = verifier.Check(replay);
   switch (r.verdict) {
@@ -83,9 +158,15 @@ HttpAnswer CheckUpload(RankStore& store, ReplayVerifier& verifier, const ReplayQ
                                std::to_string(q.score));
   }
   // Kept only while the record is still the one checked: a better record
-  // sent meanwhile is another run.
-  StoreStatus s = store.PutReplay(key, replay, q.score);
-  if (s == StoreStatus::ok) s = store.SetVerified(key, true, q.score);
+  // sent meanwhile is another run. A pending run now takes the verified
+  // best's place, with its replay.
+  StoreStatus s = StoreStatus::ok;
+  if (pending) {
+    s = store.PromotePending(key, replay, q.score);
+  } else {
+    s = store.PutReplay(key, replay, q.score);
+    if (s == StoreStatus::ok) s = store.SetVerified(key, true, q.score);
+  }
   if (s == StoreStatus::stale) return TextAnswer(409, "refused: the record changed while its replay was checked");
   if (s == StoreStatus::not_found) return TextAnswer(404, "refused: no such record (send the record first)");
   if (s != StoreStatus::ok) return TextAnswer(500, "store failed");
@@ -97,16 +178,20 @@ HttpAnswer CheckUpload(RankStore& store, ReplayVerifier& verifier, const ReplayQ
 
 void AddReplayRoutes(HttpRouter& router, RankBoard& board, RankStore& store, ReplayVerifier* verifier,
                      TaskPool& fetches) {
-  router.Add(Route(RankRouteId::replay_upload, [&board, &store, verifier](const HttpRequest& req, Responder reply) {
+  auto seen = std::make_shared<SeenSignatures>();
+  router.Add(Route(RankRouteId::replay_upload, [&board, &store, verifier, seen](const HttpRequest& req, Responder reply) {
     if (verifier == nullptr) return reply(TextAnswer(503, "refused: this server does not take replays"));
     auto q = ParseReplayQuery(req.query);
     if (!q || q->score < 0) return reply(TextAnswer(400, "refused: the query is not MODE&name=..&id=..&score=.."));
     if (req.body.empty()) return reply(TextAnswer(400, "refused: no replay in the body"));
+    if (auto refused = CheckName(q->name)) return reply(std::move(*refused));
+    std::string signer;
+    if (auto refused = CheckSigned(req, *seen, &signer)) return reply(std::move(*refused));
     auto replay = std::make_shared<std::string>(req.body);
-    auto task = [&board, &store, verifier, q = *q, replay, reply](bool run) {
+    auto task = [&board, &store, verifier, q = *q, signer, replay, reply](bool run) {
       if (!run) return reply(TextAnswer(503, "the server is stopping; send the replay again later"));
       bool refresh = false;
-      HttpAnswer answer = CheckUpload(store, *verifier, q, *replay, &refresh);
+      HttpAnswer answer = CheckUpload(store, *verifier, q, signer, *replay, &refresh);
       if (refresh) {
         // Answered once the ranking shows the verified record, with that
         // ranking; waited for here, so a stopped verifier has answered

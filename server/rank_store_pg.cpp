@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <tuple>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -16,7 +18,7 @@ using text::Utf8ToCp932;
 
 namespace {
 
-constexpr int kSchemaVersion = 2;  // the same layout as the SQLite store's version 2
+constexpr int kSchemaVersion = 3;  // the same layout as the SQLite store's version 3
 
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS records("
@@ -37,21 +39,41 @@ constexpr const char* kSchema =
     "DROP TRIGGER IF EXISTS records_new_best ON records;"
     "CREATE TRIGGER records_new_best AFTER UPDATE OF score ON records FOR EACH ROW"
     " EXECUTE FUNCTION records_new_best();";
+// Version 3: player keys, the signed flag and the runs waiting beside a
+// verified best.
+constexpr const char* kVersion3 =
+    "ALTER TABLE records ADD COLUMN IF NOT EXISTS signed boolean NOT NULL DEFAULT false;"
+    "CREATE TABLE IF NOT EXISTS player_keys(name text NOT NULL, id integer NOT NULL, key bytea NOT NULL,"
+    " PRIMARY KEY(name, id));"
+    "CREATE TABLE IF NOT EXISTS pending(mode integer NOT NULL, name text NOT NULL, id integer NOT NULL,"
+    " score integer NOT NULL, record bytea NOT NULL, key bytea NOT NULL, PRIMARY KEY(mode, name, id));";
+#define KV_PG_UPSERT                                                                                     \
+  "INSERT INTO records(mode, name, id, score, field4, comment, field6, date, field8, play_count,"          \
+  " field10, field11, seq, line, signed)"                                                                  \
+  " VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, nextval('records_seq'), $13, $14 = '1')"    \
+  " ON CONFLICT(mode, name, id) DO UPDATE SET score = excluded.score, field4 = excluded.field4,"            \
+  " comment = excluded.comment, field6 = excluded.field6, date = excluded.date,"                           \
+  " field8 = excluded.field8, play_count = excluded.play_count, field10 = excluded.field10,"               \
+  " field11 = excluded.field11, seq = excluded.seq, line = excluded.line, verified = false,"               \
+  " signed = excluded.signed"
 
 struct Statement {
   const char* name;
   const char* sql;
 };
 constexpr Statement kStatements[] = {
-    {"upsert",
-     "INSERT INTO records(mode, name, id, score, field4, comment, field6, date, field8, play_count,"
-     " field10, field11, seq, line)"
-     " VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, nextval('records_seq'), $13)"
-     " ON CONFLICT(mode, name, id) DO UPDATE SET score = excluded.score, field4 = excluded.field4,"
-     " comment = excluded.comment, field6 = excluded.field6, date = excluded.date,"
-     " field8 = excluded.field8, play_count = excluded.play_count, field10 = excluded.field10,"
-     " field11 = excluded.field11, seq = excluded.seq, line = excluded.line, verified = false"
-     " WHERE excluded.score > records.score RETURNING 1"},
+    {"upsert", KV_PG_UPSERT " WHERE excluded.score > records.score RETURNING 1"},
+    {"promote", KV_PG_UPSERT},
+    // Submissions for one player, from any instance, take turns.
+    {"lock_player", "SELECT pg_advisory_xact_lock(hashtext($1), $2::int)"},
+    {"best", "SELECT score, verified::int, signed::int FROM records WHERE mode = $1 AND name = $2 AND id = $3"},
+    {"key_find", "SELECT key FROM player_keys WHERE name = $1 AND id = $2"},
+    {"key_bind", "INSERT INTO player_keys(name, id, key) VALUES($1, $2, $3) ON CONFLICT DO NOTHING"},
+    {"pending_find", "SELECT score, record, key FROM pending WHERE mode = $1 AND name = $2 AND id = $3"},
+    {"pending_put",
+     "INSERT INTO pending(mode, name, id, score, record, key) VALUES($1, $2, $3, $4, $5, $6)"
+     " ON CONFLICT(mode, name, id) DO UPDATE SET score = excluded.score, record = excluded.record, key = excluded.key"},
+    {"pending_drop", "DELETE FROM pending WHERE mode = $1 AND name = $2 AND id = $3"},
     {"changed", "SELECT pg_notify('kv_ranking', $1), nextval('ranking_change')"},
     {"top", "SELECT line FROM records WHERE mode = $1 ORDER BY score DESC, seq ASC LIMIT $2"},
     {"count", "SELECT COUNT(*) FROM records WHERE mode = $1"},
@@ -85,21 +107,31 @@ class Result {
     return std::string(PQgetvalue(r_, row, col), static_cast<std::size_t>(PQgetlength(r_, row, col)));
   }
   int Int(int row, int col) const { return std::atoi(PQgetvalue(r_, row, col)); }
+  // A bytea column read as text.
+  std::string Bytes(int row, int col) const {
+    std::size_t n = 0;
+    unsigned char* raw = PQunescapeBytea(reinterpret_cast<const unsigned char*>(PQgetvalue(r_, row, col)), &n);
+    std::string out = raw != nullptr ? std::string(reinterpret_cast<const char*>(raw), n) : std::string();
+    PQfreemem(raw);
+    return out;
+  }
 
  private:
   PGresult* r_;
 };
 
 // Runs a prepared statement with text parameters (and one binary one, when
-// `binary_at` >= 0); `binary_result` asks for the columns in binary.
+// `binary_at` >= 0, and another at `binary_too`); `binary_result` asks for the
+// columns in binary.
 PGresult* Run(PGconn* c, const char* name, const std::vector<std::string>& params, int binary_at = -1,
+              int binary_too = -1,
               bool binary_result = false) {
   std::vector<const char*> values;
   std::vector<int> lengths, formats;
   for (std::size_t i = 0; i < params.size(); ++i) {
     values.push_back(params[i].data());
     lengths.push_back(static_cast<int>(params[i].size()));
-    formats.push_back(static_cast<int>(i) == binary_at ? 1 : 0);
+    formats.push_back(static_cast<int>(i) == binary_at || static_cast<int>(i) == binary_too ? 1 : 0);
   }
   return PQexecPrepared(c, name, static_cast<int>(params.size()), values.data(), lengths.data(), formats.data(),
                         binary_result ? 1 : 0);
@@ -152,18 +184,23 @@ class PgRankStore final : public RankStore {
       rows.push_back({std::to_string(s.mode), *name, std::to_string(r.id), std::to_string(r.score),
                       std::to_string(r.spare[0]), *comment, std::to_string(r.spare[1]), r.date,
                       std::to_string(r.spare[2]), std::to_string(r.play_count), std::to_string(r.spare[3]),
-                      std::to_string(r.spare[4]), *line});
+                      std::to_string(r.spare[4]), *line, s.key.empty() ? "0" : "1"});
       s.kept = false;
     }
+    // Players are locked in one order, so two instances never wait on each other.
+    std::vector<std::size_t> order(batch.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return std::tie(rows[a][1], batch[a].record.id) < std::tie(rows[b][1], batch[b].record.id);
+    });
     Lease c(*this);
     if (!c) return false;
     bool ok = Exec(c.get(), "BEGIN");
     bool modes[8] = {};
-    for (std::size_t i = 0; ok && i < batch.size(); ++i) {
-      Result r(Run(c.get(), "upsert", rows[i]));
-      ok = r.Ok();
-      batch[i].kept = ok && r.Rows() > 0;
-      if (batch[i].kept) modes[batch[i].mode] = true;
+    for (std::size_t k = 0; ok && k < order.size(); ++k) {
+      const std::size_t i = order[k];
+      ok = SubmitOne(c.get(), batch[i], rows[i]);
+      if (ok && batch[i].kept) modes[batch[i].mode] = true;
     }
     for (int m = 1; ok && m <= 7; ++m) {
       if (modes[m]) ok = Result(Run(c.get(), "changed", {std::to_string(m)})).Ok();
@@ -245,7 +282,7 @@ class PgRankStore final : public RankStore {
     if (!params) return StoreStatus::not_found;
     Lease c(*this);
     if (!c) return StoreStatus::failed;
-    Result r(Run(c.get(), "get_replay", *params, -1, true));
+    Result r(Run(c.get(), "get_replay", *params, -1, -1, true));
     if (!r.Ok()) return StoreStatus::failed;
     if (r.Rows() == 0) return StoreStatus::not_found;
     if (blob != nullptr) *blob = r.Text(0, 0);
@@ -260,7 +297,115 @@ class PgRankStore final : public RankStore {
     });
   }
 
+  StoreStatus FindKey(std::string_view name_cp932, int id, std::string* key) override {
+    auto name = Cp932ToUtf8(name_cp932);
+    if (!name) return StoreStatus::not_found;
+    Lease c(*this);
+    if (!c) return StoreStatus::failed;
+    Result r(Run(c.get(), "key_find", {*name, std::to_string(id)}));
+    if (!r.Ok()) return StoreStatus::failed;
+    if (r.Rows() == 0) return StoreStatus::not_found;
+    if (key != nullptr) *key = r.Bytes(0, 0);
+    return StoreStatus::ok;
+  }
+
+  StoreStatus FindPending(const RecordKey& key, WireRecord* out) override {
+    auto params = Key(key);
+    if (!params) return StoreStatus::not_found;
+    Lease c(*this);
+    if (!c) return StoreStatus::failed;
+    Result r(Run(c.get(), "pending_find", *params));
+    if (!r.Ok()) return StoreStatus::failed;
+    if (r.Rows() == 0) return StoreStatus::not_found;
+    auto record = ParseWireRecord(r.Bytes(0, 1));
+    if (!record) return StoreStatus::failed;
+    if (out != nullptr) *out = std::move(*record);
+    return StoreStatus::ok;
+  }
+
+  StoreStatus PromotePending(const RecordKey& key, std::string_view replay, int score) override {
+    auto params = Key(key);
+    if (!params) return StoreStatus::not_found;
+    Lease c(*this);
+    if (!c || !Exec(c.get(), "BEGIN")) return StoreStatus::failed;
+    StoreStatus status = StoreStatus::failed;
+    std::optional<WireRecord> record;
+    std::string signer;
+    if (Result(Run(c.get(), "lock_player", {(*params)[1], (*params)[2]})).Ok()) {
+      Result r(Run(c.get(), "pending_find", *params));
+      if (r.Ok()) {
+        if (r.Rows() == 0) {
+          status = StoreStatus::not_found;
+        } else {
+          record = ParseWireRecord(r.Bytes(0, 1));
+          signer = r.Bytes(0, 2);
+          status = !record ? StoreStatus::failed : record->score != score ? StoreStatus::stale : StoreStatus::ok;
+        }
+      }
+    }
+    auto comment = record ? Cp932ToUtf8(record->comment) : std::nullopt;
+    auto line = record ? ReplyLine(*record) : std::nullopt;
+    if (status == StoreStatus::ok && (!comment || !line)) status = StoreStatus::failed;
+    if (status == StoreStatus::ok) {
+      const WireRecord& w = *record;
+      std::vector<std::string> row = {(*params)[0], (*params)[1], std::to_string(w.id), std::to_string(w.score),
+                                      std::to_string(w.spare[0]), *comment, std::to_string(w.spare[1]), w.date,
+                                      std::to_string(w.spare[2]), std::to_string(w.play_count),
+                                      std::to_string(w.spare[3]), std::to_string(w.spare[4]), *line,
+                                      signer.empty() ? "0" : "1"};
+      std::vector<std::string> with_replay = *params;
+      with_replay.emplace_back(replay);
+      std::vector<std::string> verified = *params;
+      verified.push_back("1");
+      // The new best first (its score change drops the old run's replay),
+      // then this run's replay and the verified flag.
+      const bool ok = Result(Run(c.get(), "promote", row)).Ok() &&
+                      Result(Run(c.get(), "put_replay", with_replay, 3)).Ok() &&
+                      Result(Run(c.get(), "set_verified", verified)).Ok() &&
+                      Result(Run(c.get(), "pending_drop", *params)).Ok() &&
+                      Result(Run(c.get(), "changed", {(*params)[0]})).Ok();
+      if (!ok) status = StoreStatus::failed;
+    }
+    if (status == StoreStatus::ok && Exec(c.get(), "COMMIT")) return status;
+    Exec(c.get(), "ROLLBACK");
+    return status == StoreStatus::ok ? StoreStatus::failed : status;
+  }
+
  private:
+  // One submission inside SubmitBatch's transaction; false when the store fails.
+  static bool SubmitOne(PGconn* c, Submission& s, const std::vector<std::string>& row) {
+    const std::vector<std::string> player = {row[0], row[1], row[2]};
+    if (!Result(Run(c, "lock_player", {row[1], row[2]})).Ok()) return false;
+    std::string bound;
+    {
+      Result r(Run(c, "key_find", {row[1], row[2]}));
+      if (!r.Ok()) return false;
+      if (r.Rows() > 0) bound = r.Bytes(0, 0);
+    }
+    std::optional<HeldRecord> best;
+    {
+      Result r(Run(c, "best", player));
+      if (!r.Ok()) return false;
+      if (r.Rows() > 0) best = HeldRecord{r.Int(0, 0), r.Int(0, 1) != 0, r.Int(0, 2) != 0};
+    }
+    std::optional<int> pending;
+    {
+      Result r(Run(c, "pending_find", player));
+      if (!r.Ok()) return false;
+      if (r.Rows() > 0) pending = r.Int(0, 0);
+    }
+    s.outcome = DecideSubmission(s, bound, best, pending);
+    s.kept = s.outcome == SubmitOutcome::kept;
+    if (s.outcome == SubmitOutcome::pending) {
+      return Result(Run(c, "pending_put", {row[0], row[1], row[2], row[3], RecordText(s.record), s.key}, 4, 5)).Ok();
+    }
+    if (!s.kept) return true;
+    Result put(Run(c, "upsert", row));
+    if (!put.Ok()) return false;
+    if (!s.key.empty() && bound.empty() && !Result(Run(c, "key_bind", {row[1], row[2], s.key}, 2)).Ok()) return false;
+    return !pending || Result(Run(c, "pending_drop", player)).Ok();
+  }
+
   // A pooled connection for the length of one call; a broken one is reset.
   class Lease {
    public:
@@ -334,9 +479,10 @@ class PgRankStore final : public RankStore {
       if (error != nullptr) *error = "the database was written by a newer kv-rankd (schema " + std::to_string(version) + ")";
       ok = false;
     }
+    if (ok && version < 2) ok = Exec(c, kSchema, error);
+    if (ok && version < 3) ok = Exec(c, kVersion3, error);
     if (ok && version < kSchemaVersion) {
-      ok = Exec(c, kSchema, error) &&
-           Exec(c, "DELETE FROM schema_version; INSERT INTO schema_version VALUES(2)", error);
+      ok = Exec(c, "DELETE FROM schema_version; INSERT INTO schema_version VALUES(3)", error);
     }
     if (ok && Exec(c, "COMMIT", error)) return true;
     Exec(c, "ROLLBACK");

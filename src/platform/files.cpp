@@ -165,9 +165,15 @@ bool CopyFileAtomically(const std::string& from, const std::string& to, std::str
   return ok;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error, unsigned mode) {
   std::string tmp = path + ".tmp";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode));
+  // A temporary file left by an earlier crash keeps its mode through open.
+  if (fd >= 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) {
+    if (error) *error = tmp + ": " + std::strerror(errno);
+    ::close(fd);
+    return false;
+  }
   if (fd < 0) {
     if (error) *error = tmp + ": " + std::strerror(errno);
     return false;

@@ -21,8 +21,9 @@ ReadStatus ReadRegularFile(const std::string& path, size_t limit, std::string* b
 bool CopyFileAtomically(const std::string& from, const std::string& to, std::string* error);
 // Writes a temporary file beside `path`, flushes it to disk and renames it
 // over `path`, so a crash leaves either the old file or the new one.
-// On failure returns false with a reason in *error.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error);
+// On failure returns false with a reason in *error. `mode`: the new file's
+// permissions (0600 for what only the player may read).
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error, unsigned mode = 0644);
 // Creates a folder and its parents; true when it exists afterwards.
 bool MakeDirectories(const std::string& path);
 // A fresh folder of its own, $TMPDIR/PREFIX.XXXXXX (/tmp without TMPDIR),

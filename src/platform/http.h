@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct HttpReply {
   bool ok = false;         // a full reply arrived (any status); false on time-out or network error
@@ -15,12 +17,15 @@ struct HttpReply {
   std::string error;       // what went wrong when !ok
 };
 
+// Request headers of our own (name, value), sent beside the usual ones.
+using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
+
 class Http {
  public:
   virtual ~Http() = default;
-  virtual HttpReply Get(const std::string& url) = 0;
+  virtual HttpReply Get(const std::string& url, const HttpHeaders& headers = {}) = 0;
   // Sends `body` as application/x-www-form-urlencoded.
-  virtual HttpReply Post(const std::string& url, const std::string& body) = 0;
+  virtual HttpReply Post(const std::string& url, const std::string& body, const HttpHeaders& headers = {}) = 0;
 };
 
 inline constexpr int kHttpDefaultTimeoutMs = 10000;

@@ -41,11 +41,13 @@ class CurlHttp : public Http {
   CurlHttp(const CurlHttp&) = delete;
   CurlHttp& operator=(const CurlHttp&) = delete;
 
-  HttpReply Get(const std::string& url) override { return Request(url, nullptr); }
-  HttpReply Post(const std::string& url, const std::string& body) override { return Request(url, &body); }
+  HttpReply Get(const std::string& url, const HttpHeaders& extra = {}) override { return Request(url, nullptr, extra); }
+  HttpReply Post(const std::string& url, const std::string& body, const HttpHeaders& extra = {}) override {
+    return Request(url, &body, extra);
+  }
 
  private:
-  HttpReply Request(const std::string& url, const std::string* post_body) {
+  HttpReply Request(const std::string& url, const std::string* post_body, const HttpHeaders& extra) {
     HttpReply reply;
     if (!global_ok_) {
       reply.error = "libcurl could not be initialised";
@@ -60,6 +62,11 @@ class CurlHttp : public Http {
     char error_text[CURL_ERROR_SIZE] = {};
     // No "Expect: 100-continue" round trip for larger bodies.
     curl_slist* headers = curl_slist_append(nullptr, "Expect:");
+    for (const auto& [name, value] : extra) {
+      // A header is one line: anything that could end it early is not sent.
+      if ((name + value).find_first_of("\r\n") != std::string::npos) continue;
+      headers = curl_slist_append(headers, (name + ": " + value).c_str());
+    }
 
     const long stall_seconds = std::max(1L, static_cast<long>((timeout_ms_ + 999) / 1000));
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());

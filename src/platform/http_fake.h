@@ -15,6 +15,7 @@ class ScriptedHttp : public Http {
     std::string method;  // "GET" or "POST"
     std::string url;
     std::string body;
+    HttpHeaders headers;
   };
 
   // Queues the reply for the next request.
@@ -40,8 +41,12 @@ class ScriptedHttp : public Http {
     return requests_;
   }
 
-  HttpReply Get(const std::string& url) override { return Take({"GET", url, {}}); }
-  HttpReply Post(const std::string& url, const std::string& body) override { return Take({"POST", url, body}); }
+  HttpReply Get(const std::string& url, const HttpHeaders& headers = {}) override {
+    return Take({"GET", url, {}, headers});
+  }
+  HttpReply Post(const std::string& url, const std::string& body, const HttpHeaders& headers = {}) override {
+    return Take({"POST", url, body, headers});
+  }
 
  private:
   // With no reply queued the request fails as a network error would.

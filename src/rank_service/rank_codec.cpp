@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "rank_service/player_key.h"
+
 using text::Cp932ToUtf16;
 using text::Utf16ToUtf7;
 using text::Utf7ToUtf16;
@@ -274,7 +276,7 @@ RankExchange ReadRankExchange(const HttpReply& http) {
 }
 
 RankExchange SendRecordOver(Http& http, std::string_view host, int mode_number, const RankRecord& record,
-                            int random_0_to_98) {
+                            int random_0_to_98, const PlayerKey* key, long long unix_time) {
   auto text = BuildRecordText(record);
   auto body = text ? BuildSendBody(*text, random_0_to_98) : std::nullopt;
   if (!body) {
@@ -282,7 +284,9 @@ RankExchange SendRecordOver(Http& http, std::string_view host, int mode_number, 
     out.error = "the record cannot be written in CP932";
     return out;
   }
-  return ReadRankExchange(http.Post(RankingUrl(host, true, mode_number), *body));
+  const std::string query = "write&" + std::to_string(mode_number);
+  const HttpHeaders headers = key != nullptr ? SignRequest(*key, "POST", kRankPath, query, *body, unix_time) : HttpHeaders{};
+  return ReadRankExchange(http.Post(RankingUrl(host, true, mode_number), *body, headers));
 }
 
 RankExchange ReadRankingOver(Http& http, std::string_view host, int mode_number) {

@@ -150,9 +150,11 @@ struct RankExchange {
 // Judges a reply: only a complete transfer with status 200 counts.
 RankExchange ReadRankExchange(const HttpReply& http);
 
-// POST "write&N" with the record's body; fails without a request when the
-// record cannot be written in CP932.
+// POST "write&N" with the record's body, signed with `key` at `unix_time`
+// when a key is given; fails without a request when the record cannot be
+// written in CP932.
+struct PlayerKey;
 RankExchange SendRecordOver(Http& http, std::string_view host, int mode_number, const RankRecord& record,
-                            int random_0_to_98);
+                            int random_0_to_98, const PlayerKey* key = nullptr, long long unix_time = 0);
 // GET "read&N".
 RankExchange ReadRankingOver(Http& http, std::string_view host, int mode_number);

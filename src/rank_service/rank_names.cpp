@@ -40,3 +40,11 @@ std::string CleanName(std::string_view utf8) {
   }
   return text::Cp932ToUtf8Lossy(out, text::kReplacementCharacter);
 }
+
+std::optional<NameRefusal> RefuseName(std::string_view name_cp932) {
+  auto utf8 = text::Cp932ToUtf8(name_cp932);
+  if (!utf8) return NameRefusal{400, "refused: the name is no CP932 text"};
+  if (IsReservedName(*utf8)) return NameRefusal{403, "refused: the name is reserved"};
+  if (CleanName(*utf8) != *utf8) return NameRefusal{400, "refused: the name holds signs names may not hold"};
+  return std::nullopt;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <optional>
 #include <string_view>
 
 // The name filter: "," "/" "\" '"' "?" "|" "<" ">" ":" "*" "&" "{" become "."
@@ -12,3 +13,12 @@
 std::string CleanName(std::string_view utf8);
 // "ほろ", "ほろみ", "GM", "ＧＭ" and "ヴァルネク", compared exactly.
 bool IsReservedName(std::string_view utf8);
+
+// Why the ranking refuses a record or replay under this name (CP932, as on
+// the wire): 403 for a reserved name, 400 for one the name filter would
+// change or that is no CP932 text; nullopt when the name is fine.
+struct NameRefusal {
+  int status;
+  const char* why;
+};
+std::optional<NameRefusal> RefuseName(std::string_view name_cp932);

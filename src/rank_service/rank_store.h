@@ -21,13 +21,40 @@ struct RecordKey {
   int id = 0;
 };
 
-// One record to keep, and after SubmitBatch whether it became the player's
-// best (false when the stored one is at least as good).
+// What became of a submitted record.
+enum class SubmitOutcome {
+  not_better,  // the stored best is at least as good: nothing changed
+  kept,        // the player's new best
+  pending,     // better than a verified best, which stays until this run's replay verifies
+  other_key,   // the name and id belong to another player's key
+  needs_key,   // unsigned, but a key holds the name and id (or the best is signed)
+};
+
+// One record to keep, and after SubmitBatch what became of it. `key` is the
+// signer's public key (32 bytes), empty for an unsigned write. The first key
+// whose record is kept under a name and id holds them from then on.
 struct Submission {
+  Submission() = default;
+  Submission(int mode_number, WireRecord wire, bool kept_already = false, std::string signer = {},
+             SubmitOutcome was = SubmitOutcome::not_better)
+      : mode(mode_number), record(std::move(wire)), kept(kept_already), key(std::move(signer)), outcome(was) {}
   int mode = 0;
   WireRecord record;
   bool kept = false;
+  std::string key;
+  SubmitOutcome outcome = SubmitOutcome::not_better;
 };
+
+// The rule every store applies to one submission, from what it holds: the
+// key bound to the name and id (empty: none), and the player's stored best
+// for the mode and the pending run beside it, when there are such.
+struct HeldRecord {
+  int score = 0;
+  bool verified = false;
+  bool is_signed = false;
+};
+SubmitOutcome DecideSubmission(const Submission& s, std::string_view bound_key, const std::optional<HeldRecord>& best,
+                               const std::optional<int>& pending_score);
 
 // A stored record with what the replay checks attach to it.
 struct StoredRecord {
@@ -75,6 +102,14 @@ class RankStore {
   virtual StoreStatus PutReplay(const RecordKey& key, std::string_view blob, std::optional<int> for_score = {}) = 0;
   virtual StoreStatus GetReplay(const RecordKey& key, std::string* blob) = 0;
   virtual StoreStatus SetVerified(const RecordKey& key, bool verified, std::optional<int> for_score = {}) = 0;
+
+  // The key that holds a name and id (not_found: none).
+  virtual StoreStatus FindKey(std::string_view name, int id, std::string* key) = 0;
+  // The run waiting beside the player's verified best, and its promotion once
+  // its replay has verified: it becomes the best, verified, with the replay
+  // (stale when the pending run no longer has that score).
+  virtual StoreStatus FindPending(const RecordKey& key, WireRecord* out) = 0;
+  virtual StoreStatus PromotePending(const RecordKey& key, std::string_view replay, int score) = 0;
 
   // One record; false only when the store fails.
   bool Submit(int mode, const WireRecord& record);

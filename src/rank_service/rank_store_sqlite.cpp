@@ -14,7 +14,7 @@ using text::Utf8ToCp932;
 
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // Version 1 had no version table, no verified flag and no replays; its
 // records table is otherwise the same, so it is upgraded in place.
@@ -35,6 +35,26 @@ constexpr const char* kVersion2 =
     // A new best is another run: the old run's replay no longer belongs to it.
     "CREATE TRIGGER IF NOT EXISTS records_new_best AFTER UPDATE OF score ON records BEGIN"
     " DELETE FROM replays WHERE mode = old.mode AND name = old.name AND id = old.id; END;";
+// Version 3: player keys (the first key that ranks under a name and id holds
+// them), the signed flag, and the runs waiting beside a verified best.
+constexpr const char* kVersion3 =
+    "ALTER TABLE records ADD COLUMN signed INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TABLE IF NOT EXISTS player_keys(name TEXT NOT NULL, id INTEGER NOT NULL, key BLOB NOT NULL,"
+    " PRIMARY KEY(name, id));"
+    "CREATE TABLE IF NOT EXISTS pending(mode INTEGER NOT NULL, name TEXT NOT NULL, id INTEGER NOT NULL,"
+    " score INTEGER NOT NULL, record BLOB NOT NULL, key BLOB NOT NULL, PRIMARY KEY(mode, name, id));";
+
+// A record into its place; the submission's statement keeps only a better
+// one, the promotion of a verified pending run replaces whatever is there.
+constexpr const char* kUpsert =
+    "INSERT INTO records(mode, name, id, score, field4, comment, field6, date, field8, play_count,"
+    " field10, field11, seq, line, signed)"
+    " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12,"
+    " (SELECT COALESCE(MAX(seq), 0) + 1 FROM records), ?13, ?14)"
+    " ON CONFLICT(mode, name, id) DO UPDATE SET score = excluded.score, field4 = excluded.field4,"
+    " comment = excluded.comment, field6 = excluded.field6, date = excluded.date,"
+    " field8 = excluded.field8, play_count = excluded.play_count, field10 = excluded.field10,"
+    " field11 = excluded.field11, seq = excluded.seq, line = excluded.line, verified = 0, signed = excluded.signed";
 
 std::string ColumnText(sqlite3_stmt* st, int col) {
   const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
@@ -82,6 +102,9 @@ class SqliteRankStore final : public RankStore {
   StoreStatus PutReplay(const RecordKey& key, std::string_view blob, std::optional<int> for_score) override;
   StoreStatus GetReplay(const RecordKey& key, std::string* blob) override;
   StoreStatus SetVerified(const RecordKey& key, bool verified, std::optional<int> for_score) override;
+  StoreStatus FindKey(std::string_view name, int id, std::string* key) override;
+  StoreStatus FindPending(const RecordKey& key, WireRecord* out) override;
+  StoreStatus PromotePending(const RecordKey& key, std::string_view replay, int score) override;
 
  private:
   bool Exec(const char* sql, std::string* error = nullptr);
@@ -90,6 +113,12 @@ class SqliteRankStore final : public RankStore {
   bool BindKey(sqlite3_stmt* st, const RecordKey& key);
   // The stored best's score, for the for_score checks; not_found or failed.
   StoreStatus CheckScore(const RecordKey& key, std::optional<int> for_score);
+  // One submission inside SubmitBatch's transaction; false when the store fails.
+  bool SubmitOne(Submission& s, const std::string& name_utf8, const std::string& comment_utf8,
+                 const std::string& line);
+  // Writes a record into its place with `statement` (upsert_ or promote_).
+  bool PutRecord(Statement& statement, int mode, const WireRecord& r, const std::string& name_utf8,
+                 const std::string& comment_utf8, const std::string& line, bool is_signed);
 
   Statement& Add(Statement** slot) {
     statements_.push_back(std::make_unique<Statement>());
@@ -109,6 +138,13 @@ class SqliteRankStore final : public RankStore {
   Statement* put_replay_ = nullptr;
   Statement* get_replay_ = nullptr;
   Statement* set_verified_ = nullptr;
+  Statement* promote_ = nullptr;
+  Statement* best_ = nullptr;
+  Statement* key_find_ = nullptr;
+  Statement* key_bind_ = nullptr;
+  Statement* pending_find_ = nullptr;
+  Statement* pending_put_ = nullptr;
+  Statement* pending_drop_ = nullptr;
 };
 
 bool SqliteRankStore::Exec(const char* sql, std::string* error) {
@@ -137,9 +173,10 @@ bool SqliteRankStore::Migrate(std::string* error) {
     if (error != nullptr) *error = "the database was written by a newer kv-rankd (schema " + std::to_string(version) + ")";
     return fail();
   }
-  if (version < kSchemaVersion) {
-    if (!Exec(kCreateRecords, error) || !Exec(kVersion2, error)) return fail();
-    if (!Exec("DELETE FROM schema_version; INSERT INTO schema_version VALUES(2)", error)) return fail();
+  if (version < 2 && (!Exec(kCreateRecords, error) || !Exec(kVersion2, error))) return fail();
+  if (version < 3 && !Exec(kVersion3, error)) return fail();
+  if (version < kSchemaVersion && !Exec("DELETE FROM schema_version; INSERT INTO schema_version VALUES(3)", error)) {
+    return fail();
   }
   return Exec("COMMIT", error) || fail();
 }
@@ -153,18 +190,10 @@ bool SqliteRankStore::Prepare(std::string* error, bool sync_every_commit) {
   if (!Exec(pragmas, error) || !Exec("PRAGMA cache_size=-65536", error) || !Migrate(error)) return false;
   struct {
     Statement** slot;
-    const char* sql;
+    std::string sql;
   } const statements[] = {
-      {&upsert_,
-       "INSERT INTO records(mode, name, id, score, field4, comment, field6, date, field8, play_count,"
-       " field10, field11, seq, line)"
-       " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12,"
-       " (SELECT COALESCE(MAX(seq), 0) + 1 FROM records), ?13)"
-       " ON CONFLICT(mode, name, id) DO UPDATE SET score = excluded.score, field4 = excluded.field4,"
-       " comment = excluded.comment, field6 = excluded.field6, date = excluded.date,"
-       " field8 = excluded.field8, play_count = excluded.play_count, field10 = excluded.field10,"
-       " field11 = excluded.field11, seq = excluded.seq, line = excluded.line, verified = 0"
-       " WHERE excluded.score > records.score"},
+      {&upsert_, std::string(kUpsert) + " WHERE excluded.score > records.score"},
+      {&promote_, kUpsert},
       {&top_, "SELECT line FROM records WHERE mode = ?1 ORDER BY score DESC, seq ASC LIMIT ?2"},
       {&count_, "SELECT COUNT(*) FROM records WHERE mode = ?1"},
       {&ranked_,
@@ -177,12 +206,108 @@ bool SqliteRankStore::Prepare(std::string* error, bool sync_every_commit) {
       {&put_replay_, "INSERT OR REPLACE INTO replays(mode, name, id, data) VALUES(?1, ?2, ?3, ?4)"},
       {&get_replay_, "SELECT data FROM replays WHERE mode = ?1 AND name = ?2 AND id = ?3"},
       {&set_verified_, "UPDATE records SET verified = ?4 WHERE mode = ?1 AND name = ?2 AND id = ?3"},
+      {&best_, "SELECT score, verified, signed FROM records WHERE mode = ?1 AND name = ?2 AND id = ?3"},
+      {&key_find_, "SELECT key FROM player_keys WHERE name = ?1 AND id = ?2"},
+      {&key_bind_, "INSERT OR IGNORE INTO player_keys(name, id, key) VALUES(?1, ?2, ?3)"},
+      {&pending_find_, "SELECT score, record, key FROM pending WHERE mode = ?1 AND name = ?2 AND id = ?3"},
+      {&pending_put_, "INSERT OR REPLACE INTO pending(mode, name, id, score, record, key) VALUES(?1, ?2, ?3, ?4, ?5, ?6)"},
+      {&pending_drop_, "DELETE FROM pending WHERE mode = ?1 AND name = ?2 AND id = ?3"},
   };
   for (const auto& s : statements) {
-    if (!Add(s.slot).Prepare(db_, s.sql)) {
+    if (!Add(s.slot).Prepare(db_, s.sql.c_str())) {
       if (error != nullptr) *error = sqlite3_errmsg(db_);
       return false;
     }
+  }
+  return true;
+}
+
+bool SqliteRankStore::PutRecord(Statement& statement, int mode, const WireRecord& r, const std::string& name_utf8,
+                                const std::string& comment_utf8, const std::string& line, bool is_signed) {
+  sqlite3_stmt* st = statement.Fresh();
+  sqlite3_bind_int(st, 1, mode);
+  BindText(st, 2, name_utf8);
+  sqlite3_bind_int(st, 3, r.id);
+  sqlite3_bind_int(st, 4, r.score);
+  sqlite3_bind_int(st, 5, r.spare[0]);
+  BindText(st, 6, comment_utf8);
+  sqlite3_bind_int(st, 7, r.spare[1]);
+  BindText(st, 8, r.date);
+  sqlite3_bind_int(st, 9, r.spare[2]);
+  sqlite3_bind_int(st, 10, r.play_count);
+  sqlite3_bind_int(st, 11, r.spare[3]);
+  sqlite3_bind_int(st, 12, r.spare[4]);
+  BindText(st, 13, line);
+  sqlite3_bind_int(st, 14, is_signed ? 1 : 0);
+  const bool ok = sqlite3_step(st) == SQLITE_DONE;
+  statement.Fresh();
+  return ok;
+}
+
+bool SqliteRankStore::SubmitOne(Submission& s, const std::string& name, const std::string& comment,
+                                const std::string& line) {
+  const WireRecord& r = s.record;
+  auto bind_player = [&](Statement& statement) {
+    sqlite3_stmt* st = statement.Fresh();
+    sqlite3_bind_int(st, 1, s.mode);
+    BindText(st, 2, name);
+    sqlite3_bind_int(st, 3, r.id);
+    return st;
+  };
+  std::string bound;
+  {
+    sqlite3_stmt* st = key_find_->Fresh();
+    BindText(st, 1, name);
+    sqlite3_bind_int(st, 2, r.id);
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) bound = ColumnText(st, 0);
+    key_find_->Fresh();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return false;
+  }
+  std::optional<HeldRecord> best;
+  {
+    sqlite3_stmt* st = bind_player(*best_);
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+      best = HeldRecord{sqlite3_column_int(st, 0), sqlite3_column_int(st, 1) != 0, sqlite3_column_int(st, 2) != 0};
+    }
+    best_->Fresh();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return false;
+  }
+  std::optional<int> pending;
+  {
+    sqlite3_stmt* st = bind_player(*pending_find_);
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) pending = sqlite3_column_int(st, 0);
+    pending_find_->Fresh();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return false;
+  }
+  s.outcome = DecideSubmission(s, bound, best, pending);
+  s.kept = s.outcome == SubmitOutcome::kept;
+  if (s.outcome == SubmitOutcome::pending) {
+    const std::string text = RecordText(r);
+    sqlite3_stmt* st = bind_player(*pending_put_);
+    sqlite3_bind_int(st, 4, r.score);
+    sqlite3_bind_blob(st, 5, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(st, 6, s.key.data(), static_cast<int>(s.key.size()), SQLITE_TRANSIENT);
+    const bool ok = sqlite3_step(st) == SQLITE_DONE;
+    pending_put_->Fresh();
+    return ok;
+  }
+  if (!s.kept) return true;
+  if (!PutRecord(*upsert_, s.mode, r, name, comment, line, !s.key.empty())) return false;
+  if (!s.key.empty() && bound.empty()) {
+    sqlite3_stmt* st = key_bind_->Fresh();
+    BindText(st, 1, name);
+    sqlite3_bind_int(st, 2, r.id);
+    sqlite3_bind_blob(st, 3, s.key.data(), static_cast<int>(s.key.size()), SQLITE_TRANSIENT);
+    const bool ok = sqlite3_step(st) == SQLITE_DONE;
+    key_bind_->Fresh();
+    if (!ok) return false;
+  }
+  if (pending) {
+    sqlite3_step(bind_player(*pending_drop_));
+    pending_drop_->Fresh();
   }
   return true;
 }
@@ -204,30 +329,12 @@ bool SqliteRankStore::SubmitBatch(std::vector<Submission>& batch) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!Exec("BEGIN IMMEDIATE")) return false;
   for (std::size_t i = 0; i < batch.size(); ++i) {
-    const WireRecord& r = batch[i].record;
-    sqlite3_stmt* st = upsert_->Fresh();
-    sqlite3_bind_int(st, 1, batch[i].mode);
-    BindText(st, 2, texts[i].name);
-    sqlite3_bind_int(st, 3, r.id);
-    sqlite3_bind_int(st, 4, r.score);
-    sqlite3_bind_int(st, 5, r.spare[0]);
-    BindText(st, 6, texts[i].comment);
-    sqlite3_bind_int(st, 7, r.spare[1]);
-    BindText(st, 8, r.date);
-    sqlite3_bind_int(st, 9, r.spare[2]);
-    sqlite3_bind_int(st, 10, r.play_count);
-    sqlite3_bind_int(st, 11, r.spare[3]);
-    sqlite3_bind_int(st, 12, r.spare[4]);
-    BindText(st, 13, texts[i].line);
-    if (sqlite3_step(st) != SQLITE_DONE) {
-      upsert_->Fresh();
+    if (!SubmitOne(batch[i], texts[i].name, texts[i].comment, texts[i].line)) {
       Exec("ROLLBACK");
       for (Submission& s : batch) s.kept = false;
       return false;
     }
-    batch[i].kept = sqlite3_changes(db_) > 0;
   }
-  upsert_->Fresh();
   if (Exec("COMMIT")) return true;
   Exec("ROLLBACK");
   for (Submission& s : batch) s.kept = false;
@@ -358,6 +465,86 @@ StoreStatus SqliteRankStore::SetVerified(const RecordKey& key, bool verified, st
     sqlite3_bind_int(st, 4, verified ? 1 : 0);
     if (sqlite3_step(st) != SQLITE_DONE) status = StoreStatus::failed;
     set_verified_->Fresh();
+  }
+  if (status == StoreStatus::ok && Exec("COMMIT")) return status;
+  Exec("ROLLBACK");
+  return status == StoreStatus::ok ? StoreStatus::failed : status;
+}
+
+StoreStatus SqliteRankStore::FindKey(std::string_view name_cp932, int id, std::string* key) {
+  auto name = Cp932ToUtf8(name_cp932);
+  if (!name) return StoreStatus::not_found;
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* st = key_find_->Fresh();
+  BindText(st, 1, *name);
+  sqlite3_bind_int(st, 2, id);
+  const int rc = sqlite3_step(st);
+  StoreStatus status = rc == SQLITE_ROW ? StoreStatus::ok : rc == SQLITE_DONE ? StoreStatus::not_found : StoreStatus::failed;
+  if (status == StoreStatus::ok && key != nullptr) *key = ColumnText(st, 0);
+  key_find_->Fresh();
+  return status;
+}
+
+StoreStatus SqliteRankStore::FindPending(const RecordKey& key, WireRecord* out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* st = pending_find_->Fresh();
+  if (!BindKey(st, key)) return StoreStatus::not_found;
+  const int rc = sqlite3_step(st);
+  StoreStatus status = rc == SQLITE_ROW ? StoreStatus::ok : rc == SQLITE_DONE ? StoreStatus::not_found : StoreStatus::failed;
+  if (status == StoreStatus::ok && out != nullptr) {
+    auto record = ParseWireRecord(ColumnText(st, 1));
+    if (record) *out = std::move(*record);
+    else status = StoreStatus::failed;
+  }
+  pending_find_->Fresh();
+  return status;
+}
+
+StoreStatus SqliteRankStore::PromotePending(const RecordKey& key, std::string_view replay, int score) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!Exec("BEGIN IMMEDIATE")) return StoreStatus::failed;
+  StoreStatus status = StoreStatus::failed;
+  std::optional<WireRecord> record;
+  std::string signer;
+  {
+    sqlite3_stmt* st = pending_find_->Fresh();
+    if (!BindKey(st, key)) {
+      pending_find_->Fresh();
+      Exec("ROLLBACK");
+      return StoreStatus::not_found;
+    }
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE) status = StoreStatus::not_found;
+    if (rc == SQLITE_ROW) {
+      record = ParseWireRecord(ColumnText(st, 1));
+      signer = ColumnText(st, 2);
+      status = !record ? StoreStatus::failed : record->score != score ? StoreStatus::stale : StoreStatus::ok;
+    }
+    pending_find_->Fresh();
+  }
+  auto name = Cp932ToUtf8(key.name);
+  auto comment = record ? Cp932ToUtf8(record->comment) : std::nullopt;
+  auto line = record ? ReplyLine(*record) : std::nullopt;
+  if (status == StoreStatus::ok && (!name || !comment || !line)) status = StoreStatus::failed;
+  auto step = [&](Statement& statement, bool with_blob) {
+    sqlite3_stmt* st = statement.Fresh();
+    BindKey(st, key);
+    if (with_blob) sqlite3_bind_blob(st, 4, replay.data(), static_cast<int>(replay.size()), SQLITE_TRANSIENT);
+    else sqlite3_bind_int(st, 4, 1);
+    const bool ok = sqlite3_step(st) == SQLITE_DONE;
+    statement.Fresh();
+    return ok;
+  };
+  if (status == StoreStatus::ok) {
+    // The new best first (its score change drops the old run's replay), then
+    // this run's replay and the verified flag.
+    const bool ok = PutRecord(*promote_, key.mode, *record, *name, *comment, *line, !signer.empty()) &&
+                    step(*put_replay_, true) && step(*set_verified_, false);
+    sqlite3_stmt* st = pending_drop_->Fresh();
+    BindKey(st, key);
+    const bool dropped = sqlite3_step(st) == SQLITE_DONE;
+    pending_drop_->Fresh();
+    if (!ok || !dropped) status = StoreStatus::failed;
   }
   if (status == StoreStatus::ok && Exec("COMMIT")) return status;
   Exec("ROLLBACK");

@@ -1,6 +1,7 @@
 #include "ranking/exchange.h"
 
 #include <chrono>
+#include <ctime>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -13,8 +14,10 @@
 #include "platform/files.h"
 #include "platform/http.h"
 #include "rank_service/local_rank_http.h"
+#include "rank_service/player_key.h"
 #include "rank_service/rank_codec.h"
 #include "rank_service/rank_service.h"
+#include "ranking/key_file.h"
 #include "state/game.h"
 
 // One exchange. The main thread fills the first part before the worker
@@ -35,6 +38,7 @@ struct RankJob {
   std::shared_ptr<RankStore> store;  // declared before http: the local client refers to it
   std::shared_ptr<Http> http;        // null for the local ranking until the store is open
   std::string setup_error;           // no request can be made (e.g. a bad server.txt)
+  std::shared_ptr<const PlayerKey> key;  // signs writes and uploads (none: unsigned)
 
   std::mutex mutex;
   std::condition_variable cv;
@@ -68,7 +72,8 @@ void RunJob(const std::shared_ptr<RankJob>& job) {
       }
     }
     if (job->http && (job->kind == RankJob::kRead || job->kind == RankJob::kWrite)) {
-      out = job->write ? SendRecordOver(*job->http, job->host, job->mode_number, job->record, job->random)
+      out = job->write ? SendRecordOver(*job->http, job->host, job->mode_number, job->record, job->random,
+                                        job->key.get(), std::time(nullptr))
                        : ReadRankingOver(*job->http, job->host, job->mode_number);
     } else if (job->http) {
       HttpReply reply;
@@ -80,7 +85,10 @@ void RunJob(const std::shared_ptr<RankJob>& job) {
       } else if (bytes->empty() || bytes->size() > kMaxReplayUpload) {
         reply.error = "the replay file " + job->replay_path + " is empty or too large to send";
       } else {
-        reply = job->http->Post(url, *bytes);
+        const HttpHeaders signature =
+            job->key ? SignRequest(*job->key, "POST", kReplayPath, job->replay_query, *bytes, std::time(nullptr))
+                     : HttpHeaders{};
+        reply = job->http->Post(url, *bytes, signature);
       }
       status = reply.ok ? reply.status : 0;
       body = std::move(reply.body);
@@ -174,6 +182,7 @@ std::shared_ptr<RankJob> Start(Game& g, RankJob::Kind kind, int mode_number, int
     if (then) then(g, -1, mode_number);
     return job;
   }
+  if (write || kind == RankJob::kUpload) job->key = EnsurePlayerKey(g);
   if (write) {
     const int m = mode_number - 1;
     job->record.name = g.my.name();

@@ -20,6 +20,7 @@ class Dialogs;
 class Clock;
 class Http;
 class RankStore;
+struct PlayerKey;
 struct RankJob;
 struct ReplayRecorder;
 struct ReplayView;
@@ -350,6 +351,7 @@ struct RankingState {
   std::vector<RankEntry> table = std::vector<RankEntry>(kRankEntries);
   std::shared_ptr<RankJob> job;
   std::shared_ptr<RankStore> store;
+  std::shared_ptr<const PlayerKey> key;  // signs records and replays (read from my.key on first use)
   std::string refusal;  // the server's reason when it refused a replay upload or fetch (UTF-8)
   std::string fetched;  // the replay the last fetch brought
 };

@@ -19,6 +19,7 @@
 #include "rank_board.h"
 #include "rank_http_server.h"
 #include "rank_routes.h"
+#include "rank_service/player_key.h"
 #include "rank_service/rank_codec.h"
 #include "rank_service/rank_service.h"
 
@@ -281,4 +282,49 @@ TEST(RankFront, AccessLogHasALinePerRequestAndReopens) {
   EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 1) << second;
   EXPECT_NE(second.find(" 127.0.0.1 POST /zrk/zrk_rank.exe?write&3 400 "), std::string::npos) << second;
   std::filesystem::remove_all(dir);
+}
+
+// The attack of a stranger who copies a ranked player's name and id from the
+// public list: signed with another key or not signed at all, and replaying the
+// player's own signed request, all get 403 and the record stays.
+TEST(RankFront, KeysHoldNamesAndIdsAgainstStrangers) {
+  HttpLimits limits;
+  limits.trust_loopback = true;
+  Front f(limits);
+  const PlayerKey alice = NewPlayerKey().value(), mallory = NewPlayerKey().value();
+  auto post = [&](const std::string& body, const PlayerKey* key, long long time = std::time(nullptr)) {
+    std::string headers;
+    if (key != nullptr) {
+      for (const auto& [name, value] : SignRequest(*key, "POST", kRankPath, "write&3", body, time)) {
+        headers += name + ": " + value + "\r\n";
+      }
+    }
+    return "POST /zrk/zrk_rank.exe?write&3 HTTP/1.1\r\nHost: t\r\n" + headers +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  };
+  auto send = [&](const std::string& request) {
+    const int fd = Connect(f.port);
+    const std::string reply = Exchange(fd, request);
+    close(fd);
+    return reply;
+  };
+  const std::string owned = post(RecordBody("Alice", 1234, 50000), &alice);
+  EXPECT_EQ(Status(send(owned)), 200);
+  EXPECT_EQ(Status(send(owned)), 403);  // the same signature again
+  const std::string taken = send(post(RecordBody("Alice", 1234, 19999999), &mallory));
+  EXPECT_EQ(Status(taken), 403);
+  EXPECT_NE(BodyOf(taken).find("another player's key"), std::string::npos);
+  EXPECT_EQ(Status(send(post(RecordBody("Alice", 1234, 19999999), nullptr))), 403);
+  EXPECT_EQ(Status(send(post(RecordBody("Alice", 1234, 60000), &alice, std::time(nullptr) - 301))), 403);
+  StoredRecord found;
+  ASSERT_EQ(f.store->FindRecord({3, "Alice", 1234}, &found), StoreStatus::ok);
+  EXPECT_EQ(found.record.score, 50000);
+
+  // Unsigned (older) games still rank under names nobody's key holds; the
+  // name rules hold for everyone.
+  EXPECT_EQ(Status(send(post(RecordBody("Bob", 7, 10), nullptr))), 200);
+  EXPECT_EQ(Status(send(post(RecordBody("GM", 7, 10), &mallory))), 403);
+  EXPECT_EQ(Status(send(post(RecordBody("ＧＭ", 7, 10), nullptr))), 403);
+  EXPECT_EQ(Status(send(post(RecordBody("a?b", 7, 10), nullptr))), 400);
+  EXPECT_EQ(Status(send(post(RecordBody("はな", 7, 10), nullptr))), 400);
 }

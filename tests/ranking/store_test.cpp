@@ -193,8 +193,8 @@ TEST_P(RankStoreTest, KeepsEachPlayersBestInOrderAndRefusesGarbage) {
 
   // A batch says which records became a best, and the ranking is capped.
   std::vector<Submission> batch;
-  for (int i = 0; i < 1005; ++i) batch.push_back({5, Wire("P" + std::to_string(i), i, i), false});
-  batch.push_back({5, Wire("P3", 3, 1), false});  // worse than its own best in the same batch
+  for (int i = 0; i < 1005; ++i) batch.push_back({5, Wire("P" + std::to_string(i), i, i), false, {}, SubmitOutcome::not_better});
+  batch.push_back({5, Wire("P3", 3, 1), false, {}, SubmitOutcome::not_better});  // worse than its own best in the same batch
   ASSERT_TRUE(store->SubmitBatch(batch));
   EXPECT_TRUE(batch[0].kept);
   EXPECT_FALSE(batch.back().kept);
@@ -228,11 +228,12 @@ TEST_P(RankStoreTest, ReplaysAndChecksBelongToThePlayersCurrentBest) {
   EXPECT_TRUE(found.has_replay);
   EXPECT_EQ(found.record.score, 1000);
 
-  // A worse run changes nothing; a better one is another run: its replay
-  // and check are still to come.
+  // A worse run changes nothing; a better one of an unverified best is
+  // another run: its replay and check are still to come.
   ASSERT_TRUE(store->Submit(2, Wire(key.name, 7, 10)));
   ASSERT_EQ(store->FindRecord(key, &found), StoreStatus::ok);
   EXPECT_TRUE(found.verified);
+  ASSERT_EQ(store->SetVerified(key, false, 1000), StoreStatus::ok);
   ASSERT_TRUE(store->Submit(2, Wire(key.name, 7, 2000)));
   ASSERT_EQ(store->FindRecord(key, &found), StoreStatus::ok);
   EXPECT_FALSE(found.verified);
@@ -285,13 +286,13 @@ TEST_P(RankStoreTest, VerifiedRankingsMarkOrLeaveOutUnverifiedRecords) {
   EXPECT_EQ(Shown(marking.Read(4)), (std::vector<std::string>{"A:500:first", "B:300:?"}));
   EXPECT_EQ(Shown(strict.Read(4)), (std::vector<std::string>{"A:500:first"}));
 
-  // A better record is another run, unverified until its replay is: it
-  // leaves the strict ranking and comes back marked in the other.
+  // A better run of a verified best waits beside it: both rankings keep
+  // the verified record. An unverified best is replaced and marked.
   WriteAndWait(strict, 4, Wire("A", 1, 900, "again"));
   WriteAndWait(marking, 4, Wire("B", 2, 400, "x"));
-  EXPECT_TRUE(Shown(strict.Read(4)).empty());
+  EXPECT_EQ(Shown(strict.Read(4)), (std::vector<std::string>{"A:500:first"}));
   RefreshAndWait(marking, 4);
-  EXPECT_EQ(Shown(marking.Read(4)), (std::vector<std::string>{"A:900:?again", "B:400:?x"}));
+  EXPECT_EQ(Shown(marking.Read(4)), (std::vector<std::string>{"A:500:first", "B:400:?x"}));
   // A comment of the full 30 bytes still reads back with its mark.
   const std::string full(30, 'c');
   WriteAndWait(marking, 4, Wire("C", 3, 100, full));
@@ -312,7 +313,7 @@ TEST_P(RankStoreTest, WritersRacingForOnePlayerLeaveOneBest) {
     writers.emplace_back([&, t] {
       RankStore& s = t % 2 ? *a : *b;
       for (int i = 0; i < 50; ++i) {
-        std::vector<Submission> batch{{1, Wire("SAME", 1, t * 1000 + i), false}, {1, Wire("W" + std::to_string(t), t, i), false}};
+        std::vector<Submission> batch{{1, Wire("SAME", 1, t * 1000 + i), false, {}, SubmitOutcome::not_better}, {1, Wire("W" + std::to_string(t), t, i), false, {}, SubmitOutcome::not_better}};
         if (!s.SubmitBatch(batch)) failed++;
       }
     });
@@ -354,4 +355,65 @@ TEST_P(RankStoreTest, AnotherInstancesWriteReachesThisOnesReplySoon) {
   std::printf("another instance's write seen after at most %.1f ms (bound: 1000 ms poll + 20 ms settle)\n", worst);
   a.Stop();
   b.Stop();
+}
+
+// A player's key holds their name and id; a stranger, signed or not, changes
+// nothing, and a better run waits beside the verified best until its own
+// replay verifies.
+TEST_P(RankStoreTest, KeysHoldNamesAndVerifiedRecordsStay) {
+  auto store = Open();
+  ASSERT_TRUE(store);
+  const std::string alice_key(32, 'A'), mallory_key(32, 'M');
+  auto submit = [&](int score, const std::string& key, const std::string& comment = "mine") {
+    WireRecord w = Wire("Alice", 1234, score);
+    w.comment = comment;
+    std::vector<Submission> one{{3, w, false, key, SubmitOutcome::not_better}};
+    EXPECT_TRUE(store->SubmitBatch(one));
+    return one[0].outcome;
+  };
+  const RecordKey alice{3, "Alice", 1234};
+  EXPECT_EQ(submit(50000, alice_key), SubmitOutcome::kept);
+  std::string bound;
+  ASSERT_EQ(store->FindKey("Alice", 1234, &bound), StoreStatus::ok);
+  EXPECT_EQ(bound, alice_key);
+  ASSERT_EQ(store->PutReplay(alice, "alice's run", 50000), StoreStatus::ok);
+  ASSERT_EQ(store->SetVerified(alice, true, 50000), StoreStatus::ok);
+
+  EXPECT_EQ(submit(19999999, mallory_key, "?I cheat lol"), SubmitOutcome::other_key);
+  EXPECT_EQ(submit(19999999, "", "?I cheat lol"), SubmitOutcome::needs_key);
+  StoredRecord found;
+  ASSERT_EQ(store->FindRecord(alice, &found), StoreStatus::ok);
+  EXPECT_EQ(found.record.score, 50000);
+  EXPECT_EQ(found.record.comment, "mine");
+  EXPECT_TRUE(found.verified);
+  std::string replay;
+  ASSERT_EQ(store->GetReplay(alice, &replay), StoreStatus::ok);
+  EXPECT_EQ(replay, "alice's run");
+
+  // Alice's own better run waits: the verified best, its comment and replay stay.
+  EXPECT_EQ(submit(60000, alice_key, "better"), SubmitOutcome::pending);
+  EXPECT_EQ(submit(55000, alice_key), SubmitOutcome::not_better);  // below the waiting run
+  ASSERT_EQ(store->FindRecord(alice, &found), StoreStatus::ok);
+  EXPECT_EQ(found.record.score, 50000);
+  EXPECT_TRUE(found.verified);
+  WireRecord waiting;
+  ASSERT_EQ(store->FindPending(alice, &waiting), StoreStatus::ok);
+  EXPECT_EQ(waiting.score, 60000);
+  EXPECT_EQ(store->PromotePending(alice, "better run", 59999), StoreStatus::stale);
+  ASSERT_EQ(store->FindRecord(alice, &found), StoreStatus::ok);
+  EXPECT_EQ(found.record.score, 50000);  // a failed upload leaves the verified best ranked
+
+  ASSERT_EQ(store->PromotePending(alice, "better run", 60000), StoreStatus::ok);
+  ASSERT_EQ(store->FindRecord(alice, &found), StoreStatus::ok);
+  EXPECT_EQ(found.record.score, 60000);
+  EXPECT_EQ(found.record.comment, "better");
+  EXPECT_TRUE(found.verified);
+  ASSERT_EQ(store->GetReplay(alice, &replay), StoreStatus::ok);
+  EXPECT_EQ(replay, "better run");
+  EXPECT_EQ(store->FindPending(alice, nullptr), StoreStatus::not_found);
+
+  // Unsigned writes (older games) still rank under names no key holds.
+  std::vector<Submission> old{{3, Wire("Bob", 7, 10), false, {}, SubmitOutcome::not_better}};
+  ASSERT_TRUE(store->SubmitBatch(old));
+  EXPECT_EQ(old[0].outcome, SubmitOutcome::kept);
 }

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
 
 #include <chrono>
 #include <condition_variable>
@@ -25,6 +28,7 @@
 #include "ranking/comment_entry.h"
 #include "ranking/exchange.h"
 #include "rank_service/rank_codec.h"
+#include "ranking/key_file.h"
 #include "ranking/rank_list.h"
 #include "rank_service/rank_service.h"
 #include "ranking/ranking_screen.h"
@@ -89,8 +93,8 @@ void EnterComment(Game& g, const std::string& comment) {
 // An Http whose requests wait until the test lets them go.
 class GateHttp : public Http {
  public:
-  HttpReply Get(const std::string&) override { return Hold(); }
-  HttpReply Post(const std::string&, const std::string&) override { return Hold(); }
+  HttpReply Get(const std::string&, const HttpHeaders& = {}) override { return Hold(); }
+  HttpReply Post(const std::string&, const std::string&, const HttpHeaders& = {}) override { return Hold(); }
 
   void Release(HttpReply reply) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -686,3 +690,37 @@ TEST(RankingReplay, TheSelectedEntrysReplayIsFetchedForTheViewer) {
   EXPECT_EQ(g.panels.rank_note, kReplayFetchErrorText);
 }
 
+
+// ---- the player key ----
+
+TEST(RankingKey, SendsAreSignedWithAKeyKeptBesideTheSave) {
+  auto t = MakeTestGame();
+  Game& g = t->g();
+  auto http = std::make_shared<ScriptedHttp>();
+  g.pf.http = http;
+  AfterNewHiScore(g, 500);
+  http->PushOk(WireLine("Tester", 42, 500) + "\r\n");
+  EnterComment(g, "hi");
+  ASSERT_TRUE(WaitRankExchange(g, 10000));
+  ASSERT_EQ(http->Requests().size(), 1u);
+  const ScriptedHttp::Request sent = http->Requests()[0];
+  ASSERT_EQ(sent.headers.size(), 3u);
+  struct stat info {};
+  ASSERT_EQ(stat(KeyPath(g).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  const PlayerKey key = ParsePlayerKeyFile(ReadWholeFile(KeyPath(g)).value()).value();
+  const CheckedSignature check = CheckSignature({sent.headers[0].second, sent.headers[1].second, sent.headers[2].second},
+                                                "POST", kRankPath, "write&1", sent.body, std::time(nullptr));
+  EXPECT_EQ(check.verdict, CheckedSignature::Verdict::valid);
+  EXPECT_EQ(check.public_key, key.public_key);
+
+  // Copied to another game folder with my.dat, the key signs as before; a
+  // damaged key is kept aside, never silently replaced.
+  auto other = MakeTestGame();
+  ASSERT_TRUE(WriteFileAtomically(KeyPath(other->g()), ReadWholeFile(KeyPath(g)).value(), nullptr));
+  EXPECT_EQ(EnsurePlayerKey(other->g())->public_key, key.public_key);
+  auto damaged = MakeTestGame();
+  ASSERT_TRUE(WriteFileAtomically(KeyPath(damaged->g()), "kv-player-key 1\nnot hex\n", nullptr));
+  EXPECT_NE(EnsurePlayerKey(damaged->g()), nullptr);
+  EXPECT_EQ(ReadWholeFile(KeyPath(damaged->g()) + ".bad"), "kv-player-key 1\nnot hex\n");
+}
