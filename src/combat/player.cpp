@@ -47,6 +47,8 @@ void DrawTargetLockRings(Game& g) {
   Tmy& my = g.my;
   Canvas& cg = *g.cg;
   int x = my.player_x(), y = my.player_y();
+  // Kept: these rings turn degrees into radians with 3.14, not the 3.1415 of
+  // everything else; their diamonds' corners, and so the look, depend on it.
   constexpr double kRad = 3.14 / 180.0;
   for (int k = 1; k <= my.target_lock(); ++k) {
     cg.SetPen(kLockRingColors[(g.run.frame_no + k) % 9], 2);

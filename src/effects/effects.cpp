@@ -94,6 +94,8 @@ int AngleFromPlayer(Game& g, int x, int y) {
   int dy = y - py;
   if (dx == 0) dx = 1;
   if (dy == 0) dy = 1;
+  // Kept: radians back to degrees with 3.1415, as everywhere in play; every
+  // aimed shot, and so every replay, depends on it.
   int a = std::abs(int(std::atan(double(dy) / double(dx)) * 180.0 / 3.1415));
   if (x < px && y > py) a = 180 - a;
   else if (x > px && y < py) a = 360 - a;

@@ -70,6 +70,8 @@ int AngleFromPlayer(Game& g, int x, int y);
 
 // Point at angle a (whole degrees) and distance d from (cx, cy). Inline, so a
 // caller that asks for both coordinates of one angle pays for one sincos.
+// Kept: the game's half turn is 3.1415, not pi; every position in play, and so
+// every replay, depends on it.
 constexpr double kPolarRad = 3.1415 / 180.0;
 inline int PolarX(int cx, double a_deg, double d) { return cx + int(std::cos(a_deg * kPolarRad) * d); }
 inline int PolarY(int cy, double a_deg, double d) { return cy + int(std::sin(a_deg * kPolarRad) * d); }

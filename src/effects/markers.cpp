@@ -23,7 +23,8 @@ int WalkStep(Game& g, int from, int target, int span) {
   return target < from ? from - d : from + d;
 }
 
-// The lock-on squares turn with angles converted at 3.14 to the half turn.
+// Kept: the lock-on squares turn degrees with 3.14, not 3.1415; their corners,
+// and so the look, depend on it.
 int LockX(int cx, int a, int r) { return cx + int(std::cos(a * 3.14 / 180.0) * r); }
 int LockY(int cy, int a, int r) { return cy + int(std::sin(a * 3.14 / 180.0) * r); }
 

@@ -28,6 +28,8 @@ bool DXTimer1Timer(Game& g) {
   bool ran = false;
   double now = clock.NowDays();
   if (now > g.timing.next_frame) {
+    // Kept: the first second runs at 50 ms a frame, then 40 (the once-a-second
+    // step below sets it); only the pace of the game's first frames depends on it.
     int interval = g.timing.frame_interval_ms < 1 ? 50 : g.timing.frame_interval_ms;
     // A frame found within a couple of milliseconds of its deadline keeps the
     // cadence (the 1 ms ticks would otherwise stretch every frame to 41 ms and
@@ -53,6 +55,8 @@ bool DXTimer1Timer(Game& g) {
 }
 
 void RunFrame(Game& g) {
+  // Kept: the frame counter wraps after 999, so the patterns that act every k
+  // frames stutter there for a k that does not divide 1000; replays depend on it.
   g.run.frame_no += 1;
   if (g.run.frame_no > 999) g.run.frame_no = 0;
   Canvas& cg = *g.cg;
@@ -74,6 +78,9 @@ void RunFrame(Game& g) {
   }
   ComposeFrame(g);
   DrawHud(g);
+  // Kept: stage and stage clock are clamped at 0 only after the frame has run
+  // and been drawn, so the frame that made one negative plays and shows it as
+  // it is; a replay through such a frame depends on it.
   if (g.my.stage() < 0) g.my.stage() = 0;
   if (g.my.distance() < 0) g.my.distance() = 0;
 }

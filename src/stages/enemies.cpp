@@ -337,6 +337,8 @@ void DrawOutline(Canvas& p, const EnemySlot& e, int step, int corners, bool fill
 // Lock-on diamonds about a marked slot.
 void DrawLockOns(Canvas& p, const EnemySlot& e, int i) {
   if (e.lockOn <= 0) return;
+  // Kept: the diamonds turn degrees with 3.14, not 3.1415; their corners, and
+  // so the look of a marked enemy, depend on it.
   constexpr double kRad314 = 3.14 / 180.0;
   double cosines[5], sines[5];  // the diamond's corners, the same for every ring
   for (int k = 0; k <= 4; ++k) {
