@@ -10,13 +10,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "autoplay.h"
 #include "effects/log.h"
+#include "menus/menu.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/picture_file.h"
 #include "shell/frame.h"
 #include "simlib.h"
 #include "stages/enemies.h"
@@ -161,6 +164,62 @@ void Restore(Game& g, const Snapshot& s) {
   g.run.paused = 0;
 }
 
+// Every enemy slot but slot 0 live and still, joined in `groups` link groups
+// (0: none); every third a bullet, which joins every orbiter of its group.
+void FillLinkedPool(Game& g, int mode, int groups) {
+  g.run.title_phase = 0;
+  g.my.mode = mode;
+  g.my.stage() = 3;
+  g.my.player_x() = 320;
+  g.my.player_y() = 240;
+  for (int i = 1; i < kEnemySlots; ++i) {
+    EnemySlot& e = g.pools.enemies[size_t(i)];
+    e = EnemySlot{};
+    e.timer = 2;
+    e.kind = 30;  // no behaviour of its own: only the drawing and the links cost
+    e.size = 6 + i % 10;
+    e.link = groups == 0 ? 0 : 1 + i % groups;
+    if (i % 3 == 0) {
+      e.cls = kEnemyBullet;
+      e.originX = 20 + (i * 37) % 600;
+      e.originY = 20 + (i * 53) % 440;
+    } else {
+      e.cls = i % 3 == 1 ? kOrbiter : kFlyer;
+      e.radius = 50 + (i * 7) % 300;
+      e.angle = i * 13;
+      e.originX = 20 + (i * 41) % 600;
+      e.originY = 20 + (i * 29) % 440;
+    }
+  }
+}
+
+// The clocks at which --stage-shots keeps a picture of the field.
+const std::set<int> kStageShotClocks = {60,   250,  420,  560,  720,  760,  830,  960,  1010, 1130, 1250,
+                                        1310, 1420, 1610, 1700, 1800, 1900, 2100, 2400, 2450, 2800, 3100};
+
+// One stage played through whole frames from its start, the ship kept out of
+// harm, until it ends or `most` frames have run. With a shots folder, the
+// field is kept there at the clocks above.
+void StageRun(Simulator& sim, int mode, int stage, int most, const std::string& shots) {
+  Game& g = sim.game();
+  g.run.title_phase = 0;
+  g.my.mode = mode;
+  g.my.stage() = stage;
+  StartStage(g);
+  std::vector<double> wall, cpu;
+  for (int f = 0; f < most && g.run.in_play == 1; ++f) {
+    g.run.invulnerable = 1000;
+    g.my.lives = 3;
+    sim.audio().plays.clear();
+    Time(wall, cpu, [&] { RunFrame(g); });
+    if (!shots.empty() && kStageShotClocks.count(g.my.distance()))
+      SavePng(*g.cg, shots + "/s" + std::to_string(stage) + "_" + kModeNames[mode] + "_" +
+                         std::to_string(g.my.distance()) + ".png");
+  }
+  const std::string name = "stage_run_" + std::string(kModeNames[mode]) + "_" + std::to_string(stage);
+  Report(name.c_str(), wall, cpu);
+}
+
 void Usage(FILE* to) {
   std::fprintf(to,
                "usage: kv-bench [options]\n"
@@ -170,6 +229,9 @@ void Usage(FILE* to) {
                "  --no-autoplay    skip the autoplay runs of every mode\n"
                "  --worst-only     time the worst-case frame only (for profilers)\n"
                "  --png FILE       write the picture of the worst-case frame to FILE\n"
+               "  --stages         also play every stage in EASY, NOVA and HELL, the ship kept\n"
+               "                   out of harm: one line of frame figures per stage\n"
+               "  --stage-shots DIR  as --stages, keeping pictures of the field at set clocks in DIR\n"
                "  --help           this text\n");
 }
 
@@ -183,13 +245,18 @@ int main(int argc, char** argv) {
   bool worst_only = false;
   bool frames_given = false;
   std::string png;
-  enum { kGameDir = 1, kFrames, kQuick, kNoAutoplay, kWorstOnly, kPng, kHelp };
+  bool stages = false;
+  int stage_frames = 5000;
+  std::string stage_shots;
+  enum { kGameDir = 1, kFrames, kQuick, kNoAutoplay, kWorstOnly, kPng, kStages, kStageShots, kHelp };
   const option options[] = {{"game-dir", required_argument, nullptr, kGameDir},
                             {"frames", required_argument, nullptr, kFrames},
                             {"quick", no_argument, nullptr, kQuick},
                             {"no-autoplay", no_argument, nullptr, kNoAutoplay},
                             {"worst-only", no_argument, nullptr, kWorstOnly},
                             {"png", required_argument, nullptr, kPng},
+                            {"stages", no_argument, nullptr, kStages},
+                            {"stage-shots", required_argument, nullptr, kStageShots},
                             {"help", no_argument, nullptr, kHelp},
                             {nullptr, 0, nullptr, 0}};
   opterr = 0;
@@ -212,6 +279,7 @@ int main(int argc, char** argv) {
       case kQuick:
         if (!frames_given) frames = 100;
         autoplay_frames = 1500;
+        stage_frames = 500;
         break;
       case kNoAutoplay:
         skip_autoplay = true;
@@ -221,6 +289,13 @@ int main(int argc, char** argv) {
         break;
       case kPng:
         png = optarg;
+        break;
+      case kStages:
+        stages = true;
+        break;
+      case kStageShots:
+        stages = true;
+        stage_shots = optarg;
         break;
       case kHelp:
         Usage(stdout);
@@ -286,6 +361,29 @@ int main(int argc, char** argv) {
     if (!worst_only) Report("update_enemies_full", enemies, enemies_cpu);
   }
 
+  // The enemy update with a full pool of still slots, unlinked and in fewer
+  // and larger link groups: the cost of the link lines.
+  if (!worst_only) {
+    for (int mode : {EASY, NOVA}) {
+      for (int groups : {0, 10, 70}) {
+        Simulator sim(game_dir, 3, scratch.NewFolder());
+        Game& g = sim.game();
+        FillLinkedPool(g, mode, groups);
+        std::vector<double> wall, cpu;
+        for (int i = 0; i < frames; ++i) {
+          g.cg->Clear(0);
+          Time(wall, cpu, [&] {
+            UpdateEnemies(g);
+            g.cg->GetPixel(0, 0);  // the drawing done
+          });
+        }
+        const std::string name =
+            "update_enemies_linked_" + std::string(kModeNames[mode]) + "_groups" + std::to_string(groups);
+        Report(name.c_str(), wall, cpu);
+      }
+    }
+  }
+
   if (!skip_autoplay && !worst_only) {
     for (int m = 0; m < kModeCount; ++m) {
       Simulator sim(game_dir, uint64_t(100 + m), scratch.NewFolder());
@@ -293,6 +391,14 @@ int main(int argc, char** argv) {
       std::string name = std::string("frame_autoplay_") + kModeNames[m];
       Report(name.c_str(), r.frame_ms, r.frame_cpu_ms);
     }
+  }
+
+  if (stages && !worst_only) {
+    for (int mode : {EASY, NOVA, HELL})
+      for (int stage = 1; stage <= 6; ++stage) {
+        Simulator sim(game_dir, uint64_t(11 + stage), scratch.NewFolder());
+        StageRun(sim, mode, stage, stage_frames, stage_shots);
+      }
   }
 
   struct rusage ru {};

@@ -10,13 +10,15 @@
 namespace {
 constexpr const char* kChainSounds[7] = {"",           "chain01.wav", "chain02.wav", "chain03.wav",
                                          "chain04.wav", "chain05.wav", "chain06.wav"};
-}  // namespace
 
+// The sound queued for the n-th bonus of a chain ("" for none).
 std::string ChainSound(int n) {
   if (n >= 1 && n <= 6) return kChainSounds[n];
   if (n >= 7 && n <= 999) return "chain_x.wav";
   return "";
 }
+
+}  // namespace
 
 void ChainHit(Game& g, int link, int x, int y) {
   Tmy& my = g.my;

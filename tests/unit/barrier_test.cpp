@@ -13,9 +13,6 @@
 
 namespace {
 
-std::unique_ptr<TestGame> InPlay(int mode) { return MakeGameInPlay(mode, 9); }
-
-
 int CountEffects(Game& g, int kind) {
   int n = 0;
   for (const EffectSlot& e : g.fx.ring) n += e.age >= 1 && e.kind == kind;
@@ -56,7 +53,7 @@ TEST(WeaponCost, PerModeAndLevel) {
 }
 
 TEST(Barrier, RaisedByARightPressAtLevelTwo) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 9);
   Game& g = t->g();
   g.my.level = 25;
   g.my.barrier_time = 10;
@@ -79,7 +76,7 @@ TEST(Barrier, EveryBarrierModeRaisesOneAndPaysItsCost) {
     int mode, level, after;
   } cases[] = {{EASY, 2, 0}, {HARD, 40, 37}, {EXTREAM, 30, 27}, {NOVA, 50, 47}, {LIGHT, 2, 1}};
   for (const Case& c : cases) {
-    auto t = InPlay(c.mode);
+    auto t = MakeGameInPlay(c.mode, 9);
     Game& g = t->g();
     g.my.level = c.level;
     g.input.click = 2;
@@ -92,7 +89,7 @@ TEST(Barrier, EveryBarrierModeRaisesOneAndPaysItsCost) {
 
 TEST(Barrier, LevelOneDoesNothingAndTheRightButtonStaysHeld) {
   for (int mode : {EASY, SQ, HELL}) {
-    auto t = InPlay(mode);
+    auto t = MakeGameInPlay(mode, 9);
     Game& g = t->g();
     g.my.level = 1;
     g.input.click = 2;
@@ -106,7 +103,7 @@ TEST(Barrier, LevelOneDoesNothingAndTheRightButtonStaysHeld) {
 }
 
 TEST(Barrier, CannotBeRenewedWhileUpButAHeldPressRaisesTheNext) {
-  auto t = InPlay(HARD);
+  auto t = MakeGameInPlay(HARD, 9);
   Game& g = t->g();
   g.my.level = 10;
   g.my.barrier_timer = 2;
@@ -125,7 +122,7 @@ TEST(Barrier, CannotBeRenewedWhileUpButAHeldPressRaisesTheNext) {
 }
 
 TEST(Barrier, NovaBarrierStaysWhereItWasRaised) {
-  auto t = InPlay(NOVA);
+  auto t = MakeGameInPlay(NOVA, 9);
   Game& g = t->g();
   g.my.level = 5;
   g.input.click = 2;
@@ -155,7 +152,7 @@ TEST(Barrier, NovaBarrierStaysWhereItWasRaised) {
 }
 
 TEST(Ring, GrowsFastThenSettlesAtTheBarrierSize) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 9);
   Game& g = t->g();
   g.my.barrier_size = 30;
   g.my.ring_step = 15;
@@ -176,7 +173,7 @@ TEST(Ring, GrowsFastThenSettlesAtTheBarrierSize) {
 }
 
 TEST(Ring, ThreeStepsPerFrameWhileTheBarrierRuns) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 9);
   Game& g = t->g();
   g.my.level = 2;
   g.input.click = 2;
@@ -189,7 +186,7 @@ TEST(Ring, ThreeStepsPerFrameWhileTheBarrierRuns) {
 }
 
 TEST(TimeStop, StartsWithItsCostAndText) {
-  auto t = InPlay(SQ);
+  auto t = MakeGameInPlay(SQ, 9);
   Game& g = t->g();
   g.my.level = 20;
   g.my.stop_time = 5;
@@ -207,7 +204,7 @@ TEST(TimeStop, StartsWithItsCostAndText) {
 }
 
 TEST(TimeStop, EndsWithAStarOfLasers) {
-  auto t = InPlay(SQ);
+  auto t = MakeGameInPlay(SQ, 9);
   Game& g = t->g();
   g.my.time_stop = 1;
   ForgetSounds(g);
@@ -230,7 +227,7 @@ TEST(TimeStop, EndsWithAStarOfLasers) {
 }
 
 TEST(TimeStop, MoreLaserWaysSpreadTheStar) {
-  auto t = InPlay(HELL);
+  auto t = MakeGameInPlay(HELL, 9);
   Game& g = t->g();
   g.my.laser_way() = 2;
   g.my.time_stop = 1;
@@ -241,7 +238,7 @@ TEST(TimeStop, MoreLaserWaysSpreadTheStar) {
 }
 
 TEST(TimeStop, SecondRightPressCancelsAndFiresAtOnce) {
-  auto t = InPlay(SQ);
+  auto t = MakeGameInPlay(SQ, 9);
   Game& g = t->g();
   g.my.level = 10;
   g.my.time_stop = 20;
@@ -254,7 +251,7 @@ TEST(TimeStop, SecondRightPressCancelsAndFiresAtOnce) {
 }
 
 TEST(TimeStop, ArcShrinksLikeAClockHand) {
-  auto t = InPlay(SQ);
+  auto t = MakeGameInPlay(SQ, 9);
   Game& g = t->g();
   g.my.level = 2;
   g.input.click = 2;
@@ -276,7 +273,7 @@ TEST(TimeStop, ArcShrinksLikeAClockHand) {
 }
 
 TEST(Timers, SurviveGameOverAndStageStart) {
-  auto t = InPlay(SQ);
+  auto t = MakeGameInPlay(SQ, 9);
   Game& g = t->g();
   g.my.time_stop = 12;
   g.my.barrier_timer = 7;

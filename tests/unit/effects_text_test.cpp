@@ -13,24 +13,6 @@
 
 namespace {
 
-// One font set for the whole run: fonts of games built and dropped earlier in
-// the process must not be mixed into these pictures of text.
-std::unique_ptr<TestGame> MakeFxGame(uint64_t seed = 1) {
-  static const std::shared_ptr<FontSet> fonts =
-      std::make_shared<FontSet>(std::string(KV_GAME_DIR) + "/dat/ipagp.ttf");
-  auto t = std::make_unique<TestGame>();
-  Platform pf;
-  pf.audio = &t->audio;
-  pf.dialogs = &t->dialogs;
-  pf.clock = &t->clock;
-  pf.fonts = fonts;
-  pf.game_dir = KV_GAME_DIR;
-  pf.data_dir = MakeTempDir();
-  t->game = MakeGame(pf, seed);
-  CreateBitmapTable(*t->game);
-  return t;
-}
-
 void Frame(Game& g) {
   g.run.frame_no = (g.run.frame_no + 1) % 1000;
   g.cg->Clear(0);

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -567,11 +565,12 @@ TEST(EnemyLinks, OrbitersJoinEarlierSameParitySlotsAtMostNineTimes) {
 TEST(EnemyLinks, LinesJoinTheGroup) {
   auto t = PoolGame(EASY);
   Game& g = t->g();
-  SpawnOrbiter(g, {.kind = 30, .radius = 100, .angle = 180, .size = 5,
-                   .link = 9});  // slot 1, left of the centre
-  SpawnOrbiter(g, {.kind = 30, .radius = 100, .angle = 90, .size = 5,
-                   .link = 9});   // slot 2: other parity, not joined
-  SpawnOrbiter(g, {.kind = 30, .radius = 100, .size = 5, .link = 9});    // slot 3, right of the centre
+  // slot 1, left of the centre
+  SpawnOrbiter(g, {.kind = 30, .radius = 100, .angle = 180, .size = 5, .link = 9});
+  // slot 2: other parity, not joined
+  SpawnOrbiter(g, {.kind = 30, .radius = 100, .angle = 90, .size = 5, .link = 9});
+  // slot 3, right of the centre
+  SpawnOrbiter(g, {.kind = 30, .radius = 100, .size = 5, .link = 9});
   Frames(g, 1);
   Canvas& cg = *g.cg;
   // 1 and 3 are joined through the centre.
@@ -597,12 +596,12 @@ TEST(EnemyLinks, LinesJoinTheGroup) {
 TEST(EnemyLinks, ABulletIsJoinedInTheFrameItIsFired) {
   auto t = PoolGame(NOVA);
   Game& g = t->g();
-  SpawnFlyer(g, {.kind = 1, .x = 100, .y = 240, .size = 5,
-                 .link = 44});  // slot 1, left of the ship, drawn before the shot
-  SpawnOrbiter(g, {.kind = 1, .radius = 300, .speed = 1, .size = 10,
-                   .link = 44});    // slot 2, right of the ship, fires
-  SpawnFlyer(g, {.kind = 1, .x = 100, .y = 100, .size = 5,
-                 .link = 44});  // slot 3: its line runs through slot 1 to the bullet
+  // slot 1, left of the ship, drawn before the shot
+  SpawnFlyer(g, {.kind = 1, .x = 100, .y = 240, .size = 5, .link = 44});
+  // slot 2, right of the ship, fires
+  SpawnOrbiter(g, {.kind = 1, .radius = 300, .speed = 1, .size = 10, .link = 44});
+  // slot 3: its line runs through slot 1 to the bullet
+  SpawnFlyer(g, {.kind = 1, .x = 100, .y = 100, .size = 5, .link = 44});
   int frames = 0;
   while (Count(g, 2) == 0 && frames < 99) {
     EXPECT_EQ(g.cg->GetPixel(200, 240), 0u) << "frame " << frames;
@@ -614,44 +613,3 @@ TEST(EnemyLinks, ABulletIsJoinedInTheFrameItIsFired) {
   EXPECT_EQ(g.cg->GetPixel(200, 240), OffsetColor(0x9900FF, 50, -40, -20));
 }
 
-// Cost of one enemy frame with 699 live slots joined in link groups (run with
-// --gtest_also_run_disabled_tests).
-TEST(EnemyBench, DISABLED_UpdateEnemiesFullLinkedPool) {
-  for (int mode : {EASY, NOVA}) {
-    for (int groups : {0, 10, 70}) {
-      auto t = PoolGame(mode, 3);
-      Game& g = t->g();
-      for (int i = 1; i < kEnemySlots; ++i) {
-        EnemySlot& e = g.pools.enemies[size_t(i)];
-        e.timer = 2;
-        e.kind = 30;
-        e.size = 6 + i % 10;
-        e.link = groups == 0 ? 0 : 1 + i % groups;
-        if (i % 3 == 0) {
-          e.cls = 2;  // every third a bullet: they join every orbiter of their group
-          e.originX = 20 + (i * 37) % 600;
-          e.originY = 20 + (i * 53) % 440;
-        } else {
-          e.cls = i % 3 == 1 ? 0 : 1;
-          e.radius = 50 + (i * 7) % 300;
-          e.angle = i * 13;
-          e.originX = 20 + (i * 41) % 600;
-          e.originY = 20 + (i * 29) % 440;
-        }
-        e.speed = 0;
-      }
-      const int rounds = 50;
-      auto start = std::chrono::steady_clock::now();
-      for (int r = 0; r < rounds; ++r) {
-        g.cg->Clear(0);
-        UpdateEnemies(g);
-        g.cg->GetPixel(0, 0);  // finish the drawing
-      }
-      double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() / rounds;
-      int lines = 0;
-      for (const EnemySlot& e : g.pools.enemies) lines += e.links;
-      std::printf("UpdateEnemies, 699 live slots in %d link groups, %s: %.3f ms per frame (%d orbiter link lines)\n",
-                  groups, kModeNames[mode], ms, lines);
-    }
-  }
-}

@@ -7,23 +7,8 @@
 #include "shell/form.h"
 #include "shell/frame.h"
 
-namespace {
-
-// A stage running in the given mode.
-std::unique_ptr<TestGame> InPlay(int mode) {
-  auto t = MakeTestGame();
-  Game& g = t->g();
-  g.run.title_phase = 0;
-  g.my.mode = mode;
-  g.run.in_play = 1;
-  g.my.stage() = 1;
-  return t;
-}
-
-}  // namespace
-
 TEST(InputMouse, PressInPlayAimsAndHolds) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY);
   Game& g = t->g();
   cgMouseDown(g, 0, 123, 45);
   EXPECT_EQ(g.input.mouse_x, 123);
@@ -62,7 +47,7 @@ TEST(InputMouse, ReleaseRequestsTheBurstOnlyForLeftInBurstModes) {
       {EASY, 0, 0}, {EXTREAM, 0, 0}, {SQ, 0, 0}, {LIGHT, 0, 0},
   };
   for (const Case& c : cases) {
-    auto t = InPlay(c.mode);
+    auto t = MakeGameInPlay(c.mode);
     Game& g = t->g();
     cgMouseDown(g, c.button, 100, 100);
     cgMouseUp(g, c.button);
@@ -72,7 +57,7 @@ TEST(InputMouse, ReleaseRequestsTheBurstOnlyForLeftInBurstModes) {
 }
 
 TEST(InputMouse, ReleaseAfterTheClickWasUsedUpRequestsNothing) {
-  auto t = InPlay(HARD);
+  auto t = MakeGameInPlay(HARD);
   Game& g = t->g();
   cgMouseDown(g, 1, 100, 100);
   g.input.click = 0;  // the barrier took the press
@@ -193,7 +178,7 @@ TEST(InputKeys, SpaceTogglesPauseOnlyInPlay) {
 }
 
 TEST(InputKeys, QEndsTheGameOnlyInUnpausedPlay) {
-  auto t = InPlay(HARD);
+  auto t = MakeGameInPlay(HARD);
   Game& g = t->g();
   g.run.paused = 1;
   FormKeyDown(g, 81);
@@ -210,7 +195,7 @@ TEST(InputKeys, QEndsTheGameOnlyInUnpausedPlay) {
 }
 
 TEST(InputKeys, SSkipsTheStoryAndPressesAtTheCorner) {
-  auto t = InPlay(EXTREAM);
+  auto t = MakeGameInPlay(EXTREAM);
   Game& g = t->g();
   g.run.story = {"a", "b", "c"};
   g.run.story_index = 1;
@@ -255,7 +240,7 @@ TEST(InputKeys, EscOnTheTitleAsksBeforeResettingTheSave) {
 }
 
 TEST(InputKeys, OtherKeysDoNothing) {
-  auto t = InPlay(HARD);
+  auto t = MakeGameInPlay(HARD);
   Game& g = t->g();
   for (int k : {13, 8, 65, 80, 112}) FormKeyDown(g, k);
   EXPECT_EQ(g.run.paused, 0);

@@ -9,10 +9,6 @@
 
 namespace {
 
-std::unique_ptr<TestGame> InPlay(int mode = EASY) { return MakeGameInPlay(mode, 5); }
-
-
-
 EnemySlot& LastItem(Game& g) { return g.pools.items[size_t(g.pools.item_cursor)]; }
 
 // Runs item updates until the item at `index` is collected; returns the frames taken.
@@ -27,7 +23,7 @@ int CollectItem(Game& g, int index) {
 }  // namespace
 
 TEST(SpawnItem, TypesSetSizeSpeedAndValue) {
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   struct Want {
     int type, size, speed;
@@ -46,7 +42,7 @@ TEST(SpawnItem, TypesSetSizeSpeedAndValue) {
 }
 
 TEST(SpawnItem, SkipsBusyRecordsAndWraps) {
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   g.pools.item_cursor = 198;
   g.pools.items[199].timer = 3;
@@ -57,7 +53,7 @@ TEST(SpawnItem, SkipsBusyRecordsAndWraps) {
 }
 
 TEST(SpawnItem, FullPoolOverwritesALiveItemAfterTheSearch) {
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   for (auto& it : g.pools.items) {
     it.timer = 9;
@@ -74,7 +70,7 @@ TEST(SpawnItem, FullPoolOverwritesALiveItemAfterTheSearch) {
 }
 
 TEST(Items, CloseInOnTheShipFromTheirDirection) {
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   SpawnItem(g, 2, {.angle = 0, .distance = 200});  // to the right, 4 px per frame
   UpdateItems(g);
@@ -92,7 +88,7 @@ TEST(Items, CloseInOnTheShipFromTheirDirection) {
 }
 
 TEST(Items, KeepFlyingOutsidePlay) {
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   g.run.in_play = 0;
   SpawnItem(g, 1, {.angle = 90, .distance = 400});
@@ -102,7 +98,7 @@ TEST(Items, KeepFlyingOutsidePlay) {
 }
 
 TEST(Items, DropAtDistanceZeroIsWorthOneAndCollectedAtOnce) {
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   SpawnItem(g, 1, {.angle = 0, .distance = 0});
   EXPECT_EQ(LastItem(g).hp, 1);
@@ -113,7 +109,7 @@ TEST(Items, DropAtDistanceZeroIsWorthOneAndCollectedAtOnce) {
 TEST(Items, SunkOrbiterDropIsWorthWhatACentreDropIsWorth) {
   // An orbiter that sat on the centre for a while has a negative radius; its
   // item must not take score away.
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   g.my.score() = 100;
   SpawnItem(g, 1, {.angle = 0, .distance = -450});
@@ -124,7 +120,7 @@ TEST(Items, SunkOrbiterDropIsWorthWhatACentreDropIsWorth) {
 
 TEST(Items, ValueByDistanceLevelAndBoss) {
   {
-    auto t = InPlay();
+    auto t = MakeGameInPlay(EASY, 5);
     Game& g = t->g();
     g.my.level = 9;
     SpawnItem(g, 1, {.angle = 180, .distance = 350});
@@ -136,7 +132,7 @@ TEST(Items, ValueByDistanceLevelAndBoss) {
     EXPECT_TRUE(Played(g, "item_get.wav"));
   }
   {
-    auto t = InPlay();
+    auto t = MakeGameInPlay(EASY, 5);
     Game& g = t->g();
     g.my.level = 9;
     g.pools.boss_slot = 12;
@@ -148,7 +144,7 @@ TEST(Items, ValueByDistanceLevelAndBoss) {
 }
 
 TEST(Items, LaserBonusItemPaysFiveTimes) {
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   g.my.level = 1;
   SpawnItem(g, 4, {.angle = 0, .distance = 250});  // value 3
@@ -157,7 +153,7 @@ TEST(Items, LaserBonusItemPaysFiveTimes) {
 }
 
 TEST(Items, PointItemPaysStageTimesTenThousandFlat) {
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   g.my.stage() = 5;
   g.my.level = 30;
@@ -171,7 +167,7 @@ TEST(Items, PointItemPaysStageTimesTenThousandFlat) {
 }
 
 TEST(Items, LevelItemRaisesTheLevel) {
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   g.my.level = 7;
   SpawnItem(g, 2, {.angle = 0, .distance = 40});
@@ -185,7 +181,7 @@ TEST(Items, LevelItemRaisesTheLevel) {
 }
 
 TEST(Items, PickupBoxUsesTheFullShipSize) {
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   // A type-3 item (size 50) is caught 59 px away but not 60 px away.
   SpawnItem(g, 3, {.angle = 0, .distance = 64});
@@ -196,7 +192,7 @@ TEST(Items, PickupBoxUsesTheFullShipSize) {
 }
 
 TEST(AddScore, MultipliesByLevelAndCutsDuringABoss) {
-  auto t = InPlay();
+  auto t = MakeGameInPlay(EASY, 5);
   Game& g = t->g();
   EXPECT_EQ(AddScore(g, 0), 0);
   EXPECT_EQ(g.my.score(), 0);

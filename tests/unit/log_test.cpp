@@ -61,15 +61,6 @@ TEST(MessageLog, AHugeMessageNeverWritesPastTheRecords) {
   EXPECT_EQ(g.log.records[0].text, "next");
 }
 
-TEST(MessageLog, ColourNames) {
-  EXPECT_EQ(LogColourCode("green"), 301);
-  EXPECT_EQ(LogColourCode("aqua"), 306);
-  EXPECT_EQ(LogColourCode("pink2"), 310);
-  EXPECT_EQ(LogColourCode("big"), 319);
-  EXPECT_EQ(LogColourCode("white"), 320);
-  EXPECT_EQ(LogColourCode("no such colour"), 4);
-}
-
 // Colour of the first text pixel drawn for a log line.
 uint32_t DrawnColour(Game& g, int line) {
   g.cg->Clear(0);
@@ -99,11 +90,11 @@ TEST(MessageLog, AquaAndBluePulseAlikeAndSilverIsSteady) {
   EXPECT_EQ(DrawnColour(g, 0), 0x999999u);
 }
 
-TEST(MessageLog, UnknownCodesKeepThePreviousLinesColour) {
+TEST(MessageLog, UnknownColoursKeepThePreviousLinesColour) {
   auto t = MakeTestGame();
   Game& g = t->g();
   g.log.records[0] = {"████", 317};
-  g.log.records[1] = {"████", 4};
+  g.log.records[1] = {"████", LogColourCode("no such colour")};
   EXPECT_EQ(DrawnColour(g, 1), 0x6666FFu);
 }
 

@@ -9,8 +9,6 @@
 
 namespace {
 
-std::unique_ptr<TestGame> InPlay(int mode) { return MakeGameInPlay(mode, 7); }
-
 EnemySlot& Place(Game& g, int i, int x, int y, int size, int hp = 1, int cls = 0) {
   EnemySlot& e = PlaceEnemy(g, i, x, y, size, hp, cls);
   e.angle = 30;
@@ -29,7 +27,7 @@ int LiveItems(Game& g) {
 }  // namespace
 
 TEST(PlayerMovement, ClosesAFifthOfTheGapAtMostSevenPixels) {
-  auto t = InPlay(EXTREAM);
+  auto t = MakeGameInPlay(EXTREAM, 7);
   Game& g = t->g();
   g.input.mouse_x = 420;  // 100 px to the right
   std::vector<int> xs;
@@ -47,7 +45,7 @@ TEST(PlayerMovement, ClosesAFifthOfTheGapAtMostSevenPixels) {
 }
 
 TEST(PlayerMovement, PointerWithinFourPixelsLeavesTheShipStill) {
-  auto t = InPlay(NOVA);
+  auto t = MakeGameInPlay(NOVA, 7);
   Game& g = t->g();
   g.input.mouse_x = 324;
   g.input.mouse_y = 236;
@@ -57,7 +55,7 @@ TEST(PlayerMovement, PointerWithinFourPixelsLeavesTheShipStill) {
 }
 
 TEST(PlayerMovement, EdgesAreReachableButNotPassable) {
-  auto t = InPlay(EXTREAM);
+  auto t = MakeGameInPlay(EXTREAM, 7);
   Game& g = t->g();
   g.input.mouse_x = 900;  // a held button can drag the pointer outside the window
   g.input.mouse_y = 700;
@@ -73,7 +71,7 @@ TEST(PlayerMovement, EdgesAreReachableButNotPassable) {
 
 TEST(PlayerMovement, FixedShipModesNeverMove) {
   for (int mode : {EASY, HARD, SQ, LIGHT}) {
-    auto t = InPlay(mode);
+    auto t = MakeGameInPlay(mode, 7);
     Game& g = t->g();
     g.input.mouse_x = 10;
     g.input.mouse_y = 470;
@@ -85,7 +83,7 @@ TEST(PlayerMovement, FixedShipModesNeverMove) {
 }
 
 TEST(PlayerMovement, NothingHappensOutsidePlay) {
-  auto t = InPlay(EXTREAM);
+  auto t = MakeGameInPlay(EXTREAM, 7);
   Game& g = t->g();
   g.run.in_play = 0;
   g.input.mouse_x = 500;
@@ -98,7 +96,7 @@ TEST(PlayerMovement, NothingHappensOutsidePlay) {
 }
 
 TEST(PlayerDrawing, ShipPulsesAndBlinksWhileInvulnerable) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 7);
   Game& g = t->g();
   g.run.frame_no = 2;  // radius 10 + 2
   g.cg->Clear(0);
@@ -121,7 +119,7 @@ TEST(PlayerDrawing, ShipPulsesAndBlinksWhileInvulnerable) {
 }
 
 TEST(PlayerDrawing, TargetLockRingsAreDiamondsAboutTheShip) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 7);
   Game& g = t->g();
   g.my.target_lock() = 2;
   g.run.frame_no = 0;
@@ -134,7 +132,7 @@ TEST(PlayerDrawing, TargetLockRingsAreDiamondsAboutTheShip) {
 }
 
 TEST(PlayerContact, HitBoxIsHalfTheShipWithStrictEdges) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 7);
   Game& g = t->g();
   // h = 10 / 2 - 1 = 4: a bullet of size 1 touches from 4 px away, not from 5.
   Place(g, 3, 325, 240, 1, 50);
@@ -146,7 +144,7 @@ TEST(PlayerContact, HitBoxIsHalfTheShipWithStrictEdges) {
 }
 
 TEST(PlayerContact, HitAtOneLifeGoesOnWithScreenClearAndLevelLoss) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 7);
   Game& g = t->g();
   g.my.lives = 1;
   g.my.level = 10;
@@ -183,7 +181,7 @@ TEST(PlayerContact, HitAtOneLifeGoesOnWithScreenClearAndLevelLoss) {
 
 TEST(PlayerContact, LowLevelsLoseNothingButStillSayIt) {
   for (int level : {0, 1, 2}) {
-    auto t = InPlay(HARD);
+    auto t = MakeGameInPlay(HARD, 7);
     Game& g = t->g();
     g.my.level = level;
     Place(g, 5, 320, 240, 4);
@@ -195,7 +193,7 @@ TEST(PlayerContact, LowLevelsLoseNothingButStillSayIt) {
 }
 
 TEST(PlayerContact, HitAtZeroLivesEndsTheGameWithoutClearing) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 7);
   Game& g = t->g();
   g.my.lives = 0;
   g.my.level = 9;
@@ -223,7 +221,7 @@ TEST(PlayerContact, HitAtZeroLivesEndsTheGameWithoutClearing) {
 }
 
 TEST(PlayerContact, BarrierKillAndShipHitInTheSamePass) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 7);
   Game& g = t->g();
   g.my.barrier_timer = 10;
   g.my.barrier_size = 30;
@@ -243,7 +241,7 @@ TEST(PlayerContact, BarrierKillAndShipHitInTheSamePass) {
 }
 
 TEST(PlayerContact, BarrierUsesItsFullSizeNotTheDrawnRing) {
-  auto t = InPlay(EXTREAM);
+  auto t = MakeGameInPlay(EXTREAM, 7);
   Game& g = t->g();
   g.my.barrier_timer = 20;
   g.my.barrier_size = 30;
@@ -257,7 +255,7 @@ TEST(PlayerContact, BarrierUsesItsFullSizeNotTheDrawnRing) {
 }
 
 TEST(PlayerContact, InvulnerableShipIsNotHurtButBarrierStillKills) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 7);
   Game& g = t->g();
   g.run.invulnerable = 20;
   g.my.barrier_timer = 5;
@@ -269,7 +267,7 @@ TEST(PlayerContact, InvulnerableShipIsNotHurtButBarrierStillKills) {
 }
 
 TEST(PlayerContact, OneHitPerFrameEvenWithManyAttackers) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 7);
   Game& g = t->g();
   Place(g, 4, 320, 240, 5, 50);
   Place(g, 5, 321, 240, 5, 50);
@@ -279,7 +277,7 @@ TEST(PlayerContact, OneHitPerFrameEvenWithManyAttackers) {
 }
 
 TEST(EndGame, EqualScoreIsNoRecord) {
-  auto t = InPlay(NOVA);
+  auto t = MakeGameInPlay(NOVA, 7);
   Game& g = t->g();
   g.my.score() = 5000;
   g.my.hi_score(NOVA) = 5000;
@@ -293,7 +291,7 @@ TEST(EndGame, EqualScoreIsNoRecord) {
 }
 
 TEST(EndGame, HigherScoreIsARecordOfThatMode) {
-  auto t = InPlay(HELL);
+  auto t = MakeGameInPlay(HELL, 7);
   Game& g = t->g();
   g.my.score() = 5001;
   g.my.hi_score(HELL) = 5000;
@@ -305,7 +303,7 @@ TEST(EndGame, HigherScoreIsARecordOfThatMode) {
 }
 
 TEST(EndGame, ItemsInFlightVanishWithoutPaying) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 7);
   Game& g = t->g();
   g.pools.items[3].timer = 4;
   g.pools.items[3].kind = 1;

@@ -13,12 +13,6 @@
 
 namespace {
 
-std::unique_ptr<TestGame> InPlay(int mode) { return MakeGameInPlay(mode, 11); }
-
-EnemySlot& Place(Game& g, int i, int x, int y, int size, int hp = 1, int cls = 0) {
-  return PlaceEnemy(g, i, x, y, size, hp, cls);
-}
-
 // A shot of the given kind that will sit at (x, y) after its next move.
 EnemySlot& ShotAt(Game& g, int kind, int x, int y, int size) {
   SpawnShot(g, {.kind = kind, .x = x, .y = y, .size = size});
@@ -46,7 +40,7 @@ std::vector<EnemySlot> LiveItems(Game& g) {
 }  // namespace
 
 TEST(SpawnShot, CursorWrapsAndOverwritesTheOldest) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
   g.pools.shot_cursor = 98;
   SpawnShot(g, {.kind = 1, .x = 10, .y = 20, .angle = 45, .speed = 8, .size = 8});
@@ -60,7 +54,7 @@ TEST(SpawnShot, CursorWrapsAndOverwritesTheOldest) {
 }
 
 TEST(SpawnShot, BoltTakesItsTargetInsteadOfASpeed) {
-  auto t = InPlay(HARD);
+  auto t = MakeGameInPlay(HARD, 11);
   Game& g = t->g();
   SpawnShot(g, {.kind = kShotBolt, .x = 320, .y = 240, .angle = 10, .size = 55, .target = 77});
   const EnemySlot& s = g.pools.shots[size_t(g.pools.shot_cursor)];
@@ -72,7 +66,7 @@ TEST(SpawnShot, BoltTakesItsTargetInsteadOfASpeed) {
 }
 
 TEST(Volley, EasyFiresOneShotTowardThePointer) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
   g.input.click = 1;
   g.input.mouse_x = 320;
@@ -92,7 +86,7 @@ TEST(Volley, EasyFiresOneShotTowardThePointer) {
 }
 
 TEST(Volley, FanPointsLieBehindTheShip) {
-  auto t = InPlay(SQ);
+  auto t = MakeGameInPlay(SQ, 11);
   Game& g = t->g();
   g.input.click = 1;
   g.input.mouse_x = 600;  // A = 0
@@ -119,7 +113,7 @@ TEST(Volley, FanPointsLieBehindTheShip) {
 }
 
 TEST(Volley, ExtreamFiresUpwardWhateverThePointer) {
-  auto t = InPlay(EXTREAM);
+  auto t = MakeGameInPlay(EXTREAM, 11);
   Game& g = t->g();
   g.input.click = 1;
   g.input.mouse_x = 600;
@@ -136,7 +130,7 @@ TEST(Volley, ExtreamFiresUpwardWhateverThePointer) {
 
 TEST(Volley, LockOnModesFireMarkers) {
   {
-    auto t = InPlay(HARD);
+    auto t = MakeGameInPlay(HARD, 11);
     Game& g = t->g();
     g.input.click = 1;
     g.input.mouse_x = 600;
@@ -148,7 +142,7 @@ TEST(Volley, LockOnModesFireMarkers) {
     EXPECT_EQ(shots[0].angle, 0);
   }
   for (int mode : {NOVA, HELL}) {
-    auto t = InPlay(mode);
+    auto t = MakeGameInPlay(mode, 11);
     Game& g = t->g();
     g.input.click = 1;
     g.input.mouse_x = 600;
@@ -164,7 +158,7 @@ TEST(Volley, LockOnModesFireMarkers) {
 }
 
 TEST(Volley, LightFiresThreeDirectionsAndFillsThePoolFast) {
-  auto t = InPlay(LIGHT);
+  auto t = MakeGameInPlay(LIGHT, 11);
   Game& g = t->g();
   g.input.click = 1;
   g.input.mouse_x = 600;
@@ -185,7 +179,7 @@ TEST(Volley, LightFiresThreeDirectionsAndFillsThePoolFast) {
 }
 
 TEST(Volley, UnknownShotWayFiresNothingButStillSounds) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
   g.input.click = 1;
   g.my.shot_way() = 3;
@@ -196,7 +190,7 @@ TEST(Volley, UnknownShotWayFiresNothingButStillSounds) {
 }
 
 TEST(ShotFlight, PositionIsRecomputedFromTheOrigin) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
   SpawnShot(g, {.kind = kShotPlain, .x = 100, .y = 100, .speed = 10, .size = 8});
   UpdateShots(g);
@@ -207,7 +201,7 @@ TEST(ShotFlight, PositionIsRecomputedFromTheOrigin) {
 }
 
 TEST(ShotFlight, ShotLeavingTheFieldIsFreed) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
   SpawnShot(g, {.kind = kShotPlain, .x = 600, .y = 100, .speed = 20, .size = 8});
   UpdateShots(g);  // x 640: still touching
@@ -217,7 +211,7 @@ TEST(ShotFlight, ShotLeavingTheFieldIsFreed) {
 }
 
 TEST(ShotFlight, ShotsAreDrawnAsLinesAlongTheirHeading) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
   SpawnShot(g, {.kind = kShotPlain, .x = 100, .y = 100, .size = 8});
   SpawnShot(g, {.kind = kShotLaser, .x = 300, .y = 300, .angle = 90, .size = 30});
@@ -231,13 +225,13 @@ TEST(ShotFlight, ShotsAreDrawnAsLinesAlongTheirHeading) {
 }
 
 TEST(Hits, ShotPowerSpreadsTheDamage) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
   g.my.shot_power() = 3;
   std::map<int, int> counts;
   const int n = 8000;
   for (int k = 0; k < n; ++k) {
-    Place(g, 5, 200, 200, 10, 1000);
+    PlaceEnemy(g, 5, 200, 200, 10, 1000);
     ShotAt(g, kShotPlain, 200, 200, 5);
     UpdateShots(g);
     counts[1000 - g.pools.enemies[5].hp] += 1;
@@ -249,7 +243,7 @@ TEST(Hits, ShotPowerSpreadsTheDamage) {
 
   g.my.shot_power() = 0;
   for (int k = 0; k < 200; ++k) {
-    Place(g, 5, 200, 200, 10, 1000);
+    PlaceEnemy(g, 5, 200, 200, 10, 1000);
     ShotAt(g, kShotPlain, 200, 200, 5);
     UpdateShots(g);
     EXPECT_EQ(g.pools.enemies[5].hp, 999);
@@ -257,10 +251,10 @@ TEST(Hits, ShotPowerSpreadsTheDamage) {
 }
 
 TEST(Hits, PlainShotHitsOnlyTheLowerIndex) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
-  Place(g, 9, 200, 200, 10, 5);
-  Place(g, 5, 205, 200, 10, 5);
+  PlaceEnemy(g, 9, 200, 200, 10, 5);
+  PlaceEnemy(g, 5, 205, 200, 10, 5);
   ShotAt(g, kShotPlain, 200, 200, 5);
   ForgetSounds(g);
   UpdateShots(g);
@@ -273,25 +267,25 @@ TEST(Hits, PlainShotHitsOnlyTheLowerIndex) {
 }
 
 TEST(Hits, BoxesThatShareAnEdgeDoNotTouch) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
-  Place(g, 5, 215, 200, 10, 5);  // 205 < 205 fails
+  PlaceEnemy(g, 5, 215, 200, 10, 5);  // 205 < 205 fails
   ShotAt(g, kShotPlain, 200, 200, 5);
   UpdateShots(g);
   EXPECT_EQ(g.pools.enemies[5].hp, 5);
   for (auto& s : g.pools.shots) s.timer = 0;
-  Place(g, 5, 214, 200, 10, 5);
+  PlaceEnemy(g, 5, 214, 200, 10, 5);
   ShotAt(g, kShotPlain, 200, 200, 5);
   UpdateShots(g);
   EXPECT_EQ(g.pools.enemies[5].hp, 4);
 }
 
 TEST(Hits, LaserPassesThroughAndShrinks) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
-  Place(g, 3, 200, 200, 5, 50);
-  Place(g, 4, 210, 200, 5, 50);
-  Place(g, 5, 190, 200, 5, 50);
+  PlaceEnemy(g, 3, 200, 200, 5, 50);
+  PlaceEnemy(g, 4, 210, 200, 5, 50);
+  PlaceEnemy(g, 5, 190, 200, 5, 50);
   EnemySlot& laser = ShotAt(g, kShotLaser, 200, 200, 30);
   UpdateShots(g);
   EXPECT_EQ(g.pools.enemies[3].hp, 49);
@@ -302,9 +296,9 @@ TEST(Hits, LaserPassesThroughAndShrinks) {
 }
 
 TEST(Hits, FreshLaserEndsOnItsTwentySixthHit) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
-  for (int i = 1; i <= 27; ++i) Place(g, i, 200, 200, 5, 50);
+  for (int i = 1; i <= 27; ++i) PlaceEnemy(g, i, 200, 200, 5, 50);
   EnemySlot& laser = ShotAt(g, kShotLaser, 200, 200, 30);
   UpdateShots(g);
   EXPECT_EQ(g.pools.enemies[26].hp, 49);
@@ -313,9 +307,9 @@ TEST(Hits, FreshLaserEndsOnItsTwentySixthHit) {
 }
 
 TEST(Hits, LaserKillDropsTheBonusItemToo) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
-  Place(g, 3, 200, 200, 5, 1, 1);
+  PlaceEnemy(g, 3, 200, 200, 5, 1, 1);
   ShotAt(g, kShotLaser, 200, 200, 30);
   UpdateShots(g);
   auto items = LiveItems(g);
@@ -327,9 +321,9 @@ TEST(Hits, LaserKillDropsTheBonusItemToo) {
 TEST(Hits, EnemyBulletsByMode) {
   // EASY: a shot destroys a bullet, and the bullet drops an item.
   {
-    auto t = InPlay(EASY);
+    auto t = MakeGameInPlay(EASY, 11);
     Game& g = t->g();
-    Place(g, 6, 200, 200, 4, 1, 2);
+    PlaceEnemy(g, 6, 200, 200, 4, 1, 2);
     ShotAt(g, kShotPlain, 200, 200, 5);
     UpdateShots(g);
     EXPECT_EQ(g.pools.enemies[6].timer, 0);
@@ -337,9 +331,9 @@ TEST(Hits, EnemyBulletsByMode) {
   }
   // NOVA: shots and markers pass through bullets.
   {
-    auto t = InPlay(NOVA);
+    auto t = MakeGameInPlay(NOVA, 11);
     Game& g = t->g();
-    Place(g, 6, 200, 200, 4, 1, 2);
+    PlaceEnemy(g, 6, 200, 200, 4, 1, 2);
     EnemySlot& shot = ShotAt(g, kShotPlain, 200, 200, 5);
     UpdateShots(g);
     EXPECT_GE(g.pools.enemies[6].timer, 1);
@@ -354,9 +348,9 @@ TEST(Hits, EnemyBulletsByMode) {
   }
   // HELL: only lasers reach bullets.
   {
-    auto t = InPlay(HELL);
+    auto t = MakeGameInPlay(HELL, 11);
     Game& g = t->g();
-    Place(g, 6, 200, 200, 4, 1, 2);
+    PlaceEnemy(g, 6, 200, 200, 4, 1, 2);
     ShotAt(g, kShotPlain, 200, 200, 5);
     UpdateShots(g);
     EXPECT_GE(g.pools.enemies[6].timer, 1);
@@ -367,9 +361,9 @@ TEST(Hits, EnemyBulletsByMode) {
 }
 
 TEST(Hits, MarkerMarksWithoutDamage) {
-  auto t = InPlay(HARD);
+  auto t = MakeGameInPlay(HARD, 11);
   Game& g = t->g();
-  Place(g, 42, 200, 200, 10, 1);
+  PlaceEnemy(g, 42, 200, 200, 10, 1);
   ShotAt(g, kShotMarker, 200, 200, 5);
   ForgetSounds(g);
   UpdateShots(g);
@@ -383,10 +377,10 @@ TEST(Hits, MarkerMarksWithoutDamage) {
 }
 
 TEST(Hits, BoltIgnoresOthersWhileItsTargetLives) {
-  auto t = InPlay(HARD);
+  auto t = MakeGameInPlay(HARD, 11);
   Game& g = t->g();
-  Place(g, 5, 200, 200, 10, 3);
-  Place(g, 10, 500, 50, 10, 3);
+  PlaceEnemy(g, 5, 200, 200, 10, 3);
+  PlaceEnemy(g, 10, 500, 50, 10, 3);
   EnemySlot& bolt = ShotAt(g, kShotBolt, 200, 200, 55);
   bolt.lockOn = 10;
   UpdateShots(g);
@@ -400,12 +394,12 @@ TEST(Hits, BoltIgnoresOthersWhileItsTargetLives) {
 }
 
 TEST(Hits, FinalBossPartsAreGuardedUntilLateInStageSix) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
   g.my.stage() = 6;
   g.pools.boss_slot = 30;
   g.my.distance() = 1900;
-  EnemySlot& part = Place(g, 12, 200, 200, 10, 100);
+  EnemySlot& part = PlaceEnemy(g, 12, 200, 200, 10, 100);
   part.kind = 25;
   part.big = 1;
   ShotAt(g, kShotPlain, 200, 200, 5);
@@ -432,9 +426,9 @@ TEST(Hits, FinalBossPartsAreGuardedUntilLateInStageSix) {
 TEST(Kills, ItemPlaceByClassAndMode) {
   // Fixed-ship modes: an orbiter's own angle and radius.
   {
-    auto t = InPlay(EASY);
+    auto t = MakeGameInPlay(EASY, 11);
     Game& g = t->g();
-    EnemySlot& e = Place(g, 5, 200, 200, 10, 1);
+    EnemySlot& e = PlaceEnemy(g, 5, 200, 200, 10, 1);
     e.angle = 77;
     e.radius = 350;
     ShotAt(g, kShotPlain, 200, 200, 5);
@@ -447,9 +441,9 @@ TEST(Kills, ItemPlaceByClassAndMode) {
   }
   // Moving-ship modes and flyers: measured from the ship.
   {
-    auto t = InPlay(NOVA);
+    auto t = MakeGameInPlay(NOVA, 11);
     Game& g = t->g();
-    EnemySlot& e = Place(g, 5, 320, 40, 10, 1);
+    EnemySlot& e = PlaceEnemy(g, 5, 320, 40, 10, 1);
     e.angle = 77;
     e.radius = 999;
     ShotAt(g, kShotPlain, 320, 40, 5);
@@ -460,9 +454,9 @@ TEST(Kills, ItemPlaceByClassAndMode) {
     EXPECT_EQ(items[0].radius, 200);
   }
   {
-    auto t = InPlay(EASY);
+    auto t = MakeGameInPlay(EASY, 11);
     Game& g = t->g();
-    Place(g, 5, 620, 240, 10, 1, 1).radius = 5;
+    PlaceEnemy(g, 5, 620, 240, 10, 1, 1).radius = 5;
     ShotAt(g, kShotPlain, 620, 240, 5);
     UpdateShots(g);
     auto items = LiveItems(g);
@@ -473,11 +467,11 @@ TEST(Kills, ItemPlaceByClassAndMode) {
 }
 
 TEST(Kills, GroupWipeOutWithoutBossPaysCoolAndALevelItem) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
-  Place(g, 5, 200, 200, 10, 1).link = 7;
-  Place(g, 6, 400, 400, 10, 1).link = 7;
-  EnemySlot& b = Place(g, 7, 100, 100, 3, 1, 2);
+  PlaceEnemy(g, 5, 200, 200, 10, 1).link = 7;
+  PlaceEnemy(g, 6, 400, 400, 10, 1).link = 7;
+  EnemySlot& b = PlaceEnemy(g, 7, 100, 100, 3, 1, 2);
   b.link = 7;
   ShotAt(g, kShotPlain, 200, 200, 5);
   UpdateShots(g);
@@ -498,12 +492,12 @@ TEST(Kills, GroupWipeOutWithoutBossPaysCoolAndALevelItem) {
 }
 
 TEST(Kills, GroupWipeOutDuringABossGivesNoCoolButBulletsStillPay) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
-  Place(g, 1, 300, 60, 20, 100).big = 1;
+  PlaceEnemy(g, 1, 300, 60, 20, 100).big = 1;
   g.pools.boss_slot = 1;
-  Place(g, 5, 200, 200, 10, 1).link = 7;
-  EnemySlot& b = Place(g, 7, 100, 100, 3, 1, 2);
+  PlaceEnemy(g, 5, 200, 200, 10, 1).link = 7;
+  EnemySlot& b = PlaceEnemy(g, 7, 100, 100, 3, 1, 2);
   b.link = 7;
   ShotAt(g, kShotPlain, 200, 200, 5);
   UpdateShots(g);
@@ -516,18 +510,18 @@ TEST(Kills, GroupWipeOutDuringABossGivesNoCoolButBulletsStillPay) {
 }
 
 TEST(Kills, OtherGroupsBulletsAndUnlinkedKillsAreLeftAlone) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
-  Place(g, 5, 200, 200, 10, 1).link = 7;
-  EnemySlot& other = Place(g, 7, 100, 100, 3, 1, 2);
+  PlaceEnemy(g, 5, 200, 200, 10, 1).link = 7;
+  EnemySlot& other = PlaceEnemy(g, 7, 100, 100, 3, 1, 2);
   other.link = 8;
-  EnemySlot& unlinked_bullet = Place(g, 8, 100, 120, 3, 1, 2);
+  EnemySlot& unlinked_bullet = PlaceEnemy(g, 8, 100, 120, 3, 1, 2);
   ShotAt(g, kShotPlain, 200, 200, 5);
   UpdateShots(g);
   EXPECT_GE(other.timer, 1);
   EXPECT_GE(unlinked_bullet.timer, 1);
   // A lone unlinked enemy is no group.
-  Place(g, 9, 300, 300, 10, 1);
+  PlaceEnemy(g, 9, 300, 300, 10, 1);
   ShotAt(g, kShotPlain, 300, 300, 5);
   g.fx.ring = {};
   UpdateShots(g);
@@ -535,9 +529,9 @@ TEST(Kills, OtherGroupsBulletsAndUnlinkedKillsAreLeftAlone) {
 }
 
 TEST(Kills, KindThirteenShakesTheScreen) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
-  Place(g, 5, 200, 200, 10, 1).kind = 13;
+  PlaceEnemy(g, 5, 200, 200, 10, 1).kind = 13;
   ShotAt(g, kShotPlain, 200, 200, 5);
   UpdateShots(g);
   EXPECT_EQ(g.run.shake, 10);
@@ -545,9 +539,9 @@ TEST(Kills, KindThirteenShakesTheScreen) {
 }
 
 TEST(Kills, LastBigKillClearsTheStage) {
-  auto t = InPlay(EASY);
+  auto t = MakeGameInPlay(EASY, 11);
   Game& g = t->g();
-  EnemySlot& boss = Place(g, 30, 320, 60, 20, 1);
+  EnemySlot& boss = PlaceEnemy(g, 30, 320, 60, 20, 1);
   boss.big = 1;
   boss.kind = 11;
   boss.angle = 270;
@@ -555,10 +549,10 @@ TEST(Kills, LastBigKillClearsTheStage) {
   g.pools.boss_slot = 30;
   g.my.chain_count() = 5;
   g.my.chain_link() = 3;
-  EnemySlot& small = Place(g, 40, 100, 100, 5, 60);
+  EnemySlot& small = PlaceEnemy(g, 40, 100, 100, 5, 60);
   small.angle = 12;
   small.radius = 250;
-  EnemySlot& off_field = Place(g, 41, 700, 100, 5, 1);
+  EnemySlot& off_field = PlaceEnemy(g, 41, 700, 100, 5, 1);
   ForgetSounds(g);
   ShotAt(g, kShotPlain, 320, 60, 5);
   UpdateShots(g);
@@ -584,10 +578,10 @@ TEST(Kills, LastBigKillClearsTheStage) {
 }
 
 TEST(Kills, OneOfTwoBigSlotsIsNoStageClear) {
-  auto t = InPlay(HELL);
+  auto t = MakeGameInPlay(HELL, 11);
   Game& g = t->g();
-  Place(g, 30, 320, 60, 20, 1).big = 1;
-  Place(g, 31, 320, 420, 20, 100).big = 1;  // the twin
+  PlaceEnemy(g, 30, 320, 60, 20, 1).big = 1;
+  PlaceEnemy(g, 31, 320, 420, 20, 100).big = 1;  // the twin
   g.pools.boss_slot = 31;
   ShotAt(g, kShotLaser, 320, 60, 30);
   UpdateShots(g);
@@ -597,11 +591,11 @@ TEST(Kills, OneOfTwoBigSlotsIsNoStageClear) {
 }
 
 TEST(Burst, MarksTurnIntoBoltsAndEveryShotVanishes) {
-  auto t = InPlay(HARD);
+  auto t = MakeGameInPlay(HARD, 11);
   Game& g = t->g();
-  EnemySlot& a = Place(g, 7, 500, 240, 10, 5);
+  EnemySlot& a = PlaceEnemy(g, 7, 500, 240, 10, 5);
   a.lockOn = 2;
-  EnemySlot& dead = Place(g, 9, 320, 100, 10, 5);
+  EnemySlot& dead = PlaceEnemy(g, 9, 320, 100, 10, 5);
   dead.lockOn = 1;
   dead.timer = 0;  // died after being marked
   SpawnShot(g, {.kind = kShotPlain, .x = 10, .y = 10, .speed = 5, .size = 8});
@@ -633,7 +627,7 @@ TEST(Burst, MarksTurnIntoBoltsAndEveryShotVanishes) {
 }
 
 TEST(Burst, WithoutMarksStillClearsTheShots) {
-  auto t = InPlay(NOVA);
+  auto t = MakeGameInPlay(NOVA, 11);
   Game& g = t->g();
   SpawnShot(g, {.kind = kShotMarker, .x = 10, .y = 10, .speed = 5, .size = 8});
   g.run.burst_request = 1;
@@ -645,7 +639,7 @@ TEST(Burst, WithoutMarksStillClearsTheShots) {
 
 TEST(Burst, HellRightPressNeedsLevelTwo) {
   {
-    auto t = InPlay(HELL);
+    auto t = MakeGameInPlay(HELL, 11);
     Game& g = t->g();
     g.my.level = 1;
     g.input.click = 2;
@@ -656,11 +650,11 @@ TEST(Burst, HellRightPressNeedsLevelTwo) {
     EXPECT_EQ(g.my.time_stop, 0);
   }
   {
-    auto t = InPlay(HELL);
+    auto t = MakeGameInPlay(HELL, 11);
     Game& g = t->g();
     g.my.level = 2;
     g.input.click = 2;
-    Place(g, 7, 320, 100, 10, 5).lockOn = 1;
+    PlaceEnemy(g, 7, 320, 100, 10, 5).lockOn = 1;
     UpdatePlayer(g);
     auto shots = LiveShots(g);
     ASSERT_EQ(shots.size(), 1u);
@@ -671,9 +665,9 @@ TEST(Burst, HellRightPressNeedsLevelTwo) {
 }
 
 TEST(Burst, BoltFliesAndSteersTowardItsTarget) {
-  auto t = InPlay(HARD);
+  auto t = MakeGameInPlay(HARD, 11);
   Game& g = t->g();
-  Place(g, 7, 320, 40, 10, 50).lockOn = 1;
+  PlaceEnemy(g, 7, 320, 40, 10, 50).lockOn = 1;
   g.run.burst_request = 1;
   UpdatePlayer(g);
   g.pools.enemies[7].x = 520;  // the target slips aside

@@ -21,18 +21,36 @@ std::string MakeTempDir() {
   return dir;
 }
 
-std::unique_ptr<TestGame> MakeTestGame(uint64_t seed, const std::string& data_dir) {
+namespace {
+
+std::shared_ptr<FontSet> GameFonts() {
+  return std::make_shared<FontSet>(std::string(KV_GAME_DIR) + "/dat/ipagp.ttf");
+}
+
+std::unique_ptr<TestGame> NewTestGame(uint64_t seed, const std::string& data_dir,
+                                      std::shared_ptr<FontSet> fonts) {
   auto t = std::make_unique<TestGame>();
   Platform pf;
   pf.audio = &t->audio;
   pf.dialogs = &t->dialogs;
   pf.clock = &t->clock;
-  pf.fonts = std::make_shared<FontSet>(std::string(KV_GAME_DIR) + "/dat/ipagp.ttf");
+  pf.fonts = std::move(fonts);
   pf.game_dir = KV_GAME_DIR;
   pf.data_dir = data_dir.empty() ? MakeTempDir() : data_dir;
   t->game = MakeGame(pf, seed);
   CreateBitmapTable(*t->game);
   return t;
+}
+
+}  // namespace
+
+std::unique_ptr<TestGame> MakeTestGame(uint64_t seed, const std::string& data_dir) {
+  return NewTestGame(seed, data_dir, GameFonts());
+}
+
+std::unique_ptr<TestGame> MakeFxGame(uint64_t seed) {
+  static const std::shared_ptr<FontSet> fonts = GameFonts();
+  return NewTestGame(seed, "", fonts);
 }
 
 std::unique_ptr<TestGame> MakeGameInPlay(int mode, uint64_t seed) {

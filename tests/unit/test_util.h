@@ -23,6 +23,10 @@ struct TestGame {
 // The title phase is left at -2 as after start; no save file is loaded.
 std::unique_ptr<TestGame> MakeTestGame(uint64_t seed = 1, const std::string& data_dir = "");
 
+// MakeTestGame with one font set for the whole test program: pictures of text
+// compared pixel by pixel must not mix in fonts of games dropped before.
+std::unique_ptr<TestGame> MakeFxGame(uint64_t seed = 1);
+
 // A game in the middle of stage 1 of `mode`: the ship at the centre with its
 // play size, the pointer on it.
 std::unique_ptr<TestGame> MakeGameInPlay(int mode, uint64_t seed = 1);

@@ -3,17 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "menus/menu.h"
-#include "platform/picture_file.h"
-#include "shell/frame.h"
 #include "shell/frame.h"
 #include "stages/enemies.h"
 #include "stages/timeline.h"
@@ -57,13 +51,6 @@ int SpawnedAt(int mode, int stage, int c, int n = 0) {
   g.run.frame_no = n;
   TimelineStep(g);
   return LiveSlots(g);
-}
-
-// Frames of a whole stage with the ship kept out of harm.
-void PlayFrame(Game& g) {
-  g.run.invulnerable = 1000;
-  g.my.lives = 3;
-  RunFrame(g);
 }
 
 }  // namespace
@@ -345,40 +332,3 @@ INSTANTIATE_TEST_SUITE_P(EasyAndHell, WholeStage,
                            return std::string(kModeNames[std::get<0>(info.param)]) + "_stage" +
                                   std::to_string(std::get<1>(info.param));
                          });
-
-// A driver for looking at the stages: with KV_STAGE_SHOTS set to a folder it
-// plays each stage in EASY, NOVA and HELL through whole frames (the ship kept
-// out of harm) and saves the field at a few clock values, printing the slowest
-// frame of each stage.
-TEST(StageRuns, DISABLED_Pictures) {
-  const char* shots = std::getenv("KV_STAGE_SHOTS");
-  const std::set<int> shot_clocks = {60, 250, 420, 560, 720, 760, 830, 960, 1010, 1130, 1250,
-                                     1310, 1420, 1610, 1700, 1800, 1900, 2100, 2400, 2450, 2800, 3100};
-  for (int mode : {EASY, NOVA, HELL}) {
-    for (int stage = 1; stage <= 6; ++stage) {
-      auto t = StageGame(mode, stage, 11 + stage);
-      Game& g = t->g();
-      double slowest = 0, total = 0;
-      int frames = 0, slowest_at = 0;
-      std::vector<double> times;
-      while (g.run.in_play == 1 && frames < 5000) {
-        auto start = std::chrono::steady_clock::now();
-        PlayFrame(g);
-        double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        if (ms > slowest) {
-          slowest = ms;
-          slowest_at = g.my.distance();
-        }
-        total += ms;
-        times.push_back(ms);
-        ++frames;
-        if (shots && shot_clocks.count(g.my.distance()))
-          SavePng(*g.cg, std::string(shots) + "/s" + std::to_string(stage) + "_" + kModeNames[mode] + "_" +
-                        std::to_string(g.my.distance()) + ".png");
-      }
-      std::sort(times.begin(), times.end());
-      std::printf("%s stage %d: %d frames, mean %.2f ms, 99%% within %.2f ms, slowest %.2f ms at clock %d\n",
-                  kModeNames[mode], stage, frames, total / frames, times[times.size() * 99 / 100], slowest, slowest_at);
-    }
-  }
-}
