@@ -57,7 +57,7 @@ if [ $check = 1 ]; then
   exit $?
 fi
 for k in $(seq 1 "$instances"); do
-  "$build/kv-rankd" --listen "127.0.0.1:$((port + k))" --db "$url" --access-log "$dir/access-$k.log" &
+  "$build/kv-rankd" --allow-unverified --listen "127.0.0.1:$((port + k))" --db "$url" --access-log "$dir/access-$k.log" &
   pids+=($!)
 done
 echo "kv-rankd on 127.0.0.1:$((port + 1))..$((port + instances)); Ctrl-C stops everything"

@@ -33,7 +33,8 @@ struct Options {
   // it is there; "none" = replays are not taken).
   std::string verifier;
   VerifierOptions verify;
-  bool require_replay = false;
+  // Only verified records are ranked unless --allow-unverified (closed groups).
+  bool require_replay = true;
   // Tests only: this player's records are answered as stored but never stored.
   std::string test_lose_write;
 };
@@ -85,8 +86,10 @@ void Help(std::FILE* out, const char* self) {
                "\nReplays (POST/GET /zrk/replay):\n"
                "  --verifier PATH|none     the replay checker (default: kv-verify beside kv-rankd, when it is\n"
                "                           there); 'none' takes no replays\n"
-               "  --require-replay         rank only records whose replay was verified; without it\n"
-               "                           unverified records are ranked with '%c' before their comment\n"
+               "  --allow-unverified       rank records whose replay was not verified too, with '%c' before\n"
+               "                           their comment (closed groups); by default only verified records\n"
+               "                           are ranked, and a verifier is needed\n"
+               "  --require-replay         the default: rank only records whose replay was verified\n"
                "  --verify-jobs N          checks at once (default %d)\n"
                "  --verify-queue N         uploads waiting for a check; beyond, 429 (default %d)\n"
                "  --verify-cpu S           CPU seconds of one check (default %d)\n"
@@ -142,7 +145,7 @@ void AddLosingWriteRoute(HttpRouter& router, RankBoard& board, const std::string
 int ParseOptions(int argc, char** argv, Options& opt) {
   enum {
     kListen = 1000, kBind, kPort, kDb, kLog, kThreads, kMaxConn, kPerAddress, kRate, kBurst, kTrust, kIdle,
-    kHeader, kBody, kReply, kDrain, kSync, kPool, kVerifier, kRequire, kJobs, kQueue, kCpu, kMemory, kWall, kLose, kHelp
+    kHeader, kBody, kReply, kDrain, kSync, kPool, kVerifier, kRequire, kAllow, kJobs, kQueue, kCpu, kMemory, kWall, kLose, kHelp
   };
   static const option longs[] = {
       {"listen", required_argument, nullptr, kListen},
@@ -165,6 +168,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       {"pool", required_argument, nullptr, kPool},
       {"verifier", required_argument, nullptr, kVerifier},
       {"require-replay", no_argument, nullptr, kRequire},
+      {"allow-unverified", no_argument, nullptr, kAllow},
       {"verify-jobs", required_argument, nullptr, kJobs},
       {"verify-queue", required_argument, nullptr, kQueue},
       {"verify-cpu", required_argument, nullptr, kCpu},
@@ -237,6 +241,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         if (opt.verifier.empty()) return bad("verifier");
         break;
       case kRequire: opt.require_replay = true; break;
+      case kAllow: opt.require_replay = false; break;
       case kJobs:
         if (!ParseInt(optarg, 1, 64, opt.verify.workers)) return bad("verify-jobs");
         break;
@@ -322,7 +327,9 @@ int main(int argc, char** argv) {
     }
   }
   if (opt.require_replay && !verifier) {
-    std::fprintf(stderr, "kv-rankd: --require-replay needs a verifier\n");
+    std::fprintf(stderr,
+                 "kv-rankd: ranking only verified records needs the replay checker (kv-verify); "
+                 "--allow-unverified ranks records unchecked\n");
     return 2;
   }
   RankPolicy policy;

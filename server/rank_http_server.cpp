@@ -90,6 +90,17 @@ std::string AddressText(const void* any) {
 
 bool IsLoopback(std::string_view address) { return address == "::1" || address.substr(0, 4) == "127."; }
 
+std::string ClientKey(std::string_view address) {
+  const std::string text(address);
+  in6_addr a{};
+  if (inet_pton(AF_INET6, text.c_str(), &a) != 1) return text;
+  // One IPv6 subscriber gets a /64 to itself: its addresses count as one.
+  std::memset(a.s6_addr + 8, 0, 8);
+  char out[INET6_ADDRSTRLEN] = "?";
+  inet_ntop(AF_INET6, &a, out, sizeof out);
+  return std::string(out) + "/64";
+}
+
 HttpAnswer TextAnswer(int status, std::string_view text) {
   HttpAnswer a;
   a.status = status;
@@ -181,6 +192,7 @@ enum class Phase { waiting, headers, body, handling, reply };
 struct RankHttpServer::Connection {
   int fd = -1;
   std::string address;
+  std::string key;  // what the per-address limits count (ClientKey)
   bool trusted = false;
   Phase phase = Phase::waiting;
   Clock::time_point since;
@@ -244,8 +256,9 @@ RankHttpServer::~RankHttpServer() { Stop(); }
 
 bool RankHttpServer::Admit(const std::string& address) const {
   if (limits_.trust_loopback && IsLoopback(address)) return true;
+  const std::string key = ClientKey(address);
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = per_address_.find(address);
+  auto it = per_address_.find(key);
   return it == per_address_.end() || it->second < 2 * limits_.per_address_connections;
 }
 
@@ -256,6 +269,7 @@ void RankHttpServer::OnConnection(MHD_Connection* c, void** socket_ctx, bool sta
     const MHD_ConnectionInfo* addr = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     conn->fd = fd != nullptr ? fd->connect_fd : -1;
     conn->address = AddressText(addr != nullptr ? addr->client_addr : nullptr);
+    conn->key = ClientKey(conn->address);
     conn->trusted = limits_.trust_loopback && IsLoopback(conn->address);
     conn->since = Clock::now();
     if (conn->fd >= 0) {
@@ -266,7 +280,7 @@ void RankHttpServer::OnConnection(MHD_Connection* c, void** socket_ctx, bool sta
     }
     std::lock_guard<std::mutex> lock(mutex_);
     connections_.insert(conn);
-    conn->over_cap = ++per_address_[conn->address] > limits_.per_address_connections && !conn->trusted;
+    conn->over_cap = ++per_address_[conn->key] > limits_.per_address_connections && !conn->trusted;
     *socket_ctx = conn;
     return;
   }
@@ -279,7 +293,7 @@ void RankHttpServer::OnConnection(MHD_Connection* c, void** socket_ctx, bool sta
     // shutting down a descriptor number that is about to be reused.
     std::lock_guard<std::mutex> lock(mutex_);
     connections_.erase(conn);
-    auto it = per_address_.find(conn->address);
+    auto it = per_address_.find(conn->key);
     if (it != per_address_.end() && --it->second <= 0) per_address_.erase(it);
     orphan = conn->request;
   }
@@ -384,7 +398,7 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     if (req->too_big) return queue(TextAnswer(req->route->too_large_status, "refused: body too large"), true);
     const bool trusted = conn != nullptr && conn->trusted;
     const std::string address = conn != nullptr ? conn->address : std::string("?");
-    if (req->route->limited && !trusted && !buckets_.Take(address, Clock::now())) {
+    if (req->route->limited && !trusted && !buckets_.Take(conn != nullptr ? conn->key : address, Clock::now())) {
       return queue(TextAnswer(429, "too many records from your address; try again in a few minutes"), false);
     }
     set_phase(Phase::handling);
@@ -396,6 +410,7 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     hr.query = mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
     hr.body = req->body;
     hr.client = address;
+    hr.client_key = conn != nullptr ? std::string_view(conn->key) : std::string_view(address);
     hr.key_header = req->key_header;
     hr.time_header = req->time_header;
     hr.signature_header = req->signature_header;

@@ -30,7 +30,8 @@ struct HttpRequest {
   std::string_view path;
   std::string_view query;  // raw, without "?" ("write&3" is no list of pairs)
   std::string_view body;
-  std::string_view client;  // the peer's address, as text
+  std::string_view client;      // the peer's address, as text
+  std::string_view client_key;  // what its limits count: ClientKey(client)
   // The player's signature headers (X-KV-Key, X-KV-Time, X-KV-Signature);
   // empty when absent.
   std::string_view key_header, time_header, signature_header;
@@ -183,3 +184,6 @@ class RankHttpServer {
 // IPv4 address mapped into IPv6 is written as IPv4.
 std::string AddressText(const void* sockaddr_any);
 bool IsLoopback(std::string_view address);
+// What the per-address limits count for a client address: an IPv4 address
+// as it is, an IPv6 address by its /64 ("2001:db8:1:2::/64").
+std::string ClientKey(std::string_view address);

@@ -328,3 +328,19 @@ TEST(RankFront, KeysHoldNamesAndIdsAgainstStrangers) {
   EXPECT_EQ(Status(send(post(RecordBody("a?b", 7, 10), nullptr))), 400);
   EXPECT_EQ(Status(send(post(RecordBody("はな", 7, 10), nullptr))), 400);
 }
+
+// Limits count an IPv6 client by its /64: one subscriber's many addresses
+// share one allowance; IPv4 addresses stay themselves.
+TEST(RankFront, ClientKeysCountIpv6ByItsSlash64) {
+  EXPECT_EQ(ClientKey("2001:db8:1:2:aaaa:bbbb:cccc:dddd"), "2001:db8:1:2::/64");
+  EXPECT_EQ(ClientKey("2001:db8:1:2::1"), ClientKey("2001:db8:1:2:ffff:ffff:ffff:ffff"));
+  EXPECT_NE(ClientKey("2001:db8:1:2::1"), ClientKey("2001:db8:1:3::1"));
+  EXPECT_EQ(ClientKey("::1"), "::/64");
+  EXPECT_EQ(ClientKey("203.0.113.9"), "203.0.113.9");
+  WriteBuckets buckets(6, 2);
+  const auto now = std::chrono::steady_clock::now();
+  EXPECT_TRUE(buckets.Take(ClientKey("2001:db8::1"), now));
+  EXPECT_TRUE(buckets.Take(ClientKey("2001:db8::2"), now));
+  EXPECT_FALSE(buckets.Take(ClientKey("2001:db8::3"), now));  // the same /64's allowance is spent
+  EXPECT_TRUE(buckets.Take(ClientKey("2001:db8:0:1::3"), now));
+}

@@ -200,7 +200,7 @@ TEST(RankUpload, AVerifierThatHangsIsKilledAndOneThatBabblesIsNotBelieved) {
   for (const Case& c : {Case{hang, 422, "too long"}, Case{babble, 500, "could not be checked"}}) {
     Daemon daemon;
     ASSERT_TRUE(daemon.Start({"--db", dir + "/rank-" + std::to_string(c.status) + ".db", "--verifier", c.verifier,
-                              "--verify-wall", "3", "--verify-jobs", "1", "--verify-queue", "0"}));
+                              "--verify-wall", "3", "--verify-jobs", "1", "--verify-queue", "0", "--allow-unverified"}));
     auto http = MakeCurlHttp(30000);
     ASSERT_TRUE(SendRecordOver(*http, daemon.host(), kHell, RecordOf("P", 1, 5), 1).ok);
     const auto start = std::chrono::steady_clock::now();
