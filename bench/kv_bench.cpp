@@ -238,7 +238,7 @@ void Usage(FILE* to) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string game_dir = ExecutableDir();
+  std::string game_dir = FindGameFolder(ExecutableDir()).dir;
   int frames = 600;
   int autoplay_frames = 12000;
   bool skip_autoplay = false;

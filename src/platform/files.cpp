@@ -275,9 +275,20 @@ bool DirectoryWritable(const std::string& path) {
   return DirectoryExists(path) && ::access(path.c_str(), W_OK | X_OK) == 0;
 }
 
-std::string ChooseDataDir(const std::string& game_dir) {
+GameFolder FindGameFolder(const std::string& exe_dir) {
+  if (FileExists(exe_dir + "/cg/title.bmp")) return {exe_dir, false};
+  const size_t slash = exe_dir.find_last_of('/');
+  if (slash != std::string::npos) {
+    // PREFIX/bin -> PREFIX/share/kv, spelt without "..".
+    std::string shared = exe_dir.substr(0, slash) + "/share/kv";
+    if (FileExists(shared + "/cg/title.bmp")) return {shared, true};
+  }
+  return {exe_dir, false};
+}
+
+std::string ChooseDataDir(const std::string& game_dir, bool installed) {
   std::string own = game_dir + "/dat";
-  if (DirectoryWritable(own)) return own;
+  if (!installed && DirectoryWritable(own)) return own;
   std::string base;
   const char* xdg = std::getenv("XDG_DATA_HOME");
   if (xdg && xdg[0] == '/') {

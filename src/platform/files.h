@@ -49,7 +49,18 @@ std::string ExecutableDir();
 
 // True when files can be created in the folder.
 bool DirectoryWritable(const std::string& path);
+// The game folder (cg/ and dat/) of a program living in `exe_dir`: that folder
+// itself when it holds cg/title.bmp (the build folder, or a game folder copied
+// anywhere), else share/kv beside it (installed: PREFIX/bin/kv or
+// PREFIX/games/kv with PREFIX/share/kv). When neither holds the title picture,
+// `exe_dir`, so that the message about the missing picture names it.
+struct GameFolder {
+  std::string dir;
+  bool installed = false;  // found as share/kv beside the program's folder
+};
+GameFolder FindGameFolder(const std::string& exe_dir);
 // Where the save file, the local ranking and server.txt live: the game's own
-// dat folder when it is writable, else $XDG_DATA_HOME/kv (default
-// ~/.local/share/kv), created on first use.
-std::string ChooseDataDir(const std::string& game_dir);
+// dat folder when it runs from its own writable folder, else (installed, or
+// read-only) $XDG_DATA_HOME/kv (default ~/.local/share/kv), created on first
+// use. An installed game never writes into its data folder, even as root.
+std::string ChooseDataDir(const std::string& game_dir, bool installed = false);

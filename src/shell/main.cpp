@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kv: unexpected argument %s (see --help)\n", argv[optind]);
     return 2;
   }
-  std::string dir = ExecutableDir();
+  const GameFolder folder = FindGameFolder(ExecutableDir());
+  const std::string& dir = folder.dir;
 
   std::string error;
   std::unique_ptr<Window> win = OpenGameWindow("K.V. ver3.2", 640, 480, &error);
@@ -66,9 +67,8 @@ int main(int argc, char** argv) {
   pf.clock = clock.get();
   pf.fonts = fonts;
   pf.game_dir = dir;
-  // Installed system-wide the game folder is read-only: the player's files
-  // then live in the XDG data folder.
-  pf.data_dir = ChooseDataDir(dir);
+  // Installed, the player's files live in the XDG data folder.
+  pf.data_dir = ChooseDataDir(dir, folder.installed);
   std::unique_ptr<Game> game = MakeGame(pf, clock->Seed());
   Game& g = *game;
   if (!FormCreate(g, &error)) {

@@ -73,6 +73,8 @@ TEST(WindowScale, PointsOutsideTheFieldStayOutside) {
 }  // namespace
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "platform/files.h"
 
@@ -93,6 +95,40 @@ TEST(DataFolder, ReadOnlyGameFolderUsesTheXdgDataHome) {
   EXPECT_EQ(ChooseDataDir("/nonexistent/game"), home + "/.local/share/kv");
   if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
   else unsetenv("XDG_DATA_HOME");
+}
+
+// An installed game (PREFIX/bin/kv, PREFIX/share/kv) finds its pictures in
+// share/kv and keeps the player's files in the XDG folder, even where it could
+// write into share/kv (root); a game folder of its own wins over share/kv.
+TEST(DataFolder, InstalledGameFindsShareKvAndWritesOnlyToTheXdgFolder) {
+  namespace fs = std::filesystem;
+  TempFolder temp("kv-prefix");
+  ASSERT_FALSE(temp.path().empty());
+  const std::string prefix = temp.path();
+  fs::create_directories(prefix + "/games");
+  fs::create_directories(prefix + "/share/kv/cg");
+  fs::create_directories(prefix + "/share/kv/dat");
+  std::ofstream(prefix + "/share/kv/cg/title.bmp") << "BM";
+
+  GameFolder found = FindGameFolder(prefix + "/games");
+  EXPECT_EQ(found.dir, prefix + "/share/kv");
+  EXPECT_TRUE(found.installed);
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::string saved = old ? old : "";
+  setenv("XDG_DATA_HOME", "/tmp/kv-xdg-test", 1);
+  EXPECT_EQ(ChooseDataDir(found.dir, found.installed), "/tmp/kv-xdg-test/kv");
+  if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else unsetenv("XDG_DATA_HOME");
+
+  fs::create_directories(prefix + "/games/cg");
+  std::ofstream(prefix + "/games/cg/title.bmp") << "BM";
+  found = FindGameFolder(prefix + "/games");
+  EXPECT_EQ(found.dir, prefix + "/games");
+  EXPECT_FALSE(found.installed);
+
+  found = FindGameFolder(prefix + "/nothing/here");
+  EXPECT_EQ(found.dir, prefix + "/nothing/here");
+  EXPECT_FALSE(found.installed);
 }
 
 }  // namespace

@@ -22,11 +22,12 @@ const char kHelp[] =
     "Runs K.V. on the headless platform: no window, no sound device, a virtual\n"
     "clock that advances 40 ms per frame, as fast as the machine allows.\n"
     "\n"
-    "  --game-dir DIR   folder holding cg/ and dat/ (default: the folder of kv-sim)\n"
+    "  --game-dir DIR   folder holding cg/ and dat/ (default: the folder of\n"
+    "                   kv-sim, or ../share/kv beside it when installed)\n"
     "  --data-dir DIR   folder of the save file and the local ranking (default: the\n"
-    "                   game folder's dat/, as the game; with --play a fresh\n"
-    "                   temporary folder, removed at the end, so the bot never\n"
-    "                   touches your save)\n"
+    "                   game folder's dat/, as the game; with --play, or when\n"
+    "                   installed, a fresh temporary folder removed at the end, so\n"
+    "                   kv-sim never touches your save)\n"
     "  --seed N         seed of the game's random generator (default 1)\n"
     "  --frames N       frames to run (default 100)\n"
     "  --script FILE    events, one per line: FRAME EVENT ARGS, applied before\n"
@@ -87,7 +88,8 @@ int CheckReplay(const std::string& game_dir, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string game_dir = ExecutableDir();
+  const GameFolder found = FindGameFolder(ExecutableDir());
+  std::string game_dir = found.dir;
   long long seed = 1, frames = 100;
   std::string script_path, dump_path, png_path, play_mode, data_dir, record_path, replay_path;
   bool frames_given = false;
@@ -159,8 +161,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::unique_ptr<TempFolder> play_folder;  // the bot's own save folder, removed at the end
-  if (!play_mode.empty() && data_dir.empty()) {
+  // The bot, and an installed kv-sim (whose game folder is the system's),
+  // run on a save folder of their own, removed at the end.
+  std::unique_ptr<TempFolder> play_folder;
+  if ((!play_mode.empty() || found.installed) && data_dir.empty()) {
     play_folder = std::make_unique<TempFolder>("kv-play");
     if (play_folder->path().empty()) {
       std::fprintf(stderr, "kv-sim: cannot create a temporary folder\n");

@@ -109,7 +109,7 @@ bool Check(Game& g, std::string& what) {
 int main(int argc, char** argv) {
   long long frames = 30000;
   unsigned seed = 1;
-  std::string game_dir = ExecutableDir();
+  std::string game_dir = FindGameFolder(ExecutableDir()).dir;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--frames" && i + 1 < argc) frames = std::atoll(argv[++i]);

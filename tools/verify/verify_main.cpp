@@ -36,7 +36,8 @@ const char kHelp[] =
     "  verify: mode=M score=N frames=F verdict=V claimed=N id=N name=%XX.. [why=...]\n"
     "V and the exit status: verified 0, mismatch 1, malformed 2, other-version 3;\n"
     "4 when it cannot check (bad usage, unreadable file, incomplete game folder).\n"
-    "  --game-dir DIR   folder holding cg/ and dat/ (default: the folder of kv-verify)\n"
+    "  --game-dir DIR   folder holding cg/ and dat/ (default: the folder of\n"
+    "                   kv-verify, or ../share/kv beside it when installed)\n"
     "  -                read the replay from standard input\n";
 
 bool ReadInput(const std::string& path, std::string& out) {
@@ -88,7 +89,7 @@ std::string OneLine(std::string text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string game_dir = ExecutableDir();
+  std::string game_dir = FindGameFolder(ExecutableDir()).dir;
   static const option kOptions[] = {{"game-dir", required_argument, nullptr, 'g'},
                                     {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
