@@ -1,6 +1,5 @@
 #include "effects/effects.h"
 
-#include <cmath>
 #include <cstdlib>
 
 #include "effects/log.h"
@@ -96,7 +95,7 @@ int AngleFromPlayer(Game& g, int x, int y) {
   if (dy == 0) dy = 1;
   // Kept: radians back to degrees with 3.1415, as everywhere in play; every
   // aimed shot, and so every replay, depends on it.
-  int a = std::abs(int(std::atan(double(dy) / double(dx)) * 180.0 / 3.1415));
+  int a = SlopeDegrees(double(dy) / double(dx));
   if (x < px && y > py) a = 180 - a;
   else if (x > px && y < py) a = 360 - a;
   else if (x < px && y < py) a = a + 180;

@@ -2,10 +2,10 @@
 // composed frame.
 #pragma once
 
-#include <array>
-#include <cmath>
 #include <cstdint>
 #include <string>
+
+#include "state/turns.h"
 
 struct Game;
 
@@ -68,38 +68,15 @@ uint32_t ShiftColor(uint32_t color, int delta);
 // Direction from the ship to (x, y) in whole degrees 0..359, 0 = right, 90 = down.
 int AngleFromPlayer(Game& g, int x, int y);
 
-// Point at angle a (whole degrees) and distance d from (cx, cy). Inline, so a
-// caller that asks for both coordinates of one angle pays for one sincos.
-// Kept: the game's half turn is 3.1415, not pi; every position in play, and so
-// every replay, depends on it.
-constexpr double kPolarRad = 3.1415 / 180.0;
-inline int PolarX(int cx, double a_deg, double d) { return cx + int(std::cos(a_deg * kPolarRad) * d); }
-inline int PolarY(int cy, double a_deg, double d) { return cy + int(std::sin(a_deg * kPolarRad) * d); }
+// Point at angle a (whole degrees) and distance d from (cx, cy), the same on
+// every machine (state/turns.h). Kept: the game's half turn is 3.1415, not
+// pi; every position in play, and so every replay, depends on it.
+inline int PolarX(int cx, int32_t a_deg, double d) { return cx + int(TurnCos(a_deg) * d); }
+inline int PolarY(int cy, int32_t a_deg, double d) { return cy + int(TurnSin(a_deg) * d); }
 
-// PolarX and PolarY for whole angles, each angle's cos and sin worked out once
-// while the memo lives: an enemy frame draws hundreds of outlines at a few
-// hundred angles. The points are the same as PolarX and PolarY give.
+// The enemy update's outline points: PolarX and PolarY of whole angles.
 class TurnMemo {
  public:
-  TurnMemo() {
-    for (int k = 0; k < kSize; ++k) angle_[size_t(k)] = k + 1;  // k + 1 never belongs in entry k
-  }
-  int X(int cx, int a, double d) { return cx + int(Entry(a).cos * d); }
-  int Y(int cy, int a, double d) { return cy + int(Entry(a).sin * d); }
-
- private:
-  static constexpr int kSize = 1024;
-  struct Turn {
-    double cos, sin;
-  };
-  const Turn& Entry(int a) {
-    const size_t k = uint32_t(a) % kSize;
-    if (angle_[k] != a) {
-      angle_[k] = a;
-      turn_[k] = {std::cos(a * kPolarRad), std::sin(a * kPolarRad)};
-    }
-    return turn_[k];
-  }
-  std::array<int32_t, kSize> angle_;
-  std::array<Turn, kSize> turn_;
+  int X(int cx, int a, double d) { return PolarX(cx, a, d); }
+  int Y(int cy, int a, double d) { return PolarY(cy, a, d); }
 };

@@ -8,12 +8,14 @@
 #include <cairo.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_ADVANCES_H
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <vector>
 #include <cwchar>
 #if defined(__SSE2__)
@@ -58,11 +60,137 @@ cairo_font_face_t* MakeFace(const std::shared_ptr<FtLibrary>& lib, const std::st
   if (bold) cairo_ft_font_face_set_synthesize(cf, CAIRO_FT_SYNTHESIZE_BOLD);
   return cf;
 }
+
+// What text is measured by: the advance widths in font units, read unhinted
+// from the font file, and the arithmetic that scales them. A width never
+// comes from the rasteriser (its hinting differs between FreeType versions),
+// so it is the same on every machine: log lines wrap and menu captions fit
+// alike wherever a run is replayed. The figures are those the game has always
+// had (cairo 1.16 on FreeType 2.12 with slight hinting and hinted metrics:
+// each advance rounded to whole pixels, synthetic bold one 24th of the em
+// wider), for every character of the font at every size.
+struct FontMetrics {
+  int32_t units_per_em = 0, ascender = 0, descender = 0;  // descender < 0
+  std::vector<uint16_t> advance;  // by character, U+0000..U+FFFF
+  std::vector<std::pair<uint32_t, uint16_t>> beyond;  // characters past U+FFFF, sorted
+  uint16_t missing = 0;           // the advance of a character the font lacks
+
+  bool Load(FT_Library lib, const std::string& path) {
+    FT_Face face = nullptr;
+    if (FT_New_Face(lib, path.c_str(), 0, &face) != 0) return false;
+    const bool ok = Read(face);
+    FT_Done_Face(face);
+    return ok;
+  }
+
+  uint16_t Advance(uint32_t ch) const {
+    if (ch < advance.size()) return advance[ch];
+    auto it = std::lower_bound(beyond.begin(), beyond.end(), std::make_pair(ch, uint16_t(0)));
+    return it != beyond.end() && it->first == ch ? it->second : missing;
+  }
+
+ private:
+  bool Read(FT_Face face) {
+    if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0 || face->num_glyphs <= 0) return false;
+    std::vector<FT_Fixed> by_glyph(size_t(face->num_glyphs));
+    if (FT_Get_Advances(face, 0, FT_UInt(face->num_glyphs), FT_LOAD_NO_SCALE, by_glyph.data()) != 0) return false;
+    auto units = [&](FT_UInt glyph) {
+      return glyph < by_glyph.size() ? uint16_t(std::clamp<FT_Fixed>(by_glyph[glyph], 0, 0xFFFF)) : uint16_t(0);
+    };
+    units_per_em = face->units_per_EM;
+    ascender = face->ascender;
+    descender = face->descender;
+    missing = units(0);
+    advance.assign(0x10000, missing);
+    FT_UInt glyph = 0;
+    for (FT_ULong ch = FT_Get_First_Char(face, &glyph); glyph != 0; ch = FT_Get_Next_Char(face, ch, &glyph)) {
+      if (ch < advance.size()) advance[ch] = units(glyph);
+      else beyond.emplace_back(uint32_t(ch), units(glyph));
+    }
+    std::sort(beyond.begin(), beyond.end());
+    return true;
+  }
+};
+
+// FreeType's 16.16 products and quotients, rounded as it rounds them.
+int64_t MulFix(int64_t a, int64_t b) {
+  const int64_t m = (std::llabs(a) * std::llabs(b) + 0x8000) >> 16;
+  return (a < 0) != (b < 0) ? -m : m;
+}
+int64_t DivFix(int64_t a, int64_t b) {
+  const int64_t q = ((std::llabs(a) << 16) + std::llabs(b) / 2) / std::llabs(b);
+  return (a < 0) != (b < 0) ? -q : q;
+}
+
+// The next character of UTF-8 text, or false when the text is not valid
+// UTF-8 as cairo reads it (then the whole text is neither measured nor drawn).
+bool NextChar(std::string_view s, size_t& at, uint32_t& ch) {
+  const auto byte = [&](size_t i) { return i < s.size() ? uint8_t(s[i]) : uint8_t(0); };
+  const uint8_t b = byte(at);
+  int len = 1;
+  ch = b;
+  if (b >= 0x80) {
+    if (b < 0xC0 || b >= 0xF8) return false;
+    len = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    ch = b & (0x7F >> len);
+    for (int i = 1; i < len; ++i) {
+      const uint8_t c = byte(at + size_t(i));
+      if ((c & 0xC0) != 0x80) return false;
+      ch = (ch << 6) | (c & 0x3F);
+    }
+    const int shortest = ch < 0x80 ? 1 : ch < 0x800 ? 2 : ch < 0x10000 ? 3 : 4;
+    if (shortest != len) return false;
+  }
+  // Surrogates, the noncharacters and anything past U+10FFFF are refused.
+  if (ch >= 0x110000 || (ch & 0xFFFFF800) == 0xD800 || (ch >= 0xFDD0 && ch <= 0xFDEF) || (ch & 0xFFFE) == 0xFFFE)
+    return false;
+  at += size_t(len);
+  return true;
+}
+
+// A text as cairo takes it: up to its first NUL.
+std::string_view UpToNul(const std::string& s) { return std::string_view(s.c_str()); }
+
+bool ValidText(std::string_view s) {
+  uint32_t ch = 0;
+  for (size_t at = 0; at < s.size();)
+    if (!NextChar(s, at, ch)) return false;
+  return true;
+}
+
+// Pixels of a font size in points (96 DPI), in 26.6, as cairo asks FreeType for them.
+int64_t PixelSize26(int points) { return (int64_t(points) * 512 + 3) / 6; }
+
+// Width and line height of a text in whole pixels (0 wide when it is not
+// valid UTF-8).
+TextSize Measure(const FontMetrics& m, std::string_view text, int points, bool bold) {
+  TextSize out;
+  if (points < 1) return out;
+  const int64_t scale = DivFix(PixelSize26(points), m.units_per_em);
+  const int64_t ascent = (MulFix(m.ascender, scale) + 63) & ~int64_t(63);
+  const int64_t descent = (MulFix(-int64_t(m.descender), scale) + 63) & ~int64_t(63);
+  const double size = points * 96.0 / 72.0;
+  out.height = int(std::ceil(double(ascent) / 64.0 * (1.0 / size) * size + double(descent) / 64.0 * (1.0 / size) * size));
+  const int64_t emboldening = bold ? MulFix(m.units_per_em, scale) / 24 : 0;
+  // Each advance goes from pixels to the font's units and back in doubles,
+  // as cairo takes it: the sum can end a hair below a half pixel.
+  double width = 0;
+  uint32_t ch = 0;
+  for (size_t at = 0; at < text.size();) {
+    if (!NextChar(text, at, ch)) return {0, out.height};
+    const int64_t advance = ((MulFix(m.Advance(ch), scale) + 32) & ~int64_t(63)) + emboldening;
+    width += double(advance) / 64.0 * (1.0 / size) * size;
+  }
+  out.width = int(std::lround(width));
+  return out;
+}
+
 }  // namespace
 
 struct FontSet::Impl {
   cairo_font_face_t* regular = nullptr;
   cairo_font_face_t* bold = nullptr;  // its own FT_Face: cairo shares one font face per FT_Face
+  FontMetrics metrics;
 };
 
 FontSet::FontSet(const std::string& font_path) : impl_(std::make_unique<Impl>()) {
@@ -71,6 +199,7 @@ FontSet::FontSet(const std::string& font_path) : impl_(std::make_unique<Impl>())
     lib->lib = nullptr;
     return;
   }
+  if (!impl_->metrics.Load(lib->lib, font_path)) return;
   impl_->regular = MakeFace(lib, font_path, false);
   if (!impl_->regular) return;
   impl_->bold = MakeFace(lib, font_path, true);
@@ -651,20 +780,14 @@ void Canvas::FillPolygon(const int* xy, int points) {
 }
 
 TextSize Canvas::MeasureText(const std::string& utf8) {
-  TextSize s;
-  if (!impl_->fonts || !impl_->fonts->Ok()) return s;
-  impl_->ApplyFont();
-  s.height = int(std::ceil(impl_->ascent + impl_->descent));
-  if (!utf8.empty()) {
-    cairo_text_extents_t te;
-    cairo_text_extents(impl_->cr, utf8.c_str(), &te);
-    s.width = int(std::lround(te.x_advance));
-  }
-  return s;
+  if (!impl_->fonts || !impl_->fonts->Ok()) return {};
+  return Measure(impl_->fonts->impl()->metrics, UpToNul(utf8), impl_->font_size, impl_->font_bold);
 }
 
 void Canvas::TextOut(int x, int y, const std::string& utf8) {
   if (!impl_->fonts || !impl_->fonts->Ok() || utf8.empty()) return;
+  // Text cairo cannot read would leave the canvas unable to draw text again.
+  if (!ValidText(UpToNul(utf8)) || impl_->font_size < 1) return;
   impl_->Flush();
   impl_->ApplyFont();
   cairo_t* cr = impl_->cr;
@@ -672,10 +795,8 @@ void Canvas::TextOut(int x, int y, const std::string& utf8) {
   fe.ascent = impl_->ascent;
   fe.descent = impl_->descent;
   if (impl_->brush_solid) {
-    cairo_text_extents_t te;
-    cairo_text_extents(cr, utf8.c_str(), &te);
     SetSource(cr, impl_->brush_color);
-    cairo_rectangle(cr, x, y, std::lround(te.x_advance), std::ceil(fe.ascent + fe.descent));
+    cairo_rectangle(cr, x, y, MeasureText(utf8).width, std::ceil(fe.ascent + fe.descent));
     cairo_fill(cr);
   }
   SetSource(cr, impl_->font_color);
