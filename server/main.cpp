@@ -76,6 +76,10 @@ void Help(std::FILE* out, const char* self) {
                "  --writes-per-minute R    records a client address may send per minute (default %g)\n"
                "  --write-burst N          records it may send at once before the rate holds (default %g)\n"
                "  --trust-loopback         loopback clients skip the per-address limits (tests, benchmarks)\n"
+               "  --trusted-proxy CIDR     connections from this network are our proxies (load balancers):\n"
+               "                           the client is the address their Forwarded or X-Forwarded-For\n"
+               "                           header names; from anywhere else those headers are ignored\n"
+               "                           (repeatable; IPv6 clients count by their /64 everywhere)\n"
                "  --idle-timeout S         a kept-alive connection may wait S seconds for its next request\n"
                "                           (default %d)\n"
                "  --header-timeout MS      a new connection's request, or a request line, to the end of its\n"
@@ -145,7 +149,8 @@ void AddLosingWriteRoute(HttpRouter& router, RankBoard& board, const std::string
 int ParseOptions(int argc, char** argv, Options& opt) {
   enum {
     kListen = 1000, kBind, kPort, kDb, kLog, kThreads, kMaxConn, kPerAddress, kRate, kBurst, kTrust, kIdle,
-    kHeader, kBody, kReply, kDrain, kSync, kPool, kVerifier, kRequire, kAllow, kJobs, kQueue, kCpu, kMemory, kWall, kLose, kHelp
+    kProxy, kHeader, kBody, kReply, kDrain, kSync, kPool, kVerifier, kRequire, kAllow, kJobs, kQueue, kCpu, kMemory, kWall,
+    kLose, kHelp
   };
   static const option longs[] = {
       {"listen", required_argument, nullptr, kListen},
@@ -159,6 +164,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       {"writes-per-minute", required_argument, nullptr, kRate},
       {"write-burst", required_argument, nullptr, kBurst},
       {"trust-loopback", no_argument, nullptr, kTrust},
+      {"trusted-proxy", required_argument, nullptr, kProxy},
       {"idle-timeout", required_argument, nullptr, kIdle},
       {"header-timeout", required_argument, nullptr, kHeader},
       {"body-timeout", required_argument, nullptr, kBody},
@@ -214,6 +220,12 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         if (!ParseDouble(optarg, 1, 1e9, opt.limits.write_burst)) return bad("write-burst");
         break;
       case kTrust: opt.limits.trust_loopback = true; break;
+      case kProxy: {
+        const auto network = ParseNetwork(optarg);
+        if (!network) return bad("trusted-proxy");
+        opt.limits.trusted_proxies.push_back(*network);
+        break;
+      }
       case kIdle:
         if (!ParseInt(optarg, 1, 86400, opt.limits.idle_seconds)) return bad("idle-timeout");
         break;

@@ -5,9 +5,12 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -90,15 +93,211 @@ std::string AddressText(const void* any) {
 
 bool IsLoopback(std::string_view address) { return address == "::1" || address.substr(0, 4) == "127."; }
 
-std::string ClientKey(std::string_view address) {
-  const std::string text(address);
-  in6_addr a{};
-  if (inet_pton(AF_INET6, text.c_str(), &a) != 1) return text;
-  // One IPv6 subscriber gets a /64 to itself: its addresses count as one.
-  std::memset(a.s6_addr + 8, 0, 8);
+namespace {
+
+using Address = std::array<unsigned char, 16>;
+
+// An IPv4 or IPv6 address in text, IPv4 as IPv4-mapped IPv6.
+std::optional<Address> ParseAddress(std::string_view text) {
+  if (text.empty() || text.size() >= INET6_ADDRSTRLEN) return std::nullopt;
+  const std::string z(text);
+  Address a{};
+  in_addr v4{};
+  if (inet_pton(AF_INET, z.c_str(), &v4) == 1) {
+    a[10] = a[11] = 0xFF;
+    std::memcpy(a.data() + 12, &v4, 4);
+    return a;
+  }
+  in6_addr v6{};
+  if (inet_pton(AF_INET6, z.c_str(), &v6) != 1) return std::nullopt;
+  std::memcpy(a.data(), v6.s6_addr, 16);
+  return a;
+}
+
+bool IsMapped(const Address& a) {
+  static constexpr unsigned char kPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  return std::memcmp(a.data(), kPrefix, 12) == 0;
+}
+
+std::string AddressString(const Address& a) {
   char out[INET6_ADDRSTRLEN] = "?";
-  inet_ntop(AF_INET6, &a, out, sizeof out);
-  return std::string(out) + "/64";
+  if (IsMapped(a)) {
+    inet_ntop(AF_INET, a.data() + 12, out, sizeof out);
+  } else {
+    inet_ntop(AF_INET6, a.data(), out, sizeof out);
+  }
+  return out;
+}
+
+bool InNetwork(const IpNetwork& n, const Address& a) {
+  const int whole = n.prefix / 8, rest = n.prefix % 8;
+  if (std::memcmp(n.base, a.data(), static_cast<std::size_t>(whole)) != 0) return false;
+  if (rest == 0) return true;
+  const unsigned mask = (0xFFu << (8 - rest)) & 0xFFu;
+  return (n.base[whole] & mask) == (a[static_cast<std::size_t>(whole)] & mask);
+}
+
+bool InAny(const std::vector<IpNetwork>& networks, const Address& a) {
+  for (const IpNetwork& n : networks) {
+    if (InNetwork(n, a)) return true;
+  }
+  return false;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool AllDigits(std::string_view s) {
+  return !s.empty() && s.size() <= 5 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// One hop as proxies write it: "192.0.2.1", "192.0.2.1:4711", "2001:db8::1",
+// "[2001:db8::1]" or "[2001:db8::1]:4711".
+std::optional<Address> HopAddress(std::string_view hop) {
+  hop = Trim(hop);
+  if (!hop.empty() && hop.front() == '[') {
+    const std::size_t close = hop.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    const std::string_view after = hop.substr(close + 1);
+    if (!after.empty() && (after.front() != ':' || !AllDigits(after.substr(1)))) return std::nullopt;
+    auto a = ParseAddress(hop.substr(1, close - 1));
+    if (a && IsMapped(*a)) return std::nullopt;  // brackets hold IPv6 only
+    return a;
+  }
+  const std::size_t colon = hop.find(':');
+  if (colon != std::string_view::npos && hop.find(':', colon + 1) == std::string_view::npos) {
+    if (!AllDigits(hop.substr(colon + 1))) return std::nullopt;
+    auto a = ParseAddress(hop.substr(0, colon));
+    if (a && !IsMapped(*a)) return std::nullopt;  // only IPv4 has a bare port
+    return a;
+  }
+  return ParseAddress(hop);
+}
+
+// Splits at `sep` outside double quotes.
+std::vector<std::string_view> SplitOutsideQuotes(std::string_view s, char sep) {
+  std::vector<std::string_view> parts;
+  bool quoted = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && quoted) {
+      ++i;
+    } else if (s[i] == '"') {
+      quoted = !quoted;
+    } else if (s[i] == sep && !quoted) {
+      parts.push_back(s.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  parts.push_back(s.substr(start));
+  return parts;
+}
+
+// The hops of a Forwarded header, one per element (its for= parameter);
+// nullopt where the element names none or no address.
+std::vector<std::optional<Address>> ForwardedHops(std::string_view header) {
+  std::vector<std::optional<Address>> hops;
+  for (std::string_view element : SplitOutsideQuotes(header, ',')) {
+    std::optional<Address> hop;
+    for (std::string_view pair : SplitOutsideQuotes(element, ';')) {
+      pair = Trim(pair);
+      const std::size_t eq = pair.find('=');
+      if (eq != 3 || (pair[0] | 0x20) != 'f' || (pair[1] | 0x20) != 'o' || (pair[2] | 0x20) != 'r') continue;
+      std::string_view value = pair.substr(4);
+      std::string unquoted;
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+        for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+          if (value[i] == '\\' && i + 2 < value.size()) ++i;
+          unquoted += value[i];
+        }
+        value = unquoted;
+      }
+      hop = HopAddress(value);
+      break;
+    }
+    hops.push_back(hop);
+  }
+  return hops;
+}
+
+std::vector<std::optional<Address>> ForwardedForHops(std::string_view header) {
+  std::vector<std::optional<Address>> hops;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = header.find(',', start);
+    hops.push_back(HopAddress(header.substr(start, comma - start)));
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return hops;
+}
+
+// The client the hops name, walked from the right past our proxies.
+std::string WalkHops(const Address& peer, const std::vector<std::optional<Address>>& hops,
+                     const std::vector<IpNetwork>& trusted) {
+  Address client = peer;
+  for (auto hop = hops.rbegin(); hop != hops.rend(); ++hop) {
+    if (!*hop) break;
+    client = **hop;
+    if (!InAny(trusted, client)) break;
+  }
+  return AddressString(client);
+}
+
+}  // namespace
+
+std::optional<IpNetwork> ParseNetwork(std::string_view cidr) {
+  const std::size_t slash = cidr.find('/');
+  const auto a = ParseAddress(cidr.substr(0, slash));
+  if (!a) return std::nullopt;
+  const int bits = IsMapped(*a) ? 32 : 128;
+  int prefix = bits;
+  if (slash != std::string_view::npos) {
+    const std::string_view p = cidr.substr(slash + 1);
+    if (p.empty() || p.size() > 3 || !std::all_of(p.begin(), p.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return std::nullopt;
+    }
+    prefix = std::atoi(std::string(p).c_str());
+    if (prefix > bits) return std::nullopt;
+  }
+  IpNetwork n;
+  n.prefix = prefix + (128 - bits);
+  for (int bit = 0; bit < 128; ++bit) {
+    if (bit < n.prefix && ((*a)[static_cast<std::size_t>(bit / 8)] >> (7 - bit % 8) & 1)) {
+      n.base[bit / 8] = static_cast<unsigned char>(n.base[bit / 8] | (0x80 >> (bit % 8)));
+    }
+  }
+  return n;
+}
+
+bool InNetworks(const std::vector<IpNetwork>& networks, std::string_view address) {
+  const auto a = ParseAddress(address);
+  return a && InAny(networks, *a);
+}
+
+std::string ClientKey(std::string_view address) {
+  auto a = ParseAddress(address);
+  if (!a) return std::string(address);
+  if (IsMapped(*a)) return AddressString(*a);
+  // One IPv6 subscriber gets a /64 to itself: its addresses count as one.
+  std::fill(a->begin() + 8, a->end(), 0);
+  return AddressString(*a) + "/64";
+}
+
+std::string ForwardedClient(std::string_view peer, std::string_view forwarded, std::string_view x_forwarded_for,
+                            const std::vector<IpNetwork>& trusted_proxies) {
+  const auto from = ParseAddress(peer);
+  if (!from || !InAny(trusted_proxies, *from) || (forwarded.empty() && x_forwarded_for.empty())) {
+    return std::string(peer);
+  }
+  if (x_forwarded_for.empty()) return WalkHops(*from, ForwardedHops(forwarded), trusted_proxies);
+  if (forwarded.empty()) return WalkHops(*from, ForwardedForHops(x_forwarded_for), trusted_proxies);
+  const std::string one = WalkHops(*from, ForwardedHops(forwarded), trusted_proxies);
+  const std::string other = WalkHops(*from, ForwardedForHops(x_forwarded_for), trusted_proxies);
+  return one == other ? one : AddressString(*from);
 }
 
 HttpAnswer TextAnswer(int status, std::string_view text) {
@@ -194,6 +393,7 @@ struct RankHttpServer::Connection {
   std::string address;
   std::string key;  // what the per-address limits count (ClientKey)
   bool trusted = false;
+  bool proxy = false;  // one of our proxies: its requests name their clients
   Phase phase = Phase::waiting;
   Clock::time_point since;
   bool cut = false;
@@ -209,6 +409,7 @@ struct RankHttpServer::Request {
   std::string method;
   std::string body;
   std::string key_header, time_header, signature_header;  // the player's signature, when sent
+  std::string client, client_key;  // the client's address (behind our proxy, the one it names)
   const HttpRoute* route = nullptr;
   bool started = false;  // the handler has been called
   bool too_big = false;
@@ -256,6 +457,7 @@ RankHttpServer::~RankHttpServer() { Stop(); }
 
 bool RankHttpServer::Admit(const std::string& address) const {
   if (limits_.trust_loopback && IsLoopback(address)) return true;
+  if (InNetworks(limits_.trusted_proxies, address)) return true;
   const std::string key = ClientKey(address);
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = per_address_.find(key);
@@ -271,6 +473,7 @@ void RankHttpServer::OnConnection(MHD_Connection* c, void** socket_ctx, bool sta
     conn->address = AddressText(addr != nullptr ? addr->client_addr : nullptr);
     conn->key = ClientKey(conn->address);
     conn->trusted = limits_.trust_loopback && IsLoopback(conn->address);
+    conn->proxy = InNetworks(limits_.trusted_proxies, conn->address);
     conn->since = Clock::now();
     if (conn->fd >= 0) {
       // Replies leave in one piece; Nagle's algorithm would hold them back
@@ -280,7 +483,7 @@ void RankHttpServer::OnConnection(MHD_Connection* c, void** socket_ctx, bool sta
     }
     std::lock_guard<std::mutex> lock(mutex_);
     connections_.insert(conn);
-    conn->over_cap = ++per_address_[conn->key] > limits_.per_address_connections && !conn->trusted;
+    conn->over_cap = ++per_address_[conn->key] > limits_.per_address_connections && !conn->trusted && !conn->proxy;
     *socket_ctx = conn;
     return;
   }
@@ -378,6 +581,29 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     header(kKeyHeader, req->key_header);
     header(kTimeHeader, req->time_header);
     header(kSignatureHeader, req->signature_header);
+    req->client = conn != nullptr ? conn->address : std::string("?");
+    if (conn != nullptr && conn->proxy) {
+      // Every line of each header, in order, as one list.
+      struct Lists {
+        std::string forwarded, forwarded_for;
+      } lists;
+      MHD_get_connection_values(
+          c, MHD_HEADER_KIND,
+          [](void* cls, MHD_ValueKind, const char* key, const char* value) -> MHD_Result {
+            auto* l = static_cast<Lists*>(cls);
+            std::string* into = strcasecmp(key, "Forwarded") == 0         ? &l->forwarded
+                                : strcasecmp(key, "X-Forwarded-For") == 0 ? &l->forwarded_for
+                                                                          : nullptr;
+            if (into != nullptr && value != nullptr) {
+              if (!into->empty()) *into += ',';
+              *into += value;
+            }
+            return MHD_YES;
+          },
+          &lists);
+      req->client = ForwardedClient(conn->address, lists.forwarded, lists.forwarded_for, limits_.trusted_proxies);
+    }
+    req->client_key = ClientKey(req->client);
     const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
     if (length != nullptr && std::strtoull(length, nullptr, 10) > req->route->max_body) {
       return queue(TextAnswer(req->route->too_large_status, "refused: body too large"), true);
@@ -397,8 +623,7 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     req->started = true;
     if (req->too_big) return queue(TextAnswer(req->route->too_large_status, "refused: body too large"), true);
     const bool trusted = conn != nullptr && conn->trusted;
-    const std::string address = conn != nullptr ? conn->address : std::string("?");
-    if (req->route->limited && !trusted && !buckets_.Take(conn != nullptr ? conn->key : address, Clock::now())) {
+    if (req->route->limited && !trusted && !buckets_.Take(req->client_key, Clock::now())) {
       return queue(TextAnswer(429, "too many records from your address; try again in a few minutes"), false);
     }
     set_phase(Phase::handling);
@@ -409,8 +634,8 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     hr.path = target.substr(0, mark);
     hr.query = mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
     hr.body = req->body;
-    hr.client = address;
-    hr.client_key = conn != nullptr ? std::string_view(conn->key) : std::string_view(address);
+    hr.client = req->client;
+    hr.client_key = req->client_key;
     hr.key_header = req->key_header;
     hr.time_header = req->time_header;
     hr.signature_header = req->signature_header;
@@ -452,7 +677,9 @@ void RankHttpServer::OnCompleted(void** ctx, int how) {
   if (!req->method.empty()) in_flight_--;
   if (how == MHD_REQUEST_TERMINATED_COMPLETED_OK) answered_++;
   if (log_ != nullptr) {
-    log_->Line(conn != nullptr ? std::string_view(conn->address) : std::string_view("?"),
+    log_->Line(!req->client.empty() ? std::string_view(req->client)
+               : conn != nullptr       ? std::string_view(conn->address)
+                                       : std::string_view("?"),
                req->method.empty() ? std::string_view("-") : std::string_view(req->method), req->target,
                how == MHD_REQUEST_TERMINATED_COMPLETED_OK ? req->status : 0, req->bytes, MicrosSince(req->start));
   }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -72,6 +73,15 @@ class HttpRouter {
   std::vector<HttpRoute> routes_;
 };
 
+// A network in CIDR form ("10.0.0.0/8", "2001:db8::/32", or one address);
+// IPv4 is held as IPv4-mapped IPv6.
+struct IpNetwork {
+  unsigned char base[16] = {};
+  int prefix = 0;  // of the 128 bits
+};
+std::optional<IpNetwork> ParseNetwork(std::string_view cidr);
+bool InNetworks(const std::vector<IpNetwork>& networks, std::string_view address);
+
 struct HttpLimits {
   int threads = 2;                 // event loops
   int max_connections = 10000;     // all clients together
@@ -79,6 +89,10 @@ struct HttpLimits {
   double writes_per_minute = 6;    // write bucket refill per address
   double write_burst = 6;          // write bucket size
   bool trust_loopback = false;     // loopback clients skip the per-address limits
+  // Connections from these networks come from our own proxies: the client is
+  // the one their Forwarded / X-Forwarded-For headers name (ForwardedClient),
+  // and they skip the per-address connection limits (they carry many clients).
+  std::vector<IpNetwork> trusted_proxies;
   int idle_seconds = 15;           // a kept-alive connection waiting for its next request
   int header_ms = 5000;            // connection (or request line) to the end of the headers
   int body_ms = 5000;              // end of the headers to the end of the body
@@ -187,3 +201,15 @@ bool IsLoopback(std::string_view address);
 // What the per-address limits count for a client address: an IPv4 address
 // as it is, an IPv6 address by its /64 ("2001:db8:1:2::/64").
 std::string ClientKey(std::string_view address);
+// The client's address for a request that came over a connection from
+// `peer`. Only a peer within `trusted_proxies` is believed: the hops its
+// header lists are walked from the right (the proxy's own addition) past our
+// other proxies to the first address outside them. A hop that is no address
+// ("unknown", an obfuscated name, garbage) ends the walk at the last proxy
+// that vouched for it. `forwarded` is the Forwarded header (for=...),
+// `x_forwarded_for` the X-Forwarded-For header; a client can forge the one
+// our proxy does not write, so when both are sent and name different
+// clients the proxy's own address is taken. Anyone else's headers are
+// ignored: the client is `peer`.
+std::string ForwardedClient(std::string_view peer, std::string_view forwarded, std::string_view x_forwarded_for,
+                            const std::vector<IpNetwork>& trusted_proxies);

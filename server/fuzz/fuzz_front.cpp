@@ -1,8 +1,10 @@
 // Feeds arbitrary bytes to kv-rankd's HTTP front as a client would send them:
 // request line, headers, body, pipelined requests, cut off anywhere. The
 // server runs in this process on loopback with an in-memory store; every
-// input is one connection that ends with the client closing its side. The
-// server must never crash, answer only HTTP, and stay able to serve.
+// input is one connection that ends with the client closing its side, coming
+// from what the server takes for its own proxy, so the client addresses the
+// headers name are read too. The server must never crash, answer only HTTP,
+// and stay able to serve.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "loopback.h"
 #include "rank_board.h"
@@ -34,6 +37,9 @@ struct Harness {
     AddReplayRoutes(router, *board, *store, nullptr, fetches);
     HttpLimits limits;
     limits.trust_loopback = true;
+    // Every connection comes from "our proxy": its Forwarded and
+    // X-Forwarded-For headers name the client.
+    limits.trusted_proxies = {*ParseNetwork("127.0.0.0/8"), *ParseNetwork("::1")};
     limits.header_ms = 1000;
     limits.body_ms = 1000;
     server = std::make_unique<RankHttpServer>(std::move(router), limits);
@@ -89,6 +95,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::size_t mark = in.find('?');
   HttpAnswer refusal;
   router.Find(in.substr(0, 4), in.substr(0, mark), mark == std::string_view::npos ? "" : in.substr(mark + 1), &refusal);
+  // The client behind our proxies, from either header, both, or a forged one.
+  const std::vector<IpNetwork> proxies = {*ParseNetwork("10.0.0.0/8"), *ParseNetwork("2001:db8::/32")};
+  const std::size_t half = in.size() / 2;
+  for (const std::string& client : {ForwardedClient("10.1.2.3", in, "", proxies),
+                                    ForwardedClient("2001:db8::1", "", in, proxies),
+                                    ForwardedClient("10.1.2.3", in.substr(0, half), in.substr(half), proxies)}) {
+    if (client.empty() || ClientKey(client).empty()) std::abort();
+  }
 
   const std::string reply = Send(harness->port, in, 30);
   if (!reply.empty() && reply.rfind("HTTP/1.", 0) != 0) std::abort();  // only HTTP comes back

@@ -14,6 +14,8 @@ if [ "$target" = front ]; then
   printf 'GET /zrk/zrk_rank.exe?read&1 HTTP/1.1\r\nHost: a\r\n\r\n' > "$corpus/seed-read"
   printf 'POST /zrk/zrk_rank.exe?write&2 HTTP/1.1\r\nHost: a\r\nContent-Length: 6\r\n\r\n%%41%%42GET /x HTTP/1.0\r\n\r\n' > "$corpus/seed-write"
   printf 'POST /zrk/zrk_rank.exe?write&1 HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\n%%41\r\n0\r\n\r\n' > "$corpus/seed-chunked"
+  printf 'GET /zrk/zrk_rank.exe?read&1 HTTP/1.1\r\nX-Forwarded-For: 198.51.100.7, [2001:db8::5]:443,10.0.0.2\r\nX-Forwarded-For: 127.0.0.9\r\n\r\n' > "$corpus/seed-xff"
+  printf 'GET /zrk/zrk_rank.exe?read&1 HTTP/1.1\r\nForwarded: for=unknown, For="[2001:db8:cafe::17]:4711";proto=http;by=10.0.0.1, for="198.51.100.1:80"\r\n\r\n' > "$corpus/seed-forwarded"
   exec "$build/kv-rank-fuzz-front" -max_total_time="$seconds" -max_len=6000 -timeout=20 -print_final_stats=1 "$corpus"
 fi
 corpus="$build/corpus"

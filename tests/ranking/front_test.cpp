@@ -337,10 +337,93 @@ TEST(RankFront, ClientKeysCountIpv6ByItsSlash64) {
   EXPECT_NE(ClientKey("2001:db8:1:2::1"), ClientKey("2001:db8:1:3::1"));
   EXPECT_EQ(ClientKey("::1"), "::/64");
   EXPECT_EQ(ClientKey("203.0.113.9"), "203.0.113.9");
+  EXPECT_EQ(ClientKey("::ffff:203.0.113.9"), "203.0.113.9");  // IPv4 over IPv6 is still the one address
   WriteBuckets buckets(6, 2);
   const auto now = std::chrono::steady_clock::now();
   EXPECT_TRUE(buckets.Take(ClientKey("2001:db8::1"), now));
   EXPECT_TRUE(buckets.Take(ClientKey("2001:db8::2"), now));
   EXPECT_FALSE(buckets.Take(ClientKey("2001:db8::3"), now));  // the same /64's allowance is spent
   EXPECT_TRUE(buckets.Take(ClientKey("2001:db8:0:1::3"), now));
+}
+
+// Only our own proxies are believed about the client, and only as far as the
+// hops they added: what a client writes into the headers itself lies to the
+// left of its own address and is never reached.
+TEST(RankFront, ForwardedHeadersAreBelievedOnlyFromTrustedProxies) {
+  std::vector<IpNetwork> proxies = {ParseNetwork("10.0.0.0/8").value(), ParseNetwork("2001:db8:ff::/48").value()};
+  EXPECT_FALSE(ParseNetwork("10.0.0.0/33"));
+  EXPECT_FALSE(ParseNetwork("10.0.0/8"));
+  EXPECT_FALSE(ParseNetwork("2001:db8::/129"));
+  EXPECT_TRUE(InNetworks(proxies, "10.255.1.2"));
+  EXPECT_FALSE(InNetworks(proxies, "11.0.0.1"));
+  EXPECT_TRUE(InNetworks(proxies, "2001:db8:ff:7::1"));
+  EXPECT_FALSE(InNetworks(proxies, "2001:db8:fe::1"));
+  EXPECT_TRUE(InNetworks({ParseNetwork("192.0.2.7").value()}, "192.0.2.7"));
+  EXPECT_FALSE(InNetworks({ParseNetwork("192.0.2.7").value()}, "192.0.2.8"));
+
+  struct Case {
+    const char* peer;
+    const char* forwarded;
+    const char* forwarded_for;
+    const char* client;
+  };
+  const Case cases[] = {
+      {"203.0.113.5", "", "198.51.100.1", "203.0.113.5"},   // a stranger's header is ignored
+      {"10.0.0.1", "", "198.51.100.1", "198.51.100.1"},
+      {"10.0.0.1", "", "6.6.6.6, 198.51.100.1", "198.51.100.1"},  // the client's own forgery
+      {"10.0.0.1", "", "198.51.100.1, 10.0.0.9", "198.51.100.1"},  // past our second proxy
+      {"10.0.0.1", "", "198.51.100.1:5555", "198.51.100.1"},
+      {"10.0.0.1", "", "[2001:db8:1::7]:443", "2001:db8:1::7"},
+      {"10.0.0.1", "", "6.6.6.6, garbage", "10.0.0.1"},       // no address: the proxy itself
+      {"10.0.0.1", "", "10.0.0.2", "10.0.0.2"},               // only proxies: the farthest
+      {"10.0.0.1", "for=198.51.100.1;proto=http", "", "198.51.100.1"},
+      {"10.0.0.1", "for=6.6.6.6, For=\"[2001:db8:1::7]:80\";by=10.0.0.1", "", "2001:db8:1::7"},
+      {"10.0.0.1", "for=\"198.51.100.1:80\"", "", "198.51.100.1"},
+      {"10.0.0.1", "for=unknown", "", "10.0.0.1"},
+      {"10.0.0.1", "for=_hidden, for=198.51.100.1", "", "198.51.100.1"},
+      {"10.0.0.1", "proto=https", "", "10.0.0.1"},
+      {"10.0.0.1", "for=198.51.100.1", "198.51.100.1", "198.51.100.1"},   // both, agreeing
+      {"10.0.0.1", "for=198.51.100.1", "198.51.100.99", "10.0.0.1"},      // both, one forged
+      {"2001:db8:ff::1", "", "2001:db8:1:2::3", "2001:db8:1:2::3"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ForwardedClient(c.peer, c.forwarded, c.forwarded_for, proxies), c.client)
+        << c.peer << " / " << c.forwarded << " / " << c.forwarded_for;
+  }
+
+  // Through the server: behind a trusted proxy each client named has its own
+  // write allowance; the same header from elsewhere changes nothing.
+  HttpLimits limits;
+  limits.write_burst = 1;
+  limits.writes_per_minute = 0.01;
+  limits.trusted_proxies = {ParseNetwork("127.0.0.0/8").value()};
+  Front f(limits);
+  auto write_as = [&](const std::string& client, int n) {
+    const std::string body = RecordBody("P" + std::to_string(n), n, 100);
+    const int fd = Connect(f.port);
+    const std::string reply = Exchange(fd, "POST /zrk/zrk_rank.exe?write&2 HTTP/1.1\r\nHost: t\r\nX-Forwarded-For: " +
+                                               client + "\r\nContent-Length: " + std::to_string(body.size()) +
+                                               "\r\n\r\n" + body);
+    close(fd);
+    return Status(reply);
+  };
+  EXPECT_EQ(write_as("198.51.100.1", 1), 200);
+  EXPECT_EQ(write_as("198.51.100.2", 2), 200);
+  EXPECT_EQ(write_as("198.51.100.1", 3), 429);
+  EXPECT_EQ(write_as("2001:db8:1:2::1", 4), 200);
+  EXPECT_EQ(write_as("2001:db8:1:2::2", 5), 429);  // the same /64
+  limits.trusted_proxies = {ParseNetwork("10.0.0.0/8").value()};
+  Front direct(limits);
+  const std::string body = RecordBody("Q", 1, 100);
+  int status[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    const int fd = Connect(direct.port);
+    const std::string reply = Exchange(fd, "POST /zrk/zrk_rank.exe?write&2 HTTP/1.1\r\nHost: t\r\nX-Forwarded-For: 198.51.100." +
+                                               std::to_string(i + 1) + "\r\nContent-Length: " +
+                                               std::to_string(body.size()) + "\r\n\r\n" + body);
+    close(fd);
+    status[i] = Status(reply);
+  }
+  EXPECT_EQ(status[0], 200);
+  EXPECT_EQ(status[1], 429);  // one allowance: 127.0.0.1's
 }
