@@ -115,6 +115,15 @@ bool ReplayVerifier::Start(std::string* error) {
   return true;
 }
 
+void ReplayVerifier::StopAll() {
+  {
+    std::lock_guard<std::mutex> lock(children_mutex_);
+    killing_ = true;
+    for (const int pid : children_) kill(-pid, SIGKILL);
+  }
+  pool_.Stop();
+}
+
 TaskPool::~TaskPool() { Stop(); }
 
 void TaskPool::Start(int workers, int queue) {
@@ -211,7 +220,12 @@ VerifyResult ReplayVerifier::Check(const std::string& replay) const {
     execv(argv[0], argv.data());
     _exit(127);
   }
-  if (pid > 0) setpgid(pid, pid);  // whichever of the two runs first
+  if (pid > 0) {
+    setpgid(pid, pid);  // whichever of the two runs first
+    std::lock_guard<std::mutex> lock(children_mutex_);
+    children_.push_back(pid);
+    if (killing_) kill(-pid, SIGKILL);
+  }
   close(input);
   close(pipe_fds[1]);
   if (null_fd >= 0) close(null_fd);
@@ -245,8 +259,16 @@ VerifyResult ReplayVerifier::Check(const std::string& replay) const {
   close(pipe_fds[0]);
   int status = 0;
   rusage usage{};
+  bool stopped = false;
+  {
+    // Unlisted before it is reaped: StopAll never signals a reused pid.
+    std::lock_guard<std::mutex> lock(children_mutex_);
+    std::erase(children_, pid);
+    stopped = killing_;
+  }
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  if (stopped) return fail("the server is stopping");
   out.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 

@@ -87,10 +87,16 @@ class ReplayVerifier {
   VerifyResult Check(const std::string& replay) const;
   // Cancels the checks waiting, waits for those running, stops the workers.
   void Stop() { pool_.Stop(); }
+  // The same, but kills the running checks at once (they fail: "the server
+  // is stopping"): for a server that is shutting down.
+  void StopAll();
 
   const VerifierOptions& options() const { return options_; }
 
  private:
   VerifierOptions options_;
   TaskPool pool_;
+  mutable std::mutex children_mutex_;
+  mutable std::vector<int> children_;  // the checks running now (process groups)
+  mutable bool killing_ = false;
 };
