@@ -61,6 +61,20 @@ class Rankd {
     waitpid(pid_, &status, 0);
     pid_ = -1;
   }
+  // Waits up to `timeout_ms` for the server to end: its wait status, or -1
+  // while it still runs.
+  int WaitExit(int timeout_ms) {
+    for (int waited = 0; pid_ > 0; waited += 10) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return status;
+      }
+      if (waited >= timeout_ms) break;
+      usleep(10 * 1000);
+    }
+    return -1;
+  }
   pid_t pid() const { return pid_; }
   int port() const { return port_; }
   std::string host() const { return "127.0.0.1:" + std::to_string(port_); }

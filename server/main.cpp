@@ -1,15 +1,19 @@
 // kv-rankd: the game's ranking server. `kv-rankd --help` lists every option
 // with its default. SIGTERM or SIGINT: stop taking connections, answer the
-// requests in flight, stop. SIGHUP: reopen the access log (after rotation).
+// requests in flight (writes once committed; replay checks running are
+// stopped), exit 0; a second one, or the --drain deadline, stops at once
+// (exit 1). SIGHUP: reopen the access log (after rotation).
 #include <getopt.h>
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "rank_board.h"
 #include "rank_http_server.h"
@@ -25,7 +29,7 @@ struct Options {
   int port = 8765;
   std::string db = "ranking.db";
   std::string access_log = "-";
-  int drain_seconds = 10;
+  int drain_seconds = 8;
   bool sync_every_commit = true;
   int pool = 4;
   HttpLimits limits;
@@ -86,7 +90,8 @@ void Help(std::FILE* out, const char* self) {
                "                           headers, in all (default %d)\n"
                "  --body-timeout MS        end of the headers to the end of the body, in all (default %d)\n"
                "  --reply-timeout MS       reply queued to reply sent, in all (default %d)\n"
-               "  --drain S                on SIGTERM, wait up to S seconds for requests in flight (default %d)\n"
+               "  --drain S                on SIGTERM, wait up to S seconds for requests in flight, then stop\n"
+               "                           at once (default %d)\n"
                "\nReplays (POST/GET /zrk/replay):\n"
                "  --verifier PATH|none     the replay checker (default: kv-verify beside kv-rankd, when it is\n"
                "                           there); 'none' takes no replays\n"
@@ -381,14 +386,35 @@ int main(int argc, char** argv) {
     }
     break;
   }
-  server.Drain(std::chrono::seconds(opt.drain_seconds));
-  // Every upload and fetch the server took is answered before its
-  // connections go: waiting ones are told to come back, running ones finish.
-  if (verifier) verifier->Stop();
+  // The stop. A second SIGTERM (or SIGINT), or requests still open at the
+  // deadline, end the process at once: every record acknowledged is
+  // committed already, and a commit is all or nothing, so the store stays
+  // whole.
+  std::atomic<bool> stopped{false};
+  std::thread impatient([&] {
+    const timespec tick{0, 100 * 1000 * 1000};
+    while (!stopped) {
+      const int s = sigtimedwait(&signals, nullptr, &tick);
+      if (s == SIGTERM || s == SIGINT) {
+        std::fprintf(stderr, "kv-rankd: stopped at once\n");
+        _exit(1);
+      }
+    }
+  });
+  // Checks running are killed and their uploads told to come back later;
+  // every other request is answered, parked writes once committed.
+  if (verifier) verifier->StopAll();
+  if (!server.Drain(std::chrono::seconds(opt.drain_seconds))) {
+    std::fprintf(stderr, "kv-rankd: requests still open after %d s; stopped at once\n", opt.drain_seconds);
+    _exit(1);
+  }
   fetches.Stop();
+  if (verifier) verifier->Stop();
   server.Stop();
   listener.reset();
   board.Stop();
+  stopped = true;
+  impatient.join();
   std::printf("kv-rankd: stopped\n");
   return 0;
 }

@@ -413,10 +413,28 @@ struct RankHttpServer::Request {
   const HttpRoute* route = nullptr;
   bool started = false;  // the handler has been called
   bool too_big = false;
-  std::mutex mutex;      // answer and parked, between the handler's thread and the loop's
-  bool has_answer = false;
-  bool parked = false;
-  HttpAnswer answer;
+  // Where the handler's answer goes; shared with the Responder, which may be
+  // called from another thread even after the connection has gone.
+  struct Outcome {
+    std::mutex mutex;  // everything below, between the handler's thread and the loop's
+    MHD_Connection* connection = nullptr;
+    bool has_answer = false;
+    bool parked = false;  // the connection is suspended until the answer
+    bool gone = false;    // the request ended: a late answer is dropped
+    HttpAnswer answer;
+    // Keeps the answer and wakes the parked connection; false when one was
+    // given already or the request is gone.
+    bool Give(HttpAnswer a) {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (gone || has_answer) return false;
+      answer = std::move(a);
+      has_answer = true;
+      if (parked) MHD_resume_connection(connection);
+      parked = false;
+      return true;
+    }
+  };
+  std::shared_ptr<Outcome> outcome = std::make_shared<Outcome>();
   int status = 0;
   std::size_t bytes = 0;
 };
@@ -546,7 +564,8 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
       return false;
     }
     MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, a.content_type.c_str());
-    if (close) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
+    // While the server stops, every answer ends its connection.
+    if (close || closing_) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
     req->status = a.status;
     req->bytes = (*holder)->size();
     set_phase(Phase::reply);
@@ -639,25 +658,21 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     hr.key_header = req->key_header;
     hr.time_header = req->time_header;
     hr.signature_header = req->signature_header;
-    req->route->handler(hr, [req, c](HttpAnswer a) {
-      std::lock_guard<std::mutex> lock(req->mutex);
-      req->answer = std::move(a);
-      req->has_answer = true;
-      if (req->parked) MHD_resume_connection(c);
-    });
-    std::lock_guard<std::mutex> lock(req->mutex);
-    if (!req->has_answer) {
+    req->outcome->connection = c;
+    req->route->handler(hr, [outcome = req->outcome](HttpAnswer a) { outcome->Give(std::move(a)); });
+    std::lock_guard<std::mutex> lock(req->outcome->mutex);
+    if (!req->outcome->has_answer) {
       // Answered later from another thread; the connection waits parked.
-      req->parked = true;
+      req->outcome->parked = true;
       MHD_suspend_connection(c);
       return true;
     }
   }
   HttpAnswer answer;
   {
-    std::lock_guard<std::mutex> lock(req->mutex);
-    if (!req->has_answer) return true;  // woken early: still parked work
-    answer = req->answer;
+    std::lock_guard<std::mutex> lock(req->outcome->mutex);
+    if (!req->outcome->has_answer) return true;  // woken early: still parked work
+    answer = req->outcome->answer;
   }
   return queue(answer, false);
 }
@@ -666,6 +681,10 @@ void RankHttpServer::OnCompleted(void** ctx, int how) {
   auto* req = static_cast<Request*>(*ctx);
   if (req == nullptr) return;
   *ctx = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(req->outcome->mutex);
+    req->outcome->gone = true;
+  }
   Connection* conn = req->connection;
   if (conn != nullptr) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -704,6 +723,8 @@ void RankHttpServer::Reap() {
       case Phase::reply: limit = std::chrono::milliseconds(limits_.reply_ms); break;
       case Phase::handling: continue;  // ours to finish
     }
+    // Stopping: a connection with no request under way brings one now or goes.
+    if (closing_ && conn->phase == Phase::waiting) limit = std::min(limit, std::chrono::milliseconds(1000));
     if (now - conn->since > limit) {
       // The loop sees the end of the stream and closes the connection itself.
       ::shutdown(conn->fd, SHUT_RDWR);
@@ -747,21 +768,53 @@ int RankHttpServer::Start(const std::string& host, int port, std::string* error)
   return bound;
 }
 
-void RankHttpServer::Drain(std::chrono::milliseconds grace) {
-  if (daemon_ == nullptr) return;
+bool RankHttpServer::Drain(std::chrono::milliseconds grace) {
+  if (daemon_ == nullptr) return true;
+  const auto until = Clock::now() + grace;
+  closing_ = true;
   const int fd = MHD_quiesce_daemon(daemon_);
   if (fd >= 0) {
+    // Connections the system has accepted for us are clients that may have
+    // sent their request already: they are served (with Connection: close)
+    // before the door shuts.
+    for (;;) {
+      sockaddr_storage addr{};
+      socklen_t len = sizeof addr;
+      const int s = accept4(fd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (s < 0) {
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        break;
+      }
+      if (MHD_add_connection(daemon_, s, reinterpret_cast<sockaddr*>(&addr), len) != MHD_YES) ::close(s);
+    }
     ::close(fd);
     listen_fd_ = -1;
   }
-  const auto until = Clock::now() + grace;
-  while (in_flight_ > 0 && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (connections_.empty()) return true;
+    }
+    if (Clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 void RankHttpServer::Stop() {
   if (daemon_ == nullptr) return;
+  closing_ = true;
   watching_ = false;
   if (watcher_.joinable()) watcher_.join();
+  // The daemon may not stop while a connection is parked: whatever still
+  // waits for its answer is told that the server is stopping.
+  std::vector<std::shared_ptr<Request::Outcome>> parked;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Connection* conn : connections_) {
+      if (conn->request != nullptr) parked.push_back(conn->request->outcome);
+    }
+  }
+  for (auto& outcome : parked) outcome->Give(TextAnswer(503, "the server is stopping"));
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
   if (listen_fd_ >= 0) ::close(listen_fd_);

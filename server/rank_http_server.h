@@ -146,10 +146,13 @@ class RankHttpServer {
   // Binds host:port (port 0 picks a free one; "[::1]" style hosts allowed)
   // and serves. Returns the port, or -1 (and `error`).
   int Start(const std::string& host, int port, std::string* error = nullptr);
-  // Stops taking connections and waits up to `grace` for the requests in
-  // flight to be answered. Stop() follows.
-  void Drain(std::chrono::milliseconds grace);
-  // Closes every connection and stops; safe to call twice.
+  // Stops taking connections (those the system accepted already are still
+  // served), answers every request from now on with Connection: close, closes
+  // idle kept-alive connections, and waits up to `grace` for every
+  // connection to end. True when they all did; Stop() follows either way.
+  bool Drain(std::chrono::milliseconds grace);
+  // Closes every connection and stops (a request still waiting for its
+  // handler's answer gets 503); safe to call twice.
   void Stop();
 
   struct Stats {
@@ -182,6 +185,7 @@ class RankHttpServer {
   std::atomic<long long> answered_{0};
   std::atomic<long long> cut_off_{0};
   std::atomic<bool> watching_{false};
+  std::atomic<bool> closing_{false};  // stopping: every answer closes its connection
   std::thread watcher_;
 
  public:
