@@ -435,6 +435,8 @@ class SdlWindow : public Window {
         e.type = InputEvent::kKeyDown;
         e.key = SdlKeyToVirtualKey(ev.key.keysym.sym);
         e.repeat = ev.key.repeat != 0;
+        e.shift = (ev.key.keysym.mod & KMOD_SHIFT) != 0;
+        e.ctrl = (ev.key.keysym.mod & KMOD_CTRL) != 0;
         return e.key != 0;
       }
       case SDL_TEXTINPUT:

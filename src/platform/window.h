@@ -31,6 +31,7 @@ struct InputEvent {
   int key = 0;
   int wheel = 0;
   bool repeat = false;
+  bool shift = false, ctrl = false;  // kKeyDown: modifier keys held
   std::string text;
 };
 

@@ -12,6 +12,12 @@
 
 namespace {
 
+EditBoxLook CommentEditLook(const Game& g) {
+  using L = CommentBoxLayout;
+  return PanelEditLook(g.panels.hi_score_box_x + L::kEditX, g.panels.hi_score_box_y + L::kEditY, L::kEditW, L::kEditH,
+                       L::kEditFontPoints, g.run.frame_no);
+}
+
 int CurrentMode(const Game& g) { return g.my.mode >= 0 && g.my.mode < kModeCount ? g.my.mode : 0; }
 
 // After the upload: a refused or lost replay only costs a line (the run's
@@ -62,7 +68,6 @@ void Button2Click(Game& g) {
   // Stored as typed: only the sent copy has its separators made harmless.
   g.my.comment(m) = g.panels.hi_score_l.text;
   g.panels.hi_score_l.composition.clear();
-  g.panels.hi_score_l.selected = false;
   PlayEffect(g, "1.wav");
   // The window repaints while the send runs (the main loop keeps it painted).
   AddSilverLogLine(g, kSendingText);
@@ -75,15 +80,15 @@ bool CommentBoxMouseDown(Game& g, int button, int x, int y) {
   const int px = x - g.panels.hi_score_box_x, py = y - g.panels.hi_score_box_y;
   if (!Inside(px, py, 0, 0, L::kWidth, L::kHeight)) return false;
   if (button == 0 && Inside(px, py, L::kOkX, L::kOkY, L::kOkW, L::kOkH)) Button2Click(g);
-  // A click into the text drops the selection: the caret goes to the end.
-  if (Inside(px, py, L::kEditX, L::kEditY, L::kEditW, L::kEditH)) g.panels.hi_score_l.selected = false;
+  if (button == 0 && Inside(px, py, L::kEditX, L::kEditY, L::kEditW, L::kEditH))
+    EditBoxClick(g, g.panels.hi_score_l, CommentEditLook(g), x);
   return true;
 }
 
-bool CommentBoxKeyDown(Game& g, int key) {
+bool CommentBoxKeyDown(Game& g, int key, bool shift, bool ctrl) {
   if (!g.panels.hi_score_box_visible) return false;
   // The edit box has the keyboard: no pause or story skip while typing.
-  if (EditBoxKeyDown(g.panels.hi_score_l, key) == EditKey::kEnter) Button2Click(g);
+  if (EditBoxKeyDown(g.panels.hi_score_l, key, shift, ctrl) == EditKey::kEnter) Button2Click(g);
   return true;
 }
 
@@ -107,7 +112,7 @@ void DrawCommentBox(Game& g, Canvas& c) {
   DrawPanelBack(c, x0, y0, L::kWidth, L::kHeight);
   c.TextOut(x0 + L::kLabel1X, y0 + L::kLabel1Y, kCommentLabel1);
   c.TextOut(x0 + L::kLabel2X, y0 + L::kLabel2Y, kCommentLabel2);
-  DrawPanelEditBox(c, g.panels.hi_score_l, x0 + L::kEditX, y0 + L::kEditY, L::kEditW, L::kEditH, 16,
-                   g.run.frame_no);
+  c.SetBrushSolid(true);
+  DrawEditBox(c, g.panels.hi_score_l, CommentEditLook(g));
   DrawPanelButton(c, x0 + L::kOkX, y0 + L::kOkY, L::kOkW, L::kOkH, "<OK>");
 }

@@ -15,6 +15,7 @@ struct CommentBoxLayout {
   static constexpr int kLabel2X = 10, kLabel2Y = 24;
   static constexpr int kEditX = 10, kEditY = 48, kEditW = 380, kEditH = 40;
   static constexpr int kOkX = 404, kOkY = 48, kOkW = 110, kOkH = 40;
+  static constexpr int kEditFontPoints = 16;
 };
 
 inline constexpr const char* kCommentLabel1 = "HI SCOREを更新。コメントを入力して下さい。";
@@ -35,7 +36,7 @@ void Button2Click(Game& g);
 
 // Panel hooks for the comment box (true when the box took the event).
 bool CommentBoxMouseDown(Game& g, int button, int x, int y);
-bool CommentBoxKeyDown(Game& g, int key);
+bool CommentBoxKeyDown(Game& g, int key, bool shift = false, bool ctrl = false);
 bool CommentBoxTextInput(Game& g, const std::string& utf8);
 bool CommentBoxTextEditing(Game& g, const std::string& utf8);
 void DrawCommentBox(Game& g, Canvas& screen);

@@ -1,8 +1,54 @@
 #include "ranking/edit_box.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "platform/canvas.h"
 #include "platform/text.h"
 #include "state/game.h"
+
+namespace {
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// A byte offset moved back onto the start of its character, within the text.
+int Snap(const std::string& s, int at) {
+  at = std::clamp(at, 0, int(s.size()));
+  while (at > 0 && at < int(s.size()) && IsContinuation(s[size_t(at)])) --at;
+  return at;
+}
+
+int PrevChar(const std::string& s, int at) { return at <= 0 ? 0 : Snap(s, at - 1); }
+int NextChar(const std::string& s, int at) {
+  if (at >= int(s.size())) return int(s.size());
+  ++at;
+  while (at < int(s.size()) && IsContinuation(s[size_t(at)])) ++at;
+  return at;
+}
+
+int Anchor(const EditBox& box) { return Snap(box.text, int(box.text.size()) - box.anchor_back); }
+
+void Place(EditBox& box, int caret, int anchor) {
+  const int n = int(box.text.size());
+  box.caret_back = n - Snap(box.text, caret);
+  box.anchor_back = n - Snap(box.text, anchor);
+}
+
+// Removes [start, end) and leaves the caret there.
+void Erase(EditBox& box, int start, int end) {
+  box.text.erase(size_t(start), size_t(end - start));
+  Place(box, start, start);
+}
+
+bool DeleteSelection(EditBox& box) {
+  int start = 0, end = 0;
+  EditBoxSelection(box, start, end);
+  if (start == end) return false;
+  Erase(box, start, end);
+  return true;
+}
+
+}  // namespace
 
 // ---- the text field ----
 
@@ -11,18 +57,27 @@ int Cp932Bytes(const std::string& utf8) {
   return b ? int(b->size()) : -1;
 }
 
+int EditBoxCaret(const EditBox& box) { return Snap(box.text, int(box.text.size()) - box.caret_back); }
+
+void EditBoxSelection(const EditBox& box, int& start, int& end) {
+  const int caret = EditBoxCaret(box), anchor = Anchor(box);
+  start = std::min(caret, anchor);
+  end = std::max(caret, anchor);
+}
+
+bool EditBoxHasSelection(const EditBox& box) { return EditBoxCaret(box) != Anchor(box); }
+
+void EditBoxSetCaret(EditBox& box, int at, bool extend) { Place(box, at, extend ? Anchor(box) : at); }
+
+void EditBoxSelectAll(EditBox& box) { Place(box, int(box.text.size()), 0); }
+
 bool EditBoxInsert(EditBox& box, const std::string& utf8) {
-  if (box.selected) {
-    EditBox fresh = box;
-    fresh.text.clear();
-    fresh.selected = false;
-    if (!EditBoxInsert(fresh, utf8)) return false;
-    box = fresh;
-    return true;
-  }
-  int used = Cp932Bytes(box.text);
+  int start = 0, end = 0;
+  EditBoxSelection(box, start, end);
+  std::string kept = box.text.substr(0, size_t(start)) + box.text.substr(size_t(end));
+  int used = Cp932Bytes(kept);
   if (used < 0) used = 0;
-  bool added = false;
+  std::string added;
   for (size_t i = 0; i < utf8.size();) {
     size_t n = text::Utf8CompleteLength(utf8, i);
     if (n == 0) {  // malformed byte: skip it
@@ -37,86 +92,148 @@ bool EditBoxInsert(EditBox& box, const std::string& utf8) {
     if (!bytes || bytes->empty()) continue;  // emoji and the like: not storable
     if (used + int(bytes->size()) > box.max_bytes) break;
     // Keep the character as CP932 gives it back, e.g. "¥" is stored as "\".
-    box.text += text::Cp932ToUtf8Lossy(*bytes, text::kReplacementCharacter);
+    added += text::Cp932ToUtf8Lossy(*bytes, text::kReplacementCharacter);
     used += int(bytes->size());
-    added = true;
   }
-  return added;
+  if (added.empty()) return false;
+  kept.insert(size_t(start), added);
+  box.text = std::move(kept);
+  const int caret = start + int(added.size());
+  Place(box, caret, caret);
+  return true;
 }
 
 void EditBoxPreset(EditBox& box, const std::string& utf8) {
   box.text = utf8;
   box.composition.clear();
-  box.selected = !box.text.empty();
+  EditBoxSelectAll(box);
 }
 
 void EditBoxSetComposition(EditBox& box, const std::string& utf8) {
-  if (box.selected && !utf8.empty()) {
-    box.text.clear();
-    box.selected = false;
-  }
+  if (!utf8.empty()) DeleteSelection(box);
   box.composition = utf8;
 }
 
 void EditBoxBackspace(EditBox& box) {
-  std::string& t = box.text;
-  if (box.selected) {
-    t.clear();
-    box.selected = false;
-    return;
-  }
-  if (t.empty()) return;
-  size_t i = t.size() - 1;
-  while (i > 0 && (static_cast<unsigned char>(t[i]) & 0xC0) == 0x80) --i;
-  t.erase(i);
+  if (DeleteSelection(box)) return;
+  const int caret = EditBoxCaret(box);
+  Erase(box, PrevChar(box.text, caret), caret);
 }
 
-EditKey EditBoxKeyDown(EditBox& box, int key) {
+void EditBoxDelete(EditBox& box) {
+  if (DeleteSelection(box)) return;
+  const int caret = EditBoxCaret(box);
+  Erase(box, caret, NextChar(box.text, caret));
+}
+
+EditKey EditBoxKeyDown(EditBox& box, int key, bool shift, bool ctrl) {
   if (!box.composition.empty()) return EditKey::kNone;
-  if (key == 8 || (key == 46 && box.selected)) EditBoxBackspace(box);
-  if (key == 35 || key == 36 || key == 37 || key == 39) box.selected = false;
-  if (key == 13) return EditKey::kEnter;
+  int start = 0, end = 0;
+  EditBoxSelection(box, start, end);
+  const int caret = EditBoxCaret(box);
+  switch (key) {
+    case 8: EditBoxBackspace(box); break;
+    case 46: EditBoxDelete(box); break;
+    // An arrow without Shift first collapses a selection to its side.
+    case 37: EditBoxSetCaret(box, !shift && start != end ? start : PrevChar(box.text, caret), shift); break;
+    case 39: EditBoxSetCaret(box, !shift && start != end ? end : NextChar(box.text, caret), shift); break;
+    case 36: EditBoxSetCaret(box, 0, shift); break;
+    case 35: EditBoxSetCaret(box, int(box.text.size()), shift); break;
+    case 'A': if (ctrl) EditBoxSelectAll(box); break;
+    case 13: return EditKey::kEnter;
+    default: break;
+  }
   return EditKey::kNone;
 }
 
 bool CaretPhase(int frame_no) { return (frame_no / 6) % 2 == 0; }
+
+namespace {
+
+constexpr int kTextInset = 6;  // text from the box's left edge
+
+// What the box shows: text with the composition at the caret.
+struct Shown {
+  std::string line;
+  int caret = 0;       // caret offset in text
+  int selection_start = 0, selection_end = 0;
+};
+
+Shown ShownText(const EditBox& box) {
+  Shown s;
+  s.caret = EditBoxCaret(box);
+  EditBoxSelection(box, s.selection_start, s.selection_end);
+  s.line = box.text;
+  s.line.insert(size_t(s.caret), box.composition);
+  return s;
+}
+
+void SetFittingFont(Canvas& c, const std::string& line, const EditBoxLook& look) {
+  (void)line;
+  c.SetFontBold(true);
+  c.SetFontSize(look.font_size);
+}
+
+}  // namespace
 
 void DrawEditBox(Canvas& c, const EditBox& box, const EditBoxLook& look) {
   c.SetPen(look.frame_color, 1);
   c.SetBrush(look.back_color);
   c.SetBrushSolid(true);
   c.Rectangle(look.x, look.y, look.x + look.width, look.y + look.height);
-  c.SetFontSize(look.font_size);
-  c.SetFontBold(true);
+  const Shown s = ShownText(box);
+  SetFittingFont(c, s.line, look);
   c.SetFontColor(look.text_color);
   c.SetBrushSolid(false);
-  int h = c.TextHeight("Ag");
-  int tx = look.x + 6;
-  int ty = look.y + (look.height - h) / 2;
-  int x = tx + c.TextWidth(box.text);
-  if (box.selected && !box.text.empty()) {
-    c.FillRect(tx - 1, ty, x + 1, ty + h, kEditSelectedBack);
+  const int h = c.TextHeight("Ag");
+  const int tx = look.x + kTextInset;
+  const int ty = look.y + (look.height - h) / 2;
+  const auto x_at = [&](int offset) { return tx + c.TextWidth(s.line.substr(0, size_t(offset))); };
+  c.TextOut(tx, ty, s.line);
+  if (s.selection_start != s.selection_end) {
+    // The selected part again, white on the selection colour.
+    const int x0 = x_at(s.selection_start), x1 = x_at(s.selection_end);
+    c.FillRect(x0 - (s.selection_start == 0 ? 1 : 0), ty, x1 + 1, ty + h, kEditSelectedBack);
     c.SetFontColor(kEditSelectedText);
-    c.TextOut(tx, ty, box.text);
+    c.TextOut(x0, ty, box.text.substr(size_t(s.selection_start), size_t(s.selection_end - s.selection_start)));
     c.SetFontColor(look.text_color);
-  } else {
-    c.TextOut(tx, ty, box.text);
   }
+  const int caret_x = x_at(s.caret + int(box.composition.size()));
   if (!box.composition.empty()) {
-    c.TextOut(x, ty, box.composition);
-    int w = c.TextWidth(box.composition);
     c.SetPen(look.text_color, 1);
-    c.MoveTo(x, ty + h);
-    c.LineTo(x + w, ty + h);
-    x += w;
+    c.MoveTo(x_at(s.caret), ty + h);
+    c.LineTo(caret_x, ty + h);
   }
-  if (look.caret_on && !box.selected) {
+  // As on the desktop, no caret blinks while the whole text is selected.
+  const bool all_selected = s.selection_start == 0 && s.selection_end == int(box.text.size()) && !box.text.empty();
+  if (look.caret_on && !all_selected) {
     c.SetPen(look.text_color, 2);
-    c.MoveTo(x + 1, ty);
-    c.LineTo(x + 1, ty + h);
+    c.MoveTo(caret_x + 1, ty);
+    c.LineTo(caret_x + 1, ty + h);
   }
   c.SetPen(look.frame_color, 1);
   c.SetBrushSolid(true);
+}
+
+int EditBoxOffsetAt(Canvas& c, const EditBox& box, const EditBoxLook& look, int x) {
+  SetFittingFont(c, ShownText(box).line, look);
+  const std::string& t = box.text;
+  int best = 0, best_dist = 1 << 30;
+  for (int at = 0;; at = NextChar(t, at)) {
+    const int d = std::abs(look.x + kTextInset + c.TextWidth(t.substr(0, size_t(at))) - x);
+    if (d < best_dist) {
+      best = at;
+      best_dist = d;
+    }
+    if (at >= int(t.size())) break;
+  }
+  return best;
+}
+
+void EditBoxClick(const Game& g, EditBox& box, const EditBoxLook& look, int x) {
+  if (!box.composition.empty()) return;  // the IME has the text until it commits
+  Canvas measure(1, 1, g.pf.fonts);
+  EditBoxSetCaret(box, EditBoxOffsetAt(measure, box, look, x));
 }
 
 void DrawPanelButton(Canvas& c, int x, int y, int w, int h, const std::string& caption) {
@@ -144,9 +261,8 @@ void DrawPanelBack(Canvas& c, int x, int y, int w, int h) {
   c.SetFontColor(0xFFFFFF);
 }
 
-void DrawPanelEditBox(Canvas& c, const EditBox& box, int x, int y, int w, int h, int font_size, int frame_no) {
-  c.SetBrushSolid(true);
-  const EditBoxLook look{.x = x, .y = y, .width = w, .height = h, .font_size = font_size,
-                         .caret_on = CaretPhase(frame_no)};
-  DrawEditBox(c, box, look);
+EditBoxLook PanelEditLook(int x, int y, int w, int h, int font_size, int frame_no) {
+  return EditBoxLook{.x = x, .y = y, .width = w, .height = h, .font_size = font_size,
+                     .caret_on = CaretPhase(frame_no)};
 }
+

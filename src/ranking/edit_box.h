@@ -5,35 +5,49 @@
 #include <string>
 
 struct EditBox;
+struct Game;
 class Canvas;
 
 // ---- The single-line text field of the name and comment panels ----
 // Text is kept as UTF-8 but limited to what CP932 can hold, `max_bytes`
 // bytes of it, so the save file and the ranking get exactly what was shown.
+// It edits as any desktop edit box: a caret, a selection that typing
+// replaces, Home/End and the arrows (with Shift to select), Ctrl+A.
 
 // Bytes the UTF-8 text takes in CP932 (-1 when it cannot be stored there).
 int Cp932Bytes(const std::string& utf8);
-// Adds typed text at the end: characters CP932 cannot hold and control
-// characters (line breaks, tabs) are refused; insertion stops at the first
-// character that would pass the byte limit. Returns true when anything was added.
-// While the text is selected, what is added replaces it (text that adds
-// nothing leaves it, still selected).
+// The caret and the selection as byte offsets into text: [start, end), on
+// character boundaries; start == end when nothing is selected.
+int EditBoxCaret(const EditBox& box);
+void EditBoxSelection(const EditBox& box, int& start, int& end);
+bool EditBoxHasSelection(const EditBox& box);
+// Places the caret at byte offset `at` (snapped to a character); with
+// `extend` the selection's other end stays where it was.
+void EditBoxSetCaret(EditBox& box, int at, bool extend = false);
+void EditBoxSelectAll(EditBox& box);
+// Types text at the caret, over the selection: characters CP932 cannot hold
+// and control characters (line breaks, tabs) are refused; insertion stops at
+// the first character that would pass the byte limit, counted without the
+// selection it replaces. Returns true when anything was added; text that adds
+// nothing leaves the box as it was, selection included.
 bool EditBoxInsert(EditBox& box, const std::string& utf8);
 // Opens the box on a preset text, all of it selected as a desktop edit box
 // selects its text when it takes the focus: typing replaces it, OK keeps it.
 void EditBoxPreset(EditBox& box, const std::string& utf8);
-// The IME composition in progress (empty when it ended). A composition that
-// starts over a selected text replaces it.
+// The IME composition in progress (empty when it ended), shown at the caret.
+// A composition that starts over a selection replaces the selection.
 void EditBoxSetComposition(EditBox& box, const std::string& utf8);
-// Deletes the last whole character, or the selected text.
+// Deletes the selection, else the whole character before the caret.
 void EditBoxBackspace(EditBox& box);
+// Deletes the selection, else the whole character after the caret.
+void EditBoxDelete(EditBox& box);
 
 enum class EditKey { kNone, kEnter };
-// A key typed into the box: 8 deletes a character (46 too, only a selected
-// text), 13 is reported as kEnter; the arrows, Home and End drop the
-// selection, leaving the caret at the end. While the IME composes, the keys
-// are the IME's and nothing happens here.
-EditKey EditBoxKeyDown(EditBox& box, int key);
+// A key typed into the box (virtual-key codes): 8 Backspace, 46 Delete, 37
+// and 39 the arrows, 36 Home, 35 End (Shift extends the selection), Ctrl+A
+// selects all, 13 is reported as kEnter. While the IME composes, the keys are
+// the IME's and nothing happens here.
+EditKey EditBoxKeyDown(EditBox& box, int key, bool shift = false, bool ctrl = false);
 
 // The panels' edit boxes: pink text on a near-black violet grey, as the
 // name box's edit was designed (0x00BBGGRR); the comment box matches it.
@@ -51,9 +65,14 @@ struct EditBoxLook {
 // A selected text: white on the desktop's selection blue (0x00BBGGRR).
 inline constexpr uint32_t kEditSelectedBack = 0xD77800;
 inline constexpr uint32_t kEditSelectedText = 0xFFFFFF;
-// Draws the box: its text (highlighted while selected), the composition
-// underlined after it, the caret.
+// Draws the box: its text with the selection highlighted, the composition
+// underlined at the caret, the caret.
 void DrawEditBox(Canvas& c, const EditBox& box, const EditBoxLook& look);
+// The byte offset in text nearest to x (a click into the box drawn with `look`).
+int EditBoxOffsetAt(Canvas& c, const EditBox& box, const EditBoxLook& look, int x);
+// A press of the left button at x in the box: the caret goes to the nearest
+// character boundary (measured in the game's font).
+void EditBoxClick(const Game& g, EditBox& box, const EditBoxLook& look, int x);
 // The caret blinks with the frame counter.
 bool CaretPhase(int frame_no);
 
@@ -62,8 +81,8 @@ void DrawPanelButton(Canvas& c, int x, int y, int w, int h, const std::string& c
 // The back of an entry panel: black with a grey top edge. Leaves the font set
 // for the panel's labels (11 pt, white, not bold) and text without a background.
 void DrawPanelBack(Canvas& c, int x, int y, int w, int h);
-// The panel's edit box at (x, y), w x h, in font_size points, caret blinking with the frame.
-void DrawPanelEditBox(Canvas& c, const EditBox& box, int x, int y, int w, int h, int font_size, int frame_no);
+// The panels' edit box at (x, y), w x h, at most font_size points, caret blinking with the frame.
+EditBoxLook PanelEditLook(int x, int y, int w, int h, int font_size, int frame_no);
 inline bool Inside(int px, int py, int x, int y, int w, int h) {
   return px >= x && px < x + w && py >= y && py < y + h;
 }

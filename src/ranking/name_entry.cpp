@@ -6,6 +6,16 @@
 #include "ranking/edit_box.h"
 #include "state/game.h"
 
+namespace {
+
+EditBoxLook NameEditLook(const Game& g) {
+  using L = NameBoxLayout;
+  return PanelEditLook(g.panels.name_box_x + L::kEditX, g.panels.name_box_y + L::kEditY, L::kEditW, L::kEditH,
+                       L::kEditFontPoints, g.run.frame_no);
+}
+
+}  // namespace
+
 void ShowNameBox(Game& g) {
   g.panels.name_box_visible = true;
   g.panels.name_box_x = NameBoxLayout::kLeft;
@@ -22,6 +32,7 @@ void Button1Click(Game& g) {
     return;
   }
   box.text = CleanName(box.text);
+  EditBoxSetCaret(box, int(box.text.size()));
   bool yes = !g.pf.dialogs || g.pf.dialogs->Confirm(box.text + "、という名前でOKですか？");
   if (!yes) return;
   g.my.name() = box.text;
@@ -39,14 +50,16 @@ bool NameBoxMouseDown(Game& g, int button, int x, int y) {
   int px = x - g.panels.name_box_x, py = y - g.panels.name_box_y;
   if (!Inside(px, py, 0, 0, L::kWidth, L::kHeight)) return false;
   if (button == 0 && Inside(px, py, L::kOkX, L::kOkY, L::kOkW, L::kOkH)) Button1Click(g);
+  if (button == 0 && Inside(px, py, L::kEditX, L::kEditY, L::kEditW, L::kEditH))
+    EditBoxClick(g, g.panels.name_l, NameEditLook(g), x);
   return true;
 }
 
-bool NameBoxKeyDown(Game& g, int key) {
+bool NameBoxKeyDown(Game& g, int key, bool shift, bool ctrl) {
   if (!g.panels.name_box_visible) return false;
   // The edit box has the keyboard: keys never reach the field (no pause,
   // no story skip while typing); Esc does nothing.
-  if (EditBoxKeyDown(g.panels.name_l, key) == EditKey::kEnter) Button1Click(g);
+  if (EditBoxKeyDown(g.panels.name_l, key, shift, ctrl) == EditKey::kEnter) Button1Click(g);
   return true;
 }
 
@@ -56,7 +69,7 @@ void DrawNameBox(Game& g, Canvas& c) {
   int x0 = g.panels.name_box_x, y0 = g.panels.name_box_y;
   DrawPanelBack(c, x0, y0, L::kWidth, L::kHeight);
   c.TextOut(x0 + L::kLabelX, y0 + L::kLabelY, "名前を入力して下さい。一部の文字は使用できません。");
-  DrawPanelEditBox(c, g.panels.name_l, x0 + L::kEditX, y0 + L::kEditY, L::kEditW, L::kEditH,
-                   L::kEditFontPoints, g.run.frame_no);
+  c.SetBrushSolid(true);
+  DrawEditBox(c, g.panels.name_l, NameEditLook(g));
   DrawPanelButton(c, x0 + L::kOkX, y0 + L::kOkY, L::kOkW, L::kOkH, "<OK>");
 }

@@ -26,5 +26,5 @@ void Button1Click(Game& g);
 
 // Panel hooks for the name box (true when the box took the event).
 bool NameBoxMouseDown(Game& g, int button, int x, int y);
-bool NameBoxKeyDown(Game& g, int key);
+bool NameBoxKeyDown(Game& g, int key, bool shift = false, bool ctrl = false);
 void DrawNameBox(Game& g, Canvas& screen);

@@ -23,10 +23,10 @@ bool PanelsMouseMove(Game& g, int x, int y) { return RankBoxMouseMove(g, x, y); 
 
 bool PanelsMouseWheel(Game& g, int notches, int x, int y) { return RankBoxMouseWheel(g, notches, x, y); }
 
-bool PanelsKeyDown(Game& g, int key) {
+bool PanelsKeyDown(Game& g, int key, bool shift, bool ctrl) {
   if (RankBoxKeyDown(g, key)) return true;
-  if (CommentBoxKeyDown(g, key)) return true;
-  if (NameBoxKeyDown(g, key)) return true;
+  if (CommentBoxKeyDown(g, key, shift, ctrl)) return true;
+  if (NameBoxKeyDown(g, key, shift, ctrl)) return true;
   return false;
 }
 

@@ -15,7 +15,7 @@ bool PanelsMouseUp(Game& g, int button, int x, int y);
 bool PanelsMouseMove(Game& g, int x, int y);
 // notches: positive away from the user (scroll up).
 bool PanelsMouseWheel(Game& g, int notches, int x, int y);
-bool PanelsKeyDown(Game& g, int key);
+bool PanelsKeyDown(Game& g, int key, bool shift = false, bool ctrl = false);
 bool PanelsTextInput(Game& g, const std::string& utf8);
 bool PanelsTextEditing(Game& g, const std::string& utf8);
 // True while a panel with a text field is shown (the window then delivers text input).

@@ -78,7 +78,7 @@ void HandleInput(Game& g, const InputEvent& e) {
       if (!PanelsMouseUp(g, e.button, e.x, e.y)) cgMouseUp(g, e.button);
       break;
     case InputEvent::kKeyDown:
-      if (!PanelsKeyDown(g, e.key)) FormKeyDown(g, e.key);
+      if (!PanelsKeyDown(g, e.key, e.shift, e.ctrl)) FormKeyDown(g, e.key);
       break;
     case InputEvent::kTextInput:
       PanelsTextInput(g, e.text);

@@ -203,9 +203,13 @@ constexpr int kSpeedLines = 20;
 // A single-line text field of the name and comment panels.
 struct EditBox {
   std::string text;         // UTF-8
-  std::string composition;  // IME text being composed, not yet part of text
+  std::string composition;  // IME text being composed, not yet part of text (shown at the caret)
   int max_bytes = 0;        // limit in CP932 bytes
-  bool selected = false;    // all of text is selected: what is typed replaces it
+  // The caret and the other end of the selection, in UTF-8 bytes counted from
+  // the end of text (0: at the end), so text set from outside keeps the caret
+  // at its end. Equal: nothing is selected.
+  int caret_back = 0;
+  int anchor_back = 0;
 };
 
 // The services the game reaches the outside world through.

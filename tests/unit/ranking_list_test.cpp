@@ -295,14 +295,14 @@ TEST(CommentBox, OpensWithThePresetSelectedSoTypingReplacesItAndOkKeepsIt) {
   EXPECT_EQ(g.my.comment(EASY), "keep me");
   EXPECT_EQ(http->Requests().size(), 2u);
 
-  // Backspace takes the whole selection; a click into the text, or End,
+  // Backspace takes the whole selection; a click after the text, or End,
   // only drops it and the caret edits the end.
   open_box();
   Event(g, InputEvent::kKeyDown, 0, 0, 0, 8);
   EXPECT_EQ(g.panels.hi_score_l.text, "");
   g.panels.hi_score_box_visible = false;
   open_box();
-  Event(g, InputEvent::kMouseDown, 0, C::kEditX + 50, 286 + C::kEditY + 5);
+  Event(g, InputEvent::kMouseDown, 0, C::kEditX + 300, 286 + C::kEditY + 5);
   type("!");
   EXPECT_EQ(g.panels.hi_score_l.text, "keep me!");
   // An IME composition starting over the selection replaces it as well.
