@@ -151,6 +151,7 @@ bool CaretPhase(int frame_no) { return (frame_no / 6) % 2 == 0; }
 namespace {
 
 constexpr int kTextInset = 6;  // text from the box's left edge
+constexpr int kMinFontSize = 6;
 
 // What the box shows: text with the composition at the caret.
 struct Shown {
@@ -168,10 +169,14 @@ Shown ShownText(const EditBox& box) {
   return s;
 }
 
+// Sets the largest font size (up to the look's) at which the line and the
+// caret after it fit inside the box.
 void SetFittingFont(Canvas& c, const std::string& line, const EditBoxLook& look) {
-  (void)line;
   c.SetFontBold(true);
-  c.SetFontSize(look.font_size);
+  const int room = look.width - 2 * kTextInset;
+  int size = look.font_size;
+  c.SetFontSize(size);
+  while (size > kMinFontSize && c.TextWidth(line) + 3 > room) c.SetFontSize(--size);
 }
 
 }  // namespace
@@ -234,6 +239,16 @@ void EditBoxClick(const Game& g, EditBox& box, const EditBoxLook& look, int x) {
   if (!box.composition.empty()) return;  // the IME has the text until it commits
   Canvas measure(1, 1, g.pf.fonts);
   EditBoxSetCaret(box, EditBoxOffsetAt(measure, box, look, x));
+}
+
+std::string FitTextWidth(Canvas& c, const std::string& utf8, int max_width) {
+  if (c.TextWidth(utf8) <= max_width) return utf8;
+  std::string cut = utf8;
+  while (!cut.empty()) {
+    cut.erase(size_t(PrevChar(cut, int(cut.size()))));
+    if (c.TextWidth(cut + "…") <= max_width) return cut + "…";
+  }
+  return {};
 }
 
 void DrawPanelButton(Canvas& c, int x, int y, int w, int h, const std::string& caption) {

@@ -56,7 +56,7 @@ inline constexpr uint32_t kEditBackColor = 1906205;  // 0x1D161D
 
 struct EditBoxLook {
   int x = 0, y = 0, width = 0, height = 0;
-  int font_size = 18;
+  int font_size = 18;                // the largest; a text that would not fit is drawn smaller
   uint32_t text_color = kEditTextColor;
   uint32_t back_color = kEditBackColor;
   uint32_t frame_color = 0x808080;
@@ -66,7 +66,8 @@ struct EditBoxLook {
 inline constexpr uint32_t kEditSelectedBack = 0xD77800;
 inline constexpr uint32_t kEditSelectedText = 0xFFFFFF;
 // Draws the box: its text with the selection highlighted, the composition
-// underlined at the caret, the caret.
+// underlined at the caret, the caret. The font shrinks (down to 6 points)
+// until the text and the caret fit inside the box.
 void DrawEditBox(Canvas& c, const EditBox& box, const EditBoxLook& look);
 // The byte offset in text nearest to x (a click into the box drawn with `look`).
 int EditBoxOffsetAt(Canvas& c, const EditBox& box, const EditBoxLook& look, int x);
@@ -75,6 +76,10 @@ int EditBoxOffsetAt(Canvas& c, const EditBox& box, const EditBoxLook& look, int 
 void EditBoxClick(const Game& g, EditBox& box, const EditBoxLook& look, int x);
 // The caret blinks with the frame counter.
 bool CaretPhase(int frame_no);
+
+// The longest start of utf8 (whole characters) that is at most max_width
+// pixels wide in the canvas's current font, with "…" when it was cut.
+std::string FitTextWidth(Canvas& c, const std::string& utf8, int max_width);
 
 // A text button like the panels' "<OK>".
 void DrawPanelButton(Canvas& c, int x, int y, int w, int h, const std::string& caption);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "effects/log.h"
 #include "platform/canvas.h"
 #include "platform/text.h"
 #include "ranking/exchange.h"
@@ -24,6 +25,7 @@ constexpr uint32_t kBarTrack = 0x303030;
 constexpr uint32_t kBarThumb = 0xA0A0A0;
 constexpr uint32_t kNoteText = 0x00FFFF;  // yellow
 constexpr int kWheelLines = 3;
+constexpr int kNoteFontSize = 10, kNoteMinFontSize = 8;
 
 // Virtual-key codes the list answers to.
 constexpr int kKeyPageUp = 33, kKeyPageDown = 34, kKeyEnd = 35, kKeyHome = 36, kKeyUp = 38, kKeyDown = 40;
@@ -99,6 +101,7 @@ void AfterReplayFetched(Game& g, int result, int mode_number) {
   }
   g.panels.rank_note = result == 1 ? kReplayNoneText : kReplayFetchErrorText;
   if (result != 1 && !g.ranking.refusal.empty()) g.panels.rank_note += " (" + g.ranking.refusal + ")";
+  AddSilverLogLine(g, g.panels.rank_note);  // whole, whatever the line under the list can show
 }
 
 }  // namespace
@@ -258,10 +261,15 @@ void DrawRankBox(Game& g, Canvas& c) {
   c.FillRect(L::kBarX + 2, t.top, L::kBarX + L::kBarW - 2, t.top + t.height, kBarThumb);
 
   if (!g.panels.rank_note.empty()) {
+    // One line beside the buttons: a long reason is drawn smaller, then cut
+    // (the message log keeps it whole).
     c.SetFontBold(false);
-    c.SetFontSize(10);
     c.SetFontColor(kNoteText);
-    c.TextOut(L::kNoteX, L::kNoteY, g.panels.rank_note);
+    const int room = L::kReplayX - L::kNoteGap - L::kNoteX;
+    int size = kNoteFontSize;
+    c.SetFontSize(size);
+    while (size > kNoteMinFontSize && c.TextWidth(g.panels.rank_note) > room) c.SetFontSize(--size);
+    c.TextOut(L::kNoteX, L::kNoteY + (kNoteFontSize - size), FitTextWidth(c, g.panels.rank_note, room));
   }
 
   c.SetBrushSolid(true);

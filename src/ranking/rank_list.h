@@ -21,7 +21,7 @@ struct RankBoxLayout {
   static constexpr int kTextX = kListX + 4;
   static constexpr int kBackX = 525, kBackY = 456, kBackW = 110, kBackH = 22;
   static constexpr int kReplayX = 405, kReplayY = 456, kReplayW = 110, kReplayH = 22;
-  static constexpr int kNoteX = 8, kNoteY = 460;
+  static constexpr int kNoteX = 8, kNoteY = 460, kNoteGap = 8;  // the note ends kNoteGap before <REPLAY>
 };
 
 inline constexpr const char* kReplayFetchingText = "リプレイを受信中....";

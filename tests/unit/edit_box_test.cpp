@@ -1,6 +1,6 @@
 // The name and comment boxes edit as any desktop edit box: typing replaces a
 // selection of any length, Ctrl+A selects all, Home/End and the arrows move
-// the caret (Shift selects).
+// the caret (Shift selects), and the text always fits inside the box.
 #include <gtest/gtest.h>
 
 #include "platform/canvas.h"
@@ -151,4 +151,52 @@ TEST(NameBox, CtrlAAndTheArrowsWorkThereToo) {
   Key(g, 'A', true);
   Type(g, "Bo");
   EXPECT_EQ(g.panels.name_l.text, "Bo");
+}
+
+// The rightmost column holding a pixel of the text colour in rows y0..y1.
+int RightmostInk(const Canvas& c, int y0, int y1, uint32_t colour) {
+  int right = -1;
+  for (int y = y0; y < y1; ++y)
+    for (int x = 0; x < c.Width(); ++x)
+      if (c.GetPixel(x, y) == colour) right = std::max(right, x);
+  return right;
+}
+
+TEST(EditBox, AFullBoxOfWideLettersAndTheCaretStayInsideTheBox) {
+  auto t = MakeTestGame();
+  Game& g = t->g();
+  struct Case {
+    EditBoxLook look;
+    std::string text;
+    int max_bytes;
+  };
+  using N = NameBoxLayout;
+  using C = CommentBoxLayout;
+  for (const Case& k : {Case{PanelEditLook(N::kEditX, 362 + N::kEditY, N::kEditW, N::kEditH, N::kEditFontPoints, 0),
+                             std::string(12, 'W'), 12},
+                        Case{PanelEditLook(C::kEditX, 286 + C::kEditY, C::kEditW, C::kEditH, C::kEditFontPoints, 0),
+                             std::string(30, 'W'), 30},
+                        Case{PanelEditLook(N::kEditX, 362 + N::kEditY, N::kEditW, N::kEditH, N::kEditFontPoints, 0),
+                             "ＷＷＷＷＷＷ", 12}}) {
+    EditBox box{k.text, {}, k.max_bytes};
+    Canvas on(640, 480, g.pf.fonts), off(640, 480, g.pf.fonts);
+    EditBoxLook look = k.look;
+    DrawEditBox(on, box, look);
+    look.caret_on = false;
+    DrawEditBox(off, box, look);
+    const int right = look.x + look.width;
+    // Every letter is inside, the last one included ...
+    const int ink = RightmostInk(off, look.y, look.y + look.height, look.text_color);
+    EXPECT_GT(ink, look.x + look.width / 2) << k.text;  // not shrunk to nothing
+    EXPECT_LT(ink, right - 2) << k.text;
+    // ... and so is the caret after it.
+    const int caret = RightmostInk(on, look.y, look.y + look.height, look.text_color);
+    EXPECT_GT(caret, ink) << k.text;
+    EXPECT_LT(caret, right - 1) << k.text;
+  }
+  // A short name keeps the large font.
+  EditBox small{"Ann", {}, 12};
+  Canvas c(640, 480, g.pf.fonts);
+  DrawEditBox(c, small, PanelEditLook(N::kEditX, 362 + N::kEditY, N::kEditW, N::kEditH, N::kEditFontPoints, 0));
+  EXPECT_EQ(c.FontSize(), N::kEditFontPoints);
 }

@@ -340,3 +340,21 @@ TEST(CommentBox, TheOkButtonSendsTheComment) {
   EXPECT_EQ(g.my.comment(EASY), "ok");
   EXPECT_TRUE(g.panels.rank_box_visible);
 }
+
+TEST(RankList, ALongNoteUnderTheListEndsBeforeTheButtons) {
+  auto t = ListShown(3, -1);
+  Game& g = t->g();
+  g.panels.rank_note = std::string(kReplayUploadErrorText) +
+                       " (the replay does not play as recorded: it differs at frame 250 of 3000, "
+                       "checksum 1234abcd where the record says 99887766)";
+  Canvas screen(640, 480, g.pf.fonts);
+  ComposeWindow(g, screen);
+  int right = -1;
+  for (int y = L::kBackY - 4; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) {
+      const uint32_t p = screen.GetPixel(x, y);
+      if (RedOf(p) > 0xA0 && GreenOf(p) > 0xA0 && BlueOf(p) < 0x40) right = std::max(right, x);  // yellow
+    }
+  EXPECT_LT(right, L::kReplayX - 2);
+  EXPECT_GT(right, L::kReplayX - 80);  // shortened to the room there is, not dropped
+}
