@@ -2,9 +2,12 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+class Canvas;
 
 class Dialogs {
  public:
@@ -16,6 +19,17 @@ class Dialogs {
   // No chosen, so Enter and Esc both answer No; Yes takes a click on it, or
   // the arrow keys (or Tab) and then Enter.
   virtual bool ConfirmDefaultNo(const std::string& text) = 0;
+
+  // Composes the picture a box is shown over: the game as it is when the box
+  // opens, so what changed just before a question (a text made clean) is seen
+  // behind it. Without one, a box shows over the last picture shown.
+  void SetBackdrop(std::function<const Canvas&()> compose) { backdrop_ = std::move(compose); }
+
+ protected:
+  const Canvas* Backdrop() const { return backdrop_ ? &backdrop_() : nullptr; }
+
+ private:
+  std::function<const Canvas&()> backdrop_;
 };
 
 class Window;

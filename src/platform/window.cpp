@@ -225,13 +225,14 @@ class SdlWindow : public Window {
   void StopTextInput() override { SDL_StopTextInput(); }
   void* NativeHandle() override { return window_; }
 
-  // A modal box drawn by the game itself over the last picture. Returns true
-  // for Yes / OK. With default_no the box opens on No: Enter, Space and Esc
-  // then answer No, and Yes takes a click or a move to it first.
-  bool RunModal(const std::string& text, bool yes_no, std::shared_ptr<FontSet> fonts,
+  // A modal box drawn by the game itself over `behind` (null: the last
+  // picture). Returns true for Yes / OK. With default_no the box opens on No:
+  // Enter, Space and Esc then answer No, and Yes takes a click or a move to it first.
+  bool RunModal(const std::string& text, bool yes_no, std::shared_ptr<FontSet> fonts, const Canvas* behind,
                 bool default_no = false) {
     Canvas pic(w_, h_, fonts);
-    if (last_) pic.CopyFrom(*last_, 0, 0, w_, h_, 0, 0);
+    if (!behind) behind = last_;
+    if (behind) pic.CopyFrom(*behind, 0, 0, w_, h_, 0, 0);
     // Darken what lies behind the box.
     uint8_t* d = pic.MutableData();
     for (int y = 0; y < h_; ++y) {
@@ -470,14 +471,14 @@ class SdlDialogs : public Dialogs {
   // The game draws its boxes itself: native boxes on some desktops cannot show
   // Japanese text, and these look like the rest of the game.
   void Message(const std::string& text) override {
-    if (win_) win_->RunModal(text, false, fonts_);
+    if (win_) win_->RunModal(text, false, fonts_, Backdrop());
   }
   bool Confirm(const std::string& text) override {
-    if (win_) return win_->RunModal(text, true, fonts_);
+    if (win_) return win_->RunModal(text, true, fonts_, Backdrop());
     return false;  // No changes nothing
   }
   bool ConfirmDefaultNo(const std::string& text) override {
-    if (win_) return win_->RunModal(text, true, fonts_, true);
+    if (win_) return win_->RunModal(text, true, fonts_, Backdrop(), true);
     return false;
   }
 

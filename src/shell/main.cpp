@@ -80,6 +80,11 @@ int main(int argc, char** argv) {
   EnableRecording(g);
 
   Canvas screen(640, 480, fonts);
+  // A question shows over the game as it is when it is asked.
+  dialogs->SetBackdrop([&]() -> const Canvas& {
+    ComposeWindow(g, screen);
+    return screen;
+  });
   bool text_on = false;
   long frames = 0, play_frames = 0;
   double play_start = 0, play_end = 0;
