@@ -8,14 +8,15 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/window.h"
+#include "ranking/edit_box.h"
 #include "shell/form.h"
 #include "state/game.h"
 
 namespace {
 
 constexpr double kMsPerDay = 24.0 * 3600.0 * 1000.0;
-constexpr uint32_t kBand = 0x202020;
 constexpr uint32_t kBandText = 0x00FFFF;  // yellow (0x00BBGGRR)
+constexpr int kLineFontSize = 9, kLineMinFontSize = 7;
 
 }  // namespace
 
@@ -93,12 +94,25 @@ void ComposeReplayView(Game& g, Canvas& screen) {
                      (v.over ? "  END: click or Esc to go back"
                       : v.paused ? "  PAUSED  [Space] play  [Esc] back"
                                  : "  [Space] pause  [1][2][4] speed  [Esc] back");
-  screen.FillRect(0, 466, 640, 480, kBand);
-  screen.SetFontSize(10);
+  // The view's line sits at the top, between the HUD's score on the left and
+  // its stage distance on the right, on a band that only dims the field: the
+  // HUD's texts (lives and level at the bottom included) all stay in sight.
+  using B = ReplayViewLine;
+  uint8_t* px = screen.MutableData();
+  for (int y = B::kTop; y < B::kTop + B::kHeight; ++y) {
+    uint32_t* row = reinterpret_cast<uint32_t*>(px + y * screen.Stride());
+    for (int x = B::kLeft; x < B::kRight; ++x) row[x] = (row[x] >> 1) & 0x7F7F7F;
+  }
+  const int room = B::kRight - B::kLeft - 8;
   screen.SetFontBold(false);
+  int size = kLineFontSize;
+  screen.SetFontSize(size);
+  while (size > kLineMinFontSize && screen.TextWidth(line) > room) screen.SetFontSize(--size);
+  line = FitTextWidth(screen, line, room);
   screen.SetFontColor(kBandText);
   screen.SetBrushSolid(false);
-  screen.TextOut(4, 467, line);
+  const TextSize t = screen.MeasureText(line);
+  screen.TextOut(B::kLeft + (B::kRight - B::kLeft - t.width) / 2, B::kTop + (B::kHeight - t.height) / 2, line);
   screen.SetBrushSolid(true);
 }
 

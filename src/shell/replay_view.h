@@ -21,6 +21,12 @@ struct ReplayView {
   double next_frame = 0;  // days, on the game's clock
 };
 
+// Where the view's own line goes: the top of the field between the HUD's
+// score and stage texts, clear of every HUD text.
+struct ReplayViewLine {
+  static constexpr int kLeft = 112, kRight = 528, kTop = 0, kHeight = 13;
+};
+
 // Serves the menu's request to watch a kept run; a file that cannot be
 // watched leaves a line in the message log instead.
 void ServeReplayRequest(Game& g);
