@@ -240,10 +240,14 @@ void Finish(Game& g) {
     return;
   }
   if (out.ok) {
+    g.ranking.error.clear();
+    g.ranking.table_mode = job->mode_number;
     g.ranking.table = std::move(out.reply.table);
     g.ranking.table.resize(kRankEntries);
     for (const std::string& line : out.reply.messages) AddLogLine(g, line, "pink2");
     result = 0;
+  } else {
+    g.ranking.error = out.error.empty() ? "no reply" : out.error;
   }
   g.ranking.busy = false;
   if (job->then) job->then(g, result, job->mode_number);

@@ -57,15 +57,18 @@ void ShowSelected(Game& g) {
 // One list line. The columns are padded in CP932 bytes, so each word is put
 // at the place its first byte has in a grid of byte cells, and drawn in the
 // font's own widths from there; a word wider than its cells pushes the next
-// one on rather than overlapping it.
-void DrawLine(Canvas& c, const std::string& line, int y, uint32_t colour) {
+// one on rather than overlapping it. The comment (from byte comment_at) is
+// free text: it is drawn as one run from its column, spaced as typed, and
+// cut before the scroll bar.
+void DrawLine(Canvas& c, const std::string& line, std::size_t comment_at, int y, uint32_t colour) {
   c.SetFontColor(colour);
   const int right = L::kBarX - 2;
   const int space = std::max(3, c.TextWidth(" "));  // the least gap between words
+  comment_at = std::min(comment_at, line.size());
   int col = 0;
   int pen = L::kTextX;  // where the last word ended
   std::size_t i = 0;
-  while (i < line.size()) {
+  while (i < comment_at) {
     if (line[i] == ' ') {
       ++col;
       ++i;
@@ -73,17 +76,20 @@ void DrawLine(Canvas& c, const std::string& line, int y, uint32_t colour) {
     }
     const int start_col = col;
     const std::size_t from = i;
-    while (i < line.size() && line[i] != ' ') {
+    while (i < comment_at && line[i] != ' ') {
       const std::size_t len = text::Utf8SequenceLength(line, i);
       col += text::Cp932CharWidth(line, i, len);
       i += len;
     }
     const std::string word = line.substr(from, i - from);
     const int x = std::max(L::kTextX + start_col * L::kCellW, from == 0 ? L::kTextX : pen + space);
-    if (x >= right) break;
+    if (x >= right) return;
     c.TextOut(x, y, word);
     pen = x + c.TextWidth(word);
   }
+  if (comment_at >= line.size()) return;
+  const int x = std::max(L::kTextX + col * L::kCellW, pen + space);
+  if (x < right) c.TextOut(x, y, FitTextWidth(c, line.substr(comment_at), right - x));
 }
 
 // After a fetch: the replay goes to the viewer, or the reason under the list.
@@ -123,7 +129,15 @@ void FillRankingList(Game& g) {
   g.ranking.table.resize(kRankEntries);
   g.panels.rank_list.clear();
   g.panels.rank_list.reserve(kRankEntries);
-  for (int i = 0; i < kRankEntries; ++i) g.panels.rank_list.push_back(FormatRankingLine(i, g.ranking.table[static_cast<std::size_t>(i)]));
+  g.panels.rank_comment_at.clear();
+  g.panels.rank_comment_at.reserve(kRankEntries);
+  for (int i = 0; i < kRankEntries; ++i) {
+    const RankEntry& e = g.ranking.table[static_cast<std::size_t>(i)];
+    g.panels.rank_list.push_back(FormatRankingLine(i, e));
+    // The comment closes the line (an empty place has none).
+    const std::size_t n = g.panels.rank_list.back().size();
+    g.panels.rank_comment_at.push_back(static_cast<int32_t>(e.name.empty() ? n : n - e.comment.size()));
+  }
   g.panels.rank_box_visible = true;
   g.panels.rank_drag = -1;
   g.panels.rank_note.clear();
@@ -253,7 +267,10 @@ void DrawRankBox(Game& g, Canvas& c) {
     const bool selected = line == g.panels.rank_selected;
     if (selected) c.FillRect(L::kListX, y, L::kBarX, y + L::kRowH, kSelectedBack);
     const bool empty = text.size() >= 8 && text.compare(text.size() - 8, 8, "--------") == 0;
-    DrawLine(c, text, y, selected ? kSelectedText : empty ? kEmptyText : kLineText);
+    const std::size_t comment_at = static_cast<std::size_t>(line) < g.panels.rank_comment_at.size()
+                                       ? static_cast<std::size_t>(g.panels.rank_comment_at[static_cast<std::size_t>(line)])
+                                       : text.size();
+    DrawLine(c, text, comment_at, y, selected ? kSelectedText : empty ? kEmptyText : kLineText);
   }
 
   c.FillRect(L::kBarX, L::kListY, L::kBarX + L::kBarW, L::kListY + L::kListH, kBarTrack);

@@ -10,13 +10,20 @@
 namespace {
 
 // After the read: the list shows the table, freshly read or, when the read
-// failed, as it was.
+// failed, as it was, under the title of the mode it holds; the line under the
+// list and the message log say that the server could not be reached.
 void AfterRankingRead(Game& g, int result, int mode_number) {
-  (void)result;
   ClearLog(g);
-  g.panels.rank_l = RankingHeader(mode_number - 1);
-  g.panels.rank_mode = mode_number;
+  const int shown = result == 0 || g.ranking.table_mode == 0 ? mode_number : g.ranking.table_mode;
+  g.panels.rank_l = RankingHeader(shown - 1);
+  g.panels.rank_mode = shown;
   FillRankingList(g);
+  if (result != 0) {
+    g.panels.rank_note = kRankUnreachableText;
+    // The reason on a line of its own: the first line stays whole however long the reason is.
+    AddSilverLogLine(g, kRankUnreachableText);
+    AddSilverLogLine(g, "(" + RankingHeader(mode_number - 1).substr(4) + ": " + g.ranking.error + ")");
+  }
   PlayEffect(g, "1.wav");
 }
 

@@ -340,6 +340,7 @@ struct Panels {
   int32_t rank_mode = 0;  // wire number of the mode the list shows (0: none)
   std::string rank_note;  // a line under the list: how the last replay request went
   std::vector<std::string> rank_list;
+  std::vector<int32_t> rank_comment_at;  // where each line's comment begins (bytes; its length when none)
   int32_t rank_selected = -1;
   int32_t rank_top = 0;    // first list line shown
   int32_t rank_drag = -1;  // while the list's scroll bar is dragged: the grab offset in the thumb
@@ -353,6 +354,8 @@ struct Panels {
 struct RankingState {
   bool busy = false;  // a ranking exchange is running
   std::vector<RankEntry> table = std::vector<RankEntry>(kRankEntries);
+  int32_t table_mode = 0;  // wire number of the mode whose ranking the table holds (0: none read yet)
+  std::string error;  // why the last ranking read or send failed (empty after a success)
   std::shared_ptr<RankJob> job;
   std::shared_ptr<RankStore> store;
   std::shared_ptr<const PlayerKey> key;  // signs records and replays (read from my.key on first use)

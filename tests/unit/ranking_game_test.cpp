@@ -500,6 +500,23 @@ TEST(RankingScreen, AFailedReadShowsTheTableAsItWas) {
   EXPECT_EQ(g.panels.rank_l, ">>> HELL RANKING");
   EXPECT_EQ(g.panels.rank_list[0].substr(0, 9), "1    5   ");
   EXPECT_EQ(http->Requests().at(0).url, "http://localhost/zrk/zrk_rank.exe?read&7");
+  // Not an empty ranking: it says the server could not be reached, under the list and in the log.
+  EXPECT_EQ(g.panels.rank_note, kRankUnreachableText);
+  EXPECT_TRUE(LogHas(g, kRankUnreachableText));
+
+  // Another mode's read fails after EASY was read: the list is still EASY's, and says so.
+  g.panels.rank_box_visible = false;
+  http->PushOk(WireLine("Easy", 1, 777) + "\r\n");
+  FetchAndShowRanking(g, 1);
+  ASSERT_TRUE(WaitRankExchange(g, 10000));
+  EXPECT_TRUE(g.panels.rank_note.empty());
+  http->PushFailure();
+  FetchAndShowRanking(g, 2);
+  ASSERT_TRUE(WaitRankExchange(g, 10000));
+  EXPECT_EQ(g.panels.rank_l, ">>> EASY RANKING");
+  EXPECT_EQ(g.panels.rank_mode, 1);
+  EXPECT_EQ(g.panels.rank_note, kRankUnreachableText);
+  EXPECT_TRUE(LogHas(g, kRankUnreachableText));
 }
 
 // ---- where requests go ----

@@ -358,3 +358,35 @@ TEST(RankList, ALongNoteUnderTheListEndsBeforeTheButtons) {
   EXPECT_LT(right, L::kReplayX - 2);
   EXPECT_GT(right, L::kReplayX - 80);  // shortened to the room there is, not dropped
 }
+
+TEST(RankList, TheCommentIsDrawnAsOneRunOfText) {
+  auto t = MakeTestGame();
+  Game& g = t->g();
+  RankEntry e = Entry("Tester", 1, 9);
+  e.date = "12/9";
+  e.comment = "first run, local ranking test";
+  g.ranking.table[0] = e;
+  FillRankingList(g);
+  Canvas screen(640, 480, g.pf.fonts);
+  ComposeWindow(g, screen);
+  // The same comment drawn by itself, in the list's font on the list's
+  // ground, matches the line's from where its column begins (40 byte cells
+  // in, or a little further when the date ran wide), spaces and all.
+  const int x0 = L::kTextX + 40 * L::kCellW, y0 = L::kListY;
+  Canvas alone(640, 480, g.pf.fonts);
+  alone.SetFontBold(true);
+  alone.SetFontSize(11);
+  const int w = alone.TextWidth(e.comment);
+  ASSERT_LT(x0 + w + 8, L::kBarX);
+  bool found = false;
+  for (int at = x0; at <= x0 + 8 && !found; ++at) {
+    alone.FillRect(0, y0, 640, y0 + L::kRowH, 0x101010);  // the list's ground
+    alone.SetBrushSolid(false);
+    alone.SetFontColor(0xE8E8E8);  // a line's text
+    alone.TextOut(at, y0, e.comment);
+    found = true;
+    for (int y = y0; y < y0 + L::kRowH && found; ++y)
+      for (int x = at - 2; x < at + w + 2 && found; ++x) found = screen.GetPixel(x, y) == alone.GetPixel(x, y);
+  }
+  EXPECT_TRUE(found);
+}
