@@ -9,9 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,10 +56,16 @@ struct Harness {
   int port = 0;
 };
 
+// libFuzzer's timer signal can interrupt a connect (EINTR): a few tries, each
+// said, before giving up.
 int Connect(int port) {
-  const int fd = loopback::Connect(port);
-  if (fd < 0) std::abort();
-  return fd;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const int fd = loopback::Connect(port);
+    if (fd >= 0) return fd;
+    std::fprintf(stderr, "connect to the server failed: %s\n", std::strerror(errno));
+    usleep(100 * 1000);
+  }
+  std::abort();
 }
 
 // Sends the bytes, closes the sending side and reads until the server closes
@@ -69,6 +78,7 @@ std::string Send(int port, std::string_view bytes, int quiet_ms) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {
     const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // the server may close early (refused): fine
     sent += static_cast<std::size_t>(n);
   }
@@ -77,6 +87,7 @@ std::string Send(int port, std::string_view bytes, int quiet_ms) {
   char buf[65536];
   for (;;) {
     const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     reply.append(buf, static_cast<std::size_t>(n));
   }
@@ -108,7 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!reply.empty() && reply.rfind("HTTP/1.", 0) != 0) std::abort();  // only HTTP comes back
   // Whatever came before, a fair request is still served.
   const std::string fair = "GET /zrk/zrk_rank.exe?read&1 HTTP/1.1\r\nHost: f\r\nConnection: close\r\n\r\n";
-  if (Send(harness->port, fair, 5000).rfind("HTTP/1.1 200", 0) != 0) {
+  const std::string answer = Send(harness->port, fair, 5000);
+  if (answer.rfind("HTTP/1.1 200", 0) != 0) {
+    std::fprintf(stderr, "a fair request was answered %zu bytes: %.100s\n", answer.size(), answer.c_str());
     std::abort();
   }
   return 0;
