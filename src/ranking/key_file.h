@@ -13,6 +13,7 @@ struct Game;
 
 std::string KeyPath(const Game& g);
 // The player's key, read from my.key on first use and made (and written) when
-// there is none. A damaged file is kept aside as my.key.bad, said on stderr,
+// there is none: at the name's registration, or at the first send of a save
+// from before keys. A damaged file is kept aside as my.key.bad, said on stderr,
 // and a new key is made. nullptr only when no key can be made or written.
 std::shared_ptr<const PlayerKey> EnsurePlayerKey(Game& g);

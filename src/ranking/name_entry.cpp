@@ -4,6 +4,7 @@
 #include "effects/log.h"
 #include "platform/dialogs.h"
 #include "ranking/edit_box.h"
+#include "ranking/key_file.h"
 #include "state/game.h"
 
 namespace {
@@ -39,6 +40,9 @@ void Button1Click(Game& g) {
   g.panels.name_box_visible = false;
   box.composition.clear();
   g.my.player_id() = Random(g, 10000);
+  // The key that will sign this player's records, made now unless there is
+  // one (a key kept from before goes on holding its names).
+  EnsurePlayerKey(g);
   g.flow.open_screen = kStartScreen;  // opened once the input is handled
   ShowPicture(g, "0.jpg");
   ClearLog(g);

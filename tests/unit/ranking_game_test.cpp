@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -29,6 +30,7 @@
 #include "ranking/exchange.h"
 #include "rank_service/rank_codec.h"
 #include "ranking/key_file.h"
+#include "ranking/name_entry.h"
 #include "ranking/rank_list.h"
 #include "rank_service/rank_service.h"
 #include "ranking/ranking_screen.h"
@@ -740,4 +742,34 @@ TEST(RankingKey, SendsAreSignedWithAKeyKeptBesideTheSave) {
   ASSERT_TRUE(WriteFileAtomically(KeyPath(damaged->g()), "kv-player-key 1\nnot hex\n", nullptr));
   EXPECT_NE(EnsurePlayerKey(damaged->g()), nullptr);
   EXPECT_EQ(ReadWholeFile(KeyPath(damaged->g()) + ".bad"), "kv-player-key 1\nnot hex\n");
+}
+
+// The key is made when the name is registered, and registering again keeps
+// it. A player who copies my.dat and my.key to a new game folder is there the
+// same name, id and key: the ranking server's key for that name and id.
+TEST(RankingKey, RegisteringMakesTheKeyAndACopiedFolderKeepsIt) {
+  auto t = MakeTestGame();
+  Game& g = t->g();
+  ASSERT_FALSE(std::filesystem::exists(KeyPath(g)));
+  g.panels.name_l.text = "Mover";
+  Button1Click(g);
+  ASSERT_EQ(g.my.name(), "Mover");
+  struct stat info {};
+  ASSERT_EQ(stat(KeyPath(g).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  const std::string made = ReadWholeFile(KeyPath(g)).value();
+  g.panels.name_l.text = "Mover";
+  Button1Click(g);
+  EXPECT_EQ(ReadWholeFile(KeyPath(g)), made);
+  ASSERT_TRUE(WriteSave(g));
+
+  auto moved = MakeTestGame();
+  Game& m = moved->g();
+  for (const char* file : {"/my.dat", "/my.key"}) {
+    std::filesystem::copy_file(g.pf.data_dir + file, m.pf.data_dir + file);
+  }
+  LoadSave(m);
+  EXPECT_EQ(m.my.name(), "Mover");
+  EXPECT_EQ(m.my.player_id(), g.my.player_id());
+  EXPECT_EQ(EnsurePlayerKey(m)->public_key, ParsePlayerKeyFile(made).value().public_key);
 }
