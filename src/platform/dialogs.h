@@ -34,8 +34,8 @@ class Dialogs {
 
 class Window;
 class FontSet;
-// Real boxes through SDL over the game window; where the desktop cannot show
-// one, the game draws its own modal box over its last picture.
+// The game's own modal boxes over the window's picture (why not
+// SDL's message box: SdlWindow::RunModal in window.cpp).
 std::unique_ptr<Dialogs> MakeSdlDialogs(Window* window, std::shared_ptr<FontSet> fonts);
 
 // Answers from a script; when no answer is queued the default button is

@@ -2,13 +2,19 @@
 
 #include <SDL.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
 
 #include "platform/canvas.h"
-#include "platform/picture_file.h"
 #include "platform/dialogs.h"
+#include "platform/picture_file.h"
+#include "platform/simd.h"
 #include "platform/x11_wm.h"
 
 int SdlKeyToVirtualKey(int k) {
@@ -61,6 +67,65 @@ int DesktopScale(int desktop_w, int desktop_h) {
 }
 
 namespace {
+// Doubles the pixels of one row into two rows as far as whole groups of four
+// go; returns how many source pixels it did.
+int ScaleRowPairBy2(const uint32_t* in, int w, uint32_t* out, uint32_t* out2) {
+  int x = 0;
+#if defined(__SSE2__)
+  auto put = [](uint32_t* p, __m128i lo, __m128i hi, bool stream) {
+    __m128i* q = reinterpret_cast<__m128i*>(p);
+    if (stream) {
+      _mm_stream_si128(q, lo);
+      _mm_stream_si128(q + 1, hi);
+    } else {
+      _mm_storeu_si128(q, lo);
+      _mm_storeu_si128(q + 1, hi);
+    }
+  };
+  const bool aligned = (reinterpret_cast<uintptr_t>(out) | reinterpret_cast<uintptr_t>(out2)) % 16 == 0;
+  for (; x + 4 <= w; x += 4) {
+    const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+    const __m128i lo = _mm_unpacklo_epi32(four, four), hi = _mm_unpackhi_epi32(four, four);
+    put(out + 2 * x, lo, hi, aligned);
+    put(out2 + 2 * x, lo, hi, aligned);
+  }
+#endif
+  return x;
+}
+}  // namespace
+
+void ScalePicture(const uint8_t* src, int src_stride, int w, int h, int scale, uint8_t* dst,
+                  int dst_stride) {
+  const size_t row_bytes = size_t(w) * scale * 4;
+  for (int y = 0; y < h; ++y) {
+    const uint32_t* in = reinterpret_cast<const uint32_t*>(src + size_t(y) * src_stride);
+    uint8_t* first = dst + size_t(y) * scale * dst_stride;
+    uint32_t* out = reinterpret_cast<uint32_t*>(first);
+    int x = 0;
+    int rows_done = 1;
+    if (scale == 1) {
+      std::memcpy(out, in, row_bytes);
+      x = w;
+    } else if (scale == 2) {
+      // The usual case (a 1280 x 960 window): four pixels become two rows of
+      // eight, written straight to both rows. The window's pixels are only
+      // written here, so where the rows are aligned they bypass the cache.
+      uint32_t* out2 = reinterpret_cast<uint32_t*>(first + dst_stride);
+      x = ScaleRowPairBy2(in, w, out, out2);
+      for (int i = x; i < w; ++i) out[2 * i] = out[2 * i + 1] = out2[2 * i] = out2[2 * i + 1] = in[i];
+      x = w;
+      rows_done = 2;
+    }
+    for (; x < w; ++x) std::fill_n(out + size_t(x) * scale, scale, in[x]);
+    // The other rows of the block are copies of the first.
+    for (int k = rows_done; k < scale; ++k) std::memcpy(first + size_t(k) * dst_stride, first, row_bytes);
+  }
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
+}
+
+namespace {
 
 int ButtonIndex(Uint8 b) {
   switch (b) {
@@ -69,6 +134,106 @@ int ButtonIndex(Uint8 b) {
     case SDL_BUTTON_MIDDLE: return kButtonMiddle;
     default: return -1;
   }
+}
+
+// Half as bright: what lies behind a box.
+void DarkenPicture(Canvas& pic) {
+  uint8_t* d = pic.MutableData();
+  for (int y = 0; y < pic.Height(); ++y) {
+    uint32_t* row = reinterpret_cast<uint32_t*>(d + size_t(y) * pic.Stride());
+    for (int x = 0; x < pic.Width(); ++x) row[x] = (row[x] >> 1) & 0x7F7F7F;
+  }
+}
+
+// The message box or Yes/No box in the middle of the field: its buttons, what
+// the keys do, and its picture.
+struct ModalBox {
+  static constexpr int kX = 90, kY = 170, kW = 460, kH = 140;
+  static constexpr int kButtonW = 110, kButtonH = 28, kButtonY = kY + kH - kButtonH - 14;
+  static constexpr int kNoX = kX + kW / 2 + 15;
+  std::string text;
+  bool yes_no;
+  int focus;       // 0 Yes / OK, 1 No
+  int hover = -1;  // the button under the pointer
+
+  int YesX() const { return yes_no ? kX + kW / 2 - kButtonW - 15 : kX + (kW - kButtonW) / 2; }
+  // The button at a field point: 0 Yes / OK, 1 No, -1 none.
+  int Hit(int x, int y) const {
+    if (y < kButtonY || y >= kButtonY + kButtonH) return -1;
+    if (x >= YesX() && x < YesX() + kButtonW) return 0;
+    if (yes_no && x >= kNoX && x < kNoX + kButtonW) return 1;
+    return -1;
+  }
+  // true when the lit button changed.
+  bool Hover(int button) {
+    if (button == hover) return false;
+    hover = button;
+    return true;
+  }
+  // The answer a key gives; none for a key that only moves the focus.
+  std::optional<bool> Key(SDL_Keycode k, bool default_no) {
+    switch (k) {
+      case SDLK_RETURN:
+      case SDLK_KP_ENTER:
+      case SDLK_SPACE: return focus == 0;
+      case SDLK_ESCAPE: return !yes_no;
+      case SDLK_y: if (!default_no) return true; break;
+      case SDLK_n: if (yes_no) return false; break;
+      case SDLK_LEFT: if (yes_no) focus = 0; break;
+      case SDLK_RIGHT: if (yes_no) focus = 1; break;
+      case SDLK_TAB: if (yes_no) focus = 1 - focus; break;
+      default: break;
+    }
+    return std::nullopt;
+  }
+  void Draw(Canvas& c) const {
+    c.SetPen(0x808080, 1);
+    c.SetBrush(0x101010);
+    c.Rectangle(kX, kY, kX + kW, kY + kH);
+    c.SetBrushSolid(false);
+    c.SetFontBold(true);
+    c.SetFontSize(12);
+    c.SetFontColor(0xEEEEEE);
+    c.TextOut(kX + 20, kY + 24, text);
+    auto button = [&](int x, const char* caption, bool lit) {
+      c.SetPen(lit ? 0xFFFFFF : 0x808080, 1);
+      c.SetBrush(lit ? 0x555555 : 0x000000);
+      c.Rectangle(x, kButtonY, x + kButtonW, kButtonY + kButtonH);
+      c.SetBrushSolid(false);
+      TextSize t = c.MeasureText(caption);
+      c.TextOut(x + (kButtonW - t.width) / 2, kButtonY + (kButtonH - t.height) / 2, caption);
+    };
+    button(YesX(), yes_no ? "はい" : "OK", focus == 0 || hover == 0);
+    if (yes_no) button(kNoX, "いいえ", focus == 1 || hover == 1);
+    c.SetBrushSolid(true);
+  }
+};
+
+// Whether a GPU would draw for the game: a render node is there and the GL it
+// gives is hardware, not a software rasteriser. Asked only where a render node
+// is, since loading GL to find out costs as much memory as using it.
+bool HardwareGl() {
+  bool node = false;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec))
+    if (entry.path().filename().string().rfind("renderD", 0) == 0 &&
+        access(entry.path().c_str(), R_OK | W_OK) == 0)
+      node = true;
+  if (!node) return false;
+  SDL_Window* probe = SDL_CreateWindow("", 0, 0, 1, 1, SDL_WINDOW_HIDDEN | SDL_WINDOW_OPENGL);
+  if (!probe) return false;
+  bool hardware = false;
+  if (SDL_GLContext gl = SDL_GL_CreateContext(probe)) {
+    using GetString = const unsigned char* (*)(unsigned);
+    auto get = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+    const unsigned kGlRenderer = 0x1F01;
+    const char* name = get ? reinterpret_cast<const char*>(get(kGlRenderer)) : nullptr;
+    hardware = name && !std::strstr(name, "llvmpipe") && !std::strstr(name, "softpipe") &&
+               !std::strstr(name, "swrast") && !std::strstr(name, "Software");
+    SDL_GL_DeleteContext(gl);
+  }
+  SDL_DestroyWindow(probe);
+  return hardware;
 }
 
 class SdlWindow : public Window {
@@ -85,10 +250,6 @@ class SdlWindow : public Window {
   bool Open(const std::string& caption, int w, int h, std::string* error) {
     w_ = w;
     h_ = h;
-    // The picture is made on the CPU anyway: a software renderer shows it
-    // without loading a GL stack, which would triple the game's memory.
-    // (Both can still be overridden from the environment.)
-    SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     // With no display reachable SDL falls back to an invisible off-screen
     // one and the game would run on with no window: offer it only the real
@@ -118,22 +279,37 @@ class SdlWindow : public Window {
       if (error) *error = SDL_GetError();
       return false;
     }
-    renderer_ = SDL_CreateRenderer(window_, -1, 0);
-    if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-    if (!renderer_) {
-      if (error) *error = SDL_GetError();
-      return false;
+    // The picture is made on the CPU. Where a GPU is, a texture takes it and
+    // the GPU scales it for next to nothing. Without one, GL would be a
+    // software rasteriser costing more than the whole frame and loading a
+    // large library (126 MB resident instead of 40); SDL's renderer would then
+    // stretch it a pixel at a time (a third of the game's CPU time at 2x) and
+    // copy it once more into the window. So there the picture is enlarged
+    // straight into the window's own pixels (SDL's window surface), rows at a
+    // time and only where it changed. SDL_RENDER_DRIVER, when set, still
+    // picks a renderer.
+    const char* asked_renderer = std::getenv("SDL_RENDER_DRIVER");
+    if ((asked_renderer && *asked_renderer) || HardwareGl() || !WindowSurface()) {
+      renderer_ = SDL_CreateRenderer(window_, -1, 0);
+      if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+      if (!renderer_) {
+        if (error) *error = SDL_GetError();
+        return false;
+      }
+      SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+      texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, w, h);
+      if (!texture_) {
+        if (error) *error = SDL_GetError();
+        return false;
+      }
+      SDL_SetTextureScaleMode(texture_, SDL_ScaleModeNearest);
+      SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+      SDL_RenderClear(renderer_);
+      SDL_RenderPresent(renderer_);
+    } else {
+      SDL_FillRect(WindowSurface(), nullptr, 0);
+      SDL_UpdateWindowSurface(window_);
     }
-    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
-    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
-                                 w, h);
-    if (!texture_) {
-      if (error) *error = SDL_GetError();
-      return false;
-    }
-    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
-    SDL_RenderClear(renderer_);
-    SDL_RenderPresent(renderer_);
     SDL_StopTextInput();
     // A freshly started game is the active application (a desktop without a
     // window manager would otherwise never give it the focus frames need).
@@ -156,15 +332,27 @@ class SdlWindow : public Window {
     return Poll(e);
   }
 
-  void Present(const Canvas& c) override {
-    last_ = &c;
-    SDL_UpdateTexture(texture_, nullptr, c.Data(), c.Stride());
-    FieldView v = View();
-    SDL_Rect dst{v.offset_x, v.offset_y, w_ * v.scale, h_ * v.scale};
-    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
-    SDL_RenderClear(renderer_);
-    SDL_RenderCopy(renderer_, texture_, nullptr, &dst);
-    SDL_RenderPresent(renderer_);
+  bool Present(const Canvas& c) override {
+    if (c.Width() != w_ || c.Height() != h_) return false;
+    // The rows that differ from the picture on screen are copied over it.
+    if (!shown_) shown_ = std::make_unique<Canvas>(w_, h_, nullptr);
+    const size_t row_bytes = size_t(w_) * 4;
+    const uint8_t* from = c.Data();
+    uint8_t* to = shown_->MutableData();
+    int first = h_, end = 0;
+    for (int y = 0; y < h_; ++y) {
+      const uint8_t* row = from + size_t(y) * c.Stride();
+      uint8_t* old = to + size_t(y) * shown_->Stride();
+      if (std::memcmp(row, old, row_bytes) == 0) continue;
+      std::memcpy(old, row, row_bytes);
+      first = std::min(first, y);
+      end = y + 1;
+    }
+    if (stale_) first = 0, end = h_;
+    if (first >= end) return false;
+    const bool whole = stale_;
+    stale_ = false;
+    return renderer_ ? Render(first, end) : Blit(first, end, whole);
   }
 
   void ToggleFullscreen() override {
@@ -223,74 +411,48 @@ class SdlWindow : public Window {
     SDL_StartTextInput();
   }
   void StopTextInput() override { SDL_StopTextInput(); }
-  void* NativeHandle() override { return window_; }
 
-  // A modal box drawn by the game itself over `behind` (null: the last
-  // picture). Returns true for Yes / OK. With default_no the box opens on No:
-  // Enter, Space and Esc then answer No, and Yes takes a click or a move to it first.
-  bool RunModal(const std::string& text, bool yes_no, std::shared_ptr<FontSet> fonts, const Canvas* behind,
-                bool default_no = false) {
-    Canvas pic(w_, h_, fonts);
-    if (!behind) behind = last_;
-    if (behind) pic.CopyFrom(*behind, 0, 0, w_, h_, 0, 0);
-    // Darken what lies behind the box.
-    uint8_t* d = pic.MutableData();
-    for (int y = 0; y < h_; ++y) {
-      uint32_t* row = reinterpret_cast<uint32_t*>(d + y * pic.Stride());
-      for (int x = 0; x < w_; ++x) row[x] = (row[x] >> 1) & 0x7F7F7F;
-    }
-    Canvas box(w_, h_, fonts);
-    const int bx = 90, by = 170, bw = 460, bh = 140;
-    const int btn_w = 110, btn_h = 28, btn_y = by + bh - btn_h - 14;
-    int yes_x = yes_no ? bx + bw / 2 - btn_w - 15 : bx + (bw - btn_w) / 2;
-    int no_x = bx + bw / 2 + 15;
-    int focus = yes_no && default_no ? 1 : 0;  // 0 yes / OK, 1 no
-    int hover = -1;
-    // Afterwards the window shows and types as it did before the box.
+  // A modal box over `backdrop` (null: the picture on screen), answered with
+  // the mouse or the keys. Returns true for Yes / OK. With default_no the box
+  // opens on No: Enter, Space and Esc then answer No, and Yes takes a click or
+  // a move to it first.
+  //
+  // The game draws it itself rather than through SDL_ShowMessageBox: SDL's box
+  // on X11 draws with the X server's core fonts, which desktops today have no
+  // Japanese glyphs for (the name question came out as "$H$$$&L>A0..."); with
+  // no window manager it never gets the keyboard, so Enter cannot answer it;
+  // and it cannot move between its buttons from the keyboard, which the
+  // default-No question needs.
+  bool RunModal(const std::string& text, bool yes_no, const std::shared_ptr<FontSet>& fonts,
+                const Canvas* backdrop, bool default_no = false) {
+    ModalBox box{text, yes_no, yes_no && default_no ? 1 : 0};
+    Canvas behind(w_, h_, fonts), pic(w_, h_, fonts);
+    if (!backdrop) backdrop = shown_.get();
+    if (backdrop) behind.CopyFrom(*backdrop, 0, 0, w_, h_, 0, 0);
+    DarkenPicture(behind);
+    // Afterwards the window types as it did before the box.
     struct Restore {
-      SdlWindow* w;
-      const Canvas* picture;
       bool text;
       ~Restore() {
-        w->last_ = picture;
         if (text) SDL_StartTextInput();
       }
-    } restore{this, last_, SDL_IsTextInputActive() == SDL_TRUE};
+    } restore{SDL_IsTextInputActive() == SDL_TRUE};
     SDL_StopTextInput();
     // The box is answered with the desktop's arrow; the game sets its own
     // pointer again on its next turn.
     if (SDL_Cursor* a = Arrow()) SDL_SetCursor(a);
     pointer_ = Pointer::kArrow;
+    bool draw = true;
     for (;;) {
-      box.CopyFrom(pic, 0, 0, w_, h_, 0, 0);
-      box.SetPen(0x808080, 1);
-      box.SetBrush(0x101010);
-      box.Rectangle(bx, by, bx + bw, by + bh);
-      box.SetBrushSolid(false);
-      box.SetFontBold(true);
-      box.SetFontSize(12);
-      box.SetFontColor(0xEEEEEE);
-      box.TextOut(bx + 20, by + 24, text);
-      auto button = [&](int x, const char* caption, bool lit) {
-        box.SetPen(lit ? 0xFFFFFF : 0x808080, 1);
-        box.SetBrush(lit ? 0x555555 : 0x000000);
-        box.Rectangle(x, btn_y, x + btn_w, btn_y + btn_h);
-        box.SetBrushSolid(false);
-        TextSize t = box.MeasureText(caption);
-        box.TextOut(x + (btn_w - t.width) / 2, btn_y + (btn_h - t.height) / 2, caption);
-      };
-      button(yes_x, yes_no ? "はい" : "OK", focus == 0 || hover == 0);
-      if (yes_no) button(no_x, "いいえ", focus == 1 || hover == 1);
-      box.SetBrushSolid(true);
-      Present(box);
+      if (draw) {
+        pic.CopyFrom(behind, 0, 0, w_, h_, 0, 0);
+        box.Draw(pic);
+        Present(pic);
+        draw = false;
+      }
       SDL_Event ev;
-      if (!SDL_WaitEventTimeout(&ev, 100)) continue;
-      auto hit = [&](int fx, int fy) {
-        if (fy < btn_y || fy >= btn_y + btn_h) return -1;
-        if (fx >= yes_x && fx < yes_x + btn_w) return 0;
-        if (yes_no && fx >= no_x && fx < no_x + btn_w) return 1;
-        return -1;
-      };
+      if (!SDL_WaitEvent(&ev)) continue;
+      int fx = 0, fy = 0;
       switch (ev.type) {
         case SDL_QUIT:
           SDL_PushEvent(&ev);  // the main loop still closes the window
@@ -302,33 +464,22 @@ class SdlWindow : public Window {
             SDL_PushEvent(&q);
             return false;
           }
-          break;
-        case SDL_MOUSEMOTION: {
-          int fx, fy;
-          ToField(ev.motion.x, ev.motion.y, fx, fy);
-          hover = hit(fx, fy);
-          break;
-        }
-        case SDL_MOUSEBUTTONDOWN: {
-          int fx, fy;
-          ToField(ev.button.x, ev.button.y, fx, fy);
-          int h = hit(fx, fy);
-          if (h >= 0) return h == 0;
-          break;
-        }
-        case SDL_KEYDOWN:
-          switch (ev.key.keysym.sym) {
-            case SDLK_RETURN:
-            case SDLK_KP_ENTER:
-            case SDLK_SPACE: return focus == 0;
-            case SDLK_ESCAPE: return !yes_no;
-            case SDLK_y: if (!default_no) return true; break;
-            case SDLK_n: if (yes_no) return false; break;
-            case SDLK_LEFT: if (yes_no) focus = 0; break;
-            case SDLK_RIGHT: if (yes_no) focus = 1; break;
-            case SDLK_TAB: if (yes_no) focus = 1 - focus; break;
-            default: break;
+          if (ev.window.event == SDL_WINDOWEVENT_EXPOSED || ev.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+            stale_ = true;
+            draw = true;
           }
+          break;
+        case SDL_MOUSEMOTION:
+          ToField(ev.motion.x, ev.motion.y, fx, fy);
+          draw = box.Hover(box.Hit(fx, fy));
+          break;
+        case SDL_MOUSEBUTTONDOWN:
+          ToField(ev.button.x, ev.button.y, fx, fy);
+          if (int h = box.Hit(fx, fy); h >= 0) return h == 0;
+          break;
+        case SDL_KEYDOWN:
+          if (std::optional<bool> answer = box.Key(ev.key.keysym.sym, default_no)) return *answer;
+          draw = true;
           break;
         default:
           break;
@@ -337,7 +488,69 @@ class SdlWindow : public Window {
   }
 
  private:
-  const Canvas* last_ = nullptr;
+  // The window's own pixels when the game can write them (32-bit, as the
+  // picture), else null.
+  SDL_Surface* WindowSurface() {
+    SDL_Surface* s = SDL_GetWindowSurface(window_);
+    return s && s->format->format == SDL_PIXELFORMAT_RGB888 && !SDL_MUSTLOCK(s) ? s : nullptr;
+  }
+
+  // Rows first..end-1 of the picture on screen (shown_) into the window's
+  // pixels, enlarged. The black bars stay in them from one picture to the
+  // next: they are drawn when the window's pixels are new (after a resize).
+  bool Blit(int first, int end, bool whole) {
+    SDL_Surface* s = WindowSurface();
+    if (!s) return false;
+    if (s != surface_ || s->w != surface_w_ || s->h != surface_h_) {
+      SDL_FillRect(s, nullptr, 0);
+      surface_ = s;
+      surface_w_ = s->w;
+      surface_h_ = s->h;
+      first = 0, end = h_, whole = true;
+    }
+    const FieldView v = FitField(s->w, s->h, w_, h_);
+    SDL_Rect dst{v.offset_x, v.offset_y + first * v.scale, w_ * v.scale, (end - first) * v.scale};
+    if (v.offset_x < 0 || v.offset_y < 0) {
+      // A screen smaller than the field: SDL cuts the picture to it.
+      SDL_Surface* pic = SDL_CreateRGBSurfaceWithFormatFrom(shown_->MutableData(), w_, h_, 32,
+                                                            shown_->Stride(), SDL_PIXELFORMAT_RGB888);
+      if (!pic) return false;
+      SDL_Rect all{v.offset_x, v.offset_y, w_ * v.scale, h_ * v.scale};
+      SDL_BlitScaled(pic, nullptr, s, &all);
+      SDL_FreeSurface(pic);
+      whole = true;
+    } else {
+      uint8_t* to = static_cast<uint8_t*>(s->pixels) + size_t(dst.y) * s->pitch + size_t(dst.x) * 4;
+      ScalePicture(shown_->Data() + size_t(first) * shown_->Stride(), shown_->Stride(), w_, end - first,
+                   v.scale, to, s->pitch);
+    }
+    // Uncovered, the window takes all of its pixels again, bars included.
+    return (whole ? SDL_UpdateWindowSurface(window_) : SDL_UpdateWindowSurfaceRects(window_, &dst, 1)) == 0;
+  }
+
+  // Through the renderer: the changed rows into the texture, which the GPU
+  // scales. A GPU's buffers keep nothing from one picture to the next, so the
+  // bars are drawn with each picture where there are any.
+  bool Render(int first, int end) {
+    SDL_Rect rows{0, first, w_, end - first};
+    SDL_UpdateTexture(texture_, &rows, shown_->Data() + size_t(first) * shown_->Stride(), shown_->Stride());
+    int ow = 0, oh = 0;
+    OutputSize(ow, oh);
+    const FieldView v = FitField(ow, oh, w_, h_);
+    const SDL_Rect dst{v.offset_x, v.offset_y, w_ * v.scale, h_ * v.scale};
+    if (dst.x > 0 || dst.y > 0 || dst.x + dst.w < ow || dst.y + dst.h < oh) SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, texture_, nullptr, &dst);
+    SDL_RenderPresent(renderer_);
+    return true;
+  }
+
+  // The size of the drawable area in pixels (more than the window's size in
+  // events on a HiDPI screen).
+  void OutputSize(int& w, int& h) {
+    w = h = 0;
+    if (renderer_) SDL_GetRendererOutputSize(renderer_, &w, &h);
+    else SDL_GetWindowSizeInPixels(window_, &w, &h);
+  }
 
   SDL_Cursor* Arrow() {
     if (!arrow_) arrow_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
@@ -368,17 +581,11 @@ class SdlWindow : public Window {
     SDL_FreeSurface(s);
     return crosshair_;
   }
-  // Where the field sits in the drawable area, in window (event) pixels.
-  FieldView View() {
-    int ow = 0, oh = 0;
-    SDL_GetRendererOutputSize(renderer_, &ow, &oh);
-    return FitField(ow, oh, w_, h_);
-  }
   void ToField(int wx, int wy, int& fx, int& fy) {
     // Event coordinates are in window units; the renderer may have more pixels (HiDPI).
     int ww = 1, wh = 1, ow = 1, oh = 1;
     SDL_GetWindowSize(window_, &ww, &wh);
-    SDL_GetRendererOutputSize(renderer_, &ow, &oh);
+    OutputSize(ow, oh);
     int px = ww > 0 ? int(int64_t(wx) * ow / ww) : wx;
     int py = wh > 0 ? int(int64_t(wy) * oh / wh) : wy;
     WindowToField(FitField(ow, oh, w_, h_), px, py, fx, fy);
@@ -396,7 +603,10 @@ class SdlWindow : public Window {
           case SDL_WINDOWEVENT_FOCUS_GAINED: e.type = InputEvent::kFocusGained; return true;
           case SDL_WINDOWEVENT_FOCUS_LOST: e.type = InputEvent::kFocusLost; return true;
           case SDL_WINDOWEVENT_EXPOSED:
-          case SDL_WINDOWEVENT_SIZE_CHANGED: e.type = InputEvent::kExposed; return true;
+          case SDL_WINDOWEVENT_SIZE_CHANGED:
+            stale_ = true;  // the picture is to be shown again, even if unchanged
+            e.type = InputEvent::kExposed;
+            return true;
           default: return false;
         }
       case SDL_MOUSEBUTTONDOWN:
@@ -457,6 +667,10 @@ class SdlWindow : public Window {
   SDL_Window* window_ = nullptr;
   SDL_Renderer* renderer_ = nullptr;
   SDL_Texture* texture_ = nullptr;
+  SDL_Surface* surface_ = nullptr;  // the window's pixels the bars were drawn in
+  int surface_w_ = 0, surface_h_ = 0;
+  std::unique_ptr<Canvas> shown_;   // the picture on screen
+  bool stale_ = true;               // the screen no longer shows it (uncovered or resized)
   SDL_Cursor* arrow_ = nullptr;
   SDL_Cursor* crosshair_ = nullptr;
   Pointer pointer_ = Pointer::kArrow;
@@ -468,8 +682,7 @@ class SdlWindow : public Window {
 class SdlDialogs : public Dialogs {
  public:
   SdlDialogs(SdlWindow* w, std::shared_ptr<FontSet> fonts) : win_(w), fonts_(std::move(fonts)) {}
-  // The game draws its boxes itself: native boxes on some desktops cannot show
-  // Japanese text, and these look like the rest of the game.
+  // The boxes are the game's own (SdlWindow::RunModal says why).
   void Message(const std::string& text) override {
     if (win_) win_->RunModal(text, false, fonts_, Backdrop());
   }

@@ -2,6 +2,7 @@
 // the input events the game reacts to, already in field pixels.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -39,12 +40,16 @@ class Window {
  public:
   virtual ~Window() = default;
   virtual bool Poll(InputEvent& e) = 0;
+  // Sleeps until an event comes or timeout_ms have passed (for ever when
+  // negative); false when none came.
   virtual bool Wait(InputEvent& e, int timeout_ms) = 0;
-  virtual void Present(const Canvas& c) = 0;
+  // Shows the picture, scaled and centred. A picture the same as the one on
+  // screen is not converted and shown again, unless the window was uncovered
+  // or resized since; returns whether it went to the screen.
+  virtual bool Present(const Canvas& c) = 0;
   virtual bool Focused() = 0;
   virtual void StartTextInput(int x, int y, int w, int h) = 0;
   virtual void StopTextInput() = 0;
-  virtual void* NativeHandle() = 0;  // SDL_Window*, for dialogs
   // The window's icon from a BMP or JPEG picture; false when it cannot be read.
   virtual bool SetIcon(const std::string& picture_path) = 0;
   // The pointer over the window: the desktop arrow or the game's crosshair.
@@ -76,6 +81,10 @@ FieldView FitField(int area_w, int area_h, int field_w = 640, int field_h = 480)
 // Window pixels -> field pixels. Points outside the field map outside
 // 0..640 x 0..480 (rounding toward minus infinity), as a held button reports them.
 void WindowToField(const FieldView& v, int wx, int wy, int& fx, int& fy);
+// Enlarges a picture of w x h 32-bit pixels `scale` times, each pixel becoming
+// a scale x scale block (nearest neighbour); strides are in bytes.
+void ScalePicture(const uint8_t* src, int src_stride, int w, int h, int scale, uint8_t* dst,
+                  int dst_stride);
 // The window scale for a desktop of the given size: 1x up to 1279 x 959,
 // 2x from 1280 x 960, 3x from 1920 x 1440, and so on.
 int DesktopScale(int desktop_w, int desktop_h);

@@ -1,6 +1,8 @@
 // Where the field sits in the window, and how window pixels map to field pixels.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/window.h"
 
 namespace {
@@ -68,6 +70,28 @@ TEST(WindowScale, PointsOutsideTheFieldStayOutside) {
   WindowToField(FitField(640, 480), -5, 700, fx, fy);  // a held button dragged off the window
   EXPECT_EQ(fx, -5);
   EXPECT_EQ(fy, 700);
+}
+
+// Without a GPU the window enlarges the picture itself: every window pixel is
+// the field pixel under it, for each whole scale, odd widths (the rows' ends)
+// and padded rows included.
+TEST(WindowScale, EnlargedPictureRepeatsEachPixelAsABlock) {
+  const int w = 13, h = 5, src_stride = (w + 3) * 4;
+  std::vector<uint32_t> src(size_t(src_stride / 4) * h, 0xDEADBEEF);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) src[size_t(y) * (src_stride / 4) + x] = uint32_t(y * 1000 + x + 1);
+  for (int s = 1; s <= 4; ++s)
+    for (int lead = 0; lead <= 1; ++lead) {  // rows on 16-byte boundaries, and not
+      const int dst_stride = (w * s + 2) * 4;
+      std::vector<uint32_t> dst(size_t(dst_stride / 4) * h * s + 1, 0);
+      ScalePicture(reinterpret_cast<const uint8_t*>(src.data()), src_stride, w, h, s,
+                   reinterpret_cast<uint8_t*>(dst.data() + lead), dst_stride);
+      for (int y = 0; y < h * s; ++y)
+        for (int x = 0; x < w * s; ++x)
+          ASSERT_EQ(dst[lead + size_t(y) * (dst_stride / 4) + x], uint32_t((y / s) * 1000 + x / s + 1))
+              << "scale " << s << " at " << x << "," << y;
+      EXPECT_EQ(dst[lead + dst_stride / 4 - 1], 0u) << "wrote past the row at scale " << s;
+    }
 }
 
 }  // namespace
