@@ -11,11 +11,12 @@ copy_game() {
     -exec cp {} "$2/dat/" \;
 }
 
-# start_xvfb WORK: Xvfb on a free display, its log in WORK. Exports DISPLAY and
-# sets XVFB_PID; fails when no display came up within 5 s.
+# start_xvfb WORK [WxH]: Xvfb on a free display (1024x768 unless given), its
+# log in WORK. Exports DISPLAY and sets XVFB_PID; fails when no display came up
+# within 5 s.
 start_xvfb() {
   exec 5<> "$1/display"
-  Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp > "$1/xvfb.log" 2>&1 &
+  Xvfb -displayfd 5 -screen 0 "${2:-1024x768}x24" -nolisten tcp > "$1/xvfb.log" 2>&1 &
   XVFB_PID=$!
   for _ in $(seq 50); do [ -s "$1/display" ] && break; sleep 0.1; done
   DISPLAY=":$(head -n1 "$1/display")"
