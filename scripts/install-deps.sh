@@ -13,6 +13,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   xvfb xdotool imagemagick x11-utils openbox wrk
   clang libclang-rt-14-dev
+  desktop-file-utils appstream systemd
 )
 
 missing=()

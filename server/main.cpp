@@ -43,8 +43,8 @@ struct Options {
   std::string test_lose_write;
 };
 
-// kv-verify beside this program (the build folder), or in the installed
-// game folder (PREFIX/lib/kv beside PREFIX/bin).
+// kv-verify beside this program (the build folder), or the one of the installed
+// kv-rankd package (PREFIX/lib/kv-rankd beside PREFIX/sbin).
 std::string DefaultVerifier() {
   char path[4096];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -53,7 +53,7 @@ std::string DefaultVerifier() {
   const std::size_t slash = self.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string(".") : self.substr(0, slash);
   const std::string beside = dir + "/kv-verify";
-  const std::string installed = dir + "/../lib/kv/kv-verify";
+  const std::string installed = dir + "/../lib/kv-rankd/kv-verify";  // PREFIX/sbin/kv-rankd
   return access(beside.c_str(), X_OK) != 0 && access(installed.c_str(), X_OK) == 0 ? installed : beside;
 }
 
@@ -93,8 +93,9 @@ void Help(std::FILE* out, const char* self) {
                "  --drain S                on SIGTERM, wait up to S seconds for requests in flight, then stop\n"
                "                           at once (default %d)\n"
                "\nReplays (POST/GET /zrk/replay):\n"
-               "  --verifier PATH|none     the replay checker (default: kv-verify beside kv-rankd, when it is\n"
-               "                           there); 'none' takes no replays\n"
+               "  --verifier PATH|none     the replay checker (default: kv-verify beside kv-rankd, or in\n"
+               "                           ../lib/kv-rankd when installed, when it is there); 'none'\n"
+               "                           takes no replays\n"
                "  --allow-unverified       rank records whose replay was not verified too, with '%c' before\n"
                "                           their comment (closed groups); by default only verified records\n"
                "                           are ranked, and a verifier is needed\n"

@@ -63,9 +63,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  // The desktop icon: the moon over the neon floor, with the initials.
+  // The desktop icon at the hicolor theme's sizes: the moon over the neon
+  // floor, with the initials.
   if (!MakeDirectories(dir + "/icon")) return 1;
-  for (int size : {64, 256}) {
+  for (int size : {16, 32, 64, 128, 256}) {
     Canvas big(256, 256, fonts);
     std::mt19937 rng(99);
     art::VerticalGradient(big, {10, 2, 30}, {60, 10, 70});
