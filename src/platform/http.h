@@ -33,6 +33,6 @@ inline constexpr std::size_t kHttpMaxBodyBytes = 2 * 1024 * 1024;
 
 // libcurl client. `timeout_ms` bounds each phase: name lookup and connect
 // each, and a reply that stalls (no byte for that long) is cut off; the whole
-// exchange never takes longer than four times the limit.
+// exchange never takes longer than `whole_ms` (0: four times the limit).
 std::unique_ptr<Http> MakeCurlHttp(int timeout_ms = kHttpDefaultTimeoutMs,
-                                   std::size_t max_body_bytes = kHttpMaxBodyBytes);
+                                   std::size_t max_body_bytes = kHttpMaxBodyBytes, int whole_ms = 0);

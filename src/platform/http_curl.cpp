@@ -33,8 +33,11 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
 
 class CurlHttp : public Http {
  public:
-  CurlHttp(int timeout_ms, std::size_t max_body)
-      : timeout_ms_(std::max(1, timeout_ms)), max_body_(max_body), global_ok_(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) {}
+  CurlHttp(int timeout_ms, std::size_t max_body, int whole_ms)
+      : timeout_ms_(std::max(1, timeout_ms)),
+        whole_ms_(whole_ms > 0 ? whole_ms : timeout_ms_ * 4),
+        max_body_(max_body),
+        global_ok_(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) {}
   ~CurlHttp() override {
     if (global_ok_) curl_global_cleanup();
   }
@@ -76,7 +79,7 @@ class CurlHttp : public Http {
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");  // loopback is never proxied
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout_ms_));
     // Whole exchange: lookup, connect, send and receive, each up to the limit.
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout_ms_) * 4);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(whole_ms_));
     // A server that stops sending mid-reply is cut off after the limit.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stall_seconds);
@@ -109,12 +112,13 @@ class CurlHttp : public Http {
   }
 
   int timeout_ms_;
+  int whole_ms_;
   std::size_t max_body_;
   bool global_ok_;
 };
 
 }  // namespace
 
-std::unique_ptr<Http> MakeCurlHttp(int timeout_ms, std::size_t max_body_bytes) {
-  return std::make_unique<CurlHttp>(timeout_ms, max_body_bytes);
+std::unique_ptr<Http> MakeCurlHttp(int timeout_ms, std::size_t max_body_bytes, int whole_ms) {
+  return std::make_unique<CurlHttp>(timeout_ms, max_body_bytes, whole_ms);
 }

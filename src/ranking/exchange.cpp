@@ -1,6 +1,7 @@
 #include "ranking/exchange.h"
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <condition_variable>
 #include <mutex>
@@ -38,6 +39,8 @@ struct RankJob {
   std::shared_ptr<RankStore> store;  // declared before http: the local client refers to it
   std::shared_ptr<Http> http;        // null for the local ranking until the store is open
   std::string setup_error;           // no request can be made (e.g. a bad server.txt)
+  double deadline = 0;               // days on the game's clock: the game stops waiting then (0: never)
+  bool shares_store = false;         // store is the game's open local ranking
   std::shared_ptr<const PlayerKey> key;  // signs writes and uploads (none: unsigned)
 
   std::mutex mutex;
@@ -52,6 +55,7 @@ namespace {
 
 constexpr const char* kServerFile = "server.txt";
 constexpr const char* kLocalRankingFile = "ranking.db";
+constexpr double kMsPerDay = 24.0 * 3600.0 * 1000.0;
 
 // The request itself, on the worker thread: touches nothing but the job.
 void RunJob(const std::shared_ptr<RankJob>& job) {
@@ -137,12 +141,13 @@ void ChooseClient(Game& g, RankJob& job) {
       return;
     }
     job.host = *host;
-    job.http = std::shared_ptr<Http>(MakeCurlHttp());
+    job.http = std::shared_ptr<Http>(MakeCurlHttp(kRankStepMs, kHttpMaxBodyBytes, kRankStepMs));
     return;
   }
   job.host = "localhost";
   if (g.ranking.store) {
     job.store = g.ranking.store;
+    job.shares_store = true;
     job.http = MakeLocalRankHttp(*job.store);
   } else {
     job.store_path = g.pf.data_dir + "/" + kLocalRankingFile;
@@ -193,29 +198,39 @@ std::shared_ptr<RankJob> Start(Game& g, RankJob::Kind kind, int mode_number, int
     if (g.pf.clock) g.pf.clock->Today(job->record.month, job->record.day);
     job->random = Random(g, 99);
   }
+  if (g.pf.clock) job->deadline = g.pf.clock->NowDays() + kRankStepMs / kMsPerDay;
   g.ranking.job = job;
   Launch(job);
   return job;
 }
 
 // Applies a finished exchange: table and "[m" lines; busy off; then
-// whatever the caller does next.
-void Finish(Game& g) {
+// whatever the caller does next. An exchange the game stopped waiting for
+// (given_up) ends as a failure; its worker ends on its own and what it
+// brings back is dropped.
+void Finish(Game& g, bool given_up = false) {
   std::shared_ptr<RankJob> job = std::move(g.ranking.job);
   g.ranking.job.reset();
   RankExchange out;
-  {
-    std::lock_guard<std::mutex> lock(job->mutex);
-    out = std::move(job->outcome);
-  }
-  if (job->store) g.ranking.store = job->store;  // the local ranking stays open
-
   long status = 0;
   std::string body;
-  {
+  if (given_up) {
+    out.error = "no answer within " + std::to_string(kRankStepMs / 1000) + " s";
+    // The worker may still be using the local ranking: the next exchange opens its own.
+    if (job->shares_store) g.ranking.store.reset();
+  } else {
     std::lock_guard<std::mutex> lock(job->mutex);
+    out = std::move(job->outcome);
     status = job->status;
     body = std::move(job->body);
+    // The local ranking stays open (the worker opened it and is done with it).
+    if (job->store) g.ranking.store = job->store;
+  }
+  if (!out.ok) {
+    // A line for whoever runs the game from a terminal (the player sees the log).
+    static constexpr const char* kKinds[] = {"read", "send", "replay upload", "replay fetch"};
+    const std::string why = !out.error.empty() ? out.error : status != 0 ? "status " + std::to_string(status) : "no reply";
+    std::fprintf(stderr, "kv: ranking %s for mode %d failed: %s\n", kKinds[job->kind], job->mode_number, why.c_str());
   }
 
   int result = -1;
@@ -282,11 +297,17 @@ bool RankExchangeRunning(const Game& g) { return g.ranking.busy; }
 
 bool PollRankExchange(Game& g) {
   if (!g.ranking.job) return false;
+  bool given_up = false;
   {
     std::lock_guard<std::mutex> lock(g.ranking.job->mutex);
-    if (!g.ranking.job->done) return false;
+    if (!g.ranking.job->done) {
+      // Each step waits so long at most, whatever the client does.
+      const double deadline = g.ranking.job->deadline;
+      if (deadline <= 0 || !g.pf.clock || g.pf.clock->NowDays() < deadline) return false;
+      given_up = true;
+    }
   }
-  Finish(g);
+  Finish(g, given_up);
   return true;
 }
 

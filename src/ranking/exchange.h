@@ -1,12 +1,14 @@
 // The game's two ranking exchanges: sending the player's record for a mode
 // (the reply is that mode's ranking) and reading a mode's ranking.
 //
-// The HTTP request runs on a worker thread so the window keeps repainting and
-// can be closed, but to the game an exchange is one blocking step: while it
-// runs `g.ranking.busy` is set, no frame runs and clicks and keys are ignored. When
-// the worker is done, the main loop's PollRankExchange applies the outcome
-// (table, "[m" log lines), clears busy and then runs the caller's
-// continuation with the result: what the game does after the exchange.
+// The HTTP request runs on a worker thread that owns only the request and
+// its reply; the game's frames go on meanwhile. While it runs
+// `g.ranking.busy` is set and clicks and keys are ignored (the pointer is
+// still followed, a release is still seen, and the window can be closed).
+// When the worker is done, the main loop's PollRankExchange applies the
+// outcome (table, "[m" log lines) on the frame thread, clears busy and then
+// runs the caller's continuation with the result: what the game does after
+// the exchange.
 //
 // Where a request goes: `g.pf.http` when set; otherwise the server named by
 // the one line of server.txt in the data folder ("host" or "host:port"); with
@@ -22,6 +24,10 @@ struct Game;
 
 // Shown in a message box when no HTTP client can be created for a send.
 inline constexpr const char* kRankNoClient = "1x.MSXML2.ServerXMLHTTP生成に失敗";
+
+// The longest an exchange step waits for its answer: the game then stops
+// waiting and the step fails as on a network error.
+inline constexpr int kRankStepMs = 10000;
 
 // What runs on the main thread after an exchange: result 0 on success, -1 on
 // failure (a read reports its outcome the same way).
@@ -46,8 +52,10 @@ bool FetchReplay(Game& g, int mode_number, const std::string& name, int id, Rank
 
 // True while an exchange is running (the same as g.ranking.busy).
 bool RankExchangeRunning(const Game& g);
-// Main loop, while busy: when the worker has finished, applies the outcome,
-// clears busy, runs the continuation and returns true. Never blocks.
+// Main loop, while busy: when the worker has finished, or kRankStepMs on the
+// game's clock have passed since the step started (the worker is then left to
+// end on its own), applies the outcome, clears busy, runs the continuation and
+// returns true. Never blocks.
 bool PollRankExchange(Game& g);
 // Waits up to timeout_ms (negative: without limit) for the worker, then polls.
 // The simulator uses it so every exchange ends before the next frame.

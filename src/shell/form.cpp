@@ -66,7 +66,9 @@ void HandleInput(Game& g, const InputEvent& e) {
     cgMouseMove(g, e.x, e.y);
     return;
   }
-  if (g.ranking.busy) return;  // a ranking exchange is running: clicks and keys are ignored
+  // While a ranking exchange runs, clicks and keys are ignored; a release
+  // still ends a press made before (nothing stays held).
+  if (g.ranking.busy && e.type != InputEvent::kMouseUp) return;
   switch (e.type) {
     case InputEvent::kMouseWheel:
       PanelsMouseWheel(g, e.wheel, e.x, e.y);

@@ -118,8 +118,7 @@ void ServeFlowRequests(Game& g) {
   if (g.flow.ranking_list != 0) {
     int code = g.flow.ranking_list;
     g.flow.ranking_list = 0;
-    // Compose once so the waiting text is on the field while the fetch blocks.
-    ComposeFrame(g);
+    // The frames go on while the read runs: the waiting text shows at once.
     FetchAndShowRanking(g, code);
   }
 }

@@ -111,23 +111,14 @@ int main(int argc, char** argv) {
       else win->StopTextInput();
       text_on = want_text;
     }
-    if (g.ranking.busy) {
-      // A ranking exchange runs on its worker thread. To the game it is one
-      // blocking step: no frame runs and clicks and keys are dropped. The
-      // window still answers, repaints and can be closed; what follows the
-      // exchange runs here once its outcome has arrived.
-      if (PollRankExchange(g)) {
-        AfterInput(g);
-        ServeReplayRequest(g);  // a fetched replay to watch
-        repaint = true;
-      } else if (!repaint && win->Wait(e, 15)) {
-        if (e.type == InputEvent::kFocusGained) focused = true;
-        else if (e.type == InputEvent::kFocusLost) focused = false;
-        WindowInput(g, e);
-        AfterInput(g);
-        repaint = true;
-      }
-    } else if (focused && ReplayViewActive(g)) {
+    // A ranking exchange runs on its worker thread beside the frames; its
+    // outcome (or its time-out) is served here, on the frame thread.
+    if (g.ranking.busy && PollRankExchange(g)) {
+      AfterInput(g);
+      ServeReplayRequest(g);  // a fetched replay to watch
+      repaint = true;
+    }
+    if (focused && ReplayViewActive(g)) {
       // Watching a kept run: the player's game waits.
       if (ReplayViewTick(g)) repaint = true;
     } else if (focused && !g.panels.help_visible) {

@@ -286,7 +286,7 @@ TEST(RankingSend, ATypedSeparatorIsSentAsDotButStoredAsTyped) {
 
 // ---- the busy flag and what the player can do meanwhile ----
 
-TEST(RankingBusy, InputIsIgnoredAndNoFrameRunsWhileTheExchangeRuns) {
+TEST(RankingBusy, ClicksAndKeysAreIgnoredWhileTheExchangeRuns) {
   auto t = MakeTestGame();
   Game& g = t->g();
   auto gate = std::make_shared<GateHttp>();
@@ -295,6 +295,11 @@ TEST(RankingBusy, InputIsIgnoredAndNoFrameRunsWhileTheExchangeRuns) {
   EnterComment(g, "wait");
   ASSERT_TRUE(gate->WaitEntered());
   EXPECT_TRUE(g.ranking.busy);
+
+  // A button held when the exchange began is let go meanwhile: the release is seen.
+  g.input.click = 1;
+  Event(g, InputEvent::kMouseUp, 0, 300, 100);
+  EXPECT_EQ(g.input.click, 0);
 
   // The main thread goes on: polls, clicks and keys come back at once and change nothing.
   EXPECT_FALSE(PollRankExchange(g));
@@ -380,6 +385,53 @@ TEST(RankingBusy, AServerThatNeverAnswersFailsAfterTheLimitWithoutHoldingTheMain
   EXPECT_FALSE(g.ranking.busy);
   EXPECT_TRUE(LogHas(g, kSendErrorText));
   EXPECT_EQ(g.my.comment(EASY), "zzz");
+}
+
+TEST(RankingBusy, EachStepEndsAfterTenSecondsOnTheGameClockWhateverTheClientDoes) {
+  auto t = MakeTestGame();
+  Game& g = t->g();
+  auto send_gate = std::make_shared<GateHttp>();
+  g.pf.http = send_gate;
+  AfterNewHiScore(g);
+  EnterComment(g, "slow");
+  ASSERT_TRUE(send_gate->WaitEntered());
+  g.ranking.table[0].name = "Kept";
+
+  // The frames go on meanwhile; the game stops waiting at the limit.
+  t->clock.AdvanceUs(int64_t(kRankStepMs) * 1000 - 100000);
+  EXPECT_FALSE(PollRankExchange(g));
+  EXPECT_TRUE(g.ranking.busy);
+  t->clock.AdvanceUs(100001);
+  ASSERT_TRUE(PollRankExchange(g));
+  EXPECT_FALSE(g.ranking.busy);
+  EXPECT_TRUE(LogHas(g, kSendErrorText));
+  EXPECT_EQ(g.my.comment(EASY), "slow");
+  EXPECT_FALSE(g.panels.rank_box_visible);
+
+  // A read that never ends shows the list as it was, and says why.
+  auto read_gate = std::make_shared<GateHttp>();
+  g.pf.http = read_gate;
+  FetchAndShowRanking(g, 1);
+  ASSERT_TRUE(read_gate->WaitEntered());
+  t->clock.AdvanceUs(int64_t(kRankStepMs) * 1000 + 1);
+  ASSERT_TRUE(PollRankExchange(g));
+  EXPECT_TRUE(g.panels.rank_box_visible);
+  EXPECT_EQ(g.panels.rank_note, kRankUnreachableText);
+  EXPECT_TRUE(LogHas(g, kRankUnreachableText));
+  EXPECT_EQ(g.ranking.table[0].name, "Kept");
+
+  // The answers that come late change nothing, and the workers let go.
+  send_gate->Release(Ok(WireLine("Late", 1, 900) + "\r\n"));
+  read_gate->Release(Ok(WireLine("Late", 1, 900) + "\r\n"));
+  ASSERT_TRUE(send_gate->WaitReturned());
+  ASSERT_TRUE(read_gate->WaitReturned());
+  EXPECT_FALSE(PollRankExchange(g));
+  EXPECT_EQ(g.ranking.table[0].name, "Kept");
+  g.pf.http.reset();
+  for (int i = 0; i < 500 && (send_gate.use_count() > 1 || read_gate.use_count() > 1); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(send_gate.use_count(), 1);
+  EXPECT_EQ(read_gate.use_count(), 1);
 }
 
 TEST(RankingBusy, ClosingDuringAnExchangeSavesAndDoesNotWait) {
