@@ -101,10 +101,14 @@ void Help(std::FILE* out, const char* self) {
                "                           are ranked, and a verifier is needed\n"
                "  --require-replay         the default: rank only records whose replay was verified\n"
                "  --verify-jobs N          checks at once (default %d)\n"
-               "  --verify-queue N         uploads waiting for a check; beyond, 429 (default %d)\n"
-               "  --verify-cpu S           CPU seconds of one check (default %d)\n"
+               "  --verify-queue N         uploads waiting for a check, from all clients; beyond, 429; each\n"
+               "                           client address (IPv6: /64) and each player key holds at most 1\n"
+               "                           running and 2 waiting checks (default %d)\n"
+               "  --verify-cpu S           CPU seconds of one check beyond %d us a frame the replay claims\n"
+               "                           (default %d)\n"
                "  --verify-memory MB       address space of one check (default %lld)\n"
-               "  --verify-wall S          wall-clock seconds of one check, then it is killed (default %d)\n"
+               "  --verify-wall S          wall-clock seconds of one check beyond twice its frames' CPU time,\n"
+               "                           then it is killed (default %d)\n"
                "  --help                   this text\n"
                "\nTests only:\n"
                "  --test-lose-write NAME   answer NAME's records as stored but store none of them, so a test\n"
@@ -113,7 +117,7 @@ void Help(std::FILE* out, const char* self) {
                d.limits.threads, d.limits.max_connections, d.limits.per_address_connections,
                d.limits.writes_per_minute, d.limits.write_burst, d.limits.idle_seconds, d.limits.header_ms,
                d.limits.body_ms, d.limits.reply_ms, d.drain_seconds, kUnverifiedMark, d.verify.workers,
-               d.verify.queue, d.verify.cpu_seconds, d.verify.memory_mb, d.verify.wall_seconds);
+               d.verify.queue, d.verify.cpu_us_per_frame, d.verify.cpu_seconds, d.verify.memory_mb, d.verify.wall_seconds);
 }
 
 bool ParseInt(const char* text, long min, long max, int& out) {

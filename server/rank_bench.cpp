@@ -692,7 +692,7 @@ bool ReplayFigures(const fs::path& self, const fs::path& dir, const Settings& s)
   for (const auto& [status, count] : statuses) {
     outcome += (outcome.empty() ? "" : ", ") + std::to_string(count) + " x " + std::to_string(status);
   }
-  std::printf("replays: read while %d uploads are checked (2 at once, 16 waiting): p50 %.2f ms  p99 %.2f ms over %zu "
+  std::printf("replays: read while %d uploads from one client are checked (1 at once, 2 waiting): p50 %.2f ms  p99 %.2f ms over %zu "
               "reads, %d failed (goal p99 < 100 ms); uploads answered in %.1f s: %s\n",
               uploads, Percentile(times, 0.5), Percentile(times, 0.99), times.size(), failed, took, outcome.c_str());
   // Each upload is verified or, beyond the queue, refused with 429; nothing else.

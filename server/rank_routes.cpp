@@ -145,6 +145,7 @@ HttpAnswer CheckUpload(RankStore& store, ReplayVerifier& verifier, const ReplayQ
   switch (r.verdict) {
     case V::failed: return TextAnswer(500, "the replay could not be checked" + Reason(r));
     case V::too_long: return TextAnswer(422, "refused: the replay takes too long to check");
+    case V::stopped: return TextAnswer(503, "the server is stopping; send the replay again later");
     case V::malformed: return TextAnswer(422, "refused: malformed replay" + Reason(r));
     case V::other_version: return TextAnswer(422, "refused: the replay is of another game version" + Reason(r));
     case V::mismatch: return TextAnswer(422, "refused: the replay does not play as recorded" + Reason(r));
@@ -188,6 +189,10 @@ void AddReplayRoutes(HttpRouter& router, RankBoard& board, RankStore& store, Rep
     std::string signer;
     if (auto refused = CheckSigned(req, *seen, &signer)) return reply(std::move(*refused));
     auto replay = std::make_shared<std::string>(req.body);
+    // A file that cannot be the claimed run is refused before any verifier starts.
+    if (auto why = PrecheckUpload(*replay, {q->mode, q->name, q->id, q->score})) {
+      return reply(TextAnswer(422, "refused: " + *why));
+    }
     auto task = [&board, &store, verifier, q = *q, signer, replay, reply](bool run) {
       if (!run) return reply(TextAnswer(503, "the server is stopping; send the replay again later"));
       bool refresh = false;
@@ -206,8 +211,12 @@ void AddReplayRoutes(HttpRouter& router, RankBoard& board, RankStore& store, Rep
       }
       reply(std::move(answer));
     };
-    if (!verifier->Post(std::move(task))) {
-      reply(TextAnswer(429, "refused: too many replays are being checked; try again in a minute"));
+    switch (verifier->Post({std::string(req.client_key), signer}, std::move(task))) {
+      case ReplayVerifier::Admission::queued: break;
+      case ReplayVerifier::Admission::busy:
+        return reply(TextAnswer(429, "refused: too many replays are being checked; try again in a minute"));
+      case ReplayVerifier::Admission::stopped:
+        return reply(TextAnswer(503, "the server is stopping; send the replay again later"));
     }
   }));
 

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 
 #include "rank_service/rank_codec.h"
+#include "replay/replay_file.h"
 
 namespace {
 
@@ -100,29 +102,165 @@ bool ParseVerifyLine(const std::string& text, VerifyResult& out) {
   return has_verdict && has_mode;
 }
 
+CheckAllowance AllowanceFor(const VerifierOptions& options, long long frames) {
+  const long long per_frame_us = std::max(0LL, frames) * options.cpu_us_per_frame;
+  const long long frame_seconds = (per_frame_us + 999999) / 1000000;
+  CheckAllowance a;
+  a.cpu_seconds = static_cast<int>(std::min<long long>(options.cpu_seconds + frame_seconds, 1000000));
+  a.wall_seconds = static_cast<int>(std::min<long long>(options.wall_seconds + 2 * frame_seconds, 2000000));
+  return a;
+}
+
+std::optional<std::string> PrecheckUpload(const std::string& replay, const UploadClaim& claim) {
+  ReplayOutline o;
+  std::string why;
+  if (!OutlineReplay(replay, o, &why)) {
+    const bool other_version = replay.size() > 4 && replay.compare(0, 4, "KVRP") == 0 &&
+                               (static_cast<unsigned char>(replay[4]) != kReplayFormat ||
+                                why.find("another game version") != std::string::npos);
+    return (other_version ? "the replay is of another game version: " : "malformed replay: ") + why;
+  }
+  if (o.mode + 1 != claim.mode) return std::string("the replay is a run of another mode");
+  const auto name = WireName(o.name);
+  if (!name || *name != claim.name || o.player_id != claim.id) return std::string("the replay is another player's run");
+  if (std::min<long long>(o.score, kMaxSentScore) != claim.score) {
+    return "the replay's score is " + std::to_string(o.score) + ", not the claimed " + std::to_string(claim.score);
+  }
+  return std::nullopt;
+}
+
 ReplayVerifier::ReplayVerifier(VerifierOptions options) : options_(std::move(options)) {
   if (options_.game_dir.empty()) options_.game_dir = FolderOf(options_.program);
 }
 
-ReplayVerifier::~ReplayVerifier() { Stop(); }
+ReplayVerifier::~ReplayVerifier() { StopAll(); }
 
 bool ReplayVerifier::Start(std::string* error) {
   if (access(options_.program.c_str(), X_OK) != 0) {
     if (error != nullptr) *error = "cannot run the replay verifier " + options_.program + ": " + std::strerror(errno);
     return false;
   }
-  pool_.Start(options_.workers, options_.queue);
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopping_ = false;
+  for (int i = 0; i < options_.workers; ++i) threads_.emplace_back([this] { Work(); });
   return true;
 }
 
-void ReplayVerifier::StopAll() {
-  {
-    std::lock_guard<std::mutex> lock(children_mutex_);
-    killing_ = true;
-    for (const int pid : children_) kill(-pid, SIGKILL);
+void ReplayVerifier::Count(const CheckOwner& owner, int running, int waiting) {
+  for (auto* held : {&HeldBy(clients_, owner.client), owner.key.empty() ? nullptr : &HeldBy(keys_, owner.key)}) {
+    if (held == nullptr) continue;
+    held->running += running;
+    held->waiting += waiting;
   }
-  pool_.Stop();
+  // Forget owners that hold nothing, so the maps stay as small as the queue.
+  auto drop = [](std::map<std::string, Held>& m, const std::string& who) {
+    auto it = m.find(who);
+    if (it != m.end() && it->second.running == 0 && it->second.waiting == 0) m.erase(it);
+  };
+  drop(clients_, owner.client);
+  if (!owner.key.empty()) drop(keys_, owner.key);
 }
+
+bool ReplayVerifier::Runnable(const CheckOwner& owner) const {
+  auto runs = [](const std::map<std::string, Held>& m, const std::string& who) {
+    auto it = m.find(who);
+    return it != m.end() && it->second.running >= kRunningPerOwner;
+  };
+  return !runs(clients_, owner.client) && (owner.key.empty() || !runs(keys_, owner.key));
+}
+
+ReplayVerifier::Load ReplayVerifier::LoadOf(const CheckOwner& owner) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Load load;
+  auto add = [&](const std::map<std::string, Held>& m, const std::string& who) {
+    auto it = m.find(who);
+    if (it == m.end()) return;
+    load.running = std::max(load.running, it->second.running);
+    load.waiting = std::max(load.waiting, it->second.waiting);
+  };
+  add(clients_, owner.client);
+  if (!owner.key.empty()) add(keys_, owner.key);
+  return load;
+}
+
+ReplayVerifier::Admission ReplayVerifier::Post(const CheckOwner& owner, PoolTask task) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopping_ || threads_.empty()) return Admission::stopped;
+  // A free worker takes it at once, unless its client or key runs one.
+  if (busy_ < static_cast<int>(threads_.size()) && Runnable(owner)) {
+    busy_ += 1;
+    Count(owner, 1, 0);
+    handed_.push_back({owner, std::move(task)});
+    wake_.notify_one();
+    return Admission::queued;
+  }
+  auto waits = [](const std::map<std::string, Held>& m, const std::string& who) {
+    auto it = m.find(who);
+    return it == m.end() ? 0 : it->second.waiting;
+  };
+  if (waits(clients_, owner.client) >= kWaitingPerOwner ||
+      (!owner.key.empty() && waits(keys_, owner.key) >= kWaitingPerOwner) ||
+      waiting_.size() >= static_cast<std::size_t>(options_.queue)) {
+    return Admission::busy;
+  }
+  waiting_.push_back({owner, std::move(task)});
+  Count(owner, 0, 1);
+  return Admission::queued;
+}
+
+void ReplayVerifier::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return stopping_ || !handed_.empty(); });
+    if (handed_.empty()) return;
+    Waiting w = std::move(handed_.front());
+    handed_.pop_front();
+    for (;;) {
+      lock.unlock();
+      w.task(true);
+      lock.lock();
+      Count(w.owner, -1, 0);
+      if (stopping_) break;
+      // Then the oldest waiting check whose client and key run none.
+      auto next = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiting& x) { return Runnable(x.owner); });
+      if (next == waiting_.end()) break;
+      w = std::move(*next);
+      waiting_.erase(next);
+      Count(w.owner, 1, -1);
+    }
+    busy_ -= 1;
+  }
+}
+
+void ReplayVerifier::Finish(bool kill_running) {
+  std::vector<std::thread> threads;
+  std::deque<Waiting> cancelled;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    if (kill_running) {
+      killing_ = true;
+      for (pid_t group : children_) kill(-group, SIGKILL);
+    }
+    cancelled.swap(waiting_);
+    for (const Waiting& w : cancelled) Count(w.owner, 0, -1);
+    for (Waiting& w : handed_) {
+      Count(w.owner, -1, 0);
+      busy_ -= 1;
+      cancelled.push_back(std::move(w));
+    }
+    handed_.clear();
+    wake_.notify_all();
+    threads.swap(threads_);
+  }
+  for (Waiting& w : cancelled) w.task(false);
+  for (std::thread& t : threads) {
+    if (t.joinable()) t.join();
+  }
+}
+
+void ReplayVerifier::Stop() { Finish(false); }
+void ReplayVerifier::StopAll() { Finish(true); }
 
 TaskPool::~TaskPool() { Stop(); }
 
@@ -203,13 +341,22 @@ VerifyResult ReplayVerifier::Check(const std::string& replay) const {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  const rlimit cpu{static_cast<rlim_t>(options_.cpu_seconds), static_cast<rlim_t>(options_.cpu_seconds + 1)};
+  // The allowance grows with the frames the file claims; a file with no
+  // readable header gets the base (kv-verify refuses it at once anyway).
+  Replay header;
+  const CheckAllowance allowance = AllowanceFor(options_, PeekReplayHeader(replay, header, nullptr) ? header.frames : 0);
+  const rlimit cpu{static_cast<rlim_t>(allowance.cpu_seconds), static_cast<rlim_t>(allowance.cpu_seconds + 1)};
   const rlimit memory{static_cast<rlim_t>(options_.memory_mb) << 20, static_cast<rlim_t>(options_.memory_mb) << 20};
   const rlimit no_core{0, 0};
 
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);  // its own group: a kill reaches whatever it started
+    // It dies with the thread that started it, which lives as long as
+    // kv-rankd: no check outlives the server, however the server ends.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
     dup2(input, STDIN_FILENO);
     dup2(pipe_fds[1], STDOUT_FILENO);
     if (null_fd >= 0) dup2(null_fd, STDERR_FILENO);
@@ -222,8 +369,8 @@ VerifyResult ReplayVerifier::Check(const std::string& replay) const {
   }
   if (pid > 0) {
     setpgid(pid, pid);  // whichever of the two runs first
-    std::lock_guard<std::mutex> lock(children_mutex_);
-    children_.push_back(pid);
+    std::lock_guard<std::mutex> lock(mutex_);
+    children_.insert(pid);
     if (killing_) kill(-pid, SIGKILL);
   }
   close(input);
@@ -237,7 +384,7 @@ VerifyResult ReplayVerifier::Check(const std::string& replay) const {
   // Read the line until the child closes its output or its time is up.
   std::string output;
   bool killed = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options_.wall_seconds);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(allowance.wall_seconds);
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
@@ -257,20 +404,26 @@ VerifyResult ReplayVerifier::Check(const std::string& replay) const {
     if (output.size() < kMaxOutput) output.append(buffer, static_cast<std::size_t>(n));
   }
   close(pipe_fds[0]);
-  int status = 0;
-  rusage usage{};
+  // Out of the set before it is reaped, so no kill ever reaches a group id
+  // that was handed on.
   bool stopped = false;
   {
-    // Unlisted before it is reaped: StopAll never signals a reused pid.
-    std::lock_guard<std::mutex> lock(children_mutex_);
-    std::erase(children_, pid);
+    std::lock_guard<std::mutex> lock(mutex_);
+    children_.erase(pid);
     stopped = killing_;
+    if (stopped) kill(-pid, SIGKILL);
   }
+  int status = 0;
+  rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
-  if (stopped) return fail("the server is stopping");
   out.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  if (stopped && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+    out.verdict = V::stopped;
+    out.why = "the server is stopping";
+    return out;
+  }
 
   if (killed || (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL))) {
     out.verdict = V::too_long;

@@ -34,6 +34,9 @@ inline constexpr size_t kReplayMaxPacked = 4u << 20;      // 4 MiB on disk
 inline constexpr size_t kReplayMaxUnpacked = 16u << 20;   // 16 MiB inflated
 inline constexpr int kReplayMaxFrames = 2000000;          // ~22 hours of play
 inline constexpr size_t kReplayMaxText = 1024;            // one typed text
+// Records a run may hold per frame, on average: a player's hand makes a few
+// at most (moves within a frame are kept as one).
+inline constexpr int kReplayMaxRecordsPerFrame = 16;
 
 enum class ReplayEnd : uint8_t {
   kGameEnded = 1,  // the game ended: game over or the clear button (the score is final)
@@ -81,3 +84,32 @@ bool DecodeReplay(const std::string& bytes, Replay& out, std::string* error,
 // Only the header: mode, end, score, frames and version; false when it is not
 // a replay header.
 bool PeekReplayHeader(const std::string& bytes, Replay& out, std::string* error);
+
+// The start state (run_state.cpp) begins with the player record: its
+// kStartStrings strings (each an i32 length and the bytes; the last is the
+// player's name), kStartFields numbers, then its kStartValues saved values.
+inline constexpr int kStartStrings = 8, kStartFields = 13, kStartValues = 299;
+inline constexpr int kStartLevelField = 1, kStartModeField = 11, kStartLivesField = 12;
+inline constexpr int kStartIdValue = 102, kStartStageValue = 107, kStartScoreValue = 285;
+
+// What a replay is, read without playing it: cheap enough for a server to
+// take from strangers before it lets a verifier play the file.
+struct ReplayOutline {
+  int32_t mode = 0;
+  ReplayEnd end = ReplayEnd::kGameEnded;
+  int32_t score = 0;   // claimed
+  int32_t frames = 0;  // claimed
+  int32_t checks = 0;
+  int64_t records = 0;
+  std::string name;  // the player's name in the start (UTF-8)
+  int32_t player_id = 0;
+  int32_t start_mode = 0, start_lives = 0, start_level = 0, start_score = 0, start_stage = 0;
+};
+// Reads the header, the start's player record and every record as the body
+// unpacks, holding none of it: false with a reason for a file of another
+// version, one that is damaged or cut short, one whose start is no new game
+// of its mode, or one whose records do not fit the frames it claims (a record
+// after its last frame, more than kReplayCheckEvery frames without a
+// checksum, more records than kReplayMaxRecordsPerFrame allows). Costs about
+// what unpacking the body costs, never its memory.
+bool OutlineReplay(const std::string& bytes, ReplayOutline& out, std::string* error);

@@ -4,7 +4,15 @@
 // a cheat or a broken client would try it.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <random>
 
 #include <chrono>
 #include <cstdio>
@@ -76,6 +84,34 @@ HttpReply Upload(Http& http, const std::string& host, int mode, const std::strin
   return http.Post(ReplayUrl(host, BuildReplayQuery(mode, name, id, score).value()), body);
 }
 
+// A golden run from the source tree and who played it.
+struct Golden {
+  std::string bytes;
+  std::string name;  // as records carry it (CP932)
+  int id = 0;
+  int score = 0;
+};
+Golden GoldenRun(const std::string& mode) {
+  Golden g;
+  g.bytes = ReadWholeFile(std::string(KV_GOLDEN_DIR) + "/" + mode + ".kvr").value_or("");
+  ReplayOutline o;
+  std::string why;
+  EXPECT_TRUE(OutlineReplay(g.bytes, o, &why)) << why;
+  g.name = WireName(o.name).value_or("");
+  g.id = o.player_id;
+  g.score = o.score;
+  return g;
+}
+
+// The same run claiming another score.
+std::string Rescored(const std::string& bytes, int score) {
+  Replay r;
+  std::string why;
+  EXPECT_TRUE(DecodeReplay(bytes, r, &why)) << why;
+  r.score = score;
+  return EncodeReplay(r);
+}
+
 // The entry of the player in the mode's ranking, or nullptr.
 const RankEntry* Ranked(const RankExchange& x, const std::string& name, int id) {
   const int at = OwnRankIndex(x.reply.table, name, id);
@@ -140,12 +176,15 @@ TEST(RankUpload, OnlyVerifiedRunsAreRankedAndBadUploadsAreRefused) {
     const char* reason;
   };
   const std::string truncated = run.bytes.substr(0, run.bytes.size() / 2);
+  const Golden golden = GoldenRun("EASY");  // no EASY record is sent before
   std::vector<Refused> cases = {
       {"truncated", kHell, name, id, score, truncated, 422, "malformed"},
       {"not a replay", kHell, name, id, score, std::string(3000, 'x'), 422, "malformed"},
       {"too large", kHell, name, id, score, std::string(kMaxReplayUpload + 1, 'x'), 413, "too large"},
-      {"no record", kHell, "nobody", 5, score, run.bytes, 404, "no such record"},
-      {"score not the record's", kHell, name, id, score + 1, run.bytes, 409, "score"},
+      {"another player's name", kHell, "nobody", 5, score, run.bytes, 422, "another player"},
+      {"score not the replay's", kHell, name, id, score + 1, run.bytes, 422, "score"},
+      {"no record", 1, golden.name, golden.id, golden.score, golden.bytes, 404, "no such record"},
+      {"score not the record's", kHell, name, id, score + 1, Rescored(run.bytes, score + 1), 409, "score"},
       {"another player's record", kHell, "cheat", 1, 9999999, run.bytes, 422, "another player"},
   };
   for (const Refused& c : cases) {
@@ -197,19 +236,21 @@ TEST(RankUpload, AVerifierThatHangsIsKilledAndOneThatBabblesIsNotBelieved) {
     int status;
     const char* reason;
   };
+  // A real run, so the file passes the checks made before a verifier starts.
+  const Golden run = GoldenRun("HELL");
   for (const Case& c : {Case{hang, 422, "too long"}, Case{babble, 500, "could not be checked"}}) {
     Daemon daemon;
     ASSERT_TRUE(daemon.Start({"--db", dir + "/rank-" + std::to_string(c.status) + ".db", "--verifier", c.verifier,
                               "--verify-wall", "3", "--verify-jobs", "1", "--verify-queue", "0", "--allow-unverified"}));
     auto http = MakeCurlHttp(30000);
-    ASSERT_TRUE(SendRecordOver(*http, daemon.host(), kHell, RecordOf("P", 1, 5), 1).ok);
+    ASSERT_TRUE(SendRecordOver(*http, daemon.host(), kHell, RecordOf(run.name, run.id, run.score), 1).ok);
     const auto start = std::chrono::steady_clock::now();
     HttpReply r, other;
-    std::thread first([&] { r = Upload(*http, daemon.host(), kHell, "P", 1, 5, "KVRP whatever"); });
+    std::thread first([&] { r = Upload(*http, daemon.host(), kHell, run.name, run.id, run.score, run.bytes); });
     if (c.verifier == hang) {
       // One check at once and none waiting: of two at once, one is refused.
       auto http2 = MakeCurlHttp(30000);
-      other = Upload(*http2, daemon.host(), kHell, "P", 1, 5, "KVRP whatever");
+      other = Upload(*http2, daemon.host(), kHell, run.name, run.id, run.score, run.bytes);
     }
     first.join();
     if (c.verifier == hang) {
@@ -223,10 +264,151 @@ TEST(RankUpload, AVerifierThatHangsIsKilledAndOneThatBabblesIsNotBelieved) {
     RankExchange read = ReadRankingOver(*http, daemon.host(), kHell);
     ASSERT_TRUE(read.ok);
     // Not verified, so marked in the ranking.
-    const RankEntry* p = Ranked(read, "P", 1);
+    const RankEntry* p = Ranked(read, run.name, run.id);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->comment, "?replay");
   }
+  std::filesystem::remove_all(dir);
+}
+
+// One POST of a replay from a loopback address of the client's own (all of
+// 127/8 is loopback), so the server sees two clients; the reply's status, or
+// 0 when there is none.
+int UploadFrom(const char* source, int port, const std::string& query, const std::string& body) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  inet_pton(AF_INET, source, &from.sin_addr);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval tv{20, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    close(fd);
+    return 0;
+  }
+  const std::string request = "POST /zrk/replay?" + query + " HTTP/1.1\r\nHost: kv\r\nConnection: close\r\n" +
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  std::size_t sent = 0;
+  while (sent < request.size()) {
+    const ssize_t n = write(fd, request.data() + sent, request.size() - sent);
+    if (n <= 0) break;
+    sent += static_cast<std::size_t>(n);
+  }
+  const std::string reply = loopback::ReadReply(fd);
+  close(fd);
+  return reply.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(reply.c_str() + 9) : 0;
+}
+
+std::string QueryOf(int mode, const Golden& g) { return BuildReplayQuery(mode, g.name, g.id, g.score).value(); }
+
+// kv-verify processes kv-rankd runs now.
+int RunningVerifiers(pid_t server) {
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t close_paren = stat.rfind(')');
+    if (close_paren == std::string::npos || stat.find("(kv-verify)") == std::string::npos) continue;
+    // After ") S ": the parent's pid.
+    if (std::atoi(stat.c_str() + close_paren + 4) == server) n += 1;
+  }
+  return n;
+}
+
+// One client uploads hostile replays as fast as it can, from four
+// connections at once; an honest upload from another client beside it is
+// answered within the game's 10 s, and the flood never holds more than one
+// verifier, though the server runs three.
+TEST(RankUpload, AFloodOfHostileReplaysHoldsOneVerifierAndAnotherClientIsAnsweredInTime) {
+  const std::string dir = TempDir();
+  const Golden hell = GoldenRun("HELL"), easy = GoldenRun("EASY");
+  Daemon daemon;
+  ASSERT_TRUE(daemon.Start({"--db", dir + "/rank.db", "--verifier", kGameDir + "/kv-verify", "--verify-jobs", "3"}));
+  auto http = MakeCurlHttp(30000);
+  ASSERT_TRUE(SendRecordOver(*http, daemon.host(), kHell, RecordOf(hell.name, hell.id, hell.score), 1).ok);
+  ASSERT_TRUE(SendRecordOver(*http, daemon.host(), 1, RecordOf(easy.name, easy.id, easy.score), 1).ok);
+
+  // What the flood sends, under the HELL record's name: refused unplayed
+  // (random, cut, a zlib bomb, two million frames without a checksum), a
+  // made-up long run that fails its first checksum, and the real run.
+  Replay real;
+  std::string why;
+  ASSERT_TRUE(DecodeReplay(hell.bytes, real, &why)) << why;
+  Replay bomb = real, unchecked = real, made_up = real;
+  bomb.records.assign(3000000, ReplayRecord{});
+  unchecked.records.clear();
+  unchecked.frames = kReplayMaxFrames;
+  made_up.records.clear();
+  made_up.frames = 200000;
+  for (int32_t f = kReplayCheckEvery; f <= made_up.frames; f += kReplayCheckEvery) {
+    ReplayRecord c;
+    c.type = ReplayRecord::kCheck;
+    c.frame = f;
+    made_up.records.push_back(c);
+  }
+  std::string random(60000, '\0');
+  std::mt19937 rng(5);
+  for (char& c : random) c = char(rng());
+  const std::vector<std::string> hostile = {random, hell.bytes.substr(0, hell.bytes.size() / 2), EncodeReplay(bomb),
+                                            EncodeReplay(unchecked), EncodeReplay(made_up), hell.bytes};
+  const std::string hostile_query = QueryOf(kHell, hell);
+
+  std::atomic<bool> flooding{true}, honest_in_flight{false};
+  std::mutex m;
+  std::map<int, int> statuses;
+  std::vector<std::thread> flood;
+  for (int t = 0; t < 4; ++t) {
+    flood.emplace_back([&, t] {
+      for (std::size_t i = t; flooding; ++i) {
+        const int status = UploadFrom("127.0.0.2", daemon.port(), hostile_query, hostile[i % hostile.size()]);
+        std::lock_guard<std::mutex> lock(m);
+        statuses[status] += 1;
+      }
+    });
+  }
+  int most_alone = 0, most = 0;
+  std::thread watch([&] {
+    while (flooding) {
+      const bool honest = honest_in_flight;
+      const int n = RunningVerifiers(daemon.pid());
+      most = std::max(most, n);
+      if (!honest && !honest_in_flight) most_alone = std::max(most_alone, n);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  honest_in_flight = true;
+  const auto start = std::chrono::steady_clock::now();
+  const int honest = UploadFrom("127.0.0.3", daemon.port(), QueryOf(1, easy), easy.bytes);
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  honest_in_flight = false;
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  flooding = false;
+  for (std::thread& t : flood) t.join();
+  watch.join();
+
+  std::string seen;
+  for (const auto& [status, count] : statuses) seen += " " + std::to_string(count) + "x" + std::to_string(status);
+  std::printf("flood:%s; honest upload answered %d in %.2f s; verifiers at once: %d (flood alone %d)\n", seen.c_str(),
+              honest, took, most, most_alone);
+  EXPECT_EQ(honest, 200);
+  EXPECT_LT(took, 10.0);
+  EXPECT_LE(most_alone, 1);
+  EXPECT_LE(most, 2);
+  // Refused before a verifier, refused for holding its checks, or checked.
+  for (const auto& [status, count] : statuses) EXPECT_TRUE(status == 422 || status == 429 || status == 200) << status;
+  EXPECT_GT(statuses[422], 0);
+  EXPECT_GT(statuses[429], 0);
+  daemon.Stop();
   std::filesystem::remove_all(dir);
 }
 

@@ -1,4 +1,6 @@
-// Any bytes into the replay reader: it refuses or reads them, never more.
+// Any bytes into the replay reader and the outline a server reads first:
+// each refuses or reads them, never more, and the outline takes nothing the
+// reader refuses.
 // What it reads must write back to a file that reads the same.
 //
 // Inputs starting with an even byte go in as they are; the others are taken
@@ -56,10 +58,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                        : Pack(data, size);
   Replay r;
   std::string error;
+  // The server's outline is the stricter look: what it takes, the reader takes.
+  ReplayOutline outline;
+  const bool outlined = OutlineReplay(bytes, outline, &error);
+  if (!outlined && error.empty()) std::abort();
+  error.clear();
   if (!DecodeReplay(bytes, r, &error)) {
-    if (error.empty()) std::abort();
+    if (error.empty() || outlined) std::abort();
     return 0;
   }
+  if (outlined && (outline.frames != r.frames || outline.checks != r.CheckCount() ||
+                   outline.records != int64_t(r.records.size())))
+    std::abort();
   Replay again;
   if (!DecodeReplay(EncodeReplay(r), again, &error)) std::abort();
   if (again.records.size() != r.records.size() || again.start_state != r.start_state ||
