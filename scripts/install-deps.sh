@@ -10,6 +10,7 @@ PACKAGES=(
   libjpeg-dev libcurl4-openssl-dev libsqlite3-dev libmp3lame-dev
   libcpp-httplib-dev libmicrohttpd-dev nlohmann-json3-dev zlib1g-dev
   libpq-dev postgresql libsodium-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libgtest-dev libgmock-dev
   xvfb xdotool imagemagick x11-utils openbox wrk
   clang libclang-rt-14-dev

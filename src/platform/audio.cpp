@@ -24,14 +24,25 @@ int RecordingAudio::LoadWave(const std::string& path) {
   return int(waves_.size()) - 1;
 }
 
+void RecordingAudio::Note(Cue::Kind kind, const std::string& path, int volume_mb) {
+  if (keep_cues) cues.push_back({kind, frame, path, volume_mb});
+}
+
 void RecordingAudio::PlayWave(int handle, int volume_mb) {
   if (handle < 0 || handle >= int(waves_.size())) return;
   plays.push_back({waves_[size_t(handle)], volume_mb});
+  Note(Cue::kWave, waves_[size_t(handle)], volume_mb);
+}
+
+void RecordingAudio::SetMusicMuted(bool muted) {
+  music_muted = muted;
+  Note(muted ? Cue::kMusicMuted : Cue::kMusicOn, "");
 }
 
 bool RecordingAudio::PlayMusic(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
   music.push_back(path);
+  Note(Cue::kMusic, path);
   if (!f) {
     music_playing = false;
     return false;
@@ -43,6 +54,7 @@ bool RecordingAudio::PlayMusic(const std::string& path) {
 
 void RecordingAudio::StopMusic() {
   music.push_back("");
+  Note(Cue::kMusicStop, "");
   music_playing = false;
 }
 

@@ -31,19 +31,32 @@ class RecordingAudio : public Audio {
     std::string path;
     int volume_mb;
   };
+  // One thing the output was asked to do, at the frame set in `frame` by
+  // whoever runs the frames: a video of a run places each sound by it.
+  struct Cue {
+    enum Kind { kWave, kMusic, kMusicStop, kMusicMuted, kMusicOn };
+    Kind kind = kWave;
+    int frame = 0;
+    std::string path;   // the wave or the music file
+    int volume_mb = 0;  // a wave's volume
+  };
   int LoadWave(const std::string& path) override;
   void PlayWave(int handle, int volume_mb) override;
   bool PlayMusic(const std::string& path) override;
   void StopMusic() override;
-  void SetMusicMuted(bool muted) override { music_muted = muted; }
+  void SetMusicMuted(bool muted) override;
 
   std::vector<std::string> loads;   // every load attempt, in order
   std::vector<Play> plays;          // every wave start
   std::vector<std::string> music;   // every music start ("" for a stop)
   bool music_playing = false;
   bool music_muted = false;
+  int frame = 0;                    // stamped on each cue
+  bool keep_cues = false;           // cues are kept only when asked for
+  std::vector<Cue> cues;
 
  private:
+  void Note(Cue::Kind kind, const std::string& path, int volume_mb = 0);
   std::vector<std::string> waves_;  // handle -> path
 };
 

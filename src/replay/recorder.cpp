@@ -50,6 +50,8 @@ void Begin(Game& g) {
   rec.replay.start_state = SaveRunState(g);
   rec.recording = true;
   rec.event_at = 0;
+  // Music is on unless a record says otherwise.
+  if (g.settings.music_muted) RecordMusicSetting(g);
 }
 
 void Write(Game& g, ReplayEnd end, int32_t score) {
@@ -156,6 +158,15 @@ void RecordFrame(Game& g) {
     }
   }
   Serve(g);
+}
+
+void RecordMusicSetting(Game& g) {
+  if (!g.recorder || !g.recorder->recording) return;
+  ReplayRecord m;
+  m.type = ReplayRecord::kMusic;
+  m.frame = g.recorder->replay.frames;
+  m.key = g.settings.music_muted ? 1 : 0;
+  g.recorder->replay.records.push_back(m);
 }
 
 void StopRecording(Game& g) {

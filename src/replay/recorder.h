@@ -35,6 +35,9 @@ void RecordInput(Game& g, const InputEvent& e);
 // After the game handled it, and after each frame: starts and ends runs.
 void AfterRecordedInput(Game& g);
 void RecordFrame(Game& g);
+// The music was switched off or on (it is no game input, but a video of the
+// run plays it as the player heard it).
+void RecordMusicSetting(Game& g);
 // The recording stops before the game ended (window closed, tool done): the
 // run so far is kept as the last run.
 void StopRecording(Game& g);

@@ -102,6 +102,7 @@ size_t HeaderSize(size_t n) { return 4 + 3 + n + 1 + 4 * 6; }
 
 // What carries from one record to the next.
 struct RecordCursor {
+  uint32_t format = 1;  // the file's: music records came with format 2
   int64_t frame = 0;
   int32_t mx = 0, my = 0;
   uint32_t checks = 0;
@@ -113,7 +114,8 @@ template <class In>
 bool ReadRecord(In& in, int32_t frames, RecordCursor& at, ReplayRecord& e, std::string* error) {
   uint32_t type = in.U8();
   if (!in.ok()) return Fail(error, "replay is damaged (a record is cut short)");
-  if (type < ReplayRecord::kMouseDown || type > ReplayRecord::kCheck)
+  const uint32_t last_type = at.format >= 2 ? ReplayRecord::kMusic : ReplayRecord::kCheck;
+  if (type < ReplayRecord::kMouseDown || type > last_type)
     return Fail(error, "replay is damaged (unknown record " + std::to_string(type) + ")");
   e.type = ReplayRecord::Type(type);
   at.frame += int64_t(in.Var());
@@ -138,6 +140,7 @@ bool ReadRecord(In& in, int32_t frames, RecordCursor& at, ReplayRecord& e, std::
     }
     case ReplayRecord::kKeyDown:
     case ReplayRecord::kAnswer:
+    case ReplayRecord::kMusic:
       e.key = in.I32();
       break;
     case ReplayRecord::kText:
@@ -300,6 +303,7 @@ std::string EncodeReplay(const Replay& r) {
         break;
       case ReplayRecord::kKeyDown:
       case ReplayRecord::kAnswer:
+      case ReplayRecord::kMusic:
         PutSigned(body, e.key);
         break;
       case ReplayRecord::kText:
@@ -321,8 +325,10 @@ std::string EncodeReplay(const Replay& r) {
     return {};
   packed.resize(packed_size);
 
+  const bool music = std::any_of(r.records.begin(), r.records.end(),
+                                 [](const ReplayRecord& e) { return e.type == ReplayRecord::kMusic; });
   std::string out(kMagic, 4);
-  PutU8(out, kReplayFormat);
+  PutU8(out, music ? 2 : 1);
   PutU8(out, uint32_t(r.mode));
   std::string version = r.version.substr(0, 255);
   PutU8(out, uint32_t(version.size()));
@@ -343,6 +349,7 @@ std::string EncodeReplay(const Replay& r) {
 namespace {
 
 struct Header {
+  uint32_t format = 0;
   uint32_t checks = 0, unpacked = 0, packed = 0, crc = 0;
   size_t size = 0;
 };
@@ -352,9 +359,10 @@ bool ReadHeader(const std::string& bytes, Replay& out, Header& h, std::string* e
     return Fail(error, "not a replay file");
   Reader in(bytes.data() + 4, bytes.size() - 4);
   uint32_t format = in.U8();
-  if (format != uint32_t(kReplayFormat))
-    return Fail(error, "replay format " + std::to_string(format) + " is not the format " +
-                           std::to_string(kReplayFormat) + " this game reads");
+  if (!ReplayFormatKnown(int(format)))
+    return Fail(error, "replay format " + std::to_string(format) + " is not a format (1 to " +
+                           std::to_string(kReplayFormat) + ") this game reads");
+  h.format = format;
   out.mode = int32_t(in.U8());
   uint32_t n = in.U8();
   if (!in.ok() || in.left() < n) return Fail(error, "replay header is cut short");
@@ -414,6 +422,7 @@ bool DecodeReplay(const std::string& bytes, Replay& out, std::string* error, boo
   if (!in.ok() || count > in.left() / 2) return Fail(error, "replay is damaged (record count)");
   out.records.reserve(size_t(count));
   RecordCursor at;
+  at.format = h.format;
   for (uint64_t i = 0; i < count; ++i) {
     ReplayRecord e;
     if (!ReadRecord(in, out.frames, at, e, error)) return false;
@@ -496,6 +505,7 @@ bool OutlineReplay(const std::string& bytes, ReplayOutline& out, std::string* er
     return Fail(error, "replay has " + std::to_string(count) + " records for " + std::to_string(head.frames) +
                            " frames");
   RecordCursor at;
+  at.format = h.format;
   int64_t checked = 0;  // frame of the last checksum
   auto gap = [&](int64_t frame) {
     return Fail(error, "replay has no checksum between frames " + std::to_string(checked) + " and " +

@@ -24,7 +24,10 @@
 // The play this build produces. Raise it whenever play changes on purpose,
 // so older replays are refused instead of failing somewhere in the middle.
 inline constexpr char kReplayGameVersion[] = "K.V. 3.2 play-1";
-inline constexpr int kReplayFormat = 1;
+// The newest file format this build reads and writes. Format 2 adds the music
+// setting records; a run without them is still written as format 1, so older
+// readers keep reading it.
+inline constexpr int kReplayFormat = 2;
 // A checksum of the run state goes in after every this many frames.
 inline constexpr int kReplayCheckEvery = 250;
 
@@ -55,6 +58,7 @@ struct ReplayRecord {
     kAnswer = 8,     // answer: the next dialog's answer (key = 1 yes, 0 no)
     kClose = 9,      // the window's close
     kCheck = 10,     // checksum of the state after `frame` frames
+    kMusic = 11,     // the music setting (key = 1 off, 0 on); none means on
   };
   Type type = kMouseMove;
   int32_t frame = 0;  // frames run since the start before it was handled
@@ -76,6 +80,9 @@ struct Replay {
 };
 
 std::string EncodeReplay(const Replay& r);
+// Whether a file of this format can be read by this build.
+inline bool ReplayFormatKnown(int format) { return format >= 1 && format <= kReplayFormat; }
+
 // Reads a replay; false with a reason for anything malformed, truncated,
 // too large or recorded by another game version (the version check can be
 // left to the caller with check_version = false).

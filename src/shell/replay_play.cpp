@@ -95,6 +95,9 @@ bool StepPlayback(ReplayPlayback& p, bool stop_on_difference) {
       }
     } else if (r.type == ReplayRecord::kAnswer) {
       p.dialogs.answers.push_back(r.key != 0);
+    } else if (r.type == ReplayRecord::kMusic) {
+      g.settings.music_muted = r.key != 0;
+      if (p.follow_music_setting && g.pf.audio) g.pf.audio->SetMusicMuted(g.settings.music_muted);
     } else if (r.type == ReplayRecord::kClose) {
       // The window closed here; the replay stops with it.
       p.over = true;
@@ -116,11 +119,19 @@ bool StepPlayback(ReplayPlayback& p, bool stop_on_difference) {
   return true;
 }
 
+bool StepVerifying(ReplayPlayback& p) {
+  if (!StepPlayback(p, true)) return false;
+  // A game that ends before the run did cannot be the recorded run.
+  return !(p.ended_at >= 0 && p.ended_at < p.replay.frames);
+}
+
 ReplayVerdict VerifyReplay(ReplayPlayback& p) {
-  while (StepPlayback(p, true)) {
-    // A game that ends before the run did cannot be the recorded run.
-    if (p.ended_at >= 0 && p.ended_at < p.replay.frames) break;
+  while (StepVerifying(p)) {
   }
+  return JudgePlayback(p);
+}
+
+ReplayVerdict JudgePlayback(const ReplayPlayback& p) {
   const Replay& r = p.replay;
   ReplayVerdict v;
   const bool ended = r.end == ReplayEnd::kGameEnded;
@@ -156,7 +167,7 @@ ReplayCheck CheckReplayBytes(const std::string& game_dir, const std::string& byt
     // A file of this game in a format this build does not read is another
     // version, not damage.
     const bool other_format = bytes.size() > 4 && bytes.compare(0, 4, "KVRP") == 0 &&
-                              static_cast<unsigned char>(bytes[4]) != kReplayFormat;
+                              !ReplayFormatKnown(static_cast<unsigned char>(bytes[4]));
     c.outcome = other_format ? ReplayCheckOutcome::kOtherVersion : ReplayCheckOutcome::kMalformed;
     c.why = err;
     c.line = "replay: " + err;

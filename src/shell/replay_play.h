@@ -25,6 +25,9 @@ struct ReplayPlayback {
   int32_t ended_at = -1;       // frame at which the replayed game ended
   int32_t end_score = 0;       // its score then
   bool over = false;           // nothing more to play
+  // The music goes off and on as the player set it during the run (a video of
+  // the run); watching in the window keeps the watcher's own setting.
+  bool follow_music_setting = false;
 };
 
 // Builds the playback from a file's bytes; null with a reason when the file
@@ -46,6 +49,11 @@ struct ReplayVerdict {
 // Plays the whole replay headless and checks every checksum, where the game
 // ended and with what score.
 ReplayVerdict VerifyReplay(ReplayPlayback& p);
+// The same a frame at a time, for a caller that does more with each frame:
+// false once the playback is over or can no longer be the recorded run; then
+// JudgePlayback gives the verdict.
+bool StepVerifying(ReplayPlayback& p);
+ReplayVerdict JudgePlayback(const ReplayPlayback& p);
 
 // The whole check of a replay file's bytes, as kv-sim --replay and kv-verify
 // run it: refused before play (malformed, or recorded by another version of

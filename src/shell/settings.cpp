@@ -7,6 +7,7 @@
 #include "platform/canvas.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "replay/recorder.h"
 #include "state/game.h"
 
 namespace {
@@ -87,6 +88,7 @@ void LoadSettings(Game& g) {
 void ToggleMusic(Game& g) {
   g.settings.music_muted = !g.settings.music_muted;
   ApplyMusic(g);
+  RecordMusicSetting(g);
   std::string text = g.settings.music_muted ? "MUSIC OFF (M)" : "MUSIC ON (M)";
   std::string error;
   if (!WriteFileAtomically(SettingsPath(g), FormatSettings(g.settings), &error)) {

@@ -14,6 +14,7 @@
 #include "shell/replay_play.h"
 #include "autoplay.h"
 #include "simlib.h"
+#include "video.h"
 
 namespace {
 
@@ -61,7 +62,13 @@ const char kHelp[] =
     "                   as a replay (with --play or --script)\n"
     "  --replay FILE    play a replay back headless and check it; prints one line:\n"
     "                   replay: mode=M score=N frames=F checksums=K/K verified\n"
-    "                   or where it differs; exit 0 only when all of it matches\n"
+    "                   or where it differs; exit 0 only when all of it matches;\n"
+    "                   with --frames N and --png FILE, the picture after N frames\n"
+    "  --video FILE     with --replay: render the run as it was drawn, 25 frames a\n"
+    "                   second, with its sound effects and music, to FILE: WebM\n"
+    "                   (VP9 + Opus), or MP4 (H.264 + AAC) when FILE ends in .mp4;\n"
+    "                   a replay that does not verify gives no video\n"
+    "  --scale N        the video's size: 1 (640 x 480, default) or 2 (1280 x 960)\n"
     "  --help           this text\n";
 
 bool ParseNumber(const char* s, long long& out) {
@@ -92,6 +99,8 @@ int main(int argc, char** argv) {
   std::string game_dir = found.dir;
   long long seed = 1, frames = 100;
   std::string script_path, dump_path, png_path, play_mode, data_dir, record_path, replay_path;
+  std::string video_path;
+  long long scale = 1;
   bool frames_given = false;
   static const option kOptions[] = {
       {"game-dir", required_argument, nullptr, 'g'}, {"data-dir", required_argument, nullptr, 'D'},
@@ -99,6 +108,7 @@ int main(int argc, char** argv) {
       {"script", required_argument, nullptr, 'S'},   {"dump", required_argument, nullptr, 'd'},
       {"png", required_argument, nullptr, 'p'},      {"play", required_argument, nullptr, 'P'},
       {"record", required_argument, nullptr, 'r'},   {"replay", required_argument, nullptr, 'R'},
+      {"video", required_argument, nullptr, 'V'},    {"scale", required_argument, nullptr, 'x'},
       {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0}};
   opterr = 0;
   int c;
@@ -112,6 +122,13 @@ int main(int argc, char** argv) {
       case 'p': png_path = optarg; break;
       case 'r': record_path = optarg; break;
       case 'R': replay_path = optarg; break;
+      case 'V': video_path = optarg; break;
+      case 'x':
+        if (!ParseNumber(optarg, scale) || (scale != 1 && scale != 2)) {
+          std::fprintf(stderr, "kv-sim: --scale is 1 or 2\n");
+          return 2;
+        }
+        break;
       case 's':
         if (!ParseNumber(optarg, seed)) {
           std::fprintf(stderr, "kv-sim: --seed takes a number\n");
@@ -145,7 +162,28 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kv-sim: unexpected argument %s (see --help)\n", argv[optind]);
     return 2;
   }
-  if (!replay_path.empty()) return CheckReplay(game_dir, replay_path);
+  if (!video_path.empty() && replay_path.empty()) {
+    std::fprintf(stderr, "kv-sim: --video needs --replay FILE\n");
+    return 2;
+  }
+  if (!replay_path.empty()) {
+    if (!video_path.empty()) {
+      VideoRequest v;
+      v.game_dir = game_dir;
+      v.replay_path = replay_path;
+      v.out_path = video_path;
+      v.scale = int(scale);
+      return RenderReplayVideo(v);
+    }
+    if (!png_path.empty()) {
+      if (!frames_given) {
+        std::fprintf(stderr, "kv-sim: --replay with --png needs --frames N\n");
+        return 2;
+      }
+      return SaveReplayPicture(game_dir, replay_path, int(frames), png_path);
+    }
+    return CheckReplay(game_dir, replay_path);
+  }
 
   std::vector<ScriptEvent> script;
   if (!script_path.empty()) {
