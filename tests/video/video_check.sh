@@ -6,7 +6,7 @@
 # a full disk and a stop in the middle each leave no file behind.
 set -euo pipefail
 SIM=$1
-work=$(mktemp -d /tmp/kv-video-check.XXXXXX)
+work=$(mktemp -d --tmpdir kv-video-check.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }

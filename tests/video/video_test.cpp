@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <vector>
 
 #include "autoplay.h"
@@ -16,21 +15,10 @@
 #include "shell/settings.h"
 #include "simlib.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 constexpr int kRate = 48000;
 constexpr int kBlock = kRate / 25;  // one frame of sound
-
-struct TempDir {
-  TempDir() {
-    char t[] = "/tmp/kv-video-test.XXXXXX";
-    path = mkdtemp(t);
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string path;
-};
 
 // A 16-bit PCM wave of `seconds` holding one constant value on every channel.
 void WriteWave(const std::string& path, int channels, int rate, double seconds, int16_t value) {
@@ -73,8 +61,8 @@ std::pair<float, float> MixBlock(SoundMixer& m, std::vector<float>* all = nullpt
 }  // namespace
 
 TEST(VideoSound, EffectsOverlapAtTheirVolumeAndEndOnTheirOwn) {
-  TempDir dir;
-  const std::string half = dir.path + "/half.wav";
+  TempFolder dir("kv-video-test");
+  const std::string half = dir.path() + "/half.wav";
   WriteWave(half, 1, 44100, 0.1, 16384);  // mono, 0.5, 4800 frames at 48 kHz
   SoundMixer m(kRate);
   // Mono sounds on both sides at full level, as the game's output plays it.
@@ -98,18 +86,18 @@ TEST(VideoSound, EffectsOverlapAtTheirVolumeAndEndOnTheirOwn) {
   EXPECT_FLOAT_EQ(MixBlock(m).first, 1.0f);
   // A file that is missing or not a sound stays silent.
   SoundMixer quiet(kRate);
-  quiet.PlayWave(dir.path + "/none.wav", 0);
-  FILE* f = std::fopen((dir.path + "/bad.wav").c_str(), "wb");
+  quiet.PlayWave(dir.path() + "/none.wav", 0);
+  FILE* f = std::fopen((dir.path() + "/bad.wav").c_str(), "wb");
   std::fputs("RIFF....WAVEnot a wave", f);
   std::fclose(f);
-  quiet.PlayWave(dir.path + "/bad.wav", 0);
+  quiet.PlayWave(dir.path() + "/bad.wav", 0);
   EXPECT_EQ(quiet.Voices(), 0);
   EXPECT_EQ(MixBlock(quiet).first, 0.0f);
 }
 
 TEST(VideoSound, MusicPlaysOnceGoesOnWhileMutedAndStops) {
-  TempDir dir;
-  const std::string track = dir.path + "/track.wav";
+  TempFolder dir("kv-video-test");
+  const std::string track = dir.path() + "/track.wav";
   WriteWave(track, 2, 44100, 0.2, 8192);  // 0.25 for 5 frames
   SoundMixer m(kRate);
   m.SetMusicMuted(true);
@@ -131,15 +119,15 @@ TEST(VideoSound, MusicPlaysOnceGoesOnWhileMutedAndStops) {
   m.StopMusic();
   EXPECT_EQ(MixBlock(m).first, 0.0f);
   m.PlayMusic(track);
-  m.PlayMusic(dir.path + "/missing.mp3");
+  m.PlayMusic(dir.path() + "/missing.mp3");
   EXPECT_FALSE(m.MusicPlaying());
   EXPECT_EQ(MixBlock(m).first, 0.0f);
 }
 
 TEST(VideoSound, MusicSettingIsRecordedAndPlayedBackAtItsFrame) {
-  TempDir dir;
-  const std::string path = dir.path + "/run.kvr";
-  Simulator sim(KV_GAME_DIR, 1, dir.path);
+  TempFolder dir("kv-video-test");
+  const std::string path = dir.path() + "/run.kvr";
+  Simulator sim(KV_GAME_DIR, 1, dir.path());
   ASSERT_TRUE(sim.Ok()) << sim.Error();
   sim.game().settings.music_muted = true;  // the player had the music off
   EnableRecording(sim.game(), path);
