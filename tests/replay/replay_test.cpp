@@ -326,3 +326,17 @@ TEST(ReplayOutline, FilesThatCannotBeTheRunTheyClaimAreRefusedUnplayed) {
   // so it passes; kv-verify finds the first checksum wrong within 250 frames.
   EXPECT_EQ(Refusal(MadeUpRun(200000, 250)), "accepted");
 }
+// The music records came with format 2; every golden run (format 1, from
+// before them) still reads and writes back to the very same bytes.
+TEST(Replay, GoldenRunsOfTheFirstFormatWriteBackByteForByte) {
+  for (const char* mode : {"EASY", "HARD", "EXTREAM", "NOVA", "SQ", "LIGHT", "HELL"}) {
+    const std::string bytes =
+        ReadWholeFile(std::string(KV_GOLDEN_DIR) + "/" + mode + ".kvr").value_or("");
+    ASSERT_GT(bytes.size(), 5u) << mode;
+    EXPECT_EQ(bytes[4], 1) << mode;
+    Replay r;
+    std::string why;
+    ASSERT_TRUE(DecodeReplay(bytes, r, &why)) << mode << ": " << why;
+    EXPECT_EQ(EncodeReplay(r), bytes) << mode;
+  }
+}
