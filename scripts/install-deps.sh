@@ -12,7 +12,7 @@ PACKAGES=(
   libpq-dev postgresql libsodium-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libgtest-dev libgmock-dev
-  xvfb xdotool imagemagick x11-utils openbox wrk
+  xvfb xdotool imagemagick x11-utils openbox wrk chromium
   clang libclang-rt-14-dev
   desktop-file-utils appstream systemd
 )

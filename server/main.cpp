@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "rank_board.h"
+#include "rank_pages.h"
 #include "rank_http_server.h"
 #include "rank_routes.h"
 #include "rank_store_pg.h"
@@ -371,6 +372,8 @@ int main(int argc, char** argv) {
   if (!opt.test_lose_write.empty()) AddLosingWriteRoute(router, board, opt.test_lose_write);
   AddRankingRoutes(router, board);
   AddReplayRoutes(router, board, *store, verifier.get(), fetches);
+  RankPages pages(board);
+  AddPageRoutes(router, pages);
   RankHttpServer server(std::move(router), opt.limits, opt.access_log.empty() ? nullptr : &log);
   const int port = server.Start(opt.host, opt.port, &error);
   if (port < 0) {

@@ -1,6 +1,8 @@
 // Benchmark of kv-rankd on loopback. Starts kv-rankd (from the folder of this
 // program) on a scratch database and prints, each as the median of the runs:
 //   reads of a mode holding 1000 entries at 64 and at 1 connection (wrk),
+//   plain, asking for gzip, and conditional on an unchanged ranking (304),
+//   with the bytes of a plain and a gzip reply,
 //   writes at 8 keep-alive connections, every request a player of its own;
 //   afterwards every write answered 200 is looked up in the store by mode,
 //   name and id, and must be there with at least its score (also with many
@@ -160,11 +162,13 @@ double Millis(const std::string& value) {
   return v;
 }
 
-WrkResult Wrk(int connections, int seconds, const std::string& url, const std::string& script = "") {
+WrkResult Wrk(int connections, int seconds, const std::string& url, const std::string& script = "",
+              const std::vector<std::string>& headers = {}) {
   const int threads = std::min(2, connections);
   std::string cmd = "wrk --latency -t" + std::to_string(threads) + " -c" + std::to_string(connections) + " -d" +
                     std::to_string(seconds) + "s";
   if (!script.empty()) cmd += " -s '" + script + "'";
+  for (const std::string& h : headers) cmd += " -H '" + h + "'";
   cmd += " '" + url + "' 2>&1";
   WrkResult r;
   FILE* p = popen(cmd.c_str(), "r");
@@ -349,6 +353,35 @@ double ProbeRead(int port, int mode) {
   close(fd);
   if (n < 0 || head.rfind("HTTP/1.1 200", 0) != 0) return -1;
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// One read of a mode with extra request headers: status, body bytes and the
+// ETag it came with.
+struct OneRead {
+  int status = 0;
+  std::size_t bytes = 0;
+  std::string etag;
+};
+OneRead ReadOnce(int port, int mode, const std::string& headers) {
+  OneRead r;
+  const int fd = Connect(port, true);
+  if (fd < 0) return r;
+  const std::string req = "GET /zrk/zrk_rank.exe?read&" + std::to_string(mode) + " HTTP/1.1\r\nHost: b\r\n" + headers +
+                          "Connection: close\r\n\r\n";
+  std::string in;
+  if (write(fd, req.data(), req.size()) == static_cast<ssize_t>(req.size())) {
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) in.append(buf, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  const std::size_t end = in.find("\r\n\r\n");
+  if (in.size() < 12 || end == std::string::npos) return r;
+  r.status = std::atoi(in.c_str() + 9);
+  r.bytes = in.size() - end - 4;
+  const std::size_t tag = in.find("\r\nETag: ");
+  if (tag != std::string::npos && tag < end) r.etag = in.substr(tag + 8, in.find("\r\n", tag + 8) - tag - 8);
+  return r;
 }
 
 struct HeldResult {
@@ -738,19 +771,41 @@ bool Bench(const fs::path& self, const fs::path& binary, const fs::path& dir, co
     if (!Preload(db, 1, 1, 1000, 0)) return false;
     Daemon d;
     if (!d.Start(binary, db, {"--trust-loopback"})) return false;
+    // Today's plain reads, the gzip copy, and a client that holds the
+    // ranking already (304), run after one another in each round.
+    const OneRead plain = ReadOnce(d.port(), 1, "");
+    const OneRead packed = ReadOnce(d.port(), 1, "Accept-Encoding: gzip\r\n");
+    const OneRead same = ReadOnce(d.port(), 1, "If-None-Match: " + plain.etag + "\r\n");
+    std::printf("read reply, mode of 1000 entries: %zu bytes plain, %zu bytes gzip (%.1f %%); "
+                "If-None-Match of the same: status %d, %zu bytes\n",
+                plain.bytes, packed.bytes, plain.bytes ? 100.0 * double(packed.bytes) / double(plain.bytes) : 0.0,
+                same.status, same.bytes);
+    if (plain.status != 200 || packed.status != 200 || packed.bytes * 10 > plain.bytes || same.status != 304) ok = false;
+    struct Kind {
+      const char* name;
+      std::vector<std::string> headers;
+    };
+    const Kind kinds[] = {{"plain", {}},
+                          {"gzip ", {"Accept-Encoding: gzip"}},
+                          {"304  ", {"If-None-Match: " + plain.etag}}};
     for (int conns : {64, 1}) {
-      std::vector<double> rps, p50, p99;
+      std::vector<double> rps[3], p50[3], p99[3];
       long long non2xx = 0;
       for (int run = 0; run < s.runs; ++run) {
-        WrkResult w = Wrk(conns, s.seconds, d.Url("read&1"));
-        if (!w.ok) ok = false;
-        rps.push_back(w.rps);
-        p50.push_back(w.p50_ms);
-        p99.push_back(w.p99_ms);
-        non2xx += w.non2xx;
+        for (int k = 0; k < 3; ++k) {
+          WrkResult w = Wrk(conns, s.seconds, d.Url("read&1"), "", kinds[k].headers);
+          if (!w.ok) ok = false;
+          rps[k].push_back(w.rps);
+          p50[k].push_back(w.p50_ms);
+          p99[k].push_back(w.p99_ms);
+          non2xx += w.non2xx;
+        }
       }
-      std::printf("reads, mode of 1000 entries, %2d connection(s): %8.0f requests/s  p50 %.2f ms  p99 %.2f ms%s\n",
-                  conns, Median(rps), Median(p50), Median(p99), non2xx ? "  (NON-200 ANSWERS)" : "");
+      for (int k = 0; k < 3; ++k) {
+        std::printf("reads %s, mode of 1000 entries, %2d connection(s): %8.0f requests/s  p50 %.2f ms  p99 %.2f ms%s\n",
+                    kinds[k].name, conns, Median(rps[k]), Median(p50[k]), Median(p99[k]),
+                    non2xx ? "  (NON-200 ANSWERS)" : "");
+      }
       if (non2xx) ok = false;
     }
     const HeldResult h = HoldAndProbe(d, s);

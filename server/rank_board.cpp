@@ -42,6 +42,11 @@ RankBoard::Body RankBoard::Read(int mode) const {
   return read_[static_cast<std::size_t>(mode)];
 }
 
+std::shared_ptr<const RankSnapshot> RankBoard::Snapshot(int mode) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return snapshots_[static_cast<std::size_t>(mode)];
+}
+
 void RankBoard::Write(int mode, WireRecord record, WriteDone done) {
   Submit(mode, std::move(record), {}, [done = std::move(done)](Body reply, SubmitOutcome) { done(std::move(reply)); });
 }
@@ -110,7 +115,8 @@ bool RankBoard::Rebuild(int mode) {
     if (!r) known = false;
     std::optional<std::string> shown = r ? ShownLine(*r, ranked.verified) : std::nullopt;
     places.push_back({r ? r->score : 0, r ? r->name : std::string(), r ? r->id : 0,
-                      shown ? std::move(*shown) : std::move(ranked.line)});
+                      shown ? std::move(*shown) : std::move(ranked.line),
+                      {r ? std::move(*r) : WireRecord{}, r.has_value(), ranked.verified}});
   }
   places_known_.set(static_cast<std::size_t>(mode), known);
   Publish(mode);
@@ -131,7 +137,7 @@ bool RankBoard::Merge(int mode, const std::vector<Submission>& batch) {
     if (policy_.require_replay) continue;
     auto at = std::upper_bound(places.begin(), places.end(), s.record.score,
                                [](int score, const Place& p) { return score > p.score; });
-    if (at - places.begin() < kMaxRankingLines) places.insert(at, {s.record.score, s.record.name, s.record.id, *line});
+    if (at - places.begin() < kMaxRankingLines) places.insert(at, {s.record.score, s.record.name, s.record.id, *line, {s.record, true, false}});
     if (places.size() > static_cast<std::size_t>(kMaxRankingLines)) places.resize(kMaxRankingLines);
   }
   Publish(mode);
@@ -152,7 +158,11 @@ void RankBoard::Publish(int mode) {
   write->reserve(kWriteNote.size() + size);
   write->append(kWriteNote);
   write->append(*read);
+  std::vector<RankSnapshot::Place> shown;
+  shown.reserve(places.size());
+  for (const Place& p : places) shown.push_back(p.shown);
   std::lock_guard<std::mutex> lock(mutex_);
+  snapshots_[static_cast<std::size_t>(mode)] = std::make_shared<const RankSnapshot>(mode, ++generation_, std::move(shown), read);
   read_[static_cast<std::size_t>(mode)] = std::move(read);
   write_[static_cast<std::size_t>(mode)] = std::move(write);
   stats_.rebuilds++;

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "cached_reply.h"
 #include "rank_service/rank_service.h"
 
 // Which records a ranking shows, once replays are verified: all of them, the
@@ -32,6 +33,23 @@ struct RankPolicy {
 // Put before an unverified record's comment in the replies when replays are
 // verified but not required.
 inline constexpr char kUnverifiedMark = '?';
+
+// One mode's ranking at one moment, as every read of it sees it: the wire
+// reply and the places it was made from.
+struct RankSnapshot {
+  struct Place {
+    WireRecord record;      // CP932 texts
+    bool parsed = false;    // false: a stored line this server cannot read
+    bool verified = false;  // its replay was checked
+  };
+  RankSnapshot(int mode, std::uint64_t generation, std::vector<Place> places, std::shared_ptr<const std::string> wire)
+      : mode(mode), generation(generation), places(std::move(places)), wire(std::move(wire), kWireContentType) {}
+  static constexpr const char* kWireContentType = "text/plain; charset=Shift_JIS";
+  const int mode;
+  const std::uint64_t generation;  // grows with every change of any mode
+  const std::vector<Place> places;
+  const CachedReply wire;
+};
 
 class RankBoard {
  public:
@@ -55,6 +73,8 @@ class RankBoard {
   bool Start(std::string* error = nullptr);
   // The mode's read reply (mode 1..7).
   Body Read(int mode) const;
+  // The same with its places and its gzip copy; null before Start.
+  std::shared_ptr<const RankSnapshot> Snapshot(int mode) const;
   // Queues a checked record; `done` is called once, from the writer thread.
   void Write(int mode, WireRecord record, WriteDone done);
   // A signed (key: the signer's public key) or unsigned (key empty) record.
@@ -88,6 +108,7 @@ class RankBoard {
     std::string name;  // CP932
     int id;
     std::string line;  // as the replies show it (marked when unverified)
+    RankSnapshot::Place shown;
   };
   // The reply line of a record as the policy shows it.
   std::optional<std::string> ShownLine(const WireRecord& record, bool verified) const;
@@ -106,6 +127,8 @@ class RankBoard {
   std::condition_variable wake_;
   std::array<Body, 8> read_{};
   std::array<Body, 8> write_{};
+  std::array<std::shared_ptr<const RankSnapshot>, 8> snapshots_{};
+  std::uint64_t generation_ = 0;
   std::array<std::vector<Place>, 8> places_{};  // writer thread only
   std::bitset<8> places_known_;                 // writer thread only
   std::vector<Pending> queue_;

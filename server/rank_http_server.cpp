@@ -410,6 +410,7 @@ struct RankHttpServer::Request {
   std::string body;
   std::string key_header, time_header, signature_header;  // the player's signature, when sent
   std::string client, client_key;  // the client's address (behind our proxy, the one it names)
+  std::string accept_encoding, if_none_match;
   const HttpRoute* route = nullptr;
   bool started = false;  // the handler has been called
   bool too_big = false;
@@ -564,6 +565,7 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
       return false;
     }
     MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, a.content_type.c_str());
+    for (const auto& [name, value] : a.headers) MHD_add_response_header(r, name.c_str(), value.c_str());
     // While the server stops, every answer ends its connection.
     if (close || closing_) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
     req->status = a.status;
@@ -593,13 +595,15 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     if (conn != nullptr && conn->over_cap) {
       return queue(TextAnswer(429, "too many connections from your address"), true);
     }
-    auto header = [&](const char* name, std::string& out) {
+    auto header = [&](const char* name, std::string& out, std::size_t cap = 200) {
       // Short headers only: the longest one we read is 128 hex digits.
-      if (const char* v = MHD_lookup_connection_value(c, MHD_HEADER_KIND, name)) out.assign(v, strnlen(v, 200));
+      if (const char* v = MHD_lookup_connection_value(c, MHD_HEADER_KIND, name)) out.assign(v, strnlen(v, cap));
     };
     header(kKeyHeader, req->key_header);
     header(kTimeHeader, req->time_header);
     header(kSignatureHeader, req->signature_header);
+    header(MHD_HTTP_HEADER_ACCEPT_ENCODING, req->accept_encoding);
+    header(MHD_HTTP_HEADER_IF_NONE_MATCH, req->if_none_match, 1000);
     req->client = conn != nullptr ? conn->address : std::string("?");
     if (conn != nullptr && conn->proxy) {
       // Every line of each header, in order, as one list.
@@ -658,6 +662,8 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     hr.key_header = req->key_header;
     hr.time_header = req->time_header;
     hr.signature_header = req->signature_header;
+    hr.accept_encoding = req->accept_encoding;
+    hr.if_none_match = req->if_none_match;
     req->outcome->connection = c;
     req->route->handler(hr, [outcome = req->outcome](HttpAnswer a) { outcome->Give(std::move(a)); });
     std::lock_guard<std::mutex> lock(req->outcome->mutex);

@@ -36,12 +36,17 @@ struct HttpRequest {
   // The player's signature headers (X-KV-Key, X-KV-Time, X-KV-Signature);
   // empty when absent.
   std::string_view key_header, time_header, signature_header;
+  // What the client takes (Accept-Encoding) and the tags it holds
+  // (If-None-Match); empty when absent.
+  std::string_view accept_encoding, if_none_match;
 };
 
 struct HttpAnswer {
   int status = 200;
   std::shared_ptr<const std::string> body;
   std::string content_type = "text/plain; charset=Shift_JIS";
+  // More headers of the reply (ETag, Content-Encoding, Cache-Control, ...).
+  std::vector<std::pair<std::string, std::string>> headers;
 };
 
 // A short text answer ("refused: bad score" + CR LF).

@@ -84,10 +84,9 @@ void AddRankingRoutes(HttpRouter& router, RankBoard& board) {
   router.Add(Route(RankRouteId::read, [&board](const HttpRequest& req, Responder reply) {
     auto q = ParseRankQuery(req.query);
     if (!q) return reply(TextAnswer(400, "refused: unknown query"));
-    HttpAnswer a;
-    a.body = board.Read(q->mode);
-    if (!a.body) return reply(TextAnswer(500, "store failed"));
-    reply(std::move(a));
+    auto snapshot = board.Snapshot(q->mode);
+    if (!snapshot) return reply(TextAnswer(500, "store failed"));
+    reply(AnswerCached(req, snapshot->wire));
   }));
 
   router.Add(Route(RankRouteId::write, [&board, seen](const HttpRequest& req, Responder reply) {

@@ -141,13 +141,14 @@ TEST(RankHttp, TwoPlayersSendAndReadThroughKvRankd) {
   server.Stop();
 }
 
-TEST(RankHttp, RequestCarriesOnlyTheBodyAndNoExtraHeaders) {
+TEST(RankHttp, RequestCarriesOnlyTheBodyAndAsksForGzip) {
   TestServer ts;
-  std::string content_type, user_agent, expect, body, target;
+  std::string content_type, user_agent, expect, body, target, accept_encoding;
   ts.server.Post(".*", [&](const httplib::Request& req, httplib::Response& res) {
     content_type = req.get_header_value("Content-Type");
     user_agent = req.get_header_value("User-Agent");
     expect = req.get_header_value("Expect");
+    accept_encoding = req.get_header_value("Accept-Encoding");
     body = req.body;
     target = req.target;
     res.set_content("ok", "text/plain");
@@ -163,6 +164,7 @@ TEST(RankHttp, RequestCarriesOnlyTheBodyAndNoExtraHeaders) {
   EXPECT_EQ(content_type, "application/x-www-form-urlencoded");
   EXPECT_EQ(user_agent, "");
   EXPECT_EQ(expect, "");
+  EXPECT_EQ(accept_encoding, "gzip");
 }
 
 TEST(RankHttp, ServerThatNeverAnswersIsCutOff) {
