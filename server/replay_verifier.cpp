@@ -116,7 +116,7 @@ std::optional<std::string> PrecheckUpload(const std::string& replay, const Uploa
   std::string why;
   if (!OutlineReplay(replay, o, &why)) {
     const bool other_version = replay.size() > 4 && replay.compare(0, 4, "KVRP") == 0 &&
-                               (static_cast<unsigned char>(replay[4]) != kReplayFormat ||
+                               (!ReplayFormatKnown(static_cast<unsigned char>(replay[4])) ||
                                 why.find("another game version") != std::string::npos);
     return (other_version ? "the replay is of another game version: " : "malformed replay: ") + why;
   }
