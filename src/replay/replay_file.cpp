@@ -27,29 +27,19 @@ void PutBytes(std::string& o, const std::string& s) {
   o += s;
 }
 
-// Reads from a byte range; every read checks the bounds and fails for good
-// once anything was missing or out of range.
-class Reader {
+// The body's numbers past the fixed-size ones: variable-length, zigzag for
+// signed values, read a byte at a time through the reader's own U8. A fault
+// makes the reader fail for good.
+template <class ByteSource>
+class NumberReader {
  public:
-  Reader(const char* p, size_t n) : p_(reinterpret_cast<const uint8_t*>(p)), n_(n) {}
   bool ok() const { return ok_; }
-  size_t left() const { return n_ - at_; }
-  size_t at() const { return at_; }
-  uint32_t U8() {
-    if (!Need(1)) return 0;
-    return p_[at_++];
-  }
-  uint32_t U32() {
-    if (!Need(4)) return 0;
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= uint32_t(p_[at_++]) << (8 * i);
-    return v;
-  }
+  void Fail() { ok_ = false; }
   uint64_t Var() {
     uint64_t v = 0;
     for (int shift = 0; shift < 64; shift += 7) {
-      if (!Need(1)) return 0;
-      uint8_t b = p_[at_++];
+      uint8_t b = uint8_t(static_cast<ByteSource&>(*this).U8());
+      if (!ok_) return 0;
       v |= uint64_t(b & 0x7f) << shift;
       if (!(b & 0x80)) return v;
     }
@@ -66,6 +56,28 @@ class Reader {
     if (v < INT32_MIN || v > INT32_MAX) ok_ = false;
     return ok_ ? int32_t(v) : 0;
   }
+
+ protected:
+  bool ok_ = true;
+};
+
+// Reads from a byte range; every read checks the bounds and fails for good
+// once anything was missing or out of range.
+class Reader : public NumberReader<Reader> {
+ public:
+  Reader(const char* p, size_t n) : p_(reinterpret_cast<const uint8_t*>(p)), n_(n) {}
+  size_t left() const { return n_ - at_; }
+  size_t at() const { return at_; }
+  uint32_t U8() {
+    if (!Need(1)) return 0;
+    return p_[at_++];
+  }
+  uint32_t U32() {
+    if (!Need(4)) return 0;
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= uint32_t(p_[at_++]) << (8 * i);
+    return v;
+  }
   std::string Bytes(size_t limit) {
     uint64_t n = Var();
     if (n > limit) ok_ = false;
@@ -74,7 +86,6 @@ class Reader {
     at_ += size_t(n);
     return s;
   }
-  void Fail() { ok_ = false; }
 
  private:
   bool Need(size_t k) {
@@ -84,7 +95,6 @@ class Reader {
   const uint8_t* p_;
   size_t n_;
   size_t at_ = 0;
-  bool ok_ = true;
 };
 
 bool Fail(std::string* error, const std::string& why) {
@@ -161,7 +171,7 @@ bool ReadRecord(In& in, int32_t frames, RecordCursor& at, ReplayRecord& e, std::
 // The packed body read as it unpacks, a window at a time, so a file is
 // looked through without ever holding its body: what it inflates to costs
 // time, not memory, and the look ends at the first fault. Reads like Reader.
-class InflateReader {
+class InflateReader : public NumberReader<InflateReader> {
  public:
   InflateReader(const char* packed, size_t n, size_t unpacked) : unpacked_(unpacked) {
     z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed));
@@ -175,7 +185,6 @@ class InflateReader {
   InflateReader(const InflateReader&) = delete;
   InflateReader& operator=(const InflateReader&) = delete;
 
-  bool ok() const { return ok_; }
   // Bytes the body still holds by its header.
   size_t left() const { return unpacked_ - given_; }
   uint32_t U8() {
@@ -187,26 +196,6 @@ class InflateReader {
     uint32_t v = 0;
     for (int i = 0; i < 4; ++i) v |= U8() << (8 * i);
     return ok_ ? v : 0;
-  }
-  uint64_t Var() {
-    uint64_t v = 0;
-    for (int shift = 0; shift < 64; shift += 7) {
-      uint8_t b = uint8_t(U8());
-      if (!ok_) return 0;
-      v |= uint64_t(b & 0x7f) << shift;
-      if (!(b & 0x80)) return v;
-    }
-    ok_ = false;
-    return 0;
-  }
-  int64_t Signed() {
-    uint64_t v = Var();
-    return int64_t(v >> 1) ^ -int64_t(v & 1);
-  }
-  int32_t I32() {
-    int64_t v = Signed();
-    if (v < INT32_MIN || v > INT32_MAX) ok_ = false;
-    return ok_ ? int32_t(v) : 0;
   }
   // Text is read past, never kept: a record's text is not looked at here.
   std::string Bytes(size_t limit) {
@@ -238,7 +227,6 @@ class InflateReader {
     }
     return z_.avail_in == 0;
   }
-  void Fail() { ok_ = false; }
 
  private:
   bool Need(size_t k) {
@@ -262,7 +250,7 @@ class InflateReader {
   size_t filled_ = 0, at_ = 0;
   size_t unpacked_;
   size_t given_ = 0;
-  bool ok_ = true, open_ = false, ended_ = false;
+  bool open_ = false, ended_ = false;
 };
 
 }  // namespace
