@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <thread>
 
@@ -28,6 +29,12 @@ class SystemClock : public Clock {
 }  // namespace
 
 std::unique_ptr<Clock> MakeSystemClock() { return std::make_unique<SystemClock>(); }
+
+int MsPast(Clock& clock, double days) {
+  const double ms = (days - clock.NowDays()) * 86400e3;
+  if (ms < 0) return 0;
+  return ms >= 1e9 ? 1000000000 : int(std::floor(ms)) + 1;
+}
 
 double ThreadCpuMs() {
   timespec ts{};

@@ -18,6 +18,10 @@ class Clock {
 
 std::unique_ptr<Clock> MakeSystemClock();
 
+// Whole milliseconds from now until just past a time in days, so a wait of
+// that long ends after it; 0 when the time has passed.
+int MsPast(Clock& clock, double days);
+
 // CPU time the calling thread has used, in milliseconds: unlike the wall clock
 // it does not grow while other programs hold the processor.
 double ThreadCpuMs();

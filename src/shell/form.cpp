@@ -161,3 +161,12 @@ void ComposeWindow(Game& g, Canvas& screen) {
   DrawSettingsNotice(g, screen);
   DrawHelp(g, screen);
 }
+
+const Canvas& WindowPicture(Game& g, Canvas& screen) {
+  const Panels& p = g.panels;
+  if (!p.name_box_visible && !p.hi_score_box_visible && !p.rank_box_visible && !p.help_visible &&
+      g.settings.notice.empty())
+    return *g.cg;
+  ComposeWindow(g, screen);
+  return screen;
+}

@@ -35,3 +35,6 @@ bool WantsCrosshair(const Game& g);
 
 // The picture the window shows: cg with the visible panels over it.
 void ComposeWindow(Game& g, Canvas& screen);
+// The same picture without a copy when nothing is drawn over cg: then cg
+// itself, otherwise ComposeWindow's picture in screen.
+const Canvas& WindowPicture(Game& g, Canvas& screen);

@@ -1,5 +1,7 @@
 #include "shell/frame.h"
 
+#include <algorithm>
+
 #include "assets/sound.h"
 #include "combat/items.h"
 #include "combat/player.h"
@@ -21,8 +23,20 @@ constexpr double kMsPerDay = 24.0 * 3600.0 * 1000.0;
 }
 
 bool DXTimer1Timer(Game& g) {
+  g.pf.clock->SleepMs(1);
+  return TimerTick(g);
+}
+
+double TimerDeadline(const Game& g) {
+  return std::min({g.timing.next_frame, g.timing.next_second, g.timing.next_sound});
+}
+
+void TimerWake(Game& g) {
+  if (!g.panels.help_visible) StepSoundGuard(g);
+}
+
+bool TimerTick(Game& g) {
   Clock& clock = *g.pf.clock;
-  clock.SleepMs(1);
   if (g.panels.help_visible) return false;  // the game waits while the help shows
   StepSoundGuard(g);
   bool ran = false;
@@ -61,10 +75,13 @@ void RunFrame(Game& g) {
   if (g.run.frame_no > 999) g.run.frame_no = 0;
   Canvas& cg = *g.cg;
   if (g.run.title_phase < 0) {
-    cg.Clear(0);
+    // Both canvases black, bitmap 0 over cg and bak OR-ed onto it. OR-ing the
+    // black bak changes nothing, and cg needs no clearing where the bitmap
+    // covers it, so neither is done: this runs 25 times a second on the title.
     g.bak->Clear(0);
-    if (g.bitmaps[0]) cg.CopyFrom(*g.bitmaps[0], 0, 0, 640, 480, 0, 0);
-    cg.OrFrom(*g.bak, 0, 0, 640, 480, 0, 0);
+    const Canvas* title = g.bitmaps[0].get();
+    if (!title || title->Width() < 640 || title->Height() < 480) cg.Clear(0);
+    if (title) cg.CopyFrom(*title, 0, 0, 640, 480, 0, 0);
     return;
   }
   if (g.run.paused == 1) {

@@ -7,6 +7,14 @@ struct Game;
 // frame, the once-a-second step and the sound queue is due. Returns true when
 // a frame ran.
 bool DXTimer1Timer(Game& g);
+// The window program does not tick every millisecond: it sleeps until a window
+// event comes or TimerDeadline (the next frame, second or queued sound, in
+// days) is due. Before it handles the events that woke it, TimerWake steps
+// the sound guard as the ticks in between would have; after them, TimerTick
+// is the tick without its sleep.
+double TimerDeadline(const Game& g);
+void TimerWake(Game& g);
+bool TimerTick(Game& g);
 void RunFrame(Game& g);
 void ComposeFrame(Game& g);
 // Carries out the flow changes lower layers asked for (open a menu screen,

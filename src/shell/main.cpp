@@ -12,21 +12,20 @@
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/window.h"
-#include "shell/form.h"
-#include "shell/frame.h"
-#include "shell/settings.h"
-#include "state/game.h"
-#include "shell/replay_view.h"
-#include "replay/recorder.h"
 #include "ranking/exchange.h"
-#include "ranking/panels.h"
+#include "replay/recorder.h"
+#include "shell/form.h"
+#include "shell/settings.h"
+#include "shell/window_loop.h"
+#include "state/game.h"
 
 namespace {
 
 void Usage(std::FILE* to) {
   std::fputs("usage: kv [--stats] [--help]\n"
              "Plays K.V. in a 640 x 480 window.\n\n"
-             "  --stats   on exit, print how many frames ran and how fast play ran\n"
+             "  --stats   on exit, print how many frames ran and pictures were shown, and the\n"
+             "            frame rates on the title picture, in the menus and in play\n"
              "  --help    this text\n",
              to);
 }
@@ -79,81 +78,15 @@ int main(int argc, char** argv) {
   // Every run is kept: the last one and each mode's hi-score run (replays/).
   EnableRecording(g);
 
-  Canvas screen(640, 480, fonts);
   // A question shows over the game as it is when it is asked.
+  Canvas backdrop(640, 480, fonts);
   dialogs->SetBackdrop([&]() -> const Canvas& {
-    ComposeWindow(g, screen);
-    return screen;
+    ComposeWindow(g, backdrop);
+    return backdrop;
   });
-  bool text_on = false;
-  long frames = 0, play_frames = 0;
-  double play_start = 0, play_end = 0;
-  bool focused = win->Focused();
-  while (!g.run.quit) {
-    InputEvent e;
-    bool repaint = false;
-    while (!g.run.quit && win->Poll(e)) {
-      if (e.type == InputEvent::kFocusGained) focused = true;
-      else if (e.type == InputEvent::kFocusLost) focused = false;
-      else if (e.type == InputEvent::kExposed) repaint = true;
-      if (!ReplayViewInput(g, e)) WindowInput(g, e);
-      AfterInput(g);
-      ServeReplayRequest(g);
-      repaint = true;
-    }
-    if (g.run.quit) break;
-    win->SetPointer(WantsCrosshair(g) ? Window::Pointer::kCrosshair : Window::Pointer::kArrow);
-    bool want_text = PanelsWantText(g);
-    if (want_text != text_on) {
-      // The IME's candidate window goes next to the panel being typed in.
-      if (want_text && g.panels.hi_score_box_visible) win->StartTextInput(0, g.panels.hi_score_box_y, 641, 119);
-      else if (want_text) win->StartTextInput(0, g.panels.name_box_y, 641, 119);
-      else win->StopTextInput();
-      text_on = want_text;
-    }
-    // A ranking exchange runs on its worker thread beside the frames; its
-    // outcome (or its time-out) is served here, on the frame thread.
-    if (g.ranking.busy && PollRankExchange(g)) {
-      AfterInput(g);
-      ServeReplayRequest(g);  // a fetched replay to watch
-      repaint = true;
-    }
-    if (focused && ReplayViewActive(g)) {
-      // Watching a kept run: the player's game waits.
-      if (ReplayViewTick(g)) repaint = true;
-    } else if (focused && !g.panels.help_visible) {
-      // The frame timer ticks only while the window is the active one, and
-      // not while the key help shows.
-      bool playing = g.run.in_play != 0 && g.run.paused == 0;
-      if (DXTimer1Timer(g)) {
-        AfterInput(g);
-        repaint = true;
-        ++frames;
-        if (playing) {
-          if (play_frames == 0) play_start = clock->NowDays();
-          ++play_frames;
-          play_end = clock->NowDays();
-        }
-      }
-    } else if (!repaint && win->Wait(e, 50)) {
-      if (e.type == InputEvent::kFocusGained) focused = true;
-      else if (e.type == InputEvent::kFocusLost) focused = false;
-      if (!ReplayViewInput(g, e)) WindowInput(g, e);
-      AfterInput(g);
-      repaint = true;
-    }
-    if (repaint) {
-      if (ReplayViewActive(g)) ComposeReplayView(g, screen);
-      else ComposeWindow(g, screen);
-      win->Present(screen);
-    }
-  }
-  if (stats) {
-    double secs = (play_end - play_start) * 86400.0;
-    std::printf("kv-stats: frames=%ld play_frames=%ld play_seconds=%.2f play_fps=%.2f\n", frames,
-                play_frames, secs, secs > 0 ? (play_frames - 1) / secs : 0.0);
-    std::fflush(stdout);
-  }
+  WindowLoop loop(g, *win, fonts);
+  loop.Run();
+  if (stats) loop.stats().Print();
   // Closed during an exchange: the save is written; the worker is left to
   // end on its own and the process does not wait for it.
   const bool worker_left = RankExchangeRunning(g);
