@@ -94,7 +94,53 @@ void Serve(Game& g) {
   }
 }
 
+// Each window event a replay keeps and the record it is kept as.
+struct KeptEvent {
+  InputEvent::Type event;
+  ReplayRecord::Type record;
+};
+constexpr KeptEvent kKeptEvents[] = {
+    {InputEvent::kMouseDown, ReplayRecord::kMouseDown},
+    {InputEvent::kMouseUp, ReplayRecord::kMouseUp},
+    {InputEvent::kMouseMove, ReplayRecord::kMouseMove},
+    {InputEvent::kMouseWheel, ReplayRecord::kWheel},
+    {InputEvent::kKeyDown, ReplayRecord::kKeyDown},
+    {InputEvent::kTextInput, ReplayRecord::kText},
+    {InputEvent::kTextEditing, ReplayRecord::kTextEditing},
+    {InputEvent::kClose, ReplayRecord::kClose},
+};
+
+// The fields an event and its record share, copied either way.
+template <class From, class To>
+void CopyEventFields(const From& from, To& to) {
+  to.button = from.button;
+  to.x = from.x;
+  to.y = from.y;
+  to.key = from.key;
+  to.wheel = from.wheel;
+}
+
 }  // namespace
+
+bool RecordOfEvent(const InputEvent& e, ReplayRecord& r) {
+  for (const KeptEvent& k : kKeptEvents) {
+    if (k.event != e.type) continue;
+    r.type = k.record;
+    CopyEventFields(e, r);
+    r.text = e.text.substr(0, kReplayMaxText);
+    return true;
+  }
+  return false;
+}
+
+InputEvent EventOfRecord(const ReplayRecord& r) {
+  InputEvent e;
+  for (const KeptEvent& k : kKeptEvents)
+    if (k.record == r.type) e.type = k.event;
+  CopyEventFields(r, e);
+  e.text = r.text;
+  return e;
+}
 
 void EnableRecording(Game& g, const std::string& out_path) {
   g.recorder = std::make_shared<ReplayRecorder>();
@@ -108,24 +154,8 @@ void RecordInput(Game& g, const InputEvent& e) {
   if (!g.recorder || !g.recorder->recording) return;
   ReplayRecorder& rec = *g.recorder;
   ReplayRecord r;
+  if (!RecordOfEvent(e, r)) return;  // focus and exposure do not reach the game
   r.frame = rec.replay.frames;
-  switch (e.type) {
-    case InputEvent::kMouseDown: r.type = ReplayRecord::kMouseDown; break;
-    case InputEvent::kMouseUp: r.type = ReplayRecord::kMouseUp; break;
-    case InputEvent::kMouseMove: r.type = ReplayRecord::kMouseMove; break;
-    case InputEvent::kMouseWheel: r.type = ReplayRecord::kWheel; break;
-    case InputEvent::kKeyDown: r.type = ReplayRecord::kKeyDown; break;
-    case InputEvent::kTextInput: r.type = ReplayRecord::kText; break;
-    case InputEvent::kTextEditing: r.type = ReplayRecord::kTextEditing; break;
-    case InputEvent::kClose: r.type = ReplayRecord::kClose; break;
-    default: return;  // focus and exposure do not reach the game
-  }
-  r.button = e.button;
-  r.x = e.x;
-  r.y = e.y;
-  r.key = e.key;
-  r.wheel = e.wheel;
-  r.text = e.text.substr(0, kReplayMaxText);
   auto& rs = rec.replay.records;
   // Moves in a row within one frame only leave the last position behind.
   if (r.type == ReplayRecord::kMouseMove && !rs.empty() &&

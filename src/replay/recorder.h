@@ -32,6 +32,12 @@ struct ReplayRecorder {
 void EnableRecording(Game& g, const std::string& out_path = "");
 // Before the game handles a window event.
 void RecordInput(Game& g, const InputEvent& e);
+// The window events a replay keeps map to record types and back through one
+// table. RecordOfEvent fills type and fields (the text cut to kReplayMaxText)
+// and is false for events that never reach the game (focus, exposure).
+bool RecordOfEvent(const InputEvent& e, ReplayRecord& r);
+// The event a record replays as; kNone for records that are no window event.
+InputEvent EventOfRecord(const ReplayRecord& r);
 // After the game handled it, and after each frame: starts and ends runs.
 void AfterRecordedInput(Game& g);
 void RecordFrame(Game& g);

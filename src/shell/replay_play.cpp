@@ -5,33 +5,13 @@
 #include "platform/canvas.h"
 #include "platform/clock.h"
 #include "platform/window.h"
+#include "replay/recorder.h"
 #include "replay/run_state.h"
 #include "shell/form.h"
 #include "shell/frame.h"
 #include "state/game.h"
 
 namespace {
-
-InputEvent ToEvent(const ReplayRecord& r) {
-  InputEvent e;
-  switch (r.type) {
-    case ReplayRecord::kMouseDown: e.type = InputEvent::kMouseDown; break;
-    case ReplayRecord::kMouseUp: e.type = InputEvent::kMouseUp; break;
-    case ReplayRecord::kMouseMove: e.type = InputEvent::kMouseMove; break;
-    case ReplayRecord::kWheel: e.type = InputEvent::kMouseWheel; break;
-    case ReplayRecord::kKeyDown: e.type = InputEvent::kKeyDown; break;
-    case ReplayRecord::kText: e.type = InputEvent::kTextInput; break;
-    case ReplayRecord::kTextEditing: e.type = InputEvent::kTextEditing; break;
-    default: e.type = InputEvent::kNone; break;
-  }
-  e.button = r.button;
-  e.x = r.x;
-  e.y = r.y;
-  e.key = r.key;
-  e.wheel = r.wheel;
-  e.text = r.text;
-  return e;
-}
 
 // The replayed game ended (the hi-score rule ran): note where and with what.
 void NoteEnd(ReplayPlayback& p) {
@@ -103,7 +83,7 @@ bool StepPlayback(ReplayPlayback& p, bool stop_on_difference) {
       p.over = true;
       return false;
     } else {
-      DispatchInput(g, ToEvent(r));
+      DispatchInput(g, EventOfRecord(r));
       NoteEnd(p);
     }
   }

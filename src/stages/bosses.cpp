@@ -14,30 +14,56 @@ bool Every(const Game& g, int k) { return g.run.frame_no % k == 0; }
 
 int Aimed(Game& g, int x, int y) { return AngleFromPlayer(g, x, y) + 180; }
 
-// Stage 2: swings in and out, sheds rings of small orbiters.
-uint32_t StageBoss2(Game& g, int i) {
-  EnemySlot& b = g.pools.enemies[size_t(i)];
-  const int t = b.timer;
-  const int sp = b.speed;
-  if (b.radius > 200) b.radius -= 2 * sp;
-  if (In(t, 50, 149)) {
-    b.radius += sp + 1;
-    b.angle += 1;
-  } else if (In(t, 150, 249)) {
-    b.radius += sp - 1;
-    b.angle -= 2;
-  } else if (In(t, 250, 349)) {
-    b.radius += sp + 1;
-    b.angle += 3;
-  } else if (In(t, 350, 449)) {
-    b.radius += sp - 1;
-    b.angle -= 4;
-  } else if (In(t, 450, 549)) {
-    b.radius += sp + 2;
-    b.angle += 1;
-  } else if (t == 550) {
-    b.timer = 49;
+// A boss circles the centre in a band: beyond its outer edge it is pulled in
+// two steps, inside its inner edge pushed out one, and its angle stays within
+// a turn. sp is the boss's step (its speed).
+void KeepInBand(EnemySlot& b, int sp, int inner, int outer) {
+  if (b.radius > outer) b.radius -= 2 * sp;
+  if (b.radius < inner) b.radius += sp;
+  if (b.angle > 360) b.angle -= 360;
+}
+// A step in that does not cross the inner edge.
+void HoldIn(EnemySlot& b, int sp, int inner) {
+  if (b.radius - sp >= inner) b.radius -= sp;
+}
+// Two steps out that do not cross the outer edge.
+void PushOut(EnemySlot& b, int sp, int outer) {
+  if (b.radius + 2 * sp <= outer) b.radius += 2 * sp;
+}
+
+// A span of a boss's swing: from clock `from` to `to` its orbit grows by its
+// step plus `grow` each frame, and it turns `turn` degrees.
+struct Swing {
+  int from, to, grow, turn;
+};
+
+// Moves the boss by the span of the swing that holds t; false when none does.
+template <size_t N>
+bool RunSwing(EnemySlot& b, int sp, int t, const Swing (&swing)[N]) {
+  for (const Swing& s : swing) {
+    if (!In(t, s.from, s.to)) continue;
+    b.radius += sp + s.grow;
+    b.angle += s.turn;
+    return true;
   }
+  return false;
+}
+
+// Stage 2's boss swings out and back, turning faster each time.
+constexpr Swing kBoss2Swing[] = {
+    {50, 149, 1, 1}, {150, 249, -1, -2}, {250, 349, 1, 3}, {350, 449, -1, -4}, {450, 549, 2, 1},
+};
+// The last boss breathes in and out in shorter swings.
+constexpr Swing kLastBossSwing[] = {
+    {50, 149, -1, 1},  {150, 199, -1, -2}, {200, 249, 2, 2},  {250, 299, -2, -3},
+    {300, 349, 2, 3},  {350, 449, -2, -4}, {450, 549, 2, 1},
+};
+
+// Stage 2: swings in and out, sheds rings of small orbiters.
+uint32_t StageBoss2(Game& g, EnemySlot& b) {
+  const int t = b.timer, sp = b.speed;
+  if (b.radius > 200) b.radius -= 2 * sp;
+  if (!RunSwing(b, sp, t, kBoss2Swing) && t == 550) b.timer = 49;
   if (b.radius < b.size) b.radius += 2 * sp;
 
   const bool even = g.run.frame_no % 2 == 0;
@@ -52,20 +78,10 @@ uint32_t StageBoss2(Game& g, int i) {
 }
 
 // Stage 4: grows as it comes nearer the centre and sprays flyers.
-uint32_t StageBoss4(Game& g, int i) {
-  EnemySlot& b = g.pools.enemies[size_t(i)];
-  const int t = b.timer;
-  const int sp = b.speed;
+uint32_t StageBoss4(Game& g, EnemySlot& b) {
+  const int t = b.timer, sp = b.speed;
   b.size = std::max((240 - b.radius) / 4 + 5, 5);
-  if (b.radius > 240) b.radius -= 2 * sp;
-  if (b.radius < 120) b.radius += sp;
-  if (b.angle > 360) b.angle -= 360;
-  auto hold_in = [&b, sp] {
-    if (b.radius - sp >= 120) b.radius -= sp;
-  };
-  auto push_out = [&b, sp] {
-    if (b.radius + 2 * sp <= 240) b.radius += 2 * sp;
-  };
+  KeepInBand(b, sp, 120, 240);
   // Flyers leave from the boss's centre.
   auto flyer = [&g, &b](EnemySpawn f) {
     f.x = b.x;
@@ -78,7 +94,7 @@ uint32_t StageBoss4(Game& g, int i) {
     b.angle += 2;
     if (Every(g, 3)) flyer({.kind = kEnemyPlain, .angle = aimed(), .speed = 2, .size = (t - 50) / 10 + 8});
   } else if (In(t, 50, 99)) {
-    hold_in();
+    HoldIn(b, sp, 120);
     b.angle += 1;
   } else if (In(t, 100, 149)) {
     b.angle -= 2;
@@ -94,11 +110,11 @@ uint32_t StageBoss4(Game& g, int i) {
     if (b.radius - 2 * sp >= 120) b.radius -= 2 * sp;
     b.angle += 2;
   } else if (In(t, 300, 349)) {
-    push_out();
+    PushOut(b, sp, 240);
     b.angle += 4;
     if (Every(g, 3)) flyer({.kind = kEnemyDart, .angle = aimed(), .speed = 2, .size = (t - 300) / 10 + 8});
   } else if (In(t, 350, 399)) {
-    hold_in();
+    HoldIn(b, sp, 120);
     b.angle += 6;
     if (Every(g, 4)) flyer({.kind = kEnemyDart, .angle = aimed(), .speed = 4, .size = (t - 350) / 10 + 8});
   } else if (In(t, 400, 449)) {
@@ -107,7 +123,7 @@ uint32_t StageBoss4(Game& g, int i) {
     if (Every(g, 2))
       flyer({.kind = kEnemySpinnerBack, .angle = aimed(), .speed = 8, .size = (t - 450) / 10 + 8});
   } else if (In(t, 450, 499)) {
-    push_out();
+    PushOut(b, sp, 240);
     b.angle += 3;
   } else if (t == 500) {
     b.timer = 1;
@@ -116,19 +132,9 @@ uint32_t StageBoss4(Game& g, int i) {
 }
 
 // Stage 5: volleys of bullets joined to an orbiter launched with them.
-uint32_t StageBoss5(Game& g, int i) {
-  EnemySlot& b = g.pools.enemies[size_t(i)];
-  const int t = b.timer;
-  const int sp = b.speed;
-  if (b.radius > 240) b.radius -= 2 * sp;
-  if (b.radius < 160) b.radius += sp;
-  if (b.angle > 360) b.angle -= 360;
-  auto hold_in = [&b, sp] {
-    if (b.radius - sp >= 160) b.radius -= sp;
-  };
-  auto push_out = [&b, sp] {
-    if (b.radius + 2 * sp <= 240) b.radius += 2 * sp;
-  };
+uint32_t StageBoss5(Game& g, EnemySlot& b) {
+  const int t = b.timer, sp = b.speed;
+  KeepInBand(b, sp, 160, 240);
   const int x = b.x, y = b.y;
   // A bullet placed at distance d in direction p from the boss's centre.
   auto bullet = [&g, x, y](EnemySpawn s, int d, int p) {
@@ -157,7 +163,7 @@ uint32_t StageBoss5(Game& g, int i) {
   if (In(t, 1, 49)) {
     b.angle += 2;
   } else if (In(t, 50, 99)) {
-    hold_in();
+    HoldIn(b, sp, 160);
     b.angle += 1;
     if (Every(g, 4)) {
       for (int a : {0, 90})
@@ -177,22 +183,22 @@ uint32_t StageBoss5(Game& g, int i) {
       SpawnOrbiterAt(g, b, {.kind = kEnemyPlain, .speed = 1, .size = 35, .link = 151});
     }
   } else if (In(t, 200, 299)) {
-    hold_in();
+    HoldIn(b, sp, 160);
     b.angle += 5;
     if (t == 200) {
       ring_volley({.kind = kEnemyDiver, .speed = 3, .link = 201}, 4);
       SpawnOrbiterAt(g, b, {.kind = kEnemyPlain, .speed = 1, .size = 35, .link = 201});
     }
   } else if (In(t, 300, 349)) {
-    push_out();
+    PushOut(b, sp, 240);
     b.angle += 4;
     if (Every(g, 3)) aimed_line({.kind = kEnemyRingShot, .speed = 2, .link = 300});
     if (t == 340) SpawnOrbiterAt(g, b, {.kind = kEnemyTurnerBack, .speed = 2, .size = 35, .link = 300});
   } else if (In(t, 350, 399)) {
-    hold_in();
+    HoldIn(b, sp, 160);
     b.angle += 6;
   } else if (In(t, 400, 449)) {
-    push_out();
+    PushOut(b, sp, 240);
     b.angle += 8;
     if (g.run.frame_no % 2 == 0) aimed_line({.kind = kEnemyNeedle, .speed = 1, .link = 400});
     if (t == 440) SpawnOrbiterAt(g, b, {.kind = kEnemyPlain, .speed = 1, .size = 35, .link = 400});
@@ -211,13 +217,9 @@ uint32_t StageBoss5(Game& g, int i) {
 
 // Stage 6, the last boss: breathes in and out, then locks onto the ship and
 // lets go a final burst.
-uint32_t LastBoss(Game& g, int i) {
-  EnemySlot& b = g.pools.enemies[size_t(i)];
-  const int t = b.timer;
-  const int sp = b.speed;
-  if (b.radius > 200) b.radius -= 2 * sp;
-  if (b.radius < 100) b.radius += sp;
-  if (b.angle > 360) b.angle -= 360;
+uint32_t LastBoss(Game& g, EnemySlot& b) {
+  const int t = b.timer, sp = b.speed;
+  KeepInBand(b, sp, 100, 200);
   const bool even = g.run.frame_no % 2 == 0;
   // A flyer of a group of its own from the boss's centre, aimed 20 degrees off.
   auto flyer = [&g, &b](int kind) {
@@ -226,29 +228,10 @@ uint32_t LastBoss(Game& g, int i) {
                    .link = link});
   };
 
-  if (In(t, 50, 149)) {
-    b.radius += sp - 1;
-    b.angle += 1;
-  } else if (In(t, 150, 199)) {
-    b.radius += sp - 1;
-    b.angle -= 2;
-  } else if (In(t, 200, 249)) {
-    b.radius += sp + 2;
-    b.angle += 2;
-  } else if (In(t, 250, 299)) {
-    b.radius += sp - 2;
-    b.angle -= 3;
-  } else if (In(t, 300, 349)) {
-    b.radius += sp + 2;
-    b.angle += 3;
-  } else if (In(t, 350, 449)) {
-    b.radius += sp - 2;
-    b.angle -= 4;
-    b.size = std::max(b.size - 1, 5);
-  } else if (In(t, 450, 549)) {
-    b.radius += sp + 2;
-    b.angle += 1;
-    b.size = std::min(b.size + 1, 30);
+  if (RunSwing(b, sp, t, kLastBossSwing)) {
+    // It shrinks as it swings in, and grows again on the last swing out.
+    if (In(t, 350, 449)) b.size = std::max(b.size - 1, 5);
+    if (In(t, 450, 549)) b.size = std::min(b.size + 1, 30);
   } else if (In(t, 600, 679)) {
     b.angle += 3;
   } else if (t == 681) {
@@ -305,15 +288,16 @@ uint32_t LastBoss(Game& g, int i) {
 }  // namespace
 
 uint32_t RunBossPattern(Game& g, int i) {
-  switch (g.pools.enemies[size_t(i)].kind) {
+  EnemySlot& b = g.pools.enemies[size_t(i)];
+  switch (b.kind) {
     case kBossStage2:
-      return StageBoss2(g, i);
+      return StageBoss2(g, b);
     case kBossStage4:
-      return StageBoss4(g, i);
+      return StageBoss4(g, b);
     case kBossStage5:
-      return StageBoss5(g, i);
+      return StageBoss5(g, b);
     case kBossStage6:
-      return LastBoss(g, i);
+      return LastBoss(g, b);
     default:
       return 0x889988;
   }

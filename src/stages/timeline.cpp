@@ -44,6 +44,21 @@ struct Tick {
         SpawnOrbiter(g, {.kind = kind, .radius = 360, .angle = 5 * i + 72, .speed = 2, .size = 5,
                          .link = i / 7 + 1000});
   }
+  // A group of five weavers 3 degrees apart, on the fan that swings every ten frames.
+  void WeaverFan() const {
+    int base = Fan(10);
+    int r = R();
+    for (int i = 0; i <= 4; ++i)
+      SpawnOrbiter(g, {.kind = kEnemyWeaver, .radius = 360, .angle = base + 3 * i, .speed = 3, .size = 10,
+                       .link = r});
+  }
+  // n orbiters spaced evenly round the ring, the first at `offset` degrees.
+  void Ring(EnemySpawn e, int n, int offset = 0) const {
+    for (int k = 0; k < n; ++k) {
+      e.angle = 360 / n * k + offset;
+      SpawnOrbiter(g, e);
+    }
+  }
   // A jittered point on a ring of radius 360 about the centre.
   void RingPoint(int i, int step, int& x, int& y) const {
     x = 310 + Random(g, 21) + PolarX(0, step * i, 360);
@@ -70,13 +85,7 @@ void Stage1(const Tick& s) {
     for (int i = 0; i <= 3; ++i)
       SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 370, .angle = (s.n % 360) + 90 * i, .speed = 1,
                          .size = 10, .link = i + 1});
-  if (s.In(500, 599) && s.Every(10)) {
-    int base = s.Fan(10);
-    int r = s.R();
-    for (int i = 0; i <= 4; ++i)
-      SpawnOrbiter(s.g, {.kind = kEnemyWeaver, .radius = 360, .angle = base + 3 * i, .speed = 3, .size = 10,
-                         .link = r});
-  }
+  if (s.In(500, 599) && s.Every(10)) s.WeaverFan();
   if (s.At(700)) {
     // Spokes: a flyer carrying a star of bullets towards the ship.
     const int spokes = s.late ? 8 : 4;
@@ -125,13 +134,7 @@ void Stage1(const Tick& s) {
 }
 
 void Stage2(const Tick& s) {
-  if (s.In(1, 299) && s.Every(10)) {
-    int base = s.Fan(10);
-    int r = s.R();
-    for (int i = 0; i <= 4; ++i)
-      SpawnOrbiter(s.g, {.kind = kEnemyWeaver, .radius = 360, .angle = base + 3 * i, .speed = 3, .size = 10,
-                         .link = r});
-  }
+  if (s.In(1, 299) && s.Every(10)) s.WeaverFan();
   if (s.In(300, 499) && s.Every(40)) {
     int r = s.R();
     int base = ((s.n / 40) % 6) * 60;
@@ -166,26 +169,12 @@ void Stage2(const Tick& s) {
 }
 
 void Stage3(const Tick& s) {
-  if (s.At(1))
-    for (int k = 0; k <= 9; ++k)
-      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 360, .angle = 36 * k, .speed = 4, .size = 20,
-                         .link = 1});
-  if (s.At(51) && s.late)
-    for (int k = 0; k <= 11; ++k)
-      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 360, .angle = 30 * k + 45, .speed = 4, .size = 17,
-                         .link = 1});
-  if (s.At(101))
-    for (int k = 0; k <= 14; ++k)
-      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 360, .angle = 24 * k, .speed = 3, .size = 15,
-                         .link = 2});
-  if (s.At(151) && s.late)
-    for (int k = 0; k <= 17; ++k)
-      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 360, .angle = 20 * k + 45, .speed = 3, .size = 12,
-                         .link = 1});
-  if (s.At(201))
-    for (int k = 0; k <= 29; ++k)
-      SpawnOrbiter(s.g, {.kind = kEnemyDart, .radius = 360, .angle = 12 * k, .speed = 2, .size = 10,
-                         .link = 3});
+  // Rings of darts closing in, each of more and smaller darts than the one before.
+  if (s.At(1)) s.Ring({.kind = kEnemyDart, .radius = 360, .speed = 4, .size = 20, .link = 1}, 10);
+  if (s.At(51) && s.late) s.Ring({.kind = kEnemyDart, .radius = 360, .speed = 4, .size = 17, .link = 1}, 12, 45);
+  if (s.At(101)) s.Ring({.kind = kEnemyDart, .radius = 360, .speed = 3, .size = 15, .link = 2}, 15);
+  if (s.At(151) && s.late) s.Ring({.kind = kEnemyDart, .radius = 360, .speed = 3, .size = 12, .link = 1}, 18, 45);
+  if (s.At(201)) s.Ring({.kind = kEnemyDart, .radius = 360, .speed = 2, .size = 10, .link = 3}, 30);
   if (s.In(330, 599) && s.Every(20)) {
     int r = s.R();
     int base = ((s.n / 20) % 6) * 60;
