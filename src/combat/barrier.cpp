@@ -12,6 +12,23 @@ namespace {
 constexpr uint32_t kBarrierColors[5] = {0xCCFF00, 0xFFFF00, 0xCCCC00, 0x99CC00, 0xEEFF99};
 constexpr uint32_t kTimeStopColors[5] = {0xEEFFEE, 0xCCDDCC, 0x99AA99, 0x778877, 0x556655};
 
+// Each ring is drawn in three passes, a colour of its set drawn at random for
+// each: two dimmed passes at their own distance from the ring, then the ring.
+struct RingPass {
+  int shade;   // ShiftColor delta (0: the colour as drawn)
+  int offset;  // added to the ring's radius
+  int width;
+};
+constexpr RingPass kBarrierPasses[3] = {{-100, 2, 1}, {-100, -2, 1}, {0, 0, 2}};
+constexpr RingPass kTimeStopPasses[3] = {{-200, 200, 3}, {-100, 150, 5}, {0, 0, 2}};
+
+// Sets the pen of one pass; the colour is drawn from the ring's set.
+void SetPassPen(Game& g, const uint32_t (&colors)[5], const RingPass& pass) {
+  uint32_t color = colors[Random(g, 5)];
+  if (pass.shade != 0) color = ShiftColor(color, pass.shade);
+  g.cg->SetPen(color, pass.width);
+}
+
 bool HasBarrier(int mode) {
   return mode == EASY || mode == HARD || mode == EXTREAM || mode == NOVA || mode == LIGHT;
 }
@@ -96,25 +113,14 @@ void RunBarrier(Game& g) {
   if (my.barrier_timer < 1) return;
   my.barrier_timer -= 1;
   Canvas& cg = *g.cg;
-  for (int k = 0; k < 3; ++k) {
-    uint32_t color = kBarrierColors[Random(g, 5)];
-    int width = 1, offset = 0;
-    if (k == 0) {
-      color = ShiftColor(color, -100);
-      offset = 2;
-    } else if (k == 1) {
-      color = ShiftColor(color, -100);
-      offset = -2;
-    } else {
-      width = 2;
-    }
-    cg.SetPen(color, width);
+  for (const RingPass& pass : kBarrierPasses) {
+    SetPassPen(g, kBarrierColors, pass);
     GrowRing(g, my.barrier_timer);
     if (my.barrier_timer == 0) PlayEffect(g, "baria.wav");
     int cx = my.mode == NOVA ? my.barrier_x : my.player_x();
     int cy = my.mode == NOVA ? my.barrier_y : my.player_y();
     int s = g.run.frame_no % 360;
-    int r = my.ring_radius + offset;
+    int r = my.ring_radius + pass.offset;
     int x0 = PolarX(cx, s, r), y0 = PolarY(cy, s, r);
     cg.MoveTo(x0, y0);
     // The ring turns a degree per frame and shimmers inward by up to 4 pixels.
@@ -152,21 +158,10 @@ void RunTimeStop(Game& g) {
   Canvas& cg = *g.cg;
   int period = my.stop_time + 30;
   if (period < 1) period = 1;
-  for (int k = 0; k < 3; ++k) {
-    uint32_t color = kTimeStopColors[Random(g, 5)];
-    int width = 2, offset = 0;
-    if (k == 0) {
-      color = ShiftColor(color, -200);
-      offset = 200;
-      width = 3;
-    } else if (k == 1) {
-      color = ShiftColor(color, -100);
-      offset = 150;
-      width = 5;
-    }
-    cg.SetPen(color, width);
+  for (const RingPass& pass : kTimeStopPasses) {
+    SetPassPen(g, kTimeStopColors, pass);
     GrowRing(g, my.time_stop);
-    int r = my.ring_radius + offset;
+    int r = my.ring_radius + pass.offset;
     cg.MoveTo(PolarX(px, 0, r), PolarY(py, 0, r));
     // An arc that sweeps back like a clock hand as the time stop runs out.
     for (int i = 1; i <= my.time_stop; ++i) {

@@ -23,23 +23,29 @@ uint32_t SparkColour(int page) {
 constexpr uint32_t kGreenRamp[10] = {0x00FF00, 0x00DD00, 0x00BB00, 0x009900, 0x007700,
                                      0x005500, 0x004400, 0x003300, 0x002200, 0x001100};
 
+// A ramp by steps: the colour of the first step whose limit v does not pass,
+// else `after`.
+struct ColourStep {
+  int upto;
+  uint32_t colour;
+};
+template <size_t N>
+uint32_t StepColour(int v, const ColourStep (&steps)[N], uint32_t after) {
+  for (const ColourStep& s : steps)
+    if (v <= s.upto) return s.colour;
+  return after;
+}
+
 uint32_t BlobColour(int page) {
-  int h = page / 2;
-  if (h <= 4) return 0x0000FF;
-  if (h <= 8) return 0x0022DD;
-  if (h <= 12) return 0x0033BB;
-  if (h <= 16) return 0x002299;
-  if (h <= 21) return 0x001166;
-  return 0x000033;
+  static constexpr ColourStep kSteps[] = {
+      {4, 0x0000FF}, {8, 0x0022DD}, {12, 0x0033BB}, {16, 0x002299}, {21, 0x001166}};
+  return StepColour(page / 2, kSteps, 0x000033);
 }
 
 uint32_t StreakColour(int page) {
-  if (page <= 5) return 0xFFFFFF;
-  if (page <= 8) return 0x99FFFF;
-  if (page <= 11) return 0x55DDFF;
-  if (page <= 14) return 0x22AAEE;
-  if (page <= 17) return 0x006699;
-  return 0x003355;
+  static constexpr ColourStep kSteps[] = {
+      {5, 0xFFFFFF}, {8, 0x99FFFF}, {11, 0x55DDFF}, {14, 0x22AAEE}, {17, 0x006699}};
+  return StepColour(page, kSteps, 0x003355);
 }
 
 uint32_t GreenStreakColour(int page) {

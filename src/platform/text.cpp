@@ -215,4 +215,16 @@ std::optional<long long> ParseDecimal(std::string_view s, long long min, long lo
   return value;
 }
 
+std::vector<std::string_view> Lines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = std::min(text.find('\n', at), text.size());
+    std::string_view line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    at = end + 1;
+  }
+  return lines;
+}
+
 }  // namespace text

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace text {
 
@@ -107,5 +108,11 @@ std::optional<long long> ParseDecimal(std::string_view s, long long min, long lo
 // many characters they take. nullopt when s starts with no digit or the
 // number does not fit 64 bits.
 std::optional<unsigned long long> LeadingDigits(std::string_view s, std::size_t* used);
+
+// --- lines ---------------------------------------------------------------------
+
+// The lines of a text file, each without its "\n" or "\r\n"; a final newline
+// ends the last line (it starts none).
+std::vector<std::string_view> Lines(std::string_view text);
 
 }  // namespace text

@@ -75,34 +75,14 @@ void Button2Click(Game& g) {
 }
 
 bool CommentBoxMouseDown(Game& g, int button, int x, int y) {
-  if (!g.panels.hi_score_box_visible) return false;
-  using L = CommentBoxLayout;
-  const int px = x - g.panels.hi_score_box_x, py = y - g.panels.hi_score_box_y;
-  if (!Inside(px, py, 0, 0, L::kWidth, L::kHeight)) return false;
-  if (button == 0 && Inside(px, py, L::kOkX, L::kOkY, L::kOkW, L::kOkH)) Button2Click(g);
-  if (button == 0 && Inside(px, py, L::kEditX, L::kEditY, L::kEditW, L::kEditH))
-    EditBoxClick(g, g.panels.hi_score_l, CommentEditLook(g), x);
-  return true;
+  return g.panels.hi_score_box_visible &&
+         EntryPanelMouseDown<CommentBoxLayout>(g, g.panels.hi_score_box_x, g.panels.hi_score_box_y,
+                                               g.panels.hi_score_l, CommentEditLook(g), Button2Click, button, x, y);
 }
 
 bool CommentBoxKeyDown(Game& g, int key, bool shift, bool ctrl) {
-  if (!g.panels.hi_score_box_visible) return false;
-  // The edit box has the keyboard: no pause or story skip while typing.
-  if (EditBoxKeyDown(g.panels.hi_score_l, key, shift, ctrl) == EditKey::kEnter) Button2Click(g);
-  return true;
-}
-
-bool CommentBoxTextInput(Game& g, const std::string& utf8) {
-  if (!g.panels.hi_score_box_visible) return false;
-  g.panels.hi_score_l.composition.clear();
-  EditBoxInsert(g.panels.hi_score_l, utf8);
-  return true;
-}
-
-bool CommentBoxTextEditing(Game& g, const std::string& utf8) {
-  if (!g.panels.hi_score_box_visible) return false;
-  EditBoxSetComposition(g.panels.hi_score_l, utf8);
-  return true;
+  // No pause or story skip while typing.
+  return g.panels.hi_score_box_visible && EntryPanelKeyDown(g, g.panels.hi_score_l, Button2Click, key, shift, ctrl);
 }
 
 void DrawCommentBox(Game& g, Canvas& c) {

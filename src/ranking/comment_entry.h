@@ -37,6 +37,4 @@ void Button2Click(Game& g);
 // Panel hooks for the comment box (true when the box took the event).
 bool CommentBoxMouseDown(Game& g, int button, int x, int y);
 bool CommentBoxKeyDown(Game& g, int key, bool shift = false, bool ctrl = false);
-bool CommentBoxTextInput(Game& g, const std::string& utf8);
-bool CommentBoxTextEditing(Game& g, const std::string& utf8);
 void DrawCommentBox(Game& g, Canvas& screen);

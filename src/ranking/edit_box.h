@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/window.h"
+
 struct EditBox;
 struct Game;
 class Canvas;
@@ -90,4 +92,24 @@ void DrawPanelBack(Canvas& c, int x, int y, int w, int h);
 EditBoxLook PanelEditLook(int x, int y, int w, int h, int font_size, int frame_no);
 inline bool Inside(int px, int py, int x, int y, int w, int h) {
   return px >= x && px < x + w && py >= y && py < y + h;
+}
+
+// A press on an entry panel (an edit box and an <OK> button, placed as layout L
+// says) with its top-left corner at (x0, y0): a left press on <OK> runs ok, one
+// in the box moves the caret. True when the press was over the panel.
+template <class L>
+bool EntryPanelMouseDown(Game& g, int x0, int y0, EditBox& box, const EditBoxLook& look, void (*ok)(Game&),
+                         int button, int x, int y) {
+  const int px = x - x0, py = y - y0;
+  if (!Inside(px, py, 0, 0, L::kWidth, L::kHeight)) return false;
+  if (button == kButtonLeft && Inside(px, py, L::kOkX, L::kOkY, L::kOkW, L::kOkH)) ok(g);
+  if (button == kButtonLeft && Inside(px, py, L::kEditX, L::kEditY, L::kEditW, L::kEditH))
+    EditBoxClick(g, box, look, x);
+  return true;
+}
+// A key to an entry panel: its edit box has the keyboard, Enter presses <OK>.
+// Always true: no key reaches the field while a panel is open.
+inline bool EntryPanelKeyDown(Game& g, EditBox& box, void (*ok)(Game&), int key, bool shift, bool ctrl) {
+  if (EditBoxKeyDown(box, key, shift, ctrl) == EditKey::kEnter) ok(g);
+  return true;
 }

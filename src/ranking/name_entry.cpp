@@ -49,22 +49,14 @@ void Button1Click(Game& g) {
 }
 
 bool NameBoxMouseDown(Game& g, int button, int x, int y) {
-  if (!g.panels.name_box_visible) return false;
-  using L = NameBoxLayout;
-  int px = x - g.panels.name_box_x, py = y - g.panels.name_box_y;
-  if (!Inside(px, py, 0, 0, L::kWidth, L::kHeight)) return false;
-  if (button == 0 && Inside(px, py, L::kOkX, L::kOkY, L::kOkW, L::kOkH)) Button1Click(g);
-  if (button == 0 && Inside(px, py, L::kEditX, L::kEditY, L::kEditW, L::kEditH))
-    EditBoxClick(g, g.panels.name_l, NameEditLook(g), x);
-  return true;
+  return g.panels.name_box_visible &&
+         EntryPanelMouseDown<NameBoxLayout>(g, g.panels.name_box_x, g.panels.name_box_y, g.panels.name_l,
+                                            NameEditLook(g), Button1Click, button, x, y);
 }
 
 bool NameBoxKeyDown(Game& g, int key, bool shift, bool ctrl) {
-  if (!g.panels.name_box_visible) return false;
-  // The edit box has the keyboard: keys never reach the field (no pause,
-  // no story skip while typing); Esc does nothing.
-  if (EditBoxKeyDown(g.panels.name_l, key, shift, ctrl) == EditKey::kEnter) Button1Click(g);
-  return true;
+  // No pause, no story skip while typing; Esc does nothing.
+  return g.panels.name_box_visible && EntryPanelKeyDown(g, g.panels.name_l, Button1Click, key, shift, ctrl);
 }
 
 void DrawNameBox(Game& g, Canvas& c) {

@@ -1,6 +1,7 @@
 #include "ranking/panels.h"
 
 #include "ranking/comment_entry.h"
+#include "ranking/edit_box.h"
 #include "ranking/name_entry.h"
 #include "ranking/rank_list.h"
 #include "state/game.h"
@@ -30,23 +31,26 @@ bool PanelsKeyDown(Game& g, int key, bool shift, bool ctrl) {
   return false;
 }
 
+// The entry panel that has the keyboard: the comment box, else the name box.
+static EditBox* TypingBox(Game& g) {
+  if (g.panels.hi_score_box_visible) return &g.panels.hi_score_l;
+  if (g.panels.name_box_visible) return &g.panels.name_l;
+  return nullptr;
+}
+
 bool PanelsTextInput(Game& g, const std::string& utf8) {
-  if (CommentBoxTextInput(g, utf8)) return true;
-  if (g.panels.name_box_visible) {
-    g.panels.name_l.composition.clear();
-    EditBoxInsert(g.panels.name_l, utf8);
-    return true;
-  }
-  return false;
+  EditBox* box = TypingBox(g);
+  if (!box) return false;
+  box->composition.clear();
+  EditBoxInsert(*box, utf8);
+  return true;
 }
 
 bool PanelsTextEditing(Game& g, const std::string& utf8) {
-  if (CommentBoxTextEditing(g, utf8)) return true;
-  if (g.panels.name_box_visible) {
-    EditBoxSetComposition(g.panels.name_l, utf8);
-    return true;
-  }
-  return false;
+  EditBox* box = TypingBox(g);
+  if (!box) return false;
+  EditBoxSetComposition(*box, utf8);
+  return true;
 }
 
 bool PanelsWantText(const Game& g) { return g.panels.name_box_visible || g.panels.hi_score_box_visible; }

@@ -1,12 +1,12 @@
 #include "shell/settings.h"
 
 #include <cstdio>
-#include <sstream>
 
 #include "platform/audio.h"
 #include "platform/canvas.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "replay/recorder.h"
 #include "state/game.h"
 
@@ -35,12 +35,10 @@ bool ParseSettings(const std::string& text, Settings& out, std::string* why) {
   };
   if (text.size() > kSettingsMaxBytes) return bad(1, "too large");
   Settings s = out;
-  std::istringstream in(text);
-  std::string l;
-  int n = 0;
-  while (std::getline(in, l)) {
-    ++n;
-    if (!l.empty() && l.back() == '\r') l.pop_back();
+  const std::vector<std::string_view> lines = text::Lines(text);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const int n = int(i) + 1;
+    const std::string l(lines[i]);
     if (l.empty() || l[0] == '#') continue;
     for (unsigned char c : l)
       if (c < 0x20 || c >= 0x7F) return bad(n, "not text");

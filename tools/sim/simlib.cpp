@@ -8,6 +8,7 @@
 
 #include "platform/window.h"
 #include "platform/picture_file.h"
+#include "platform/text.h"
 #include "ranking/exchange.h"
 #include "shell/form.h"
 #include "shell/frame.h"
@@ -64,12 +65,10 @@ std::string BaseName(const std::string& path) {
 }  // namespace
 
 bool ParseScript(const std::string& text, std::vector<ScriptEvent>& out, std::string* error) {
-  std::istringstream in(text);
-  std::string line;
-  int no = 0;
-  while (std::getline(in, line)) {
-    ++no;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  const std::vector<std::string_view> lines = text::Lines(text);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const int no = int(i) + 1;
+    const std::string line(lines[i]);
     size_t p = line.find_first_not_of(" \t");
     if (p == std::string::npos || line[p] == '#') continue;
     std::istringstream ls(line);
