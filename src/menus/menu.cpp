@@ -72,14 +72,8 @@ constexpr ModeStart kModeStarts[] = {
 // Builds the record in place; returns the next free record number.
 int Put(Game& g, int record, int screen, const std::string& caption, int action, int back,
         int width = 200) {
-  MenuItem& m = g.menu.table[size_t(record)];
-  m = MenuItem{};
-  m.caption = caption;
-  m.screen = screen;
-  m.action = action;
-  m.back = back;
-  m.width = width;
-  m.height = 25;
+  g.menu.table[size_t(record)] =
+      MenuItem{.caption = caption, .action = action, .screen = screen, .width = width, .height = 25, .back = back};
   return record + 1;
 }
 

@@ -128,15 +128,7 @@ void AddBell(Buffer& buf, double start, double hz, float amp, float tau, float r
 
 // Low thump with a falling pitch, the body of every blast.
 void AddThump(Buffer& buf, double start, double f0, double f1, double length, float amp, float tau) {
-  Tone t;
-  t.start = start;
-  t.length = length;
-  t.f0 = f0;
-  t.f1 = f1;
-  t.amp = amp;
-  t.tau = tau;
-  t.attack = 0.001f;
-  AddTone(buf, t);
+  AddTone(buf, {.start = start, .length = length, .f0 = f0, .f1 = f1, .amp = amp, .attack = 0.001f, .tau = tau});
 }
 
 void AddExplosion(Buffer& buf, double start, float size, uint64_t seed) {
