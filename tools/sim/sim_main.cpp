@@ -69,6 +69,9 @@ const char kHelp[] =
     "                   (VP9 + Opus), or MP4 (H.264 + AAC) when FILE ends in .mp4;\n"
     "                   a replay that does not verify gives no video\n"
     "  --scale N        the video's size: 1 (640 x 480, default) or 2 (1280 x 960)\n"
+    "  --web            a video to serve on the web: its picture at a bounded\n"
+    "                   bitrate, its sound at 64 kbit/s (WebM: tens of MB for a\n"
+    "                   six-stage run instead of hundreds)\n"
     "  --help           this text\n";
 
 bool ParseNumber(const char* s, long long& out) {
@@ -102,6 +105,7 @@ int main(int argc, char** argv) {
   std::string video_path;
   long long scale = 1;
   bool frames_given = false;
+  bool web = false;
   static const option kOptions[] = {
       {"game-dir", required_argument, nullptr, 'g'}, {"data-dir", required_argument, nullptr, 'D'},
       {"seed", required_argument, nullptr, 's'},     {"frames", required_argument, nullptr, 'f'},
@@ -109,7 +113,8 @@ int main(int argc, char** argv) {
       {"png", required_argument, nullptr, 'p'},      {"play", required_argument, nullptr, 'P'},
       {"record", required_argument, nullptr, 'r'},   {"replay", required_argument, nullptr, 'R'},
       {"video", required_argument, nullptr, 'V'},    {"scale", required_argument, nullptr, 'x'},
-      {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0}};
+      {"web", no_argument, nullptr, 'W'},            {"help", no_argument, nullptr, 'h'},
+      {nullptr, 0, nullptr, 0}};
   opterr = 0;
   int c;
   while ((c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1) {
@@ -123,6 +128,7 @@ int main(int argc, char** argv) {
       case 'r': record_path = optarg; break;
       case 'R': replay_path = optarg; break;
       case 'V': video_path = optarg; break;
+      case 'W': web = true; break;
       case 'x':
         if (!ParseNumber(optarg, scale) || (scale != 1 && scale != 2)) {
           std::fprintf(stderr, "kv-sim: --scale is 1 or 2\n");
@@ -173,6 +179,7 @@ int main(int argc, char** argv) {
       v.replay_path = replay_path;
       v.out_path = video_path;
       v.scale = int(scale);
+      v.web = web;
       return RenderReplayVideo(v);
     }
     if (!png_path.empty()) {

@@ -10,6 +10,7 @@ struct VideoRequest {
   std::string out_path;  // .webm (VP9 + Opus) or .mp4 (H.264 + AAC)
   int scale = 1;         // 1: 640 x 480, 2: 1280 x 960
   bool progress = true;  // a bar on the terminal
+  bool web = false;      // a small file to serve: a bounded bitrate
 };
 
 // Plays the replay, checks it as --replay does and writes the video; prints

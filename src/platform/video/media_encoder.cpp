@@ -199,6 +199,9 @@ class FfmpegEncoder : public MediaEncoder {
       av_dict_set(&opts, "lag-in-frames", "0", 0);
       av_dict_set(&opts, "tune-content", "screen", 0);
       av_dict_set(&opts, "crf", "30", 0);
+      // With a bitrate the same quality is a ceiling: busy scenes get what
+      // the rate allows, quiet ones no more than they need.
+      if (s_.video_kbps > 0) venc_->bit_rate = int64_t(s_.video_kbps) * 1000;
     }
     int r = avcodec_open2(venc_, codec, &opts);
     av_dict_free(&opts);
@@ -232,7 +235,7 @@ class FfmpegEncoder : public MediaEncoder {
     aenc_->sample_rate = s_.sample_rate;
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     av_channel_layout_copy(&aenc_->ch_layout, &stereo);
-    aenc_->bit_rate = mp4_ ? 160000 : 128000;
+    aenc_->bit_rate = s_.sound_kbps > 0 ? int64_t(s_.sound_kbps) * 1000 : mp4_ ? 160000 : 128000;
     aenc_->time_base = AVRational{1, s_.sample_rate};
     if (oc_->oformat->flags & AVFMT_GLOBALHEADER) aenc_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int r = avcodec_open2(aenc_, codec, nullptr);

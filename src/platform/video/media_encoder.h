@@ -15,6 +15,10 @@ struct EncoderSettings {
   int fps = 25;
   int sample_rate = 48000;        // of the sound given
   int threads = 1;
+  // 0: constant quality, whatever it costs; else the picture's average
+  // kbit/s (a file to serve on the web) with the quality as a ceiling.
+  int video_kbps = 0;
+  int sound_kbps = 0;  // 0: the codec's usual rate for the format
 };
 
 class MediaEncoder {
