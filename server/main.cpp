@@ -21,6 +21,7 @@
 #include "rank_routes.h"
 #include "rank_store_pg.h"
 #include "replay_verifier.h"
+#include "run_videos.h"
 #include "rank_service/rank_service.h"
 
 namespace {
@@ -40,6 +41,12 @@ struct Options {
   VerifierOptions verify;
   // Only verified records are ranked unless --allow-unverified (closed groups).
   bool require_replay = true;
+  // Videos of the first places of each mode: how many places (0: none), the
+  // renderer ("" = kv-sim beside kv-rankd or installed with the game, used
+  // when it is there) and the folder ("" = beside the SQLite file).
+  int video_places = 10;
+  std::string video_renderer;
+  std::string videos_dir;
   // Tests only: this player's records are answered as stored but never stored.
   std::string test_lose_write;
 };
@@ -56,6 +63,26 @@ std::string DefaultVerifier() {
   const std::string beside = dir + "/kv-verify";
   const std::string installed = dir + "/../lib/kv-rankd/kv-verify";  // PREFIX/sbin/kv-rankd
   return access(beside.c_str(), X_OK) != 0 && access(installed.c_str(), X_OK) == 0 ? installed : beside;
+}
+
+// kv-sim beside this program (the build folder), or the game's own when the
+// game is installed (PREFIX/games/kv-sim beside PREFIX/sbin/kv-rankd).
+std::string DefaultRenderer() {
+  const std::string verifier = DefaultVerifier();
+  const std::string dir = verifier.substr(0, verifier.rfind('/') + 1);
+  const std::string beside = dir + "kv-sim";
+  for (const std::string& path : {beside, dir + "../../games/kv-sim", dir + "../games/kv-sim"}) {
+    if (access(path.c_str(), X_OK) == 0) return path;
+  }
+  return beside;
+}
+
+// The folder of the videos beside an SQLite file: ranking.db -> ranking-videos.
+std::string VideosBeside(const std::string& db) {
+  const std::size_t slash = db.rfind('/');
+  const std::size_t dot = db.rfind('.');
+  const std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1) ? db.substr(0, dot) : db;
+  return stem + "-videos";
 }
 
 void Help(std::FILE* out, const char* self) {
@@ -110,6 +137,13 @@ void Help(std::FILE* out, const char* self) {
                "  --verify-memory MB       address space of one check (default %lld)\n"
                "  --verify-wall S          wall-clock seconds of one check beyond twice its frames' CPU time,\n"
                "                           then it is killed (default %d)\n"
+               "\nVideos of the ranked runs (GET /video/NAME, shown on the pages):\n"
+               "  --videos N               the first N places of each mode get a video of their verified\n"
+               "                           run, made by kv-sim one at a time at low priority; 0 makes none\n"
+               "                           (default %d)\n"
+               "  --videos-dir DIR         where they are kept (default: beside the SQLite file, NAME-videos;\n"
+               "                           with PostgreSQL, a folder every instance shares; none: no videos)\n"
+               "  --video-renderer PATH    kv-sim (default: beside kv-rankd, or the installed game's)\n"
                "  --help                   this text\n"
                "\nTests only:\n"
                "  --test-lose-write NAME   answer NAME's records as stored but store none of them, so a test\n"
@@ -118,7 +152,8 @@ void Help(std::FILE* out, const char* self) {
                d.limits.threads, d.limits.max_connections, d.limits.per_address_connections,
                d.limits.writes_per_minute, d.limits.write_burst, d.limits.idle_seconds, d.limits.header_ms,
                d.limits.body_ms, d.limits.reply_ms, d.drain_seconds, kUnverifiedMark, d.verify.workers,
-               d.verify.queue, d.verify.cpu_us_per_frame, d.verify.cpu_seconds, d.verify.memory_mb, d.verify.wall_seconds);
+               d.verify.queue, d.verify.cpu_us_per_frame, d.verify.cpu_seconds, d.verify.memory_mb, d.verify.wall_seconds,
+               d.video_places);
 }
 
 bool ParseInt(const char* text, long min, long max, int& out) {
@@ -161,7 +196,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
   enum {
     kListen = 1000, kBind, kPort, kDb, kLog, kThreads, kMaxConn, kPerAddress, kRate, kBurst, kTrust, kIdle,
     kProxy, kHeader, kBody, kReply, kDrain, kSync, kPool, kVerifier, kRequire, kAllow, kJobs, kQueue, kCpu, kMemory, kWall,
-    kLose, kHelp
+    kLose, kVideos, kVideosDir, kRenderer, kHelp
   };
   static const option longs[] = {
       {"listen", required_argument, nullptr, kListen},
@@ -192,6 +227,9 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       {"verify-memory", required_argument, nullptr, kMemory},
       {"verify-wall", required_argument, nullptr, kWall},
       {"test-lose-write", required_argument, nullptr, kLose},
+      {"videos", required_argument, nullptr, kVideos},
+      {"videos-dir", required_argument, nullptr, kVideosDir},
+      {"video-renderer", required_argument, nullptr, kRenderer},
       {"help", no_argument, nullptr, kHelp},
       {nullptr, 0, nullptr, 0},
   };
@@ -287,6 +325,17 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         opt.test_lose_write = optarg;
         if (opt.test_lose_write.empty()) return bad("test-lose-write");
         break;
+      case kVideos:
+        if (!ParseInt(optarg, 0, kMaxRankingLines, opt.video_places)) return bad("videos");
+        break;
+      case kVideosDir:
+        opt.videos_dir = optarg;
+        if (opt.videos_dir.empty()) return bad("videos-dir");
+        break;
+      case kRenderer:
+        opt.video_renderer = optarg;
+        if (opt.video_renderer.empty()) return bad("video-renderer");
+        break;
       case kHelp:
       case 'h': Help(stdout, argv[0]); return 0;
       default: Help(stderr, argv[0]); return 2;
@@ -372,17 +421,47 @@ int main(int argc, char** argv) {
   if (!opt.test_lose_write.empty()) AddLosingWriteRoute(router, board, opt.test_lose_write);
   AddRankingRoutes(router, board);
   AddReplayRoutes(router, board, *store, verifier.get(), fetches);
-  RankPages pages(board);
+  // The pages link the videos there are; the videos outlive no page.
+  const RunVideos* shown = nullptr;
+  RankPages pages(board, [&shown](int mode, const RankSnapshot::Place& place) {
+    const std::string name = shown != nullptr ? shown->VideoOf(mode, place.record) : std::string();
+    return name.empty() ? name : "/video/" + name;
+  });
   AddPageRoutes(router, pages);
+  // Videos of the first places, when there is a renderer and a folder.
+  std::unique_ptr<RunVideos> videos;
+  if (opt.video_places > 0 && opt.videos_dir != "none" && (!shared || !opt.videos_dir.empty())) {
+    VideoOptions v;
+    v.places = opt.video_places;
+    v.program = opt.video_renderer.empty() ? DefaultRenderer() : opt.video_renderer;
+    v.folder = opt.videos_dir.empty() ? VideosBeside(opt.db) : opt.videos_dir;
+    videos = std::make_unique<RunVideos>(v, *store, board);
+    videos->OnChange([&pages] { pages.VideosChanged(); });
+    if (!videos->Start(&error)) {
+      if (!opt.video_renderer.empty() || !opt.videos_dir.empty()) {
+        std::fprintf(stderr, "kv-rankd: %s\n", error.c_str());
+        return 1;
+      }
+      std::fprintf(stderr, "kv-rankd: %s: no videos\n", error.c_str());
+      videos.reset();
+    }
+  } else if (opt.video_places > 0 && shared && opt.videos_dir.empty()) {
+    std::fprintf(stderr, "kv-rankd: no videos: with PostgreSQL they need --videos-dir (a folder the instances share)\n");
+  }
+  if (videos) {
+    shown = videos.get();
+    AddVideoRoute(router, videos->folder());
+  }
   RankHttpServer server(std::move(router), opt.limits, opt.access_log.empty() ? nullptr : &log);
   const int port = server.Start(opt.host, opt.port, &error);
   if (port < 0) {
     std::fprintf(stderr, "kv-rankd: %s\n", error.c_str());
     return 1;
   }
-  std::printf("kv-rankd: listening on %s:%d, database %s, replays %s\n", opt.host.c_str(), port,
+  std::printf("kv-rankd: listening on %s:%d, database %s, replays %s, videos %s\n", opt.host.c_str(), port,
               shared ? "postgresql" : opt.db.c_str(),
-              !verifier ? "not taken" : opt.require_replay ? "required" : "verified");
+              !verifier ? "not taken" : opt.require_replay ? "required" : "verified",
+              videos ? videos->folder().c_str() : "none");
   std::fflush(stdout);
 
   for (;;) {
@@ -410,8 +489,10 @@ int main(int argc, char** argv) {
     }
   });
   // Checks running are killed and their uploads told to come back later;
-  // every other request is answered, parked writes once committed.
+  // every other request is answered, parked writes once committed. A video
+  // being made is dropped (made again by whoever runs next).
   if (verifier) verifier->StopAll();
+  if (videos) videos->Stop();
   if (!server.Drain(std::chrono::seconds(opt.drain_seconds))) {
     std::fprintf(stderr, "kv-rankd: requests still open after %d s; stopped at once\n", opt.drain_seconds);
     _exit(1);

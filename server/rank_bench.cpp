@@ -139,8 +139,9 @@ long long Rows(const std::string& db) {
 class Daemon : public loopback::Rankd {
  public:
   bool Start(const fs::path& binary, const std::string& db, std::vector<std::string> extra) {
-    // Every record ranked, as a server for a closed group: the figures are of the full lists.
-    extra.insert(extra.begin(), {"--db", db, "--allow-unverified"});
+    // Every record ranked, as a server for a closed group: the figures are of
+    // the full lists, with no video being made beside them.
+    extra.insert(extra.begin(), {"--db", db, "--allow-unverified", "--videos", "0"});
     return Rankd::Start(binary.string(), extra);
   }
   std::string Url(const std::string& query) const {

@@ -74,6 +74,10 @@ void FreeBody(void* holder) { delete static_cast<std::shared_ptr<const std::stri
 
 }  // namespace
 
+FileSlice::~FileSlice() {
+  if (fd >= 0) ::close(fd);
+}
+
 std::string AddressText(const void* any) {
   const auto* sa = static_cast<const sockaddr*>(any);
   char text[INET6_ADDRSTRLEN] = "?";
@@ -410,7 +414,7 @@ struct RankHttpServer::Request {
   std::string body;
   std::string key_header, time_header, signature_header;  // the player's signature, when sent
   std::string client, client_key;  // the client's address (behind our proxy, the one it names)
-  std::string accept_encoding, if_none_match;
+  std::string accept_encoding, if_none_match, range;
   const HttpRoute* route = nullptr;
   bool started = false;  // the handler has been called
   bool too_big = false;
@@ -557,19 +561,33 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     conn->since = Clock::now();
   };
   auto queue = [&](const HttpAnswer& a, bool close) {
-    auto* holder = new std::shared_ptr<const std::string>(a.body ? a.body : std::make_shared<const std::string>());
-    MHD_Response* r = MHD_create_response_from_buffer_with_free_callback_cls(
-        (*holder)->size(), const_cast<char*>((*holder)->data()), &FreeBody, holder);
-    if (r == nullptr) {
-      delete holder;
-      return false;
+    MHD_Response* r = nullptr;
+    std::size_t bytes = 0;
+    if (a.file) {
+      // MHD closes its own copy of the descriptor when the reply is done.
+      const int fd = dup(a.file->fd);
+      if (fd >= 0) r = MHD_create_response_from_fd_at_offset64(a.file->size, fd, a.file->offset);
+      if (r == nullptr) {
+        if (fd >= 0) ::close(fd);
+        return false;
+      }
+      bytes = static_cast<std::size_t>(a.file->size);
+    } else {
+      auto* holder = new std::shared_ptr<const std::string>(a.body ? a.body : std::make_shared<const std::string>());
+      r = MHD_create_response_from_buffer_with_free_callback_cls((*holder)->size(), const_cast<char*>((*holder)->data()),
+                                                                 &FreeBody, holder);
+      if (r == nullptr) {
+        delete holder;
+        return false;
+      }
+      bytes = (*holder)->size();
     }
     MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, a.content_type.c_str());
     for (const auto& [name, value] : a.headers) MHD_add_response_header(r, name.c_str(), value.c_str());
     // While the server stops, every answer ends its connection.
     if (close || closing_) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
     req->status = a.status;
-    req->bytes = (*holder)->size();
+    req->bytes = bytes;
     set_phase(Phase::reply);
     const bool ok = MHD_queue_response(c, static_cast<unsigned>(a.status), r) == MHD_YES;
     MHD_destroy_response(r);
@@ -604,6 +622,7 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     header(kSignatureHeader, req->signature_header);
     header(MHD_HTTP_HEADER_ACCEPT_ENCODING, req->accept_encoding);
     header(MHD_HTTP_HEADER_IF_NONE_MATCH, req->if_none_match, 1000);
+    header(MHD_HTTP_HEADER_RANGE, req->range);
     req->client = conn != nullptr ? conn->address : std::string("?");
     if (conn != nullptr && conn->proxy) {
       // Every line of each header, in order, as one list.
@@ -664,6 +683,7 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     hr.signature_header = req->signature_header;
     hr.accept_encoding = req->accept_encoding;
     hr.if_none_match = req->if_none_match;
+    hr.range = req->range;
     req->outcome->connection = c;
     req->route->handler(hr, [outcome = req->outcome](HttpAnswer a) { outcome->Give(std::move(a)); });
     std::lock_guard<std::mutex> lock(req->outcome->mutex);

@@ -39,6 +39,19 @@ struct HttpRequest {
   // What the client takes (Accept-Encoding) and the tags it holds
   // (If-None-Match); empty when absent.
   std::string_view accept_encoding, if_none_match;
+  std::string_view range;  // Range; empty when absent
+};
+
+// A part of an open file sent as a reply's body straight from the file
+// (nothing of it is held in memory). The descriptor closes with its last holder.
+struct FileSlice {
+  FileSlice(int descriptor, unsigned long long at, unsigned long long length)
+      : fd(descriptor), offset(at), size(length) {}
+  ~FileSlice();
+  FileSlice(const FileSlice&) = delete;
+  FileSlice& operator=(const FileSlice&) = delete;
+  const int fd;
+  const unsigned long long offset, size;
 };
 
 struct HttpAnswer {
@@ -47,6 +60,8 @@ struct HttpAnswer {
   std::string content_type = "text/plain; charset=Shift_JIS";
   // More headers of the reply (ETag, Content-Encoding, Cache-Control, ...).
   std::vector<std::pair<std::string, std::string>> headers;
+  // When set, the body comes from this file instead of `body`.
+  std::shared_ptr<const FileSlice> file;
 };
 
 // A short text answer ("refused: bad score" + CR LF).

@@ -21,7 +21,8 @@ constexpr const char* kStyle =
     "th{color:#999;font-weight:normal;font-size:.85em}"
     "td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}"
     "td.name{font-weight:bold;white-space:nowrap}td.c{word-break:break-all;min-width:8em}"
-    "td.v{color:#6e6;white-space:nowrap}video{display:block;max-width:100%;margin:4px 0}";
+    "td.v{color:#6e6;white-space:nowrap}"
+    "video{display:block;width:100%;max-width:640px;height:auto;aspect-ratio:4/3;background:#111;margin:2px 0 6px}";
 
 std::string Utf8(std::string_view cp932) { return text::Cp932ToUtf8Lossy(cp932, text::kReplacementCharacter); }
 
@@ -59,16 +60,18 @@ std::string Table(const RankSnapshot& s, std::size_t count, bool links, const Vi
     t += "<td class=\"name\">" + EscapeHtml(Utf8(r.name)) + "</td><td class=\"n\">" + std::to_string(r.score) +
          "</td><td class=\"c\">" + EscapeHtml(Utf8(r.comment));
     const std::string film = links && video ? video(s.mode, p) : std::string();
-    if (!film.empty()) {
-      t += "<video controls preload=\"metadata\" width=\"320\" height=\"240\" src=\"" + EscapeHtml(film) +
-           "\"></video>";
-    }
     t += "</td><td class=\"n\">" + EscapeHtml(Utf8(r.date)) + "</td><td class=\"v\">";
     if (p.verified) t += "&#x2713;";
     // Only a verified run's replay is sure to be there.
     if (links && p.verified) t += " <a href=\"" + EscapeHtml(ReplayLink(s.mode, r)) + "\">replay</a>";
     if (!film.empty()) t += " <a href=\"" + EscapeHtml(film) + "\">video</a>";
     t += "</td></tr>\n";
+    // The run's video on a row of its own under it, as wide as the table
+    // allows (the whole screen of a phone), in the game's 4:3.
+    if (!film.empty()) {
+      t += "<tr class=\"film\"><td></td><td colspan=\"5\"><video controls preload=\"metadata\" width=\"640\" "
+           "height=\"480\" src=\"" + EscapeHtml(film) + "\"></video></td></tr>\n";
+    }
   }
   return t + "</tbody></table></div>\n";
 }

@@ -47,6 +47,8 @@ constexpr const char* kVersion3 =
     " PRIMARY KEY(name, id));"
     "CREATE TABLE IF NOT EXISTS pending(mode integer NOT NULL, name text NOT NULL, id integer NOT NULL,"
     " score integer NOT NULL, record bytea NOT NULL, key bytea NOT NULL, PRIMARY KEY(mode, name, id));";
+constexpr const char* kCreateClaims =
+    "CREATE TABLE IF NOT EXISTS video_claims(video text PRIMARY KEY, owner text NOT NULL, expires timestamptz NOT NULL)";
 #define KV_PG_UPSERT                                                                                     \
   "INSERT INTO records(mode, name, id, score, field4, comment, field6, date, field8, play_count,"          \
   " field10, field11, seq, line, signed)"                                                                  \
@@ -90,6 +92,12 @@ constexpr Statement kStatements[] = {
      " ON CONFLICT(mode, name, id) DO UPDATE SET data = excluded.data"},
     {"get_replay", "SELECT data FROM replays WHERE mode = $1 AND name = $2 AND id = $3"},
     {"set_verified", "UPDATE records SET verified = ($4 = '1') WHERE mode = $1 AND name = $2 AND id = $3"},
+    // The database's clock, the one clock every instance shares.
+    {"claim_video",
+     "INSERT INTO video_claims(video, owner, expires) VALUES($1, $2, now() + make_interval(secs => $3::int))"
+     " ON CONFLICT(video) DO UPDATE SET owner = excluded.owner, expires = excluded.expires"
+     " WHERE video_claims.owner = excluded.owner OR video_claims.expires <= now() RETURNING 1"},
+    {"release_video", "DELETE FROM video_claims WHERE video = $1 AND owner = $2"},
 };
 
 class Result {
@@ -371,6 +379,19 @@ class PgRankStore final : public RankStore {
     return status == StoreStatus::ok ? StoreStatus::failed : status;
   }
 
+  std::optional<bool> ClaimVideo(std::string_view video, std::string_view owner, int seconds) override {
+    Lease c(*this);
+    if (!c) return std::nullopt;
+    Result r(Run(c.get(), "claim_video", {std::string(video), std::string(owner), std::to_string(seconds)}));
+    if (!r.Ok()) return std::nullopt;
+    return r.Rows() > 0;
+  }
+
+  bool ReleaseVideo(std::string_view video, std::string_view owner) override {
+    Lease c(*this);
+    return c && Result(Run(c.get(), "release_video", {std::string(video), std::string(owner)})).Ok();
+  }
+
  private:
   // One submission inside SubmitBatch's transaction; false when the store fails.
   static bool SubmitOne(PGconn* c, Submission& s, const std::vector<std::string>& row) {
@@ -484,6 +505,9 @@ class PgRankStore final : public RankStore {
     if (ok && version < kSchemaVersion) {
       ok = Exec(c, "DELETE FROM schema_version; INSERT INTO schema_version VALUES(3)", error);
     }
+    // Claims on videos being made are passing state, not records: the table
+    // is made when missing and an older kv-rankd ignores it.
+    if (ok) ok = Exec(c, kCreateClaims, error);
     if (ok && Exec(c, "COMMIT", error)) return true;
     Exec(c, "ROLLBACK");
     return false;

@@ -1,16 +1,11 @@
 #include "replay_verifier.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -238,10 +233,7 @@ void ReplayVerifier::Finish(bool kill_running) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
-    if (kill_running) {
-      killing_ = true;
-      for (pid_t group : children_) kill(-group, SIGKILL);
-    }
+    if (kill_running) children_.KillAll();
     cancelled.swap(waiting_);
     for (const Waiting& w : cancelled) Count(w.owner, 0, -1);
     for (Waiting& w : handed_) {
@@ -328,104 +320,27 @@ VerifyResult ReplayVerifier::Check(const std::string& replay) const {
     close(input);
     return fail("cannot hand the replay over");
   }
-  int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
-    close(input);
-    return fail(std::string("pipe: ") + std::strerror(errno));
-  }
-  const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-
-  // Everything the child needs is ready before the fork: between fork and
-  // exec it only makes system calls.
-  std::vector<std::string> args = {options_.program, "--game-dir", options_.game_dir, "-"};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
   // The allowance grows with the frames the file claims; a file with no
   // readable header gets the base (kv-verify refuses it at once anyway).
   Replay header;
   const CheckAllowance allowance = AllowanceFor(options_, PeekReplayHeader(replay, header, nullptr) ? header.frames : 0);
-  const rlimit cpu{static_cast<rlim_t>(allowance.cpu_seconds), static_cast<rlim_t>(allowance.cpu_seconds + 1)};
-  const rlimit memory{static_cast<rlim_t>(options_.memory_mb) << 20, static_cast<rlim_t>(options_.memory_mb) << 20};
-  const rlimit no_core{0, 0};
-
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);  // its own group: a kill reaches whatever it started
-    // It dies with the thread that started it, which lives as long as
-    // kv-rankd: no check outlives the server, however the server ends.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    dup2(input, STDIN_FILENO);
-    dup2(pipe_fds[1], STDOUT_FILENO);
-    if (null_fd >= 0) dup2(null_fd, STDERR_FILENO);
-    close_range(3, ~0U, 0);
-    setrlimit(RLIMIT_CPU, &cpu);
-    setrlimit(RLIMIT_AS, &memory);
-    setrlimit(RLIMIT_CORE, &no_core);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  if (pid > 0) {
-    setpgid(pid, pid);  // whichever of the two runs first
-    std::lock_guard<std::mutex> lock(mutex_);
-    children_.insert(pid);
-    if (killing_) kill(-pid, SIGKILL);
-  }
+  ChildRun run;
+  run.args = {options_.program, "--game-dir", options_.game_dir, "-"};
+  run.input = input;
+  run.max_output = kMaxOutput;
+  run.limits = {allowance.cpu_seconds, options_.memory_mb, allowance.wall_seconds, 0};
+  const ChildEnd end = children_.Run(run);
   close(input);
-  close(pipe_fds[1]);
-  if (null_fd >= 0) close(null_fd);
-  if (pid < 0) {
-    close(pipe_fds[0]);
-    return fail(std::string("fork: ") + std::strerror(errno));
-  }
-
-  // Read the line until the child closes its output or its time is up.
-  std::string output;
-  bool killed = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(allowance.wall_seconds);
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      kill(-pid, SIGKILL);
-      kill(pid, SIGKILL);
-      killed = true;
-      break;
-    }
-    pollfd p{pipe_fds[0], POLLIN, 0};
-    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
-    if (ready < 0 && errno != EINTR) break;
-    if (ready <= 0) continue;
-    char buffer[1024];
-    const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (output.size() < kMaxOutput) output.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(pipe_fds[0]);
-  // Out of the set before it is reaped, so no kill ever reaches a group id
-  // that was handed on.
-  bool stopped = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    children_.erase(pid);
-    stopped = killing_;
-    if (stopped) kill(-pid, SIGKILL);
-  }
-  int status = 0;
-  rusage usage{};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  out.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  if (stopped && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+  if (!end.error.empty()) return fail(end.error);
+  const int status = end.status;
+  const std::string& output = end.output;
+  out.cpu_seconds = end.cpu_seconds;
+  if (end.stopped) {
     out.verdict = V::stopped;
     out.why = "the server is stopping";
     return out;
   }
-
-  if (killed || (WIFSIGNALED(status) && (WTERMSIG(status) == SIGXCPU || WTERMSIG(status) == SIGKILL))) {
+  if (RanOutOfTime(end)) {
     out.verdict = V::too_long;
     out.why = "the check ran out of time";
     return out;

@@ -30,6 +30,8 @@
 
 #include <sys/types.h>
 
+#include "child_process.h"
+
 struct VerifierOptions {
   std::string program;        // kv-verify
   std::string game_dir;       // its --game-dir; empty: its own folder
@@ -175,7 +177,6 @@ class ReplayVerifier {
   int busy_ = 0;
   bool stopping_ = false;
   std::vector<std::thread> threads_;
-  // The process groups of the checks running now, for StopAll.
-  mutable std::set<pid_t> children_;
-  mutable bool killing_ = false;
+  // The checks running now, for StopAll.
+  mutable ChildGroup children_;
 };

@@ -56,13 +56,15 @@ struct RouteRefusal {
 };
 
 // The first route (anything with method, path and query_prefix) the request
-// matches; nullptr, with `refusal` set, when none does.
+// matches; nullptr, with `refusal` set, when none does. A route's path that
+// ends in "*" takes every path that begins with what comes before it.
 template <typename Route>
 const Route* MatchRoute(std::span<const Route> routes, std::string_view method, std::string_view path,
                         std::string_view query, RouteRefusal* refusal) {
   bool path_known = false, query_known = false;
   for (const Route& r : routes) {
-    if (std::string_view(r.path) != path) continue;
+    const std::string_view p(r.path);
+    if (!p.empty() && p.back() == '*' ? !path.starts_with(p.substr(0, p.size() - 1)) : p != path) continue;
     path_known = true;
     if (query.substr(0, std::string_view(r.query_prefix).size()) != r.query_prefix) continue;
     query_known = true;

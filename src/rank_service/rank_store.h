@@ -111,6 +111,15 @@ class RankStore {
   virtual StoreStatus FindPending(const RecordKey& key, WireRecord* out) = 0;
   virtual StoreStatus PromotePending(const RecordKey& key, std::string_view replay, int score) = 0;
 
+  // Videos of ranked runs are made once however many servers share the
+  // store: a server claims a video (its file name) for `seconds` before it
+  // makes it and claims it again to keep it while it works. True when `owner`
+  // holds the claim now (it was free, had expired, or was `owner`'s
+  // already); nullopt when the store fails.
+  virtual std::optional<bool> ClaimVideo(std::string_view video, std::string_view owner, int seconds) = 0;
+  // Gives up `owner`'s claim on the video (another's stays); false when the store fails.
+  virtual bool ReleaseVideo(std::string_view video, std::string_view owner) = 0;
+
   // One record; false only when the store fails.
   bool Submit(int mode, const WireRecord& record);
   // The reply body: one wire line per ranked record, CR LF after each.

@@ -4,6 +4,7 @@
 // index on seq, and the ranking is read off the (mode, score, seq) index.
 #include <sqlite3.h>
 
+#include <chrono>
 #include <mutex>
 
 #include "platform/text.h"
@@ -43,6 +44,9 @@ constexpr const char* kVersion3 =
     " PRIMARY KEY(name, id));"
     "CREATE TABLE IF NOT EXISTS pending(mode INTEGER NOT NULL, name TEXT NOT NULL, id INTEGER NOT NULL,"
     " score INTEGER NOT NULL, record BLOB NOT NULL, key BLOB NOT NULL, PRIMARY KEY(mode, name, id));";
+
+constexpr const char* kCreateClaims =
+    "CREATE TABLE IF NOT EXISTS video_claims(video TEXT PRIMARY KEY, owner TEXT NOT NULL, expires INTEGER NOT NULL)";
 
 // A record into its place; the submission's statement keeps only a better
 // one, the promotion of a verified pending run replaces whatever is there.
@@ -105,6 +109,8 @@ class SqliteRankStore final : public RankStore {
   StoreStatus FindKey(std::string_view name, int id, std::string* key) override;
   StoreStatus FindPending(const RecordKey& key, WireRecord* out) override;
   StoreStatus PromotePending(const RecordKey& key, std::string_view replay, int score) override;
+  std::optional<bool> ClaimVideo(std::string_view video, std::string_view owner, int seconds) override;
+  bool ReleaseVideo(std::string_view video, std::string_view owner) override;
 
  private:
   bool Exec(const char* sql, std::string* error = nullptr);
@@ -145,6 +151,8 @@ class SqliteRankStore final : public RankStore {
   Statement* pending_find_ = nullptr;
   Statement* pending_put_ = nullptr;
   Statement* pending_drop_ = nullptr;
+  Statement* claim_ = nullptr;
+  Statement* release_ = nullptr;
 };
 
 bool SqliteRankStore::Exec(const char* sql, std::string* error) {
@@ -188,6 +196,9 @@ bool SqliteRankStore::Prepare(std::string* error, bool sync_every_commit) {
   // A page cache large enough for the upper levels of the indexes of a
   // million rows keeps writes off the disk's read path.
   if (!Exec(pragmas, error) || !Exec("PRAGMA cache_size=-65536", error) || !Migrate(error)) return false;
+  // Claims on videos being made are passing state, not records: the table
+  // is made when missing and an older kv-rankd opening the file ignores it.
+  if (!Exec(kCreateClaims, error)) return false;
   struct {
     Statement** slot;
     std::string sql;
@@ -212,6 +223,11 @@ bool SqliteRankStore::Prepare(std::string* error, bool sync_every_commit) {
       {&pending_find_, "SELECT score, record, key FROM pending WHERE mode = ?1 AND name = ?2 AND id = ?3"},
       {&pending_put_, "INSERT OR REPLACE INTO pending(mode, name, id, score, record, key) VALUES(?1, ?2, ?3, ?4, ?5, ?6)"},
       {&pending_drop_, "DELETE FROM pending WHERE mode = ?1 AND name = ?2 AND id = ?3"},
+      {&claim_,
+       "INSERT INTO video_claims(video, owner, expires) VALUES(?1, ?2, ?3) ON CONFLICT(video) DO UPDATE SET"
+       " owner = excluded.owner, expires = excluded.expires"
+       " WHERE video_claims.owner = excluded.owner OR video_claims.expires <= ?4"},
+      {&release_, "DELETE FROM video_claims WHERE video = ?1 AND owner = ?2"},
   };
   for (const auto& s : statements) {
     if (!Add(s.slot).Prepare(db_, s.sql.c_str())) {
@@ -549,6 +565,33 @@ StoreStatus SqliteRankStore::PromotePending(const RecordKey& key, std::string_vi
   if (status == StoreStatus::ok && Exec("COMMIT")) return status;
   Exec("ROLLBACK");
   return status == StoreStatus::ok ? StoreStatus::failed : status;
+}
+
+std::optional<bool> SqliteRankStore::ClaimVideo(std::string_view video, std::string_view owner, int seconds) {
+  // One machine's clock: the servers sharing an SQLite file share the machine.
+  const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch()).count();
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* st = claim_->Fresh();
+  BindText(st, 1, video);
+  BindText(st, 2, owner);
+  sqlite3_bind_int64(st, 3, now + 1000LL * seconds);
+  sqlite3_bind_int64(st, 4, now);
+  const int rc = sqlite3_step(st);
+  const bool held = sqlite3_changes(db_) > 0;
+  claim_->Fresh();
+  if (rc != SQLITE_DONE) return std::nullopt;
+  return held;
+}
+
+bool SqliteRankStore::ReleaseVideo(std::string_view video, std::string_view owner) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* st = release_->Fresh();
+  BindText(st, 1, video);
+  BindText(st, 2, owner);
+  const bool ok = sqlite3_step(st) == SQLITE_DONE;
+  release_->Fresh();
+  return ok;
 }
 
 }  // namespace

@@ -326,6 +326,26 @@ TEST_P(RankStoreTest, WritersRacingForOnePlayerLeaveOneBest) {
   EXPECT_EQ(best.record.score, 3049);
 }
 
+TEST_P(RankStoreTest, AVideoIsClaimedByOneServerUntilReleasedOrExpired) {
+  // Two stores on the same database, as two servers would have.
+  auto a = Open();
+  auto b = Open();
+  ASSERT_TRUE(a && b);
+  const std::string video = "EASY-41-1-500.webm";
+  EXPECT_EQ(a->ClaimVideo(video, "a", 60), true);
+  EXPECT_EQ(b->ClaimVideo(video, "b", 60), false);  // held
+  EXPECT_EQ(a->ClaimVideo(video, "a", 60), true);   // renewed by its holder
+  EXPECT_EQ(b->ClaimVideo("HELL-41-1-500.webm", "b", 60), true);  // another video is free
+  EXPECT_TRUE(b->ReleaseVideo(video, "b"));  // not b's to give up
+  EXPECT_EQ(b->ClaimVideo(video, "b", 60), false);
+  // A holder that stops renewing (it died) loses the claim when it runs out.
+  EXPECT_EQ(a->ClaimVideo(video, "a", 0), true);
+  EXPECT_EQ(b->ClaimVideo(video, "b", 60), true);
+  EXPECT_EQ(a->ClaimVideo(video, "a", 60), false);
+  EXPECT_TRUE(b->ReleaseVideo(video, "b"));
+  EXPECT_EQ(a->ClaimVideo(video, "a", 60), true);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, RankStoreTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 
