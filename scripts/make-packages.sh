@@ -153,17 +153,22 @@ Description: moonlit arcade shooter for a 640 x 480 window
  screenshots, an autoplay bot), and kv-verify, which checks a replay.
 EOF
 
-# procps: the unit's reload is /bin/kill -HUP.
-control kv-rankd net "$(shlibs kv-rankd), procps" "Suggests: sqlite3, postgresql" <<'EOF'
+# procps: the unit's reload is /bin/kill -HUP. kv: its kv-sim (with the
+# game's pictures and sounds) makes the videos of the ranked runs.
+control kv-rankd net "$(shlibs kv-rankd), procps" "Recommends: kv (= $version)" "Suggests: sqlite3, postgresql" <<'EOF'
 Description: ranking server of the K.V. arcade shooter
  kv-rankd keeps each mode's ranking of K.V. and answers the game's reads and
  writes over HTTP, from a SQLite file or a PostgreSQL database that several
- servers share. Every request is bounded in size and time and every client
- address in its writes and connections.
+ servers share, and serves the rankings as web pages. Every request is
+ bounded in size and time and every client address in its writes and
+ connections.
  .
  Uploaded replays are checked by kv-verify, which plays them headless in a
- process of its own under CPU, memory and time limits. The package runs the
- server as a hardened systemd service with a dynamic user.
+ process of its own under CPU, memory and time limits. With the game (package
+ kv) installed, the first runs of each mode also get a video, made by its
+ kv-sim at low priority under the same kind of limits and shown on the pages.
+ The package runs the server as a hardened systemd service with a dynamic
+ user.
 EOF
 for s in postinst prerm postrm; do
   install -m 755 "$work/src/packaging/debian/kv-rankd.$s" "$work/debian/kv-rankd/DEBIAN/$s"

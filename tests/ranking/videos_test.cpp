@@ -188,7 +188,9 @@ TEST(RunVideos, ARendererThatFailsSpinsOrHangsIsStoppedAndLeavesNothing) {
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(took, c.limit);
     EXPECT_EQ(Listing(s.options.folder), std::vector<std::string>{}) << "a half-made video was left";
-    if (c.then.find("disk full") != std::string::npos) EXPECT_EQ(videos.last_failure(), "kv-sim: no video written: disk full");
+    if (c.then.find("disk full") != std::string::npos) {
+      EXPECT_EQ(videos.last_failure(), "kv-sim: no video written: disk full");
+    }
     // Tried once, not again at once.
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(videos.stats().failed, 1);
