@@ -153,11 +153,11 @@ void rank_bClick(Game& g) {
 
 void rank_listMouseDown(Game& g, int button, int x, int y) {
   (void)x;
-  if (button == 1) {
+  if (button == kButtonRight) {
     rank_bClick(g);
     return;
   }
-  if (button != 0 || y < 0) return;
+  if (button != kButtonLeft || y < 0) return;
   const int line = g.panels.rank_top + y / L::kRowH;
   if (y / L::kRowH < L::kRows && line < LineCount(g)) g.panels.rank_selected = line;
 }
@@ -177,19 +177,19 @@ void MoveRankSelection(Game& g, int delta) {
 bool RankBoxMouseDown(Game& g, int button, int x, int y) {
   if (!g.panels.rank_box_visible) return false;
   if (Inside(x, y, L::kBackX, L::kBackY, L::kBackW, L::kBackH)) {
-    if (button == 0) rank_bClick(g);
+    if (button == kButtonLeft) rank_bClick(g);
     return true;
   }
   if (Inside(x, y, L::kReplayX, L::kReplayY, L::kReplayW, L::kReplayH)) {
-    if (button == 0) rank_replay_bClick(g);
+    if (button == kButtonLeft) rank_replay_bClick(g);
     return true;
   }
   if (Inside(x, y, L::kBarX, L::kListY, L::kBarW, L::kListH)) {
-    if (button == 1) {
+    if (button == kButtonRight) {
       rank_listMouseDown(g, button, x - L::kListX, y - L::kListY);
       return true;
     }
-    if (button != 0) return true;
+    if (button != kButtonLeft) return true;
     const Thumb t = ThumbOf(g);
     if (y < t.top) ScrollRankList(g, g.panels.rank_top - L::kRows);
     else if (y >= t.top + t.height) ScrollRankList(g, g.panels.rank_top + L::kRows);

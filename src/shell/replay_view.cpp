@@ -65,7 +65,7 @@ bool ReplayViewInput(Game& g, const InputEvent& e) {
       return true;
     case InputEvent::kMouseDown:
       // Right click goes back; a left click goes back once the run is over.
-      if (e.button == 1 || v.over) CloseReplayView(g);
+      if (e.button == kButtonRight || v.over) CloseReplayView(g);
       return true;
     default:
       return true;  // the replay's own events drive it; the window's are not passed on
