@@ -402,6 +402,7 @@ struct RankHttpServer::Connection {
   Clock::time_point since;
   bool cut = false;
   long long served = 0;  // requests completed on this connection
+  int reply_ms = 0;      // the reply's own time to be sent, when longer than the server's
   bool over_cap = false;  // opened while its address held its share already
   Request* request = nullptr;
 };
@@ -588,6 +589,10 @@ int RankHttpServer::OnRequest(MHD_Connection* c, const char*, const char* method
     if (close || closing_) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
     req->status = a.status;
     req->bytes = bytes;
+    if (conn != nullptr) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      conn->reply_ms = a.reply_ms;
+    }
     set_phase(Phase::reply);
     const bool ok = MHD_queue_response(c, static_cast<unsigned>(a.status), r) == MHD_YES;
     MHD_destroy_response(r);
@@ -746,7 +751,7 @@ void RankHttpServer::Reap() {
         break;
       case Phase::headers: limit = std::chrono::milliseconds(limits_.header_ms); break;
       case Phase::body: limit = std::chrono::milliseconds(limits_.body_ms); break;
-      case Phase::reply: limit = std::chrono::milliseconds(limits_.reply_ms); break;
+      case Phase::reply: limit = std::chrono::milliseconds(std::max(limits_.reply_ms, conn->reply_ms)); break;
       case Phase::handling: continue;  // ours to finish
     }
     // Stopping: a connection with no request under way brings one now or goes.

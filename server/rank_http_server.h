@@ -62,6 +62,9 @@ struct HttpAnswer {
   std::vector<std::pair<std::string, std::string>> headers;
   // When set, the body comes from this file instead of `body`.
   std::shared_ptr<const FileSlice> file;
+  // Time to send it when longer than the server's reply limit (a large
+  // file for a slow client); 0: the server's.
+  int reply_ms = 0;
 };
 
 // A short text answer ("refused: bad score" + CR LF).

@@ -277,7 +277,12 @@ bool RunVideos::Render(const std::string& name, const std::string& replay, const
   };
   const ChildEnd end = children_.Run(run);
   const bool ok = end.error.empty() && !end.out_of_time && WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0;
-  if (!ok) {
+  if (ok) {
+    std::error_code ec;
+    const auto bytes = fs::file_size(fs::path(work) / name, ec);
+    std::fprintf(stderr, "kv-rankd: made the video %s (%.1f MB, %lld frames, CPU %.1f s)\n", name.c_str(),
+                 ec ? 0.0 : static_cast<double>(bytes) / 1e6, frames, end.cpu_seconds);
+  } else {
     std::string why = !end.error.empty() ? end.error
                       : end.stopped      ? "stopped"
                       : RanOutOfTime(end) ? "out of time"
@@ -371,6 +376,9 @@ void AddVideoRoute(HttpRouter& router, const std::string& folder) {
     } else {
       a.file = std::move(whole);
     }
+    // A large file may take longer than a ranking to reach a slow client:
+    // as long as it comes at 64 KB/s at least.
+    a.reply_ms = static_cast<int>(std::min<unsigned long long>(a.file->size / 64, 3600000));
     reply(std::move(a));
   };
   router.Add(std::move(route));
