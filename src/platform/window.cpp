@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "platform/canvas.h"
 #include "platform/dialogs.h"
@@ -123,6 +124,44 @@ void ScalePicture(const uint8_t* src, int src_stride, int w, int h, int scale, u
 #if defined(__SSE2__)
   _mm_sfence();
 #endif
+}
+
+std::vector<FieldRect> TakeChanges(const uint8_t* picture, int picture_stride, uint8_t* shown,
+                                   int shown_stride, int w, int h) {
+  std::vector<FieldRect> changes;
+  const int blocks = (w + kChangeBlockW - 1) / kChangeBlockW;
+  std::vector<char> changed(size_t(blocks), 0);
+  const size_t row_bytes = size_t(w) * 4;
+  for (int band = 0; band < h; band += kChangeBandH) {
+    const int band_end = std::min(h, band + kChangeBandH);
+    std::fill(changed.begin(), changed.end(), 0);
+    bool any = false;
+    for (int y = band; y < band_end; ++y) {
+      const uint8_t* row = picture + size_t(y) * picture_stride;
+      uint8_t* old = shown + size_t(y) * shown_stride;
+      if (std::memcmp(row, old, row_bytes) == 0) continue;  // most rows of most pictures
+      for (int b = 0; b < blocks; ++b) {
+        const size_t at = size_t(b) * kChangeBlockW * 4;
+        const size_t n = std::min(row_bytes - at, size_t(kChangeBlockW) * 4);
+        if (std::memcmp(row + at, old + at, n) == 0) continue;
+        std::memcpy(old + at, row + at, n);
+        changed[size_t(b)] = 1;
+        any = true;
+      }
+    }
+    for (int b = 0; any && b < blocks;) {
+      if (!changed[size_t(b)]) {
+        ++b;
+        continue;
+      }
+      int e = b;
+      while (e < blocks && changed[size_t(e)]) ++e;
+      const int x = b * kChangeBlockW;
+      changes.push_back({x, band, std::min(w, e * kChangeBlockW) - x, band_end - band});
+      b = e;
+    }
+  }
+  return changes;
 }
 
 namespace {
@@ -328,31 +367,23 @@ class SdlWindow : public Window {
 
   bool Wait(InputEvent& e, int timeout_ms) override {
     SDL_Event ev;
-    if (SDL_WaitEventTimeout(&ev, timeout_ms) && Translate(ev, e)) return true;
-    return Poll(e);
+    if (!SDL_WaitEventTimeout(&ev, timeout_ms)) return false;  // each look costs a call to the X server
+    return Translate(ev, e) || Poll(e);
   }
 
   bool Present(const Canvas& c) override {
     if (c.Width() != w_ || c.Height() != h_) return false;
-    // The rows that differ from the picture on screen are copied over it.
+    // The parts that differ from the picture on screen are copied over it;
+    // only they are enlarged and sent to the screen. In play that is about a
+    // fifth of the field: the sprites, the speed lines and the HUD's figures.
     if (!shown_) shown_ = std::make_unique<Canvas>(w_, h_, nullptr);
-    const size_t row_bytes = size_t(w_) * 4;
-    const uint8_t* from = c.Data();
-    uint8_t* to = shown_->MutableData();
-    int first = h_, end = 0;
-    for (int y = 0; y < h_; ++y) {
-      const uint8_t* row = from + size_t(y) * c.Stride();
-      uint8_t* old = to + size_t(y) * shown_->Stride();
-      if (std::memcmp(row, old, row_bytes) == 0) continue;
-      std::memcpy(old, row, row_bytes);
-      first = std::min(first, y);
-      end = y + 1;
-    }
-    if (stale_) first = 0, end = h_;
-    if (first >= end) return false;
+    std::vector<FieldRect> changes =
+        TakeChanges(c.Data(), c.Stride(), shown_->MutableData(), shown_->Stride(), w_, h_);
     const bool whole = stale_;
+    if (whole) changes.assign(1, FieldRect{0, 0, w_, h_});
+    if (changes.empty()) return false;
     stale_ = false;
-    return renderer_ ? Render(first, end) : Blit(first, end, whole);
+    return renderer_ ? Render(changes) : Blit(changes, whole);
   }
 
   void ToggleFullscreen() override {
@@ -495,10 +526,10 @@ class SdlWindow : public Window {
     return s && s->format->format == SDL_PIXELFORMAT_RGB888 && !SDL_MUSTLOCK(s) ? s : nullptr;
   }
 
-  // Rows first..end-1 of the picture on screen (shown_) into the window's
+  // The changed parts of the picture on screen (shown_) into the window's
   // pixels, enlarged. The black bars stay in them from one picture to the
   // next: they are drawn when the window's pixels are new (after a resize).
-  bool Blit(int first, int end, bool whole) {
+  bool Blit(const std::vector<FieldRect>& changes, bool whole) {
     SDL_Surface* s = WindowSurface();
     if (!s) return false;
     if (s != surface_ || s->w != surface_w_ || s->h != surface_h_) {
@@ -506,10 +537,9 @@ class SdlWindow : public Window {
       surface_ = s;
       surface_w_ = s->w;
       surface_h_ = s->h;
-      first = 0, end = h_, whole = true;
+      whole = true;
     }
     const FieldView v = FitField(s->w, s->h, w_, h_);
-    SDL_Rect dst{v.offset_x, v.offset_y + first * v.scale, w_ * v.scale, (end - first) * v.scale};
     if (v.offset_x < 0 || v.offset_y < 0) {
       // A screen smaller than the field: SDL cuts the picture to it.
       SDL_Surface* pic = SDL_CreateRGBSurfaceWithFormatFrom(shown_->MutableData(), w_, h_, 32,
@@ -518,20 +548,31 @@ class SdlWindow : public Window {
       SDL_Rect all{v.offset_x, v.offset_y, w_ * v.scale, h_ * v.scale};
       SDL_BlitScaled(pic, nullptr, s, &all);
       SDL_FreeSurface(pic);
-      whole = true;
-    } else {
+      return SDL_UpdateWindowSurface(window_) == 0;
+    }
+    const std::vector<FieldRect> all{{0, 0, w_, h_}};
+    rects_.clear();
+    for (const FieldRect& r : whole ? all : changes) {
+      const SDL_Rect dst{v.offset_x + r.x * v.scale, v.offset_y + r.y * v.scale, r.w * v.scale, r.h * v.scale};
       uint8_t* to = static_cast<uint8_t*>(s->pixels) + size_t(dst.y) * s->pitch + size_t(dst.x) * 4;
-      ScalePicture(shown_->Data() + size_t(first) * shown_->Stride(), shown_->Stride(), w_, end - first,
-                   v.scale, to, s->pitch);
+      ScalePicture(shown_->Data() + size_t(r.y) * shown_->Stride() + size_t(r.x) * 4, shown_->Stride(), r.w,
+                   r.h, v.scale, to, s->pitch);
+      rects_.push_back(dst);
     }
     // Uncovered, the window takes all of its pixels again, bars included.
-    return (whole ? SDL_UpdateWindowSurface(window_) : SDL_UpdateWindowSurfaceRects(window_, &dst, 1)) == 0;
+    if (whole) return SDL_UpdateWindowSurface(window_) == 0;
+    return SDL_UpdateWindowSurfaceRects(window_, rects_.data(), int(rects_.size())) == 0;
   }
 
   // Through the renderer: the changed rows into the texture, which the GPU
   // scales. A GPU's buffers keep nothing from one picture to the next, so the
   // bars are drawn with each picture where there are any.
-  bool Render(int first, int end) {
+  bool Render(const std::vector<FieldRect>& changes) {
+    int first = h_, end = 0;
+    for (const FieldRect& r : changes) {
+      first = std::min(first, r.y);
+      end = std::max(end, r.y + r.h);
+    }
     SDL_Rect rows{0, first, w_, end - first};
     SDL_UpdateTexture(texture_, &rows, shown_->Data() + size_t(first) * shown_->Stride(), shown_->Stride());
     int ow = 0, oh = 0;
@@ -670,6 +711,7 @@ class SdlWindow : public Window {
   SDL_Surface* surface_ = nullptr;  // the window's pixels the bars were drawn in
   int surface_w_ = 0, surface_h_ = 0;
   std::unique_ptr<Canvas> shown_;   // the picture on screen
+  std::vector<SDL_Rect> rects_;     // the window's pixels Blit changed
   bool stale_ = true;               // the screen no longer shows it (uncovered or resized)
   SDL_Cursor* arrow_ = nullptr;
   SDL_Cursor* crosshair_ = nullptr;

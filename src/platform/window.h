@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class Canvas;
 
@@ -85,6 +86,16 @@ void WindowToField(const FieldView& v, int wx, int wy, int& fx, int& fy);
 // a scale x scale block (nearest neighbour); strides are in bytes.
 void ScalePicture(const uint8_t* src, int src_stride, int w, int h, int scale, uint8_t* dst,
                   int dst_stride);
+// Where a picture differs from the one on screen: both are w x h 32-bit
+// pixels (strides in bytes). Compared in blocks of kChangeBlockW pixels by
+// kChangeBandH rows, each block that differs is copied onto `shown`; returns
+// the changed areas, one rectangle per run of neighbouring blocks in a band.
+inline constexpr int kChangeBlockW = 32, kChangeBandH = 16;
+struct FieldRect {
+  int x = 0, y = 0, w = 0, h = 0;
+};
+std::vector<FieldRect> TakeChanges(const uint8_t* picture, int picture_stride, uint8_t* shown,
+                                   int shown_stride, int w, int h);
 // The window scale for a desktop of the given size: 1x up to 1279 x 959,
 // 2x from 1280 x 960, 3x from 1920 x 1440, and so on.
 int DesktopScale(int desktop_w, int desktop_h);

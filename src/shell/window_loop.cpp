@@ -16,6 +16,7 @@ namespace {
 constexpr double kNever = 1e300;
 constexpr double kMsPerDay = 86400e3;
 constexpr int kRankPollMs = 15;
+constexpr double kHeldSeconds = 0.2;
 }  // namespace
 
 void FrameStats::Count(FrameRun& run, double now) {
@@ -30,10 +31,15 @@ void FrameStats::Count(FrameRun& run, double now) {
   last_frame = now;
 }
 
+void FrameStats::Hold() {
+  last_run = nullptr;
+  holds += 1;
+}
+
 void FrameStats::Print() const {
   std::printf("kv-stats: frames=%ld play_frames=%ld play_seconds=%.2f play_fps=%.2f title_fps=%.2f "
-              "menu_fps=%.2f shown=%ld\n",
-              frames, play.frames, play.seconds, play.Fps(), title.Fps(), menus.Fps(), shown);
+              "menu_fps=%.2f shown=%ld holds=%ld\n",
+              frames, play.frames, play.seconds, play.Fps(), title.Fps(), menus.Fps(), shown, holds);
   std::fflush(stdout);
 }
 
@@ -48,7 +54,12 @@ void WindowLoop::Turn() {
   InputEvent e;
   bool got = WaitForEvent(e);
   if (got && Driver() == kTimer) TimerWake(g_);
+  const double before = g_.pf.clock->NowDays();
   for (; got && !g_.run.quit; got = win_.Poll(e)) HandleEvent(e);
+  // An event whose handler held the loop (a message box waiting for its
+  // answer) ends the run of frames the rates are taken over: the time the
+  // box was up says nothing of how fast the frames come.
+  if ((g_.pf.clock->NowDays() - before) * 86400.0 > kHeldSeconds) stats_.Hold();
   if (g_.run.quit) return;
   RunDriver();
   FollowGame();

@@ -26,10 +26,13 @@ struct FrameRun {
 // What kv --stats prints on exit.
 struct FrameStats {
   long frames = 0, shown = 0;  // frames run, pictures that went to the screen
+  long holds = 0;              // times an event's handler held the loop (a message box)
   FrameRun title, menus, play;
   FrameRun* last_run = nullptr;
   double last_frame = 0;  // days
   void Count(FrameRun& run, double now);
+  // The loop was held: the next frame starts a new run.
+  void Hold();
   void Print() const;
 };
 
