@@ -31,31 +31,70 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# wait_for SECONDS CMD...: runs CMD every 0.2 s until it succeeds; fails
+# after SECONDS. Every step below waits for what it needs to see rather than
+# sleeping a fixed time, so a loaded machine makes the test slower, not wrong.
+wait_for() {
+  local end=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $end ] || return 1
+    sleep 0.2
+  done
+}
+T=30  # generous: the game may wait behind other programs for seconds
+
 copy_game "$GAME_DIR" "$work/game"
 start_xvfb "$work" || fail "Xvfb did not start"
 pids+=($XVFB_PID)
 if [ "$MODE" = wm ]; then
   openbox > "$work/openbox.log" 2>&1 &
   pids+=($!)
-  sleep 1
+  # The window manager announces itself on the root window once it runs.
+  wm_runs() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+  wait_for $T wm_runs || fail "openbox did not start"
 fi
 
 SDL_AUDIODRIVER=dummy "$work/game/kv" > "$work/kv.out" 2> "$work/kv.err" &
 kv_pid=$!
 pids+=($kv_pid)
-win=$(timeout 20 xdotool search --sync --name "K.V." | head -n1) || fail "no window appeared"
-sleep 1.5
+win=$(timeout $T xdotool search --sync --name "K.V." | head -n1) || fail "no window appeared"
 
 geom() { xwininfo -id "$win" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF}
   /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}'; }
-read -r wx wy ww wh < <(geom)
-[ "$ww $wh" = "640 480" ] || fail "window is ${ww}x${wh}"
-shot() { sleep 0.8; import -window root "$work/$1.png"; }
+# The window is at W x H and stays where it is for a moment (a window manager
+# may still be placing it); sets wx wy ww wh.
+settled_at() {
+  local a b
+  a=$(geom); sleep 0.3; b=$(geom)
+  [ "$a" = "$b" ] || return 1
+  read -r wx wy ww wh <<< "$b"
+  [ "$ww $wh" = "$1 $2" ]
+}
+shot() { import -window root "$work/$1.png" 2> /dev/null; }
 # The 640 x 480 field at (x, y) of a screenshot.
 crop() { convert "$work/$1.png" -crop "640x480+$2+$3" +repage "$work/$1-field.png"; }
 same() { [ "$(compare -metric AE "$work/$1-field.png" "$work/$2-field.png" null: 2>&1)" = 0 ]; }
-click() { xdotool mousemove $(($1 + $3)) $(($2 + $4)) click 1; sleep 0.5; }
-toggle() { xdotool key "$1"; sleep 1; }
+# shows NAME X Y OTHER: a screenshot NAME whose field at (X, Y) is OTHER's field.
+shows() { shot "$1" && crop "$1" "$2" "$3" && same "$1" "$4"; }
+# differs NAME X Y OTHER: a screenshot whose field is no longer OTHER's.
+differs() { shot "$1" && crop "$1" "$2" "$3" && ! same "$1" "$4"; }
+# The title picture at (X, Y): not black, and the same in two screenshots in a row.
+title_at() {
+  shot "$1" && crop "$1" "$2" "$3" || return 1
+  [ "$(convert "$work/$1-field.png" -format '%[fx:maxima.r+maxima.g+maxima.b]' info:)" != 0 ] || return 1
+  cp "$work/$1-field.png" "$work/$1-first-field.png"
+  sleep 0.3
+  shows "$1" "$2" "$3" "$1-first"
+}
+# pixels NAME X Y W H COLOUR: how many pixels of the field's rectangle have the colour.
+pixels() {
+  convert "$work/$1-field.png" -crop "$4x$5+$2+$3" -fill black +opaque "$6" -format '%[fx:mean*w*h]' info:
+}
+click() { xdotool mousemove $(($1 + $3)) $(($2 + $4)) click 1; }
+toggle() { xdotool key "$1"; }
+
+wait_for $T settled_at 640 480 || fail "window is ${ww:-?}x${wh:-?}"
 
 # The icon: SDL hands it to X as _NET_WM_ICON.
 # On a loaded machine the icon may reach X a moment after the window does.
@@ -67,35 +106,37 @@ has_icon() {
   done
   return 1
 }
-for _ in $(seq 50); do has_icon && break; sleep 0.2; done
-has_icon || fail "the window has no icon"
+wait_for $T has_icon || fail "the window has no icon"
 
 # Fullscreen and back on the title picture.
-shot windowed; crop windowed "$wx" "$wy"
+wait_for $T title_at windowed "$wx" "$wy" || fail "the title picture did not show"
 toggle F11
-read -r fx fy fw fh < <(geom)
-[ "$fx $fy $fw $fh" = "0 0 1024 768" ] || fail "fullscreen window is at $fx,$fy ${fw}x${fh}"
+wait_for $T settled_at 1024 768 || fail "fullscreen window is at $wx,$wy ${ww}x${wh}"
+[ "$wx $wy" = "0 0" ] || fail "fullscreen window is at $wx,$wy"
 ox=$(( (1024 - 640) / 2 )); oy=$(( (768 - 480) / 2 ))
-shot full; crop full $ox $oy
-same windowed full || fail "the fullscreen field differs from the windowed one"
+wait_for $T shows full $ox $oy windowed || fail "the fullscreen field differs from the windowed one"
 [ "$(convert "$work/full.png" -crop 1024x140+0+0 -format '%[fx:maxima.r+maxima.g+maxima.b]' info:)" = 0 ] ||
   fail "the bar above the fullscreen field is not black"
 toggle F11
-read -r bx by bw bh < <(geom)
-[ "$bw $bh" = "640 480" ] || fail "after fullscreen the window is ${bw}x${bh}"
-shot back; crop back "$bx" "$by"
-same windowed back || fail "the window does not show the field as before"
+wait_for $T settled_at 640 480 || fail "after fullscreen the window is ${ww}x${wh}"
+wait_for $T shows back "$wx" "$wy" windowed || fail "the window does not show the field as before"
 
 # Clicks in fullscreen land where they are aimed: title, intro, then the
 # start screen's first button, which writes the controls into the log (a
 # click 24 pixels off would open the name box instead).
 toggle alt+Return
-click $ox $oy 320 240; click $ox $oy 320 240; sleep 0.5
+wait_for $T settled_at 1024 768 || fail "Alt+Enter: the window is ${ww}x${wh}"
+wait_for $T shows full $ox $oy windowed || fail "Alt+Enter: the field is not shown centred"
+click $ox $oy 320 240
+wait_for $T differs intro $ox $oy windowed || fail "the click on the title did nothing"
+click $ox $oy 320 240
+wait_for $T differs start $ox $oy intro || fail "the click on the intro did nothing"
 click $ox $oy 100 37
-shot menu; crop menu $ox $oy
-grey=$(convert "$work/menu-field.png" -crop 550x30+10+250 -fill black +opaque 'rgb(153,153,153)' \
-       -format '%[fx:mean*w*h]' info:)
-awk -v n="$grey" 'BEGIN { exit !(n > 50) }' || fail "the fullscreen click did not reach the first button"
+log_written() {
+  shot menu && crop menu $ox $oy || return 1
+  awk -v n="$(pixels menu 10 250 550 30 'rgb(153,153,153)')" 'BEGIN { exit !(n > 50) }'
+}
+wait_for $T log_written || fail "the fullscreen click did not reach the first button"
 cursor() {  # "crosshair" when the pointer shows the game's aiming cross
   python3 - <<'PY'
 import ctypes
@@ -114,25 +155,42 @@ cross = (im.w, im.h, im.xhot, im.yhot) == (31, 31, 15, 15) and px(15, 4) == 0xFF
 print("crosshair" if cross else "other %dx%d" % (im.w, im.h))
 PY
 }
-[ "$(cursor)" != crosshair ] || fail "the menu shows the crosshair"
+crosshair() { [ "$(cursor)" = crosshair ]; }
+no_crosshair() { [ "$(cursor)" != crosshair ]; }
+# The game has set the menu's pointer by the time the log line shows.
+no_crosshair || fail "the menu shows the crosshair"
 toggle alt+Return
-read -r bx by bw bh < <(geom)
-[ "$bw $bh" = "640 480" ] || fail "after Alt+Enter the window is ${bw}x${bh}"
+wait_for $T settled_at 640 480 || fail "after Alt+Enter the window is ${ww}x${wh}"
+bx=$wx by=$wy
 
-# Register a name, start EASY chapter 1: the crosshair in play.
+# Register a name, start EASY chapter 1: the crosshair in play. The letters
+# are typed once the name box shows: the game takes text only from then on.
 click "$bx" "$by" 100 61
+name_box_open() {
+  shot name && crop name "$bx" "$by" || return 1
+  awk -v n="$(pixels name 20 395 360 60 'rgb(29,22,29)')" 'BEGIN { exit !(n > 1000) }'
+}
+wait_for $T name_box_open || fail "the name box did not open"
 xdotool type --delay 30 wcheck
-xdotool key Return; sleep 0.6
-xdotool key Return; sleep 0.8
-click "$bx" "$by" 100 61
-sleep 0.5
-click "$bx" "$by" 100 37
-xdotool mousemove $((bx + 320)) $((by + 300)); sleep 0.8
-[ "$(cursor)" = crosshair ] || fail "in play the pointer is $(cursor)"
-xdotool key q; sleep 0.8
-[ "$(cursor)" != crosshair ] || fail "after the game the crosshair stays"
+xdotool key Return   # OK: the question "…という名前でOKですか？" opens over the game
+xdotool key Return   # はい (the question takes the keys that come after the OK)
+# The box and the question over it (which darkens it to half) are gone.
+name_box_closed() {
+  shot named && crop named "$bx" "$by" || return 1
+  local lit dark
+  lit=$(pixels named 20 395 360 60 'rgb(29,22,29)'); dark=$(pixels named 20 395 360 60 'rgb(14,11,14)')
+  awk -v a="$lit" -v b="$dark" 'BEGIN { exit !(a + b < 100) }'
+}
+wait_for $T name_box_closed || fail "the name was not taken"
+click "$bx" "$by" 100 61   # <EASY スタート>
+click "$bx" "$by" 100 37   # 第１章
+xdotool mousemove $((bx + 320)) $((by + 300))
+wait_for $T crosshair || fail "in play the pointer is $(cursor)"
+xdotool key q
+wait_for $T no_crosshair || fail "after the game the crosshair stays"
 
 kill -TERM $kv_pid
-for _ in $(seq 50); do kill -0 $kv_pid 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq $((T * 10))); do kill -0 $kv_pid 2>/dev/null || break; sleep 0.1; done
+kill -0 $kv_pid 2>/dev/null && fail "the game did not exit within ${T}s of SIGTERM"
 wait $kv_pid || fail "the game exited with status $?"
 echo "window checks ($MODE): passed"
