@@ -164,6 +164,40 @@ TEST(RunVideos, AClaimOfAnotherServerIsLeftAloneUntilItRunsOut) {
   s.board.Stop();
 }
 
+TEST(RunVideos, TwoServersSharingTheStoreAndTheFolderMakeEachVideoOnce) {
+  Shelf s;
+  ASSERT_TRUE(s.StartWithAnn());
+  Rank(*s.store, Ranked("BOB", 2, 3000), "replay of bob");
+  s.Refresh();
+  // The second server: its own connection to the store and its own board.
+  auto other_store = RankStore::Open(s.dir.path() + "/rank.db");
+  ASSERT_TRUE(other_store);
+  RankBoard other_board(*other_store, 20ms, RankPolicy{true, true});
+  ASSERT_TRUE(other_board.Start());
+  s.options.places = 2;
+  s.options.program = Renderer(s.dir.path(), "sleep 0.5");
+  VideoOptions o = s.options;
+  o.owner = "that";
+  RunVideos here(s.options, *s.store, s.board), there(o, *other_store, other_board);
+  ASSERT_TRUE(here.Start(nullptr));
+  ASSERT_TRUE(there.Start(nullptr));
+  const std::vector<std::string> both = {VideoName(1, Ranked("ANN", 1, 5000)), VideoName(1, Ranked("BOB", 2, 3000))};
+  ASSERT_TRUE(WaitFor([&] { return Listing(s.options.folder) == both; }, 20s));
+  std::this_thread::sleep_for(300ms);
+  // Two renders in all, one a video, whoever made which.
+  std::istringstream ran(Read(s.dir.path() + "/ran"));
+  int renders = 0;
+  for (std::string line; std::getline(ran, line);) renders++;
+  EXPECT_EQ(renders, 2);
+  EXPECT_EQ(here.stats().made + there.stats().made, 2);
+  EXPECT_FALSE(here.VideoOf(1, Ranked("BOB", 2, 3000)).empty());
+  EXPECT_FALSE(there.VideoOf(1, Ranked("ANN", 1, 5000)).empty());
+  here.Stop();
+  there.Stop();
+  other_board.Stop();
+  s.board.Stop();
+}
+
 TEST(RunVideos, ARendererThatFailsSpinsOrHangsIsStoppedAndLeavesNothing) {
   struct Case {
     const char* what;
