@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/types.h>
@@ -28,11 +29,16 @@ class Rankd {
 
   // Runs `binary --listen 127.0.0.1:0 --access-log none args...` and waits for
   // the line in which it says its port. False when it does not start.
+  // The server ends with the program that started it, even when that program
+  // is killed (a test cut short by its time limit) and never gets to Stop.
   bool Start(const std::string& binary, const std::vector<std::string>& args) {
     int out[2];
     if (pipe(out) != 0) return false;
+    const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (getppid() != parent) _exit(127);
       dup2(out[1], 1);
       close(out[0]);
       std::vector<std::string> all = {binary, "--listen", "127.0.0.1:0", "--access-log", "none"};
