@@ -23,12 +23,7 @@ source "$(dirname "$0")/../tests/smoke/lib.sh"
 
 work=$(mktemp -d --tmpdir kv-wshots.XXXXXX)
 xvfb_pid="" kv_pid=""
-cleanup() {
-  [ -n "$kv_pid" ] && kill "$kv_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
+cleanup() { stop_and_remove "$work" "$kv_pid" "$xvfb_pid"; }
 trap cleanup EXIT
 fail() { echo "window shots: FAIL: $*" >&2; exit 1; }
 

@@ -9,9 +9,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -237,8 +239,39 @@ int ParseOptions(int argc, char** argv, Options& opt) {
     std::fprintf(stderr, "%s: bad value for --%s: %s (see --help)\n", argv[0], what, optarg);
     return 2;
   };
+  // The options that take a whole number: the field each sets and the values it may take.
+  struct WholeOption {
+    int code;
+    long min, max;
+    int* field;
+  };
+  const WholeOption wholes[] = {
+      {kPort, 0, 65535, &opt.port},
+      {kThreads, 1, 64, &opt.limits.threads},
+      {kMaxConn, 1, 1000000, &opt.limits.max_connections},
+      {kPerAddress, 1, 1000000, &opt.limits.per_address_connections},
+      {kIdle, 1, 86400, &opt.limits.idle_seconds},
+      {kHeader, 10, 600000, &opt.limits.header_ms},
+      {kBody, 10, 600000, &opt.limits.body_ms},
+      {kReply, 10, 600000, &opt.limits.reply_ms},
+      {kDrain, 0, 3600, &opt.drain_seconds},
+      {kPool, 1, 64, &opt.pool},
+      {kJobs, 1, 64, &opt.verify.workers},
+      {kQueue, 0, 100000, &opt.verify.queue},
+      {kCpu, 1, 3600, &opt.verify.cpu_seconds},
+      {kWall, 1, 3600, &opt.verify.wall_seconds},
+      {kVideos, 0, kMaxRankingLines, &opt.video_places},
+  };
   int c;
   while ((c = getopt_long(argc, argv, "h", longs, nullptr)) != -1) {
+    const auto whole = std::find_if(std::begin(wholes), std::end(wholes), [&](const WholeOption& w) { return w.code == c; });
+    if (whole != std::end(wholes)) {
+      if (!ParseInt(optarg, whole->min, whole->max, *whole->field)) {
+        const auto named = std::find_if(std::begin(longs), std::end(longs), [&](const option& o) { return o.val == c; });
+        return bad(named->name);
+      }
+      continue;
+    }
     switch (c) {
       case kListen: {
         const std::string value = optarg;
@@ -248,20 +281,8 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         break;
       }
       case kBind: opt.host = optarg; break;
-      case kPort:
-        if (!ParseInt(optarg, 0, 65535, opt.port)) return bad("port");
-        break;
       case kDb: opt.db = optarg; break;
       case kLog: opt.access_log = std::string(optarg) == "none" ? "" : optarg; break;
-      case kThreads:
-        if (!ParseInt(optarg, 1, 64, opt.limits.threads)) return bad("threads");
-        break;
-      case kMaxConn:
-        if (!ParseInt(optarg, 1, 1000000, opt.limits.max_connections)) return bad("max-connections");
-        break;
-      case kPerAddress:
-        if (!ParseInt(optarg, 1, 1000000, opt.limits.per_address_connections)) return bad("per-address");
-        break;
       case kRate:
         if (!ParseDouble(optarg, 0, 1e9, opt.limits.writes_per_minute)) return bad("writes-per-minute");
         break;
@@ -275,27 +296,9 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         opt.limits.trusted_proxies.push_back(*network);
         break;
       }
-      case kIdle:
-        if (!ParseInt(optarg, 1, 86400, opt.limits.idle_seconds)) return bad("idle-timeout");
-        break;
-      case kHeader:
-        if (!ParseInt(optarg, 10, 600000, opt.limits.header_ms)) return bad("header-timeout");
-        break;
-      case kBody:
-        if (!ParseInt(optarg, 10, 600000, opt.limits.body_ms)) return bad("body-timeout");
-        break;
-      case kReply:
-        if (!ParseInt(optarg, 10, 600000, opt.limits.reply_ms)) return bad("reply-timeout");
-        break;
-      case kDrain:
-        if (!ParseInt(optarg, 0, 3600, opt.drain_seconds)) return bad("drain");
-        break;
       case kSync:
         if (std::string(optarg) != "full" && std::string(optarg) != "normal") return bad("sync");
         opt.sync_every_commit = std::string(optarg) == "full";
-        break;
-      case kPool:
-        if (!ParseInt(optarg, 1, 64, opt.pool)) return bad("pool");
         break;
       case kVerifier:
         opt.verifier = optarg;
@@ -303,30 +306,15 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         break;
       case kRequire: opt.require_replay = true; break;
       case kAllow: opt.require_replay = false; break;
-      case kJobs:
-        if (!ParseInt(optarg, 1, 64, opt.verify.workers)) return bad("verify-jobs");
-        break;
-      case kQueue:
-        if (!ParseInt(optarg, 0, 100000, opt.verify.queue)) return bad("verify-queue");
-        break;
-      case kCpu:
-        if (!ParseInt(optarg, 1, 3600, opt.verify.cpu_seconds)) return bad("verify-cpu");
-        break;
       case kMemory: {
         int mb = 0;
         if (!ParseInt(optarg, 64, 1 << 20, mb)) return bad("verify-memory");
         opt.verify.memory_mb = mb;
         break;
       }
-      case kWall:
-        if (!ParseInt(optarg, 1, 3600, opt.verify.wall_seconds)) return bad("verify-wall");
-        break;
       case kLose:
         opt.test_lose_write = optarg;
         if (opt.test_lose_write.empty()) return bad("test-lose-write");
-        break;
-      case kVideos:
-        if (!ParseInt(optarg, 0, kMaxRankingLines, opt.video_places)) return bad("videos");
         break;
       case kVideosDir:
         opt.videos_dir = optarg;

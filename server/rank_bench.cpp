@@ -518,25 +518,34 @@ FloodResult Flood(const Daemon& d, int posts) {
   return r;
 }
 
-// One POST on a fresh connection; the HTTP status, or 0 when it failed.
-int PostOnce(int port, int mode, const std::string& body) {
+// One POST of `body` to `target` on a fresh connection, waiting up to
+// `wait_s` for the answer; the HTTP status, or 0 when it failed.
+int PostOnce(int port, const std::string& target, const std::string& body, int wait_s) {
   const int fd = Connect(port, true);
   if (fd < 0) return 0;
-  timeval tv{10, 0};
+  timeval tv{wait_s, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  const std::string req = "POST /zrk/zrk_rank.exe?write&" + std::to_string(mode) +
-                          " HTTP/1.1\r\nHost: b\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
-                          "\r\n\r\n" + body;
+  const std::string req = "POST " + target + " HTTP/1.1\r\nHost: b\r\nConnection: close\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body;
+  std::size_t sent = 0;
+  while (sent < req.size()) {
+    const ssize_t n = write(fd, req.data() + sent, req.size() - sent);
+    if (n <= 0) break;
+    sent += static_cast<std::size_t>(n);
+  }
   std::string in;
-  if (write(fd, req.data(), req.size()) == static_cast<ssize_t>(req.size())) {
-    char buf[65536];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) {
-      if (in.size() < 16) in.append(buf, static_cast<std::size_t>(n));
-    }
+  char buf[65536];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) {
+    if (in.size() < 16) in.append(buf, static_cast<std::size_t>(n));
   }
   close(fd);
   return in.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(in.c_str() + 9) : 0;
+}
+
+// One record sent with the game's write request.
+int WriteOnce(int port, int mode, const std::string& body) {
+  return PostOnce(port, "/zrk/zrk_rank.exe?write&" + std::to_string(mode), body, 10);
 }
 
 // Several kv-rankd on one PostgreSQL database: reads spread over them,
@@ -584,7 +593,7 @@ int Cluster(const fs::path& binary, const std::string& url, const Settings& s) {
         const int mode = 2 + (i % 6);
         const WireRecord rec = Player(w * 1000 + i % 50, 100 + i);  // 50 players per writer, scores rising
         const int port = ds[static_cast<std::size_t>((w + i) % 2)]->port();
-        const int status = PostOnce(port, mode, BuildSendBody(RecordText(rec), 1).value());
+        const int status = WriteOnce(port, mode, BuildSendBody(RecordText(rec), 1).value());
         if (status == 200) {
           writes++;
           std::lock_guard<std::mutex> lock(mutex);
@@ -625,29 +634,9 @@ int Cluster(const fs::path& binary, const std::string& url, const Settings& s) {
   return ok ? 0 : 1;
 }
 
-// One upload of a replay on a fresh connection; the HTTP status, or 0.
+// One upload of a replay on a fresh connection (a check may take minutes).
 int UploadOnce(int port, const std::string& query, const std::string& replay) {
-  const int fd = Connect(port, true);
-  if (fd < 0) return 0;
-  timeval tv{300, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  const std::string head = "POST /zrk/replay?" + query + " HTTP/1.1\r\nHost: b\r\nConnection: close\r\nContent-Length: " +
-                           std::to_string(replay.size()) + "\r\n\r\n";
-  const std::string req = head + replay;
-  std::string in;
-  std::size_t sent = 0;
-  while (sent < req.size()) {
-    const ssize_t n = write(fd, req.data() + sent, req.size() - sent);
-    if (n <= 0) break;
-    sent += static_cast<std::size_t>(n);
-  }
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) {
-    if (in.size() < 16) in.append(buf, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return in.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(in.c_str() + 9) : 0;
+  return PostOnce(port, "/zrk/replay?" + query, replay, 300);
 }
 
 // Replays: what a check costs and what a flood of uploads does to reads.
@@ -691,7 +680,7 @@ bool ReplayFigures(const fs::path& self, const fs::path& dir, const Settings& s)
   WireRecord w = Player(1, v.score);
   w.name = v.name;
   w.id = v.id;
-  if (PostOnce(d.port(), v.mode, BuildSendBody(RecordText(w), 1).value()) != 200) {
+  if (WriteOnce(d.port(), v.mode, BuildSendBody(RecordText(w), 1).value()) != 200) {
     std::printf("replays: the run's record was not taken\n");
     return false;
   }

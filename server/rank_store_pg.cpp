@@ -254,12 +254,11 @@ class PgRankStore final : public RankStore {
   StoreStatus FindRecord(const RecordKey& key, StoredRecord* out) override {
     auto params = Key(key);
     if (!params) return StoreStatus::not_found;
-    Lease c(*this);
-    if (!c) return StoreStatus::failed;
-    Result r(Run(c.get(), "find", *params));
-    if (!r.Ok()) return StoreStatus::failed;
-    if (r.Rows() == 0) return StoreStatus::not_found;
+    std::optional<Result> found;
+    const StoreStatus status = FindRow("find", *params, found);
+    if (status != StoreStatus::ok) return status;
     if (out != nullptr) {
+      const Result& r = *found;
       WireRecord& w = out->record;
       w.name = Utf8ToCp932(r.Text(0, 0)).value_or("");
       w.id = r.Int(0, 1);
@@ -288,13 +287,10 @@ class PgRankStore final : public RankStore {
   StoreStatus GetReplay(const RecordKey& key, std::string* blob) override {
     auto params = Key(key);
     if (!params) return StoreStatus::not_found;
-    Lease c(*this);
-    if (!c) return StoreStatus::failed;
-    Result r(Run(c.get(), "get_replay", *params, -1, -1, true));
-    if (!r.Ok()) return StoreStatus::failed;
-    if (r.Rows() == 0) return StoreStatus::not_found;
-    if (blob != nullptr) *blob = r.Text(0, 0);
-    return StoreStatus::ok;
+    std::optional<Result> found;
+    const StoreStatus status = FindRow("get_replay", *params, found, true);
+    if (status == StoreStatus::ok && blob != nullptr) *blob = found->Text(0, 0);
+    return status;
   }
 
   StoreStatus SetVerified(const RecordKey& key, bool verified, std::optional<int> for_score) override {
@@ -308,24 +304,19 @@ class PgRankStore final : public RankStore {
   StoreStatus FindKey(std::string_view name_cp932, int id, std::string* key) override {
     auto name = Cp932ToUtf8(name_cp932);
     if (!name) return StoreStatus::not_found;
-    Lease c(*this);
-    if (!c) return StoreStatus::failed;
-    Result r(Run(c.get(), "key_find", {*name, std::to_string(id)}));
-    if (!r.Ok()) return StoreStatus::failed;
-    if (r.Rows() == 0) return StoreStatus::not_found;
-    if (key != nullptr) *key = r.Bytes(0, 0);
-    return StoreStatus::ok;
+    std::optional<Result> found;
+    const StoreStatus status = FindRow("key_find", {*name, std::to_string(id)}, found);
+    if (status == StoreStatus::ok && key != nullptr) *key = found->Bytes(0, 0);
+    return status;
   }
 
   StoreStatus FindPending(const RecordKey& key, WireRecord* out) override {
     auto params = Key(key);
     if (!params) return StoreStatus::not_found;
-    Lease c(*this);
-    if (!c) return StoreStatus::failed;
-    Result r(Run(c.get(), "pending_find", *params));
-    if (!r.Ok()) return StoreStatus::failed;
-    if (r.Rows() == 0) return StoreStatus::not_found;
-    auto record = ParseWireRecord(r.Bytes(0, 1));
+    std::optional<Result> found;
+    const StoreStatus status = FindRow("pending_find", *params, found);
+    if (status != StoreStatus::ok) return status;
+    auto record = ParseWireRecord(found->Bytes(0, 1));
     if (!record) return StoreStatus::failed;
     if (out != nullptr) *out = std::move(*record);
     return StoreStatus::ok;
@@ -425,6 +416,17 @@ class PgRankStore final : public RankStore {
     if (!put.Ok()) return false;
     if (!s.key.empty() && bound.empty() && !Result(Run(c, "key_bind", {row[1], row[2], s.key}, 2)).Ok()) return false;
     return !pending || Result(Run(c, "pending_drop", player)).Ok();
+  }
+
+  // Looks up one row with a prepared statement: ok with the row in `found`,
+  // not_found when there is none, failed when the database cannot answer.
+  StoreStatus FindRow(const char* statement, const std::vector<std::string>& params, std::optional<Result>& found,
+                      bool binary_result = false) {
+    Lease c(*this);
+    if (!c) return StoreStatus::failed;
+    found.emplace(Run(c.get(), statement, params, -1, -1, binary_result));
+    if (!found->Ok()) return StoreStatus::failed;
+    return found->Rows() == 0 ? StoreStatus::not_found : StoreStatus::ok;
   }
 
   // A pooled connection for the length of one call; a broken one is reset.

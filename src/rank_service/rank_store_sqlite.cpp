@@ -65,6 +65,12 @@ std::string ColumnText(sqlite3_stmt* st, int col) {
   return text == nullptr ? std::string() : std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
 }
 
+// Steps a lookup: ok with its row at hand, not_found when there is none.
+StoreStatus StepFind(sqlite3_stmt* st) {
+  const int rc = sqlite3_step(st);
+  return rc == SQLITE_ROW ? StoreStatus::ok : rc == SQLITE_DONE ? StoreStatus::not_found : StoreStatus::failed;
+}
+
 // A prepared statement, reset and cleared whenever it is handed out again.
 class Statement {
  public:
@@ -407,8 +413,7 @@ StoreStatus SqliteRankStore::FindRecord(const RecordKey& key, StoredRecord* out)
   std::lock_guard<std::mutex> lock(mutex_);
   sqlite3_stmt* st = find_->Fresh();
   if (!BindKey(st, key)) return StoreStatus::not_found;
-  const int rc = sqlite3_step(st);
-  StoreStatus status = rc == SQLITE_ROW ? StoreStatus::ok : rc == SQLITE_DONE ? StoreStatus::not_found : StoreStatus::failed;
+  StoreStatus status = StepFind(st);
   if (status == StoreStatus::ok && out != nullptr) {
     WireRecord& r = out->record;
     auto name = Utf8ToCp932(ColumnText(st, 0));
@@ -434,8 +439,7 @@ StoreStatus SqliteRankStore::FindRecord(const RecordKey& key, StoredRecord* out)
 StoreStatus SqliteRankStore::CheckScore(const RecordKey& key, std::optional<int> for_score) {
   sqlite3_stmt* st = find_->Fresh();
   if (!BindKey(st, key)) return StoreStatus::not_found;
-  const int rc = sqlite3_step(st);
-  StoreStatus status = rc == SQLITE_ROW ? StoreStatus::ok : rc == SQLITE_DONE ? StoreStatus::not_found : StoreStatus::failed;
+  StoreStatus status = StepFind(st);
   if (status == StoreStatus::ok && for_score && sqlite3_column_int(st, 2) != *for_score) status = StoreStatus::stale;
   find_->Fresh();
   return status;
@@ -461,8 +465,7 @@ StoreStatus SqliteRankStore::GetReplay(const RecordKey& key, std::string* blob) 
   std::lock_guard<std::mutex> lock(mutex_);
   sqlite3_stmt* st = get_replay_->Fresh();
   if (!BindKey(st, key)) return StoreStatus::not_found;
-  const int rc = sqlite3_step(st);
-  StoreStatus status = rc == SQLITE_ROW ? StoreStatus::ok : rc == SQLITE_DONE ? StoreStatus::not_found : StoreStatus::failed;
+  StoreStatus status = StepFind(st);
   if (status == StoreStatus::ok && blob != nullptr) {
     const auto* data = static_cast<const char*>(sqlite3_column_blob(st, 0));
     blob->assign(data == nullptr ? "" : data, data == nullptr ? 0 : static_cast<std::size_t>(sqlite3_column_bytes(st, 0)));
@@ -494,8 +497,7 @@ StoreStatus SqliteRankStore::FindKey(std::string_view name_cp932, int id, std::s
   sqlite3_stmt* st = key_find_->Fresh();
   BindText(st, 1, *name);
   sqlite3_bind_int(st, 2, id);
-  const int rc = sqlite3_step(st);
-  StoreStatus status = rc == SQLITE_ROW ? StoreStatus::ok : rc == SQLITE_DONE ? StoreStatus::not_found : StoreStatus::failed;
+  StoreStatus status = StepFind(st);
   if (status == StoreStatus::ok && key != nullptr) *key = ColumnText(st, 0);
   key_find_->Fresh();
   return status;
@@ -505,8 +507,7 @@ StoreStatus SqliteRankStore::FindPending(const RecordKey& key, WireRecord* out) 
   std::lock_guard<std::mutex> lock(mutex_);
   sqlite3_stmt* st = pending_find_->Fresh();
   if (!BindKey(st, key)) return StoreStatus::not_found;
-  const int rc = sqlite3_step(st);
-  StoreStatus status = rc == SQLITE_ROW ? StoreStatus::ok : rc == SQLITE_DONE ? StoreStatus::not_found : StoreStatus::failed;
+  StoreStatus status = StepFind(st);
   if (status == StoreStatus::ok && out != nullptr) {
     auto record = ParseWireRecord(ColumnText(st, 1));
     if (record) *out = std::move(*record);

@@ -23,3 +23,13 @@ start_xvfb() {
   export DISPLAY
   [ "$DISPLAY" != ":" ]
 }
+
+# stop_and_remove WORK PID...: ends the processes a script started (empty PIDs
+# are skipped), waits for them and removes its scratch folder.
+stop_and_remove() {
+  local work=$1 pid
+  shift
+  for pid in "$@"; do [ -n "$pid" ] && kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}

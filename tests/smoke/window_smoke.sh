@@ -8,11 +8,7 @@ GAME_DIR=${1:?usage: window_smoke.sh GAME_DIR}
 source "$(dirname "$0")/lib.sh"
 work=$(mktemp -d --tmpdir kv-smoke.XXXXXX)
 xvfb_pid=""; kv_pid=""
-cleanup() {
-  [ -n "$kv_pid" ] && kill "$kv_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
+cleanup() { stop_and_remove "$work" "$kv_pid" "$xvfb_pid"; }
 trap cleanup EXIT
 fail() { echo "window smoke: FAIL: $*"; exit 1; }
 
