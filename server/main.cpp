@@ -16,6 +16,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "rank_board.h"
 #include "rank_pages.h"
@@ -262,14 +263,27 @@ int ParseOptions(int argc, char** argv, Options& opt) {
       {kWall, 1, 3600, &opt.verify.wall_seconds},
       {kVideos, 0, kMaxRankingLines, &opt.video_places},
   };
+  // The options that name a program, a file or a folder (never empty).
+  const std::pair<int, std::string*> paths[] = {
+      {kVerifier, &opt.verifier},
+      {kLose, &opt.test_lose_write},
+      {kVideosDir, &opt.videos_dir},
+      {kRenderer, &opt.video_renderer},
+  };
   int c;
   while ((c = getopt_long(argc, argv, "h", longs, nullptr)) != -1) {
+    auto named = [&] {
+      return std::find_if(std::begin(longs), std::end(longs), [&](const option& o) { return o.val == c; })->name;
+    };
     const auto whole = std::find_if(std::begin(wholes), std::end(wholes), [&](const WholeOption& w) { return w.code == c; });
     if (whole != std::end(wholes)) {
-      if (!ParseInt(optarg, whole->min, whole->max, *whole->field)) {
-        const auto named = std::find_if(std::begin(longs), std::end(longs), [&](const option& o) { return o.val == c; });
-        return bad(named->name);
-      }
+      if (!ParseInt(optarg, whole->min, whole->max, *whole->field)) return bad(named());
+      continue;
+    }
+    const auto path = std::find_if(std::begin(paths), std::end(paths), [&](const auto& p) { return p.first == c; });
+    if (path != std::end(paths)) {
+      *path->second = optarg;
+      if (path->second->empty()) return bad(named());
       continue;
     }
     switch (c) {
@@ -300,10 +314,6 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         if (std::string(optarg) != "full" && std::string(optarg) != "normal") return bad("sync");
         opt.sync_every_commit = std::string(optarg) == "full";
         break;
-      case kVerifier:
-        opt.verifier = optarg;
-        if (opt.verifier.empty()) return bad("verifier");
-        break;
       case kRequire: opt.require_replay = true; break;
       case kAllow: opt.require_replay = false; break;
       case kMemory: {
@@ -312,18 +322,6 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         opt.verify.memory_mb = mb;
         break;
       }
-      case kLose:
-        opt.test_lose_write = optarg;
-        if (opt.test_lose_write.empty()) return bad("test-lose-write");
-        break;
-      case kVideosDir:
-        opt.videos_dir = optarg;
-        if (opt.videos_dir.empty()) return bad("videos-dir");
-        break;
-      case kRenderer:
-        opt.video_renderer = optarg;
-        if (opt.video_renderer.empty()) return bad("video-renderer");
-        break;
       case kHelp:
       case 'h': Help(stdout, argv[0]); return 0;
       default: Help(stderr, argv[0]); return 2;

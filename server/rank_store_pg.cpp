@@ -252,10 +252,8 @@ class PgRankStore final : public RankStore {
   }
 
   StoreStatus FindRecord(const RecordKey& key, StoredRecord* out) override {
-    auto params = Key(key);
-    if (!params) return StoreStatus::not_found;
     std::optional<Result> found;
-    const StoreStatus status = FindRow("find", *params, found);
+    const StoreStatus status = FindRow("find", key, found);
     if (status != StoreStatus::ok) return status;
     if (out != nullptr) {
       const Result& r = *found;
@@ -285,10 +283,8 @@ class PgRankStore final : public RankStore {
   }
 
   StoreStatus GetReplay(const RecordKey& key, std::string* blob) override {
-    auto params = Key(key);
-    if (!params) return StoreStatus::not_found;
     std::optional<Result> found;
-    const StoreStatus status = FindRow("get_replay", *params, found, true);
+    const StoreStatus status = FindRow("get_replay", key, found, true);
     if (status == StoreStatus::ok && blob != nullptr) *blob = found->Text(0, 0);
     return status;
   }
@@ -311,10 +307,8 @@ class PgRankStore final : public RankStore {
   }
 
   StoreStatus FindPending(const RecordKey& key, WireRecord* out) override {
-    auto params = Key(key);
-    if (!params) return StoreStatus::not_found;
     std::optional<Result> found;
-    const StoreStatus status = FindRow("pending_find", *params, found);
+    const StoreStatus status = FindRow("pending_find", key, found);
     if (status != StoreStatus::ok) return status;
     auto record = ParseWireRecord(found->Bytes(0, 1));
     if (!record) return StoreStatus::failed;
@@ -427,6 +421,14 @@ class PgRankStore final : public RankStore {
     found.emplace(Run(c.get(), statement, params, -1, -1, binary_result));
     if (!found->Ok()) return StoreStatus::failed;
     return found->Rows() == 0 ? StoreStatus::not_found : StoreStatus::ok;
+  }
+
+  // The same, for the record a key names (not_found when the name cannot be stored).
+  StoreStatus FindRow(const char* statement, const RecordKey& key, std::optional<Result>& found,
+                      bool binary_result = false) {
+    auto params = Key(key);
+    if (!params) return StoreStatus::not_found;
+    return FindRow(statement, *params, found, binary_result);
   }
 
   // A pooled connection for the length of one call; a broken one is reset.

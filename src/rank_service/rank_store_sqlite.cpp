@@ -412,8 +412,7 @@ bool SqliteRankStore::BindKey(sqlite3_stmt* st, const RecordKey& key) {
 StoreStatus SqliteRankStore::FindRecord(const RecordKey& key, StoredRecord* out) {
   std::lock_guard<std::mutex> lock(mutex_);
   sqlite3_stmt* st = find_->Fresh();
-  if (!BindKey(st, key)) return StoreStatus::not_found;
-  StoreStatus status = StepFind(st);
+  StoreStatus status = BindKey(st, key) ? StepFind(st) : StoreStatus::not_found;
   if (status == StoreStatus::ok && out != nullptr) {
     WireRecord& r = out->record;
     auto name = Utf8ToCp932(ColumnText(st, 0));
@@ -438,8 +437,7 @@ StoreStatus SqliteRankStore::FindRecord(const RecordKey& key, StoredRecord* out)
 
 StoreStatus SqliteRankStore::CheckScore(const RecordKey& key, std::optional<int> for_score) {
   sqlite3_stmt* st = find_->Fresh();
-  if (!BindKey(st, key)) return StoreStatus::not_found;
-  StoreStatus status = StepFind(st);
+  StoreStatus status = BindKey(st, key) ? StepFind(st) : StoreStatus::not_found;
   if (status == StoreStatus::ok && for_score && sqlite3_column_int(st, 2) != *for_score) status = StoreStatus::stale;
   find_->Fresh();
   return status;
@@ -464,8 +462,7 @@ StoreStatus SqliteRankStore::PutReplay(const RecordKey& key, std::string_view bl
 StoreStatus SqliteRankStore::GetReplay(const RecordKey& key, std::string* blob) {
   std::lock_guard<std::mutex> lock(mutex_);
   sqlite3_stmt* st = get_replay_->Fresh();
-  if (!BindKey(st, key)) return StoreStatus::not_found;
-  StoreStatus status = StepFind(st);
+  StoreStatus status = BindKey(st, key) ? StepFind(st) : StoreStatus::not_found;
   if (status == StoreStatus::ok && blob != nullptr) {
     const auto* data = static_cast<const char*>(sqlite3_column_blob(st, 0));
     blob->assign(data == nullptr ? "" : data, data == nullptr ? 0 : static_cast<std::size_t>(sqlite3_column_bytes(st, 0)));
@@ -506,8 +503,7 @@ StoreStatus SqliteRankStore::FindKey(std::string_view name_cp932, int id, std::s
 StoreStatus SqliteRankStore::FindPending(const RecordKey& key, WireRecord* out) {
   std::lock_guard<std::mutex> lock(mutex_);
   sqlite3_stmt* st = pending_find_->Fresh();
-  if (!BindKey(st, key)) return StoreStatus::not_found;
-  StoreStatus status = StepFind(st);
+  StoreStatus status = BindKey(st, key) ? StepFind(st) : StoreStatus::not_found;
   if (status == StoreStatus::ok && out != nullptr) {
     auto record = ParseWireRecord(ColumnText(st, 1));
     if (record) *out = std::move(*record);
