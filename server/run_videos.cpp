@@ -313,20 +313,20 @@ std::optional<ByteRange> AskedRange(std::string_view header, unsigned long long 
   constexpr std::string_view kBytes = "bytes=";
   // One range only; a list of them gets the whole body, as it may.
   if (header.substr(0, kBytes.size()) != kBytes || header.find(',') != std::string_view::npos) return std::nullopt;
-  const std::string_view spec = header.substr(kBytes.size());
-  const std::size_t dash = spec.find('-');
+  const std::string_view asked = header.substr(kBytes.size());
+  const std::size_t dash = asked.find('-');
   if (dash == std::string_view::npos) return std::nullopt;
   unsigned long long a = 0, b = 0;
   ByteRange r;
   if (dash == 0) {  // the last b bytes
-    if (!ParseOffset(spec.substr(1), b)) return std::nullopt;
+    if (!ParseOffset(asked.substr(1), b)) return std::nullopt;
     if (b == 0 || size == 0) return *unsatisfiable = true, std::nullopt;
     r.first = size - std::min(b, size);
     r.last = size - 1;
     return r;
   }
-  if (!ParseOffset(spec.substr(0, dash), a)) return std::nullopt;
-  const std::string_view end = spec.substr(dash + 1);
+  if (!ParseOffset(asked.substr(0, dash), a)) return std::nullopt;
+  const std::string_view end = asked.substr(dash + 1);
   if (!end.empty() && (!ParseOffset(end, b) || b < a)) return std::nullopt;
   if (a >= size) return *unsatisfiable = true, std::nullopt;
   r.first = a;
