@@ -33,3 +33,16 @@ stop_and_remove() {
   wait 2>/dev/null || true
   rm -rf "$work"
 }
+
+# start_game WORK [ARGS...]: the copied game in WORK/game on $DISPLAY, sound
+# off, its output in WORK/kv.out and kv.err. Sets kv_pid, win, and ox/oy (the
+# window's corner) plus WIDTH/HEIGHT; false when no window came within 20 s.
+start_game() {
+  local work=$1
+  shift
+  SDL_AUDIODRIVER=dummy "$work/game/kv" "$@" > "$work/kv.out" 2> "$work/kv.err" &
+  kv_pid=$!
+  win=$(timeout 20 xdotool search --sync --name "K.V." | head -n1) || return 1
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  ox=$X; oy=$Y
+}

@@ -44,11 +44,7 @@ echo "127.0.0.1:$port" > "$work/game/dat/server.txt"
 
 start_xvfb "$work" || fail "Xvfb did not start"
 xvfb_pid=$XVFB_PID
-SDL_AUDIODRIVER=dummy "$work/game/kv" > "$work/kv.out" 2> "$work/kv.err" &
-kv_pid=$!
-win=$(timeout 20 xdotool search --sync --name "K.V." | head -n1) || fail "no window appeared"
-eval "$(xdotool getwindowgeometry --shell "$win")"
-ox=$X; oy=$Y
+start_game "$work" || fail "no window appeared"
 
 now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }'; }

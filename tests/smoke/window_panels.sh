@@ -16,11 +16,7 @@ copy_game "$GAME_DIR" "$work/game"
 start_xvfb "$work" || fail "Xvfb did not start"
 xvfb_pid=$XVFB_PID
 
-SDL_AUDIODRIVER=dummy "$work/game/kv" > "$work/kv.out" 2> "$work/kv.err" &
-kv_pid=$!
-win=$(timeout 20 xdotool search --sync --name "K.V." | head -n1) || fail "no window appeared"
-eval "$(xdotool getwindowgeometry --shell "$win")"
-ox=$X; oy=$Y
+start_game "$work" || fail "no window appeared"
 click() { xdotool mousemove $((ox + $1)) $((oy + $2)) click 1; sleep 0.5; }
 # The name's first letters in the edit box (left of where the caret blinks).
 shot() { import -window root -crop "150x56+$((ox + 16))+$((oy + 362 + 37))" +repage "$work/$1.png"; }

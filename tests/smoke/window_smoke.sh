@@ -16,12 +16,8 @@ copy_game "$GAME_DIR" "$work/game"
 start_xvfb "$work" || fail "Xvfb did not start"
 xvfb_pid=$XVFB_PID
 
-SDL_AUDIODRIVER=dummy "$work/game/kv" --stats > "$work/kv.out" 2> "$work/kv.err" &
-kv_pid=$!
-win=$(timeout 20 xdotool search --sync --name "K.V." | head -n1) || fail "no window appeared"
-eval "$(xdotool getwindowgeometry --shell "$win")"
+start_game "$work" --stats || fail "no window appeared"
 [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 480 ] || fail "window is ${WIDTH}x${HEIGHT}, not 640x480"
-ox=$X; oy=$Y
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$kv_pid/stat"; }
 cpu_percent() {  # CPU share of the game over $1 seconds
