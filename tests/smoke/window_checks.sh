@@ -31,19 +31,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# wait_for SECONDS CMD...: runs CMD every 0.2 s until it succeeds; fails
-# after SECONDS. Every step below waits for what it needs to see rather than
-# sleeping a fixed time, so a loaded machine makes the test slower, not wrong.
-wait_for() {
-  local end=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ $SECONDS -lt $end ] || return 1
-    sleep 0.2
-  done
-}
-T=30  # generous: the game may wait behind other programs for seconds
-
 copy_game "$GAME_DIR" "$work/game"
 start_xvfb "$work" || fail "Xvfb did not start"
 pids+=($XVFB_PID)
@@ -71,27 +58,6 @@ settled_at() {
   read -r wx wy ww wh <<< "$b"
   [ "$ww $wh" = "$1 $2" ]
 }
-shot() { import -window root "$work/$1.png" 2> /dev/null; }
-# The 640 x 480 field at (x, y) of a screenshot.
-crop() { convert "$work/$1.png" -crop "640x480+$2+$3" +repage "$work/$1-field.png"; }
-same() { [ "$(compare -metric AE "$work/$1-field.png" "$work/$2-field.png" null: 2>&1)" = 0 ]; }
-# shows NAME X Y OTHER: a screenshot NAME whose field at (X, Y) is OTHER's field.
-shows() { shot "$1" && crop "$1" "$2" "$3" && same "$1" "$4"; }
-# differs NAME X Y OTHER: a screenshot whose field is no longer OTHER's.
-differs() { shot "$1" && crop "$1" "$2" "$3" && ! same "$1" "$4"; }
-# The title picture at (X, Y): not black, and the same in two screenshots in a row.
-title_at() {
-  shot "$1" && crop "$1" "$2" "$3" || return 1
-  [ "$(convert "$work/$1-field.png" -format '%[fx:maxima.r+maxima.g+maxima.b]' info:)" != 0 ] || return 1
-  cp "$work/$1-field.png" "$work/$1-first-field.png"
-  sleep 0.3
-  shows "$1" "$2" "$3" "$1-first"
-}
-# pixels NAME X Y W H COLOUR: how many pixels of the field's rectangle have the colour.
-pixels() {
-  convert "$work/$1-field.png" -crop "$4x$5+$2+$3" -fill black +opaque "$6" -format '%[fx:mean*w*h]' info:
-}
-click() { xdotool mousemove $(($1 + $3)) $(($2 + $4)) click 1; }
 toggle() { xdotool key "$1"; }
 
 wait_for $T settled_at 640 480 || fail "window is ${ww:-?}x${wh:-?}"
@@ -163,25 +129,8 @@ toggle alt+Return
 wait_for $T settled_at 640 480 || fail "after Alt+Enter the window is ${ww}x${wh}"
 bx=$wx by=$wy
 
-# Register a name, start EASY chapter 1: the crosshair in play. The letters
-# are typed once the name box shows: the game takes text only from then on.
-click "$bx" "$by" 100 61
-name_box_open() {
-  shot name && crop name "$bx" "$by" || return 1
-  awk -v n="$(pixels name 20 395 360 60 'rgb(29,22,29)')" 'BEGIN { exit !(n > 1000) }'
-}
-wait_for $T name_box_open || fail "the name box did not open"
-xdotool type --delay 30 wcheck
-xdotool key Return   # OK: the question "…という名前でOKですか？" opens over the game
-xdotool key Return   # はい (the question takes the keys that come after the OK)
-# The box and the question over it (which darkens it to half) are gone.
-name_box_closed() {
-  shot named && crop named "$bx" "$by" || return 1
-  local lit dark
-  lit=$(pixels named 20 395 360 60 'rgb(29,22,29)'); dark=$(pixels named 20 395 360 60 'rgb(14,11,14)')
-  awk -v a="$lit" -v b="$dark" 'BEGIN { exit !(a + b < 100) }'
-}
-wait_for $T name_box_closed || fail "the name was not taken"
+# Register a name, start EASY chapter 1: the crosshair in play.
+register wcheck "$bx" "$by"
 click "$bx" "$by" 100 61   # <EASY スタート>
 click "$bx" "$by" 100 37   # 第１章
 xdotool mousemove $((bx + 320)) $((by + 300))
@@ -190,7 +139,6 @@ xdotool key q
 wait_for $T no_crosshair || fail "after the game the crosshair stays"
 
 kill -TERM $kv_pid
-for _ in $(seq $((T * 10))); do kill -0 $kv_pid 2>/dev/null || break; sleep 0.1; done
-kill -0 $kv_pid 2>/dev/null && fail "the game did not exit within ${T}s of SIGTERM"
+wait_for $T ended $kv_pid || fail "the game did not exit within ${T}s of SIGTERM"
 wait $kv_pid || fail "the game exited with status $?"
 echo "window checks ($MODE): passed"

@@ -17,31 +17,36 @@ start_xvfb "$work" || fail "Xvfb did not start"
 xvfb_pid=$XVFB_PID
 
 start_game "$work" || fail "no window appeared"
-click() { xdotool mousemove $((ox + $1)) $((oy + $2)) click 1; sleep 0.5; }
-# The name's first letters in the edit box (left of where the caret blinks).
-shot() { import -window root -crop "150x56+$((ox + 16))+$((oy + 362 + 37))" +repage "$work/$1.png"; }
+# letters SHOT TO: the name's first letters in the edit box (left of where the
+# caret blinks) in the field of screenshot SHOT.
+letters() { convert "$work/$1-field.png" -crop "150x56+16+$((362 + 37))" +repage "$work/$2.png"; }
 
-sleep 1
-click 320 240   # title -> intro
-click 320 240   # intro -> start screen
-click 100 61    # 名前入力
+wait_for $T title_at title "$ox" "$oy" || fail "the title picture did not show"
+through_intro "$ox" "$oy"
+open_name_box "$ox" "$oy"
 xdotool type --delay 40 'Ann,b/c'
-sleep 0.5
-shot typed
-xdotool key Return; sleep 1      # OK: the question opens
-shot asked
-xdotool key n; sleep 0.8         # No: the box stays open with the cleaned name
-shot kept
+# The game reads all the input waiting before each picture it draws, so the
+# second new picture after the typing has every letter in.
+shot typed0 && crop typed0 "$ox" "$oy"
+wait_for $T differs typed1 "$ox" "$oy" typed0 && wait_for $T differs typed "$ox" "$oy" typed1 ||
+  fail "the picture stood still after typing"
+letters typed typed
+xdotool key Return   # OK: the question opens
+wait_for $T edit_box "$ox" "$oy" $NAME_BOX asked || fail "the question did not open"
+letters box asked
+xdotool key n        # No: the box stays open with the cleaned name
+wait_for $T edit_box "$ox" "$oy" $NAME_BOX open || fail "the name box did not stay open"
+letters box kept
 
 # The question darkens what lies behind it to half.
 convert "$work/kept.png" -evaluate divide 2 "$work/kept_dark.png"
 convert "$work/typed.png" -evaluate divide 2 "$work/typed_dark.png"
-same() { [ "$(compare -metric AE -fuzz 3% "$1" "$2" null: 2>&1 || true)" = 0 ]; }
-same "$work/asked.png" "$work/kept_dark.png" || fail "the question is not shown over the cleaned name"
-same "$work/asked.png" "$work/typed_dark.png" && fail "the question is shown over the name as typed"
+alike() { [ "$(compare -metric AE -fuzz 3% "$1" "$2" null: 2>&1 || true)" = 0 ]; }
+alike "$work/asked.png" "$work/kept_dark.png" || fail "the question is not shown over the cleaned name"
+alike "$work/asked.png" "$work/typed_dark.png" && fail "the question is shown over the name as typed"
 
 kill -TERM "$kv_pid"
-for _ in $(seq 50); do kill -0 "$kv_pid" 2>/dev/null || break; sleep 0.1; done
+wait_for $T ended "$kv_pid" || fail "the game did not close within ${T} s"
 wait "$kv_pid" || fail "the game exited with status $?"
 kv_pid=""
 echo "window panels: ok"

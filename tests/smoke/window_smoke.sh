@@ -24,37 +24,23 @@ cpu_percent() {  # CPU share of the game over $1 seconds
   local a b; a=$(cpu_ticks); sleep "$1"; b=$(cpu_ticks)
   echo $(( (b - a) * 100 / ($(getconf CLK_TCK) * $1) ))
 }
-click() { xdotool mousemove $((ox + $1)) $((oy + $2)) click 1; sleep 0.4; }
-pixel() {  # "r,g,b" of a field pixel on screen
-  import -window root "$work/shot.png"
-  convert "$work/shot.png" -format "%[fx:int(255*p{$((ox + $1)),$((oy + $2))}.r)],%[fx:int(255*p{$((ox + $1)),$((oy + $2))}.g)],%[fx:int(255*p{$((ox + $1)),$((oy + $2))}.b)]" info:
-}
 
-sleep 1
+wait_for $T title_at title "$ox" "$oy" || fail "the title picture did not show"
 title_cpu=$(cpu_percent 3)
-click 320 240   # title -> intro
-click 320 240   # intro -> start screen
-sleep 1
-# The start screen's first two buttons: grey frames at rows 25 and 49.
-[ "$(pixel 100 25)" = "128,128,128" ] || fail "start screen button 1 not drawn (pixel $(pixel 100 25))"
-[ "$(pixel 100 49)" = "128,128,128" ] || fail "start screen button 2 not drawn"
+through_intro "$ox" "$oy"
+# The start screen's first two buttons: grey frames at rows 25 (waited for) and 49.
+[ "$(pixels start 100 49 1 1 'rgb(128,128,128)')" = 1 ] || fail "start screen button 2 not drawn"
 
-click 100 61    # 名前入力
-xdotool type --delay 30 smoke
-xdotool key Return; sleep 0.6   # OK, then the confirmation
-xdotool key Return; sleep 0.8   # はい
-click 100 61    # <EASY スタート>
-sleep 0.8
-click 100 37    # 第１章
-sleep 0.5
+register smoke "$ox" "$oy"
+start_easy "$ox" "$oy"
 xdotool mousemove $((ox + 320)) $((oy + 120)) mousedown 1
+# Ten seconds of play, shooting: the frame rate is taken over them.
 play_cpu=$(cpu_percent 5)
 sleep 5
 xdotool mouseup 1
 
 kill -TERM "$kv_pid"
-for _ in $(seq 50); do kill -0 "$kv_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$kv_pid" 2>/dev/null && fail "the game did not close"
+wait_for $T ended "$kv_pid" || fail "the game did not close within ${T} s"
 wait "$kv_pid" || fail "the game exited with status $?"
 kv_pid=""
 
