@@ -278,6 +278,9 @@ struct Canvas::Impl {
   std::shared_ptr<FontSet> fonts;
   uint32_t* px = nullptr;  // the surface's pixels, 0x00RRGGBB
   int stride_px = 0;       // row length in pixels
+  // Every pixel is 0, known without looking: cleared to black, or emptied by
+  // OrFromAndClear, and nothing drawn since. Each drawing call resets it.
+  bool black = false;
 
   uint32_t pen_color = 0;
   int pen_width = 1;
@@ -652,6 +655,7 @@ void Canvas::MoveTo(int x, int y) {
 }
 
 void Canvas::LineTo(int x, int y) {
+  impl_->black = false;
   impl_->Line(impl_->cur_x, impl_->cur_y, x, y);
   impl_->cur_x = x;
   impl_->cur_y = y;
@@ -668,6 +672,7 @@ void Canvas::Rectangle(int x1, int y1, int x2, int y2) {
   if (y2 < y1) std::swap(y1, y2);
   if (x2 - x1 < 1 || y2 - y1 < 1) return;
   Impl& m = *impl_;
+  m.black = false;
   if (m.brush_solid) {
     uint32_t b = ToNative(m.brush_color);
     for (int y = std::max(y1, 0); y < std::min(y2, m.h); ++y) m.HSpan(x1, x2 - 1, y, b);
@@ -684,6 +689,7 @@ void Canvas::FillRect(int x1, int y1, int x2, int y2, uint32_t color) {
   if (x2 < x1) std::swap(x1, x2);
   if (y2 < y1) std::swap(y1, y2);
   uint32_t c = ToNative(color & 0xFFFFFF);
+  impl_->black = false;
   for (int y = std::max(y1, 0); y < std::min(y2, impl_->h); ++y) impl_->HSpan(x1, x2 - 1, y, c);
 }
 
@@ -691,6 +697,7 @@ void Canvas::Ellipse(int x1, int y1, int x2, int y2) {
   if (x2 < x1) std::swap(x1, x2);
   if (y2 < y1) std::swap(y1, y2);
   Impl& m = *impl_;
+  m.black = false;
   double a = (x2 - x1 - 1) / 2.0, b = (y2 - y1 - 1) / 2.0;
   if (a < 0.25 || b < 0.25) return;
   double cx = x1 + a, cy = y1 + b;
@@ -773,6 +780,7 @@ void Canvas::Ellipse(int x1, int y1, int x2, int y2) {
 
 void Canvas::FillPolygon(const int* xy, int points) {
   if (points < 2) return;
+  impl_->black = false;
   impl_->FillPoly(xy, std::min(points, 60), ToNative(impl_->pen_color));
   MoveTo(xy[0], xy[1]);
   for (int i = 1; i < points; ++i) LineTo(xy[2 * i], xy[2 * i + 1]);
@@ -788,6 +796,7 @@ void Canvas::TextOut(int x, int y, const std::string& utf8) {
   if (!impl_->fonts || !impl_->fonts->Ok() || utf8.empty()) return;
   // Text cairo cannot read would leave the canvas unable to draw text again.
   if (!ValidText(UpToNul(utf8)) || impl_->font_size < 1) return;
+  impl_->black = false;
   impl_->Flush();
   impl_->ApplyFont();
   cairo_t* cr = impl_->cr;
@@ -826,6 +835,7 @@ void Canvas::CopyFrom(const Canvas& src, int dx, int dy, int w, int h, int sx, i
   Impl& d = *impl_;
   // Rows are walked bottom-up when a self copy moves down, so none is read after it was written.
   bool upward = &src == this && dy > sy;
+  d.black = false;
   for (int i = 0; i < h; ++i) {
     int r = upward ? h - 1 - i : i;
     std::memmove(d.px + (dy + r) * d.stride_px + dx, s.px + (sy + r) * s.stride_px + sx,
@@ -838,6 +848,7 @@ void Canvas::OrFrom(const Canvas& src, int dx, int dy, int w, int h, int sx, int
   if (!ClipBlock(impl_->w, impl_->h, src.impl_->w, src.impl_->h, dx, dy, w, h, sx, sy)) return;
   const Impl& s = *src.impl_;
   Impl& d = *impl_;
+  d.black = false;
   for (int r = 0; r < h; ++r) {
     const uint32_t* from = s.px + (sy + r) * s.stride_px + sx;
     uint32_t* to = d.px + (dy + r) * d.stride_px + dx;
@@ -856,7 +867,54 @@ void Canvas::OrFrom(const Canvas& src, int dx, int dy, int w, int h, int sx, int
   d.MarkDirty();
 }
 
+void Canvas::OrFromAndClear(Canvas& src) {
+  Impl& s = *src.impl_;
+  Impl& d = *impl_;
+  if (s.w != d.w || s.h != d.h || &src == this) {
+    OrFrom(src, 0, 0, s.w, s.h, 0, 0);
+    src.Clear(0);
+    return;
+  }
+  if (s.black) return;
+  d.black = false;
+  // Effects cover a tenth of the field or so: the runs of src that hold
+  // nothing are only read, the rest is OR-ed over and emptied.
+  typedef uint32_t Four __attribute__((vector_size(16)));
+  constexpr int kRun = 64;
+  for (int r = 0; r < s.h; ++r) {
+    uint32_t* from = s.px + r * s.stride_px;
+    uint32_t* to = d.px + r * d.stride_px;
+    for (int c0 = 0; c0 < s.w; c0 += kRun) {
+      const int n = std::min(kRun, s.w - c0);
+      if (n == kRun) {
+        Four any = {0, 0, 0, 0};
+        for (int c = c0; c < c0 + kRun; c += 4) {
+          Four b;
+          std::memcpy(&b, from + c, sizeof b);
+          any |= b;
+        }
+        if (((any[0] | any[1] | any[2] | any[3]) & 0xFFFFFFu) == 0) continue;
+      }
+      int c = c0;
+      for (; c + 4 <= c0 + n; c += 4) {
+        Four a, b;
+        std::memcpy(&a, to + c, sizeof a);
+        std::memcpy(&b, from + c, sizeof b);
+        a = (a | b) & 0xFFFFFFu;
+        std::memcpy(to + c, &a, sizeof a);
+      }
+      for (; c < c0 + n; ++c) to[c] = (to[c] | from[c]) & 0xFFFFFF;
+      std::fill_n(from + c0, n, 0u);
+    }
+  }
+  s.black = true;
+  s.MarkDirty();
+  d.MarkDirty();
+}
+
 void Canvas::Clear(uint32_t color) {
+  // bak is cleared at the start of every frame, mostly already empty.
+  if (impl_->black && (color & 0xFFFFFF) == 0) return;
   cairo_surface_flush(impl_->surface);
   uint8_t* dp = cairo_image_surface_get_data(impl_->surface);
   int ds = cairo_image_surface_get_stride(impl_->surface);
@@ -865,6 +923,7 @@ void Canvas::Clear(uint32_t color) {
     uint32_t* d = reinterpret_cast<uint32_t*>(dp + r * ds);
     FillPixels(d, size_t(impl_->w), n);
   }
+  impl_->black = n == 0;
   impl_->MarkDirty();
 }
 
@@ -884,6 +943,7 @@ void Canvas::SetPixel(int x, int y, uint32_t color) {
   uint8_t* dp = cairo_image_surface_get_data(impl_->surface);
   int ds = cairo_image_surface_get_stride(impl_->surface);
   reinterpret_cast<uint32_t*>(dp + y * ds)[x] = ToNative(color & 0xFFFFFF);
+  impl_->black = false;
   impl_->MarkDirty();
 }
 
@@ -893,6 +953,7 @@ const uint8_t* Canvas::Data() const {
   return cairo_image_surface_get_data(impl_->surface);
 }
 uint8_t* Canvas::MutableData() {
+  impl_->black = false;
   impl_->Flush();
   cairo_surface_flush(impl_->surface);
   impl_->MarkDirty();

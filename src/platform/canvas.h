@@ -71,6 +71,10 @@ class Canvas {
   void CopyFrom(const Canvas& src, int dx, int dy, int w, int h, int sx, int sy);
   // Bitwise OR of src's pixels onto this canvas at (dx, dy).
   void OrFrom(const Canvas& src, int dx, int dy, int w, int h, int sx, int sy);
+  // The whole of src (the same size) OR-ed onto this canvas, leaving src
+  // black: what OrFrom and src.Clear(0) do, but the parts of src that hold
+  // nothing are only read.
+  void OrFromAndClear(Canvas& src);
   // Fill the whole surface with one colour.
   void Clear(uint32_t color);
 

@@ -277,6 +277,8 @@ bool HardwareGl() {
 
 class SdlWindow : public Window {
  public:
+  static constexpr int kLongestWaitMs = 250;
+
   ~SdlWindow() override {
     if (crosshair_) SDL_FreeCursor(crosshair_);
     if (arrow_) SDL_FreeCursor(arrow_);
@@ -366,8 +368,18 @@ class SdlWindow : public Window {
   }
 
   bool Wait(InputEvent& e, int timeout_ms) override {
+    if (Poll(e)) return true;
+    if (timeout_ms == 0) return false;
+    // With no end the wait still looks in now and then: SDL keeps some work
+    // (a delayed focus change) for its next look.
+    const int ms = timeout_ms < 0 || timeout_ms > kLongestWaitMs ? kLongestWaitMs : timeout_ms;
+    switch (WaitForX11Input(window_, ms)) {
+      case 0: return false;
+      case 1: return Poll(e);
+      default: break;
+    }
     SDL_Event ev;
-    if (!SDL_WaitEventTimeout(&ev, timeout_ms)) return false;  // each look costs a call to the X server
+    if (!SDL_WaitEventTimeout(&ev, ms)) return false;
     return Translate(ev, e) || Poll(e);
   }
 

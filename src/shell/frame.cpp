@@ -122,7 +122,8 @@ void ComposeFrame(Game& g) {
   DrawEffects(g);
   DrawMenu(g);
   ServeFlowRequests(g);
-  cg.OrFrom(bak, 0, 0, 640, 480, 0, 0);
+  // bak is left black for the next frame: its Clear then costs nothing.
+  cg.OrFromAndClear(bak);
   ApplyShake(g);
 }
 

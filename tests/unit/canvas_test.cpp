@@ -190,6 +190,61 @@ TEST(Canvas, OrCombinationBrightensOnlyWhereTheGlowIs) {
   EXPECT_EQ(a.GetPixel(4, 4), RGB(0x10, 0x20, 0x30));
 }
 
+// The frame ORs bak over the field and leaves it black; its next Clear then
+// skips the work, so every way of drawing must make that Clear real again.
+TEST(Canvas, OrFromAndClearIsOrThenClearAndDrawingAfterItIsClearedAgain) {
+  auto fonts = Fonts();
+  Canvas field(640, 480, fonts), glow(640, 480, fonts), want(640, 480, fonts), pic(8, 8, nullptr);
+  pic.Clear(0x123456);
+  auto ink = [&](Canvas& c) {
+    c.SetPen(0x00FFFF, 3);
+    c.MoveTo(320, 240);
+    c.LineTo(639, 479);  // the last pixel of the last run of a row
+    c.SetPixel(63, 5, 0x010000);
+    c.SetPixel(64, 5, 0x000001);  // either side of a run's edge
+    c.SetFontSize(14);
+    c.SetFontColor(0xFF8000);
+    c.TextOut(600, 200, "KV");
+  };
+  for (Canvas* c : {&field, &want}) {
+    c->Clear(0x303030);
+    c->SetPen(0x4000FF, 1);
+    c->Ellipse(10, 10, 300, 200);
+  }
+  ink(glow);
+  want.OrFrom(glow, 0, 0, 640, 480, 0, 0);
+  field.OrFromAndClear(glow);
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) {
+      ASSERT_EQ(field.GetPixel(x, y), want.GetPixel(x, y)) << x << "," << y;
+      ASSERT_EQ(glow.GetPixel(x, y), 0u) << x << "," << y;
+    }
+  using Draw = void (*)(Canvas&, const Canvas&);
+  const std::pair<const char*, Draw> draws[] = {
+      {"line", [](Canvas& c, const Canvas&) { c.SetPen(0xFFFFFF, 1); c.MoveTo(1, 1); c.LineTo(30, 9); }},
+      {"polyline", [](Canvas& c, const Canvas&) { const int xy[] = {0, 0, 9, 9}; c.SetPen(0xFF, 1); c.Polyline(xy, 2); }},
+      {"rectangle", [](Canvas& c, const Canvas&) { c.SetBrush(0x808080); c.Rectangle(5, 5, 20, 20); }},
+      {"fill", [](Canvas& c, const Canvas&) { c.FillRect(5, 5, 20, 20, 0x800000); }},
+      {"ellipse", [](Canvas& c, const Canvas&) { c.SetPen(0xFF00, 2); c.Ellipse(5, 5, 40, 30); }},
+      {"polygon", [](Canvas& c, const Canvas&) { const int xy[] = {0, 0, 20, 0, 10, 15}; c.SetPen(0xFF, 1); c.FillPolygon(xy, 3); }},
+      {"text", [](Canvas& c, const Canvas&) { c.SetFontColor(0xFFFFFF); c.TextOut(10, 10, "PAUSE"); }},
+      {"copy", [](Canvas& c, const Canvas& p) { c.CopyFrom(p, 0, 0, 8, 8, 0, 0); }},
+      {"or", [](Canvas& c, const Canvas& p) { c.OrFrom(p, 0, 0, 8, 8, 0, 0); }},
+      {"pixel", [](Canvas& c, const Canvas&) { c.SetPixel(7, 7, 0x0000FF); }},
+      {"raw", [](Canvas& c, const Canvas&) { c.MutableData()[0] = 0xFF; }},
+  };
+  for (const auto& [name, draw] : draws) {
+    draw(glow, pic);
+    bool drew = false;
+    for (int y = 0; y < 60 && !drew; ++y)
+      for (int x = 0; x < 60; ++x) drew = drew || glow.GetPixel(x, y) != 0;
+    EXPECT_TRUE(drew) << name;
+    glow.Clear(0);
+    for (int y = 0; y < 60; ++y)
+      for (int x = 0; x < 60; ++x) ASSERT_EQ(glow.GetPixel(x, y), 0u) << name << " left " << x << "," << y;
+  }
+}
+
 TEST(Canvas, SelfCopyShiftsWithoutSmearing) {
   Canvas c(20, 20, nullptr);
   for (int y = 0; y < 20; ++y)
