@@ -90,7 +90,7 @@ void ScalePicture(const uint8_t* src, int src_stride, int w, int h, int scale, u
 // pixels (strides in bytes). Compared in blocks of kChangeBlockW pixels by
 // kChangeBandH rows, each block that differs is copied onto `shown`; returns
 // the changed areas, one rectangle per run of neighbouring blocks in a band.
-inline constexpr int kChangeBlockW = 32, kChangeBandH = 16;
+inline constexpr int kChangeBlockW = 16, kChangeBandH = 16;
 struct FieldRect {
   int x = 0, y = 0, w = 0, h = 0;
 };

@@ -120,6 +120,26 @@ TEST(FrameClock, LateFramesAreNotCaughtUp) {
   EXPECT_TRUE(DXTimer1Timer(g));
 }
 
+TEST(FrameClock, AFrameWokenAFewMsLateKeepsTheCadenceAStalledOneRestarts) {
+  auto t = MakeTestGame();
+  Game& g = t->g();
+  g.run.title_phase = 0;
+  for (int i = 0; i < 1200; ++i) DXTimer1Timer(g);  // past the first second: 40 ms frames
+  auto frame_at = [&](int64_t us) {
+    t->clock.AdvanceUs(us - t->clock.NowUs());
+    return TimerTick(g);
+  };
+  const int64_t grid = t->clock.NowUs() + 2000000;
+  ASSERT_TRUE(frame_at(grid));  // after a stall: the cadence starts here
+  ASSERT_TRUE(frame_at(grid + 40000 + 8000));  // a busy desktop woke the game 8 ms late
+  EXPECT_FALSE(frame_at(grid + 80000 - 500));
+  EXPECT_TRUE(frame_at(grid + 80000 + 500)) << "the next frame keeps to the 40 ms grid";
+  ASSERT_TRUE(frame_at(grid + 120000 + 15000));  // stalled for more than a quarter of a frame
+  EXPECT_FALSE(frame_at(grid + 160000 + 500)) << "not caught up";
+  EXPECT_FALSE(frame_at(grid + 175000 - 500));
+  EXPECT_TRUE(frame_at(grid + 175000 + 500)) << "restarted from the late frame";
+}
+
 TEST(FrameClock, FrameCounterWrapsAt999) {
   auto t = MakeTestGame();
   Game& g = t->g();

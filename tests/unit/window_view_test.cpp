@@ -98,7 +98,7 @@ TEST(WindowScale, EnlargedPictureRepeatsEachPixelAsABlock) {
 // band make one rectangle, the narrow last block and short last band included,
 // and afterwards the screen's copy is the picture.
 TEST(WindowScale, OnlyChangedBlocksOfThePictureAreTaken) {
-  const int w = 100, h = 40, stride = (w + 1) * 4;  // blocks of 32: 32, 32, 32, 4; bands of 16: 16, 16, 8
+  const int w = 100, h = 40, stride = (w + 1) * 4;  // blocks of 16: six, then 4; bands of 16: 16, 16, 8
   std::vector<uint32_t> pic(size_t(stride / 4) * h, 0x102030), shown = pic;
   for (int y = 0; y < h; ++y) pic[size_t(y) * (stride / 4) + w] = 0xDEAD;  // padding, not picture
   auto take = [&] {
@@ -106,18 +106,20 @@ TEST(WindowScale, OnlyChangedBlocksOfThePictureAreTaken) {
                        reinterpret_cast<uint8_t*>(shown.data()), stride, w, h);
   };
   auto at = [&](int x, int y) -> uint32_t& { return pic[size_t(y) * (stride / 4) + x]; };
+  auto box = [](const FieldRect& r) { return std::vector<int>({r.x, r.y, r.w, r.h}); };
   EXPECT_TRUE(take().empty());
   at(70, 20) = 1;
   std::vector<FieldRect> r = take();
   ASSERT_EQ(r.size(), 1u);
-  EXPECT_EQ(std::vector<int>({r[0].x, r[0].y, r[0].w, r[0].h}), std::vector<int>({64, 16, 32, 16}));
+  EXPECT_EQ(box(r[0]), std::vector<int>({64, 16, 16, 16}));
   EXPECT_TRUE(take().empty()) << "taken once, the change is on screen";
-  at(0, 15) = 2, at(63, 0) = 3, at(99, 39) = 4, at(40, 33) = 5;
+  at(0, 15) = 2, at(16, 3) = 6, at(63, 0) = 3, at(99, 39) = 4, at(40, 33) = 5;
   r = take();
-  ASSERT_EQ(r.size(), 3u);
-  EXPECT_EQ(std::vector<int>({r[0].x, r[0].y, r[0].w, r[0].h}), std::vector<int>({0, 0, 64, 16}));
-  EXPECT_EQ(std::vector<int>({r[1].x, r[1].y, r[1].w, r[1].h}), std::vector<int>({32, 32, 32, 8}));
-  EXPECT_EQ(std::vector<int>({r[2].x, r[2].y, r[2].w, r[2].h}), std::vector<int>({96, 32, 4, 8}));
+  ASSERT_EQ(r.size(), 4u);
+  EXPECT_EQ(box(r[0]), std::vector<int>({0, 0, 32, 16})) << "neighbouring blocks are one rectangle";
+  EXPECT_EQ(box(r[1]), std::vector<int>({48, 0, 16, 16}));
+  EXPECT_EQ(box(r[2]), std::vector<int>({32, 32, 16, 8}));
+  EXPECT_EQ(box(r[3]), std::vector<int>({96, 32, 4, 8}));
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) ASSERT_EQ(shown[size_t(y) * (stride / 4) + x], at(x, y)) << x << "," << y;
   EXPECT_EQ(shown[size_t(stride / 4) - 1], 0x102030u) << "the row's padding is not the picture's";
