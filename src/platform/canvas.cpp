@@ -827,6 +827,21 @@ bool ClipBlock(int dw, int dh, int sw, int sh, int& dx, int& dy, int& w, int& h,
   h = std::min({h, dh - dy, sh - sy});
   return w > 0 && h > 0;
 }
+
+typedef uint32_t Four __attribute__((vector_size(16)));
+
+// to |= from over n pixels, four at a time in one vector register.
+void OrPixels(uint32_t* to, const uint32_t* from, int n) {
+  int c = 0;
+  for (; c + 4 <= n; c += 4) {
+    Four a, b;
+    std::memcpy(&a, to + c, sizeof a);
+    std::memcpy(&b, from + c, sizeof b);
+    a = (a | b) & 0xFFFFFFu;
+    std::memcpy(to + c, &a, sizeof a);
+  }
+  for (; c < n; ++c) to[c] = (to[c] | from[c]) & 0xFFFFFF;
+}
 }  // namespace
 
 void Canvas::CopyFrom(const Canvas& src, int dx, int dy, int w, int h, int sx, int sy) {
@@ -849,21 +864,8 @@ void Canvas::OrFrom(const Canvas& src, int dx, int dy, int w, int h, int sx, int
   const Impl& s = *src.impl_;
   Impl& d = *impl_;
   d.black = false;
-  for (int r = 0; r < h; ++r) {
-    const uint32_t* from = s.px + (sy + r) * s.stride_px + sx;
-    uint32_t* to = d.px + (dy + r) * d.stride_px + dx;
-    // Four pixels at a time in one vector register, the rest one by one.
-    typedef uint32_t Four __attribute__((vector_size(16)));
-    int c = 0;
-    for (; c + 4 <= w; c += 4) {
-      Four a, b;
-      std::memcpy(&a, to + c, sizeof a);
-      std::memcpy(&b, from + c, sizeof b);
-      a = (a | b) & 0xFFFFFFu;
-      std::memcpy(to + c, &a, sizeof a);
-    }
-    for (; c < w; ++c) to[c] = (to[c] | from[c]) & 0xFFFFFF;
-  }
+  for (int r = 0; r < h; ++r)
+    OrPixels(d.px + (dy + r) * d.stride_px + dx, s.px + (sy + r) * s.stride_px + sx, w);
   d.MarkDirty();
 }
 
@@ -879,7 +881,6 @@ void Canvas::OrFromAndClear(Canvas& src) {
   d.black = false;
   // Effects cover a tenth of the field or so: the runs of src that hold
   // nothing are only read, the rest is OR-ed over and emptied.
-  typedef uint32_t Four __attribute__((vector_size(16)));
   constexpr int kRun = 64;
   for (int r = 0; r < s.h; ++r) {
     uint32_t* from = s.px + r * s.stride_px;
@@ -895,15 +896,7 @@ void Canvas::OrFromAndClear(Canvas& src) {
         }
         if (((any[0] | any[1] | any[2] | any[3]) & 0xFFFFFFu) == 0) continue;
       }
-      int c = c0;
-      for (; c + 4 <= c0 + n; c += 4) {
-        Four a, b;
-        std::memcpy(&a, to + c, sizeof a);
-        std::memcpy(&b, from + c, sizeof b);
-        a = (a | b) & 0xFFFFFFu;
-        std::memcpy(to + c, &a, sizeof a);
-      }
-      for (; c < c0 + n; ++c) to[c] = (to[c] | from[c]) & 0xFFFFFF;
+      OrPixels(to + c0, from + c0, n);
       std::fill_n(from + c0, n, 0u);
     }
   }

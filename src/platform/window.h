@@ -41,8 +41,9 @@ class Window {
  public:
   virtual ~Window() = default;
   virtual bool Poll(InputEvent& e) = 0;
-  // Sleeps until an event comes or timeout_ms have passed (for ever when
-  // negative); false when none came.
+  // Sleeps until an event comes or timeout_ms have passed; false when none
+  // came. Negative: until an event comes, but false after 250 ms without one
+  // (the window has work of its own to look at now and then).
   virtual bool Wait(InputEvent& e, int timeout_ms) = 0;
   // Shows the picture, scaled and centred. A picture the same as the one on
   // screen is not converted and shown again, unless the window was uncovered

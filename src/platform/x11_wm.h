@@ -10,6 +10,6 @@ bool WindowManagerRuns(SDL_Window* window);
 
 // Sleeps until the window's X connection has input for SDL or timeout_ms
 // have passed (timeout_ms >= 0): 1 input, 0 none, -1 when the window is not
-// on X (the caller then waits through SDL). SDL's own wait asks the X server
-// three times over on every call; this sends what is queued and sleeps once.
+// on X (the caller then waits through SDL). SDL's own wait reads the X
+// connection fourteen times a call; this sends what is queued and sleeps once.
 int WaitForX11Input(SDL_Window* window, int timeout_ms);
